@@ -1,0 +1,61 @@
+// morvelip-osc-cli: the capture engine without a window.
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <cstdio>
+#include <cstring>
+
+#include "app/cli/commands.h"
+
+namespace {
+
+struct Subcommand {
+    const char* name;
+    const char* summary;
+    int (*run)(const QStringList& args);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"traces", "replay an oscillogram file and print every trace point", cli::runTraces},
+    {"decode", "replay a file and decode the bits between marker and cursor", cli::runDecode},
+    {"export", "replay a file and write its traces as VCD or CSV", cli::runExport},
+    {"sim", "run a simulated device on UDP", cli::runSim},
+    {"capture", "record a capture from a device into an oscillogram file", cli::runCapture},
+    {"devices", "list the devices of a telemechanics server", cli::runDevices},
+};
+
+void printUsage(std::FILE* out) {
+    std::fprintf(out, "Usage: morvelip-osc-cli SUBCOMMAND [OPTIONS]\n\nSubcommands:\n");
+    for (const Subcommand& s : kSubcommands) {
+        std::fprintf(out, "  %-9s %s\n", s.name, s.summary);
+    }
+    std::fprintf(out, "\nmorvelip-osc-cli SUBCOMMAND --help shows the options of one.\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("morvelip-osc-cli");
+    if (argc < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        printUsage(stdout);
+        return 0;
+    }
+    for (const Subcommand& s : kSubcommands) {
+        if (std::strcmp(argv[1], s.name) == 0) {
+            QStringList args;
+            args << QStringLiteral("morvelip-osc-cli %1").arg(QString::fromUtf8(s.name));
+            for (int i = 2; i < argc; ++i) {
+                args << QString::fromLocal8Bit(argv[i]);
+            }
+            return s.run(args);
+        }
+    }
+    std::fprintf(stderr, "morvelip-osc-cli: unknown subcommand '%s'\n\n", argv[1]);
+    printUsage(stderr);
+    return 2;
+}

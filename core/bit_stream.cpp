@@ -1,0 +1,11 @@
+#include "core/bit_stream.h"
+
+// Placeholder until the decoder lands.
+namespace osc {
+
+BitStreamResult DecodeBitStream(const ChannelTraces&, int, double, double,
+                                const BitStreamOptions&) {
+    return {BitStreamStatus::Failed, "?", "?"};
+}
+
+}  // namespace osc

@@ -1,0 +1,51 @@
+#pragma once
+// The capture as the window holds it: decoder state, the four channel traces, the marker and
+// cursor lines and the plot window, with what the start and stop actions do to them. The
+// window and the command-line tool both drive captures and replays through this class.
+
+#include <functional>
+#include <span>
+#include <string_view>
+
+#include "core/plot_window.h"
+#include "core/sample_decoder.h"
+
+namespace osc {
+
+class CaptureEngine {
+public:
+    CaptureEngine();
+
+    // Decodes one datagram; for a sample datagram also shifts the window when the time base
+    // has passed its maximum. Returns the kind (Sample: the caller brings the scroll bar into
+    // line and lets the user interface run).
+    DatagramKind decodeDatagram(std::span<const std::uint8_t> data);
+
+    // Start action: the time base back to 0 (FLastStrobe and FLastStatus stay).
+    void resetTimeBase() { state.FTimeBase = 0; }
+    // Start action: each channel trace cleared and given its first point (0, level for the set
+    // bit), whatever FLastStatus holds.
+    void restartTraces();
+    // Stop action: a closing point at the time base on each channel, at the level of its bit in
+    // FLastStatus.
+    void closeTraces();
+    // Stop action: completion of channels 1, 2, 3 (not the strobe).
+    void completeTraces(const std::function<void()>& progressStep = {});
+
+    // Largest X among the points of all six series.
+    double largestX() const;
+
+    // A replay as a program that has just started runs it: start (time base 0, traces
+    // restarted), every datagram of the file text decoded until the data ends, stop (closing
+    // points, completion). Throws OscFormatError at a bad group (the lines before it replayed,
+    // no stop). onDatagram, when given, runs after each replayed datagram.
+    void replayOscText(std::string_view text, const std::function<void()>& onDatagram = {});
+
+    DecoderState state;
+    ChannelTraces traces;
+    ChannelTrace markerLine;  // series 4: two points, (0,0) and (1,0) at creation
+    ChannelTrace cursorLine;  // series 5: likewise
+    PlotWindow window;
+};
+
+}  // namespace osc

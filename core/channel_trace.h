@@ -1,0 +1,63 @@
+#pragma once
+// A stair trace: points (X in whole ticks, level) kept in ascending X. Stored as two arrays
+// (9 bytes a point); appending in order is O(1), every search is a binary search.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/channels.h"
+
+namespace osc {
+
+class ChannelTrace {
+public:
+    // Inserts after the last point whose X is not greater than x (after equal X).
+    void add(Tick x, std::uint8_t y);
+    void clear();
+    void reserve(std::size_t n);
+
+    std::size_t count() const { return xs_.size(); }
+    bool empty() const { return xs_.empty(); }
+
+    // Index outside 0..count()-1: throws std::out_of_range.
+    Tick x(std::ptrdiff_t i) const;
+    std::uint8_t y(std::ptrdiff_t i) const;
+    void setX(std::ptrdiff_t i, Tick x);  // the caller keeps the order (used for the two lines)
+    void setY(std::ptrdiff_t i, std::uint8_t y);
+
+    // Index of the first point whose X equals x exactly, -1 if none.
+    std::ptrdiff_t locate(Tick x) const;
+    // First point with X >= windowMin; -1 when there is none.
+    std::ptrdiff_t firstVisible(double windowMin) const;
+    // First point with X >= windowMax, or the last point when none reaches it;
+    // -1 when firstVisible(windowMin) is -1.
+    std::ptrdiff_t lastVisible(double windowMin, double windowMax) const;
+    // First index with X >= x (count() when none), for callers that scan ranges.
+    std::size_t lowerBound(double x) const;
+
+    Tick lastX() const { return xs_.back(); }  // precondition: !empty()
+
+    std::span<const Tick> xs() const { return xs_; }
+    std::span<const std::uint8_t> ys() const { return ys_; }
+    // Replaces all points (same length, X ascending); used by the completion's merge.
+    void assign(std::vector<Tick>&& xs, std::vector<std::uint8_t>&& ys);
+
+    // A hidden trace is not drawn; adding points to it requests no redraw.
+    bool hidden() const { return hidden_; }
+    void setHidden(bool hidden) { hidden_ = hidden; }
+
+    // Grows with every change of the points; lets views notice changes cheaply.
+    std::uint64_t revision() const { return revision_; }
+
+private:
+    void checkIndex(std::ptrdiff_t i) const;
+
+    std::vector<Tick> xs_;
+    std::vector<std::uint8_t> ys_;
+    bool hidden_ = false;
+    std::uint64_t revision_ = 0;
+};
+
+}  // namespace osc

@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building, testing and the demo need, when they are missing.
+# Non-interactive; uses sudo when not run as root; waits for the package lock.
+set -euo pipefail
+
+packages=(
+    cmake ninja-build g++ make pkg-config ccache
+    qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
+    libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-dev
+    iproute2 fonts-dejavu-core
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed'; then
+        missing+=("$p")
+    fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+echo "Installing: ${missing[*]}"
+$sudo apt-get -o DPkg::Lock::Timeout=600 update -q
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q \
+    --no-install-recommends "${missing[@]}"
