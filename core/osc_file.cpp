@@ -1,10 +1,84 @@
 #include "core/osc_file.h"
 
-#include <fstream>
-#include <iterator>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <system_error>
 
-// Placeholder until the reader lands.
 namespace osc {
+
+namespace {
+
+constexpr char kHexDigits[] = "0123456789ABCDEF";
+
+// Value of a hex digit character, or kBadDigit. Kept 16 bits wide so that the two digits of a
+// group can be OR-ed together and checked once per line.
+constexpr std::uint16_t kBadDigit = 0x100;
+
+constexpr std::array<std::uint16_t, 256> makeDigitTable() {
+    std::array<std::uint16_t, 256> table{};
+    for (int c = 0; c < 256; ++c) {
+        std::uint16_t v = kBadDigit;
+        if (c >= '0' && c <= '9') {
+            v = static_cast<std::uint16_t>(c - '0');
+        } else if (c >= 'A' && c <= 'F') {
+            v = static_cast<std::uint16_t>(c - 'A' + 10);
+        } else if (c >= 'a' && c <= 'f') {
+            v = static_cast<std::uint16_t>(c - 'a' + 10);
+        }
+        table[static_cast<std::size_t>(c)] = v;
+    }
+    return table;
+}
+
+constexpr std::array<std::uint16_t, 256> kDigit = makeDigitTable();
+
+// Bytes that end a line (CR, LF) or the whole text (NUL).
+constexpr bool isLineBreak(unsigned char c) { return c == '\r' || c == '\n' || c == '\0'; }
+
+// Offset of the first CR, LF or NUL in [p, end), or end - p when there is none. Looks at eight
+// bytes at a time: a word holds a wanted byte when one of its bytes XOR the wanted value is
+// zero. The lowest flag of the zero-byte test is exact (only bytes above a real zero can be
+// flagged wrongly), and the first byte in memory is the lowest one on little-endian machines.
+std::size_t findLineBreak(const unsigned char* p, const unsigned char* end) {
+    const unsigned char* q = p;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
+        while (end - q >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            const std::uint64_t cr = w ^ (kOnes * '\r');
+            const std::uint64_t lf = w ^ (kOnes * '\n');
+            const std::uint64_t hits = ((w - kOnes) & ~w) | ((cr - kOnes) & ~cr) |
+                                       ((lf - kOnes) & ~lf);
+            const std::uint64_t flags = hits & kHighs;
+            if (flags != 0) {
+                return static_cast<std::size_t>(q - p) +
+                       static_cast<std::size_t>(std::countr_zero(flags) / 8);
+            }
+            q += 8;
+        }
+    }
+    while (q < end && !isLineBreak(*q)) {
+        ++q;
+    }
+    return static_cast<std::size_t>(q - p);
+}
+
+[[noreturn]] void throwBadGroup(const unsigned char* group) {
+    std::string text = "'$";
+    text += static_cast<char>(group[0]);
+    text += static_cast<char>(group[1]);
+    text += "' is not a valid integer value";
+    throw OscFormatError(text);
+}
+
+}  // namespace
 
 std::string traceLine(std::span<const std::uint8_t> data) {
     std::string out;
@@ -13,30 +87,141 @@ std::string traceLine(std::span<const std::uint8_t> data) {
 }
 
 void appendTraceLine(std::string& out, std::span<const std::uint8_t> data) {
-    static const char kHex[] = "0123456789ABCDEF";
+    const std::size_t start = out.size();
+    out.resize(start + 3 * data.size());
+    char* p = out.data() + start;
     for (std::uint8_t b : data) {
-        out += kHex[b >> 4];
-        out += kHex[b & 0x0F];
-        out += ' ';
+        p[0] = kHexDigits[b >> 4];
+        p[1] = kHexDigits[b & 0x0F];
+        p[2] = ' ';
+        p += 3;
     }
 }
 
-bool OscReader::next(std::vector<std::uint8_t>&) { return false; }
+bool OscReader::next(std::vector<std::uint8_t>& out) {
+    if (ended_) {
+        return false;
+    }
+    const auto* const base = reinterpret_cast<const unsigned char*>(text_.data());
+    const unsigned char* const end = base + text_.size();
+    const unsigned char* const line = base + pos_;
+    const std::size_t length = findLineBreak(line, end);
+    const unsigned char* const lineEnd = line + length;
+
+    // Where the next line starts, and whether the text goes on after this line at all.
+    if (lineEnd == end || *lineEnd == '\0') {
+        ended_ = true;
+        pos_ = text_.size();
+    } else {
+        std::size_t skip = 1;
+        if (*lineEnd == '\r' && lineEnd + 1 < end && lineEnd[1] == '\n') {
+            skip = 2;
+        }
+        pos_ = static_cast<std::size_t>(lineEnd - base) + skip;
+        // A text that ends with a line break has no further line.
+        if (pos_ >= text_.size()) {
+            ended_ = true;
+        }
+    }
+
+    const std::size_t n = length / 3;
+    if (n == 0) {
+        ended_ = true;
+        return false;
+    }
+    out.resize(n);
+    std::uint8_t* dst = out.data();
+    std::uint16_t bad = 0;
+    const unsigned char* g = line;
+    for (std::size_t k = 0; k < n; ++k, g += 3) {
+        const std::uint16_t hi = kDigit[g[0]];
+        const std::uint16_t lo = kDigit[g[1]];
+        bad |= static_cast<std::uint16_t>(hi | lo);
+        dst[k] = static_cast<std::uint8_t>((hi << 4) | lo);
+    }
+    if ((bad & kBadDigit) != 0) {
+        ended_ = true;
+        for (g = line;; g += 3) {
+            if (((kDigit[g[0]] | kDigit[g[1]]) & kBadDigit) != 0) {
+                throwBadGroup(g);
+            }
+        }
+    }
+    return true;
+}
 
 std::string readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        throw std::runtime_error("Cannot open file " + path.string());
+    const auto fail = [&]() -> std::runtime_error {
+        return std::runtime_error("Cannot open file " + path.string());
+    };
+    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    if (f == nullptr) {
+        throw fail();
     }
-    return std::string((std::istreambuf_iterator<char>(in)), {});
+    std::string text;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (!ec && size > 0) {
+        text.reserve(static_cast<std::size_t>(size));
+    }
+    // Read in chunks rather than trusting the size: the file may grow or shrink meanwhile.
+    constexpr std::size_t kChunk = 1 << 20;
+    bool failed = false;
+    for (;;) {
+        const std::size_t have = text.size();
+        text.resize(have + kChunk);
+        const std::size_t got = std::fread(text.data() + have, 1, kChunk, f);
+        text.resize(have + got);
+        if (got < kChunk) {
+            failed = std::ferror(f) != 0;  // a folder opens but cannot be read
+            break;
+        }
+    }
+    std::fclose(f);
+    if (failed) {
+        throw fail();
+    }
+    return text;
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        throw std::runtime_error("Cannot create file " + path.string());
+    const auto fail = [&]() -> std::runtime_error {
+        return std::runtime_error("Cannot create file " + path.string());
+    };
+    if (path.filename().empty()) {
+        throw fail();
     }
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    // A name of our own beside the target, so that the rename never crosses file systems.
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    std::filesystem::path temp;
+    std::FILE* f = nullptr;
+    for (int attempt = 0; attempt < 16 && f == nullptr; ++attempt) {
+        char suffix[40];
+        std::snprintf(suffix, sizeof suffix, ".%08x%04x.tmp", static_cast<unsigned>(random()),
+                      counter.fetch_add(1) & 0xFFFF);
+        temp = path;
+        temp.replace_filename("." + path.filename().string() + suffix);
+        f = std::fopen(temp.string().c_str(), "wbx");  // never reuses an existing file
+        if (f == nullptr && errno != EEXIST) {
+            break;
+        }
+    }
+    if (f == nullptr) {
+        throw fail();
+    }
+    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    ok = std::fflush(f) == 0 && ok;
+    ok = std::fclose(f) == 0 && ok;
+    std::error_code ec;
+    if (ok) {
+        std::filesystem::rename(temp, path, ec);
+        ok = !ec;
+    }
+    if (!ok) {
+        std::filesystem::remove(temp, ec);
+        throw fail();
+    }
 }
 
 }  // namespace osc
