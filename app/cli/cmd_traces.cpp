@@ -1,12 +1,71 @@
+// morvelip-osc-cli traces FILE: replays an oscillogram file and prints every point of the four
+// channel traces, "C X Y" a line, channel 0 first, each channel in trace order.
+
+#include <charconv>
 #include <cstdio>
+#include <string>
 
 #include "app/cli/commands.h"
+#include "app/cli/replay.h"
 
 namespace cli {
 
-int runTraces(const QStringList&) {
-    std::fprintf(stderr, "morvelip-osc-cli traces: not available yet\n");
-    return 2;
+namespace {
+
+void appendNumber(std::string& out, long long v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+}  // namespace
+
+int runTraces(const QStringList& args) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Replays an oscillogram file as the window's load action does in a program that has "
+        "just started, and prints every point of the four channel traces, one a line, as "
+        "\"C X Y\": the channel (0 to 3), X in whole ticks and the level. Channel 0 comes "
+        "first, each channel's points in trace order."));
+    parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The .osc file."));
+    if (const int status = parseSubcommand(parser, args); status >= 0) {
+        return status;
+    }
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        return usageError(parser, args, files.isEmpty()
+                                            ? QStringLiteral("FILE is missing.")
+                                            : QStringLiteral("Only one FILE is taken."));
+    }
+
+    osc::CaptureEngine engine;
+    if (!replayFileForCli(files.constFirst(), engine)) {
+        return 1;
+    }
+    std::size_t points = 0;
+    for (const osc::ChannelTrace& trace : engine.traces) {
+        points += trace.count();
+    }
+    std::string out;
+    out.reserve(points * 16);
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        const osc::ChannelTrace& trace = engine.traces[static_cast<std::size_t>(c)];
+        const auto xs = trace.xs();
+        const auto ys = trace.ys();
+        for (std::size_t i = 0; i < xs.size(); ++i) {
+            out += static_cast<char>('0' + c);
+            out += ' ';
+            appendNumber(out, xs[i]);
+            out += ' ';
+            appendNumber(out, ys[i]);
+            out += '\n';
+        }
+    }
+    if (!writeStdout(out)) {
+        std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
+        return 1;
+    }
+    return 0;
 }
 
 }  // namespace cli

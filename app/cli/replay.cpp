@@ -1,5 +1,6 @@
 #include "app/cli/replay.h"
 
+#include <QCoreApplication>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -19,6 +20,52 @@ bool replayFileForCli(const QString& path, osc::CaptureEngine& engine) {
         return false;
     }
     return true;
+}
+
+namespace {
+
+// The parser names the program by its path; the help names the subcommand instead.
+QString helpText(const QCommandLineParser& parser, const QStringList& args) {
+    QString text = parser.helpText();
+    const QStringList appArgs = QCoreApplication::arguments();
+    const QString exe = appArgs.isEmpty() ? QString() : appArgs.constFirst();
+    const QString usage = QStringLiteral("Usage: ");
+    if (text.startsWith(usage + exe)) {
+        text.replace(usage.size(), exe.size(), args.value(0));
+    }
+    return text;
+}
+
+}  // namespace
+
+int parseSubcommand(QCommandLineParser& parser, const QStringList& args) {
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")},
+                                  QStringLiteral("Shows this help."));
+    parser.addOption(help);
+    if (!parser.parse(args)) {
+        return usageError(parser, args, parser.errorText());
+    }
+    if (parser.isSet(help)) {
+        const QByteArray text = helpText(parser, args).toLocal8Bit();
+        std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+        return 0;
+    }
+    return -1;
+}
+
+int usageError(const QCommandLineParser& parser, const QStringList& args, const QString& message) {
+    const QByteArray text =
+        (args.value(0) + QStringLiteral(": ") + message + QStringLiteral("\n\n") +
+         helpText(parser, args))
+            .toLocal8Bit();
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    return 2;
+}
+
+bool writeStdout(std::string_view bytes) {
+    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+    return std::fflush(stdout) == 0 && ok;
 }
 
 }  // namespace cli

@@ -1,8 +1,12 @@
 #pragma once
 // Replaying an oscillogram file for the subcommands, as the window's load action does in a
-// program that has just started.
+// program that has just started, and the option handling they share.
 
+#include <QCommandLineParser>
 #include <QString>
+#include <QStringList>
+#include <string>
+#include <string_view>
 
 #include "core/capture_engine.h"
 
@@ -15,5 +19,15 @@ bool replayFileForCli(const QString& path, osc::CaptureEngine& engine);
 
 // The file name as the core file functions take it (the local 8-bit encoding).
 std::string localPath(const QString& path);
+
+// Parses args (args[0] "morvelip-osc-cli SUBCOMMAND") with a --help option added. Returns -1
+// when the caller goes on; otherwise the exit status: 0 after printing the help on stdout, 2
+// after printing a usage error and the help on stderr.
+int parseSubcommand(QCommandLineParser& parser, const QStringList& args);
+// Prints a usage error for the subcommand on stderr; returns 2.
+int usageError(const QCommandLineParser& parser, const QStringList& args, const QString& message);
+
+// Writes bytes to stdout in one go; false when the write failed.
+bool writeStdout(std::string_view bytes);
 
 }  // namespace cli
