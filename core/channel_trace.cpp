@@ -1,6 +1,7 @@
 #include "core/channel_trace.h"
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <string>
 
@@ -64,6 +65,15 @@ std::ptrdiff_t ChannelTrace::locate(Tick x) const {
         return -1;
     }
     return pos - xs_.begin();
+}
+
+std::ptrdiff_t ChannelTrace::locateExact(double x) const {
+    // 2^63 is exactly representable; every whole double in [-2^63, 2^63) is a tick value.
+    constexpr double kTwo63 = 9223372036854775808.0;
+    if (!(x >= -kTwo63 && x < kTwo63) || std::trunc(x) != x) {
+        return -1;
+    }
+    return locate(static_cast<Tick>(x));
 }
 
 std::size_t ChannelTrace::lowerBound(double x) const {

@@ -19,6 +19,10 @@ public:
     void reserve(std::size_t n);
 
     std::size_t count() const { return xs_.size(); }
+    // Bytes held by the point arrays (their capacity, not only the points in use).
+    std::size_t memoryBytes() const {
+        return xs_.capacity() * sizeof(Tick) + ys_.capacity() * sizeof(std::uint8_t);
+    }
     bool empty() const { return xs_.empty(); }
 
     // Index outside 0..count()-1: throws std::out_of_range.
@@ -29,6 +33,9 @@ public:
 
     // Index of the first point whose X equals x exactly, -1 if none.
     std::ptrdiff_t locate(Tick x) const;
+    // The same for a position held as a double: -1 also when x is not a whole number of ticks
+    // (or NaN, or beyond the range of ticks).
+    std::ptrdiff_t locateExact(double x) const;
     // First point with X >= windowMin; -1 when there is none.
     std::ptrdiff_t firstVisible(double windowMin) const;
     // First point with X >= windowMax, or the last point when none reaches it;

@@ -1,6 +1,7 @@
 #include "core/plot_labels.h"
 
 #include <cmath>
+#include <limits>
 
 namespace osc {
 
@@ -17,11 +18,10 @@ std::string leftAxisLabel(int value) {
 std::string bottomAxisLabel(double ticks) {
     // Formatted as a whole number first (the value 0 gives no text), then read back in bits.
     const double rounded = std::round(ticks);
-    if (std::isnan(rounded) || rounded == 0) {
+    if (!std::isfinite(rounded) || rounded == 0) {
         return {};
     }
-    const auto whole = static_cast<long long>(rounded);
-    return std::to_string(whole / kTicksPerBit);
+    return std::to_string(truncateToTick(rounded) / kTicksPerBit);
 }
 
 int channelAtY(double y) {
@@ -40,6 +40,24 @@ std::string TicksToBitText(Tick v) {
         text += " + " + std::to_string(r) + "/256";
     }
     return text;
+}
+
+}  // namespace osc
+
+namespace osc {
+
+Tick truncateToTick(double v) {
+    if (std::isnan(v)) {
+        return 0;
+    }
+    constexpr double kTwo63 = 9223372036854775808.0;
+    if (v >= kTwo63) {
+        return std::numeric_limits<Tick>::max();
+    }
+    if (v <= -kTwo63) {
+        return std::numeric_limits<Tick>::min();
+    }
+    return static_cast<Tick>(v);
 }
 
 }  // namespace osc

@@ -16,5 +16,8 @@ std::string bottomAxisLabel(double ticks);
 int channelAtY(double y);
 // A whole number of ticks as bits: "1", "1 + 44/256"; negative values show no fraction.
 std::string TicksToBitText(Tick v);
+// A position in ticks truncated toward zero to a whole tick, as the readouts take it; values
+// beyond the range of ticks saturate and NaN gives 0.
+Tick truncateToTick(double v);
 
 }  // namespace osc

@@ -50,16 +50,20 @@ static std::int64_t truncToInt64(double v) {
 ScrollBarState scrollBarFor(const PlotWindow& window) {
     ScrollBarState s;
     s.minimum = 0;
-    s.maximum = truncToInt64(window.maximum());
-    const std::int64_t pos = truncToInt64(window.minimum());
-    s.position = std::clamp(pos, s.minimum, std::max(s.minimum, s.maximum));
+    // A window that ends left of 0 gives an empty range rather than a maximum below the minimum.
+    s.maximum = std::max(s.minimum, truncToInt64(window.maximum()));
+    s.position = std::clamp(truncToInt64(window.minimum()), s.minimum, s.maximum);
     return s;
 }
 
+// trunc(bits) * 256, computed in doubles so that no bit count can overflow it.
+static double widthForBits(double bits) {
+    return static_cast<double>(truncToInt64(bits)) * static_cast<double>(kTicksPerBit);
+}
+
 void applyWindowBits(PlotWindow& window, double bits) {
-    const std::int64_t n = truncToInt64(bits);
     const double min = window.minimum();
-    window.setMinMax(min, min + static_cast<double>(n * kTicksPerBit));
+    window.setMinMax(min, min + widthForBits(bits));
 }
 
 void applyScrollPosition(PlotWindow& window, std::int64_t position) {
@@ -69,9 +73,8 @@ void applyScrollPosition(PlotWindow& window, std::int64_t position) {
 }
 
 void startWindow(PlotWindow& window, double bits) {
-    const std::int64_t n = truncToInt64(bits);
     window.setMinimum(0);
-    window.setMaximum(static_cast<double>(n * kTicksPerBit));
+    window.setMaximum(widthForBits(bits));
 }
 
 }  // namespace osc

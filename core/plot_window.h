@@ -34,7 +34,8 @@ private:
 bool followTimeBase(PlotWindow& window, Tick timeBase, double largestX);
 
 // The scroll bar after a sample datagram: range 0 to the maximum, position the minimum, both
-// truncated toward zero; the position is clamped into the range.
+// truncated toward zero; the position is clamped into the range. A window that ends left of 0
+// gives the empty range 0 to 0.
 struct ScrollBarState {
     std::int64_t minimum = 0;
     std::int64_t maximum = 0;

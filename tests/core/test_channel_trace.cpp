@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <stdexcept>
 
 namespace osc {
@@ -69,6 +70,42 @@ TEST(ChannelTrace, VisibleIndices) {
     }
     EXPECT_EQ(ChannelTrace{}.firstVisible(0), -1);
     EXPECT_EQ(ChannelTrace{}.lastVisible(0, 10), -1);
+}
+
+TEST(ChannelTrace, LocateExactTakesOnlyWholeTicks) {
+    ChannelTrace t = traceOf({0, 10, 10, 20});
+    struct Row {
+        double x;
+        std::ptrdiff_t index;
+    };
+    const Row rows[] = {
+        {10, 1}, {10.5, -1}, {0, 0}, {-0.0, 0}, {20, 3}, {21, -1}, {-1, -1},
+        {std::nan(""), -1}, {1e300, -1}, {-1e300, -1}, {9223372036854775808.0, -1},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(t.locateExact(r.x), r.index) << r.x;
+    }
+}
+
+TEST(ChannelTrace, AssignReplacesThePointsAndCountsAsAChange) {
+    ChannelTrace t = traceOf({0, 10});
+    const auto before = t.revision();
+    t.assign({5, 6, 7}, {1, 2, 3});
+    EXPECT_GT(t.revision(), before);
+    ASSERT_EQ(t.count(), 3u);
+    EXPECT_EQ(t.x(2), 7);
+    EXPECT_EQ(t.y(0), 1);
+    EXPECT_THROW(t.assign({1, 2}, {1}), std::invalid_argument);
+    EXPECT_EQ(t.count(), 3u);
+}
+
+TEST(ChannelTrace, MemoryIsNineBytesAPointWhenReservedExactly) {
+    ChannelTrace t;
+    t.reserve(1000);
+    for (Tick x = 0; x < 1000; ++x) {
+        t.add(x, 1);
+    }
+    EXPECT_EQ(t.memoryBytes(), 9000u);
 }
 
 }  // namespace
