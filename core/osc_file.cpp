@@ -2,8 +2,8 @@
 
 #include <array>
 #include <atomic>
-#include <cerrno>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -38,7 +38,9 @@ constexpr std::array<std::uint16_t, 256> makeDigitTable() {
 constexpr std::array<std::uint16_t, 256> kDigit = makeDigitTable();
 
 // Bytes that end a line (CR, LF) or the whole text (NUL).
-constexpr bool isLineBreak(unsigned char c) { return c == '\r' || c == '\n' || c == '\0'; }
+constexpr bool isLineBreak(unsigned char c) {
+    return c == '\r' || c == '\n' || c == '\0';
+}
 
 // Offset of the first CR, LF or NUL in [p, end), or end - p when there is none. Looks at eight
 // bytes at a time: a word holds a wanted byte when one of its bytes XOR the wanted value is
@@ -54,8 +56,8 @@ std::size_t findLineBreak(const unsigned char* p, const unsigned char* end) {
             std::memcpy(&w, q, 8);
             const std::uint64_t cr = w ^ (kOnes * '\r');
             const std::uint64_t lf = w ^ (kOnes * '\n');
-            const std::uint64_t hits = ((w - kOnes) & ~w) | ((cr - kOnes) & ~cr) |
-                                       ((lf - kOnes) & ~lf);
+            const std::uint64_t hits =
+                ((w - kOnes) & ~w) | ((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf);
             const std::uint64_t flags = hits & kHighs;
             if (flags != 0) {
                 return static_cast<std::size_t>(q - p) +

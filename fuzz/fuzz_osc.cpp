@@ -63,8 +63,8 @@ PlainReading readPlainly(std::string_view text) {
             const int hi = digitValue(line[3 * k]);
             const int lo = digitValue(line[3 * k + 1]);
             if (hi < 0 || lo < 0) {
-                r.error = "'$" + std::string(line.substr(3 * k, 2)) +
-                          "' is not a valid integer value";
+                r.error =
+                    "'$" + std::string(line.substr(3 * k, 2)) + "' is not a valid integer value";
                 return r;
             }
             bytes.push_back(static_cast<std::uint8_t>(hi * 16 + lo));
@@ -110,7 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             engine.replayOscText(text);
             check(!error);
             for (const osc::ChannelTrace& trace : engine.traces) {
-                check(trace.lastX() >= engine.state.FTimeBase && trace.locate(engine.state.FTimeBase) >= 0);
+                check(trace.lastX() >= engine.state.FTimeBase &&
+                      trace.locate(engine.state.FTimeBase) >= 0);
             }
         } catch (const osc::OscFormatError& e) {
             check(error && *error == e.what());

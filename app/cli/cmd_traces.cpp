@@ -33,9 +33,9 @@ int runTraces(const QStringList& args) {
     }
     const QStringList files = parser.positionalArguments();
     if (files.size() != 1) {
-        return usageError(parser, args, files.isEmpty()
-                                            ? QStringLiteral("FILE is missing.")
-                                            : QStringLiteral("Only one FILE is taken."));
+        return usageError(parser, args,
+                          files.isEmpty() ? QStringLiteral("FILE is missing.")
+                                          : QStringLiteral("Only one FILE is taken."));
     }
 
     osc::CaptureEngine engine;

@@ -9,7 +9,9 @@
 
 namespace cli {
 
-std::string localPath(const QString& path) { return path.toLocal8Bit().toStdString(); }
+std::string localPath(const QString& path) {
+    return path.toLocal8Bit().toStdString();
+}
 
 bool replayFileForCli(const QString& path, osc::CaptureEngine& engine) {
     try {
@@ -55,10 +57,9 @@ int parseSubcommand(QCommandLineParser& parser, const QStringList& args) {
 }
 
 int usageError(const QCommandLineParser& parser, const QStringList& args, const QString& message) {
-    const QByteArray text =
-        (args.value(0) + QStringLiteral(": ") + message + QStringLiteral("\n\n") +
-         helpText(parser, args))
-            .toLocal8Bit();
+    const QByteArray text = (args.value(0) + QStringLiteral(": ") + message +
+                             QStringLiteral("\n\n") + helpText(parser, args))
+                                .toLocal8Bit();
     std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
     return 2;
 }

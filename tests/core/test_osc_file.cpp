@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/osc_file.h"
+
+namespace osc {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Datagrams = std::vector<Bytes>;
+
+struct Reading {
+    Datagrams datagrams;
+    std::optional<std::string> error;
+};
+
+Reading readAll(std::string_view text) {
+    Reading r;
+    OscReader reader(text);
+    Bytes datagram{0xEE, 0xEE, 0xEE, 0xEE, 0xEE};  // reused: must not leak into the result
+    try {
+        while (reader.next(datagram)) {
+            r.datagrams.push_back(datagram);
+        }
+        EXPECT_FALSE(reader.next(datagram)) << "the end must stay the end";
+    } catch (const OscFormatError& e) {
+        r.error = e.what();
+        EXPECT_FALSE(reader.next(datagram)) << "nothing is read after an error";
+    }
+    return r;
+}
+
+TEST(TraceLine, TwoUpperCaseDigitsAndASpacePerByte) {
+    EXPECT_EQ(traceLine(Bytes{0x23, 0x08, 0x0A}), "23 08 0A ");
+    EXPECT_EQ(traceLine(Bytes{0x00, 0xFF, 0xab}), "00 FF AB ");
+    EXPECT_EQ(traceLine(Bytes{}), "");
+    std::string out = "x";
+    appendTraceLine(out, Bytes{0x47});
+    EXPECT_EQ(out, "x47 ");
+}
+
+TEST(OscReader, Lines) {
+    struct Row {
+        const char* name;
+        std::string text;
+        Datagrams datagrams;
+    };
+    const Row rows[] = {
+        {"five characters give one byte", "23 08", {{0x23}}},
+        {"lower case", "ab cd \r\n", {{0xAB, 0xCD}}},
+        {"separators are not examined", "23-08-0A", {{0x23, 0x08}}},
+        {"CR LF", "23 08 \r\n0A \r\n", {{0x23, 0x08}, {0x0A}}},
+        {"LF only", "23 08 \n0A \n", {{0x23, 0x08}, {0x0A}}},
+        {"CR only", "23 08 \r0A \r", {{0x23, 0x08}, {0x0A}}},
+        {"mixed line ends", "01 \n02 \r03 \r\n04 ", {{1}, {2}, {3}, {4}}},
+        {"LF CR is two line ends: an empty line", "01 \n\r02 ", {{1}}},
+        {"CR CR is an empty line too", "01 \r\r02 ", {{1}}},
+        {"empty line in the middle ends the data", "01 \r\n\r\n02 \r\n", {{1}}},
+        {"short line ends the data", "01 \r\n02\r\n03 \r\n", {{1}}},
+        {"short line with a bad digit is no error", "01 \r\nZZ\r\n", {{1}}},
+        {"bad group after the complete groups is ignored", "01 0", {{1}}},
+        {"trailing characters ignored", "01 02 ZZ", {{1, 2}}},
+        {"NUL ends the text",
+         std::string("01 02 \r\n03 \0"
+                     "04 \r\n",
+                     17),
+         {{1, 2}, {3}}},
+        {"NUL inside a group cuts the line",
+         std::string("01 0\0"
+                     "2 ",
+                     7),
+         {{1}}},
+        {"NUL at the start",
+         std::string("\0"
+                     "01 ",
+                     4),
+         {}},
+        {"empty text", "", {}},
+        {"first line short", "2\r\n01 ", {}},
+        {"first line empty", "\r\n01 ", {}},
+        {"long line", std::string(3 * 8192, '0'), {Bytes(8192, 0)}},
+        {"digits of all kinds", "09 af AF Fa 7e ", {{0x09, 0xAF, 0xAF, 0xFA, 0x7E}}},
+    };
+    for (const Row& row : rows) {
+        const Reading r = readAll(row.text);
+        EXPECT_EQ(r.datagrams, row.datagrams) << row.name;
+        EXPECT_FALSE(r.error) << row.name << ": " << r.error.value_or("");
+    }
+}
+
+TEST(OscReader, LineEndsFoundAtEveryOffset) {
+    // The line end search looks at several bytes at once: try every position within a word.
+    for (std::size_t groups = 1; groups <= 20; ++groups) {
+        for (const char* end : {"\r\n", "\n", "\r"}) {
+            std::string text;
+            for (std::size_t k = 0; k < groups; ++k) {
+                text += "5A ";
+            }
+            for (std::size_t extra = 0; extra < 3; ++extra) {
+                const std::string line = text + std::string(extra, 'z');
+                const Reading r = readAll(line + end + "01 " + end);
+                ASSERT_EQ(r.datagrams.size(), 2u) << groups << " " << extra;
+                EXPECT_EQ(r.datagrams[0], Bytes(groups, 0x5A));
+                EXPECT_EQ(r.datagrams[1], Bytes{1});
+            }
+        }
+    }
+}
+
+TEST(OscReader, BadGroups) {
+    struct Row {
+        const char* name;
+        std::string text;
+        std::size_t before;  // datagrams delivered before the error
+        const char* error;
+    };
+    const Row rows[] = {
+        {"second digit", "2G 08 ", 0, "'$2G' is not a valid integer value"},
+        {"after good lines", "01 \r\n02 \r\n03 X4 \r\n", 2, "'$X4' is not a valid integer value"},
+        {"space in the group", "0 1 ", 0, "'$0 ' is not a valid integer value"},
+        {"sign", "-1 ", 0, "'$-1' is not a valid integer value"},
+        {"first bad group of the line is named", "01 g1 h2 ", 0,
+         "'$g1' is not a valid integer value"},
+        {"8-bit character as it is",
+         "\xC0"
+         "1 ",
+         0,
+         "'$\xC0"
+         "1' is not a valid integer value"},
+    };
+    for (const Row& row : rows) {
+        const Reading r = readAll(row.text);
+        EXPECT_EQ(r.datagrams.size(), row.before) << row.name;
+        EXPECT_EQ(r.error.value_or("(none)"), row.error) << row.name;
+    }
+}
+
+TEST(OscReader, TraceLinesReadBack) {
+    Datagrams datagrams;
+    std::string text;
+    for (std::size_t n = 1; n < 40; ++n) {
+        Bytes d(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            d[i] = static_cast<std::uint8_t>(n * 37 + i * 11);
+        }
+        text += traceLine(d) + "\r\n";
+        datagrams.push_back(d);
+    }
+    EXPECT_EQ(readAll(text).datagrams, datagrams);
+}
+
+class FilesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ =
+            std::filesystem::temp_directory_path() /
+            ("osc_file_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::remove_all(dir_);
+        std::filesystem::create_directories(dir_);
+    }
+    void TearDown() override { std::filesystem::remove_all(dir_); }
+
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+            names.push_back(e.path().filename().string());
+        }
+        return names;
+    }
+
+    std::filesystem::path dir_;
+};
+
+TEST_F(FilesTest, WriteThenReadBackByteForByte) {
+    const auto path = dir_ / "capture.osc";
+    const std::string text = std::string("23 08 0A \r\n\0\xFF", 13);
+    writeFileAtomically(path, text);
+    EXPECT_EQ(readWholeFile(path), text);
+    writeFileAtomically(path, "47 \r\n");  // replaces the file
+    EXPECT_EQ(readWholeFile(path), "47 \r\n");
+    writeFileAtomically(path, "");
+    EXPECT_EQ(readWholeFile(path), "");
+    EXPECT_EQ(entries(), std::vector<std::string>{"capture.osc"}) << "no temporary file left";
+}
+
+TEST_F(FilesTest, ReadingLargeFile) {
+    const auto path = dir_ / "large.osc";
+    std::string text(3 * 1024 * 1024 + 17, 'A');
+    writeFileAtomically(path, text);
+    EXPECT_EQ(readWholeFile(path), text);
+}
+
+TEST_F(FilesTest, CannotOpen) {
+    for (const auto& path : {dir_ / "missing.osc", dir_}) {
+        try {
+            readWholeFile(path);
+            FAIL() << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file " + path.string());
+        }
+    }
+}
+
+TEST_F(FilesTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    // A folder where the file should be cannot be replaced, whoever runs the test.
+    const auto folder = dir_ / "taken.osc";
+    std::filesystem::create_directory(folder);
+    std::ofstream(folder / "inside") << "keep";
+    // A regular file where a folder should be: nothing can be created below it.
+    const auto notAFolder = dir_ / "plain";
+    std::ofstream(notAFolder) << "old";
+    for (const auto& path : {folder, notAFolder / "x.osc", dir_ / "no" / "such" / "x.osc"}) {
+        try {
+            writeFileAtomically(path, "23 08 \r\n");
+            FAIL() << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot create file " + path.string());
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(folder));
+    EXPECT_EQ(readWholeFile(folder / "inside"), "keep");
+    EXPECT_EQ(readWholeFile(notAFolder), "old");
+    auto names = entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"plain", "taken.osc"}));
+}
+
+}  // namespace
+}  // namespace osc
