@@ -1,0 +1,107 @@
+#include "net/address.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "net/datagram_endpoint.h"
+
+namespace osc::net {
+
+namespace {
+
+bool equalsLocalhost(std::string_view text) {
+    static constexpr std::string_view kName = "LOCALHOST";
+    if (text.size() != kName.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+        if (c != kName[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<Ipv4> parseDotted(std::string_view text) {
+    Ipv4 ip{};
+    std::size_t part = 0;
+    int value = -1;
+    for (char c : text) {
+        if (c >= '0' && c <= '9') {
+            value = (value < 0 ? 0 : value) * 10 + (c - '0');
+            if (value > 255) {
+                return std::nullopt;
+            }
+        } else if (c == '.' && value >= 0 && part < 3) {
+            ip[part++] = static_cast<std::uint8_t>(value);
+            value = -1;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (part != 3 || value < 0) {
+        return std::nullopt;
+    }
+    ip[3] = static_cast<std::uint8_t>(value);
+    return ip;
+}
+
+}  // namespace
+
+std::optional<Ipv4> literalAddress(std::string_view address) {
+    if (equalsLocalhost(address)) {
+        return Ipv4{127, 0, 0, 1};
+    }
+    return parseDotted(address);
+}
+
+Ipv4 resolveAddress(const std::string& address) {
+    if (auto ip = literalAddress(address)) {
+        return *ip;
+    }
+    if (address.find('\0') != std::string::npos) {
+        throw EndpointError("Cannot resolve host name '" + address.substr(0, address.find('\0')) +
+                            "...': the name holds a NUL character");
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* answer = nullptr;
+    const int rc = ::getaddrinfo(address.c_str(), nullptr, &hints, &answer);
+    if (rc != 0 || answer == nullptr) {
+        std::string reason = rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc);
+        if (rc == 0) {
+            reason = "no IPv4 address";
+        }
+        throw EndpointError("Cannot resolve host name '" + address + "': " + reason);
+    }
+    Ipv4 ip{};
+    for (addrinfo* a = answer; a != nullptr; a = a->ai_next) {
+        if (a->ai_family == AF_INET && a->ai_addr != nullptr &&
+            a->ai_addrlen >= sizeof(sockaddr_in)) {
+            sockaddr_in sin{};
+            std::memcpy(&sin, a->ai_addr, sizeof sin);
+            std::memcpy(ip.data(), &sin.sin_addr.s_addr, 4);
+            ::freeaddrinfo(answer);
+            return ip;
+        }
+    }
+    ::freeaddrinfo(answer);
+    throw EndpointError("Cannot resolve host name '" + address + "': no IPv4 address");
+}
+
+std::string ipv4Text(const Ipv4& ip) {
+    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) +
+           "." + std::to_string(ip[3]);
+}
+
+}  // namespace osc::net

@@ -1,0 +1,56 @@
+#include "net/datagram_queue.h"
+
+namespace osc::net {
+
+bool DatagramQueue::push(std::vector<std::uint8_t>&& datagram, SenderAddress from) {
+    std::function<void()> ready;
+    {
+        std::lock_guard lock(mutex_);
+        const std::size_t cost = datagram.size() + kOverheadBytes;
+        if (items_.size() >= limits_.maxDatagrams || bytes_ + cost > limits_.maxBytes) {
+            droppedFull_.fetch_add(1, std::memory_order_relaxed);
+            return false;
+        }
+        const bool wasEmpty = items_.empty();
+        items_.push_back(Item{std::move(datagram), from});
+        bytes_ += cost;
+        if (wasEmpty) {
+            ready = ready_;
+        }
+    }
+    if (ready) {
+        ready();
+    }
+    return true;
+}
+
+bool DatagramQueue::take(std::vector<std::uint8_t>& out, SenderAddress* from) {
+    std::lock_guard lock(mutex_);
+    if (items_.empty()) {
+        return false;
+    }
+    out = std::move(items_.front().bytes);
+    if (from != nullptr) {
+        *from = items_.front().from;
+    }
+    items_.pop_front();
+    bytes_ -= out.size() + kOverheadBytes;
+    return true;
+}
+
+void DatagramQueue::setReadyCallback(std::function<void()> callback) {
+    std::lock_guard lock(mutex_);
+    ready_ = std::move(callback);
+}
+
+std::size_t DatagramQueue::size() const {
+    std::lock_guard lock(mutex_);
+    return items_.size();
+}
+
+std::size_t DatagramQueue::bytesHeld() const {
+    std::lock_guard lock(mutex_);
+    return bytes_;
+}
+
+}  // namespace osc::net

@@ -1,0 +1,61 @@
+#pragma once
+// The bounded hand-over between a receiving thread and the consumer's thread. Holds up to
+// maxDatagrams datagrams and maxBytes bytes (each datagram counts its length plus
+// kOverheadBytes, so the bound covers the memory actually held); a datagram that does not fit
+// is dropped and counted. Thread-safe.
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <vector>
+
+namespace osc::net {
+
+// Where a datagram came from (not looked at by the window; the simulated device replies there).
+struct SenderAddress {
+    std::array<std::uint8_t, 4> ip{};
+    std::uint16_t port = 0;
+};
+
+struct QueueLimits {
+    std::size_t maxDatagrams = 262'144;
+    std::size_t maxBytes = 160u * 1024 * 1024;
+};
+
+class DatagramQueue {
+public:
+    static constexpr std::size_t kOverheadBytes = 64;
+
+    explicit DatagramQueue(QueueLimits limits = {}) : limits_(limits) {}
+
+    // Moves the datagram in. Returns false (and counts a drop) when it does not fit. Runs the
+    // ready callback, outside the lock, when the datagram joined an empty queue.
+    bool push(std::vector<std::uint8_t>&& datagram, SenderAddress from = {});
+    // The oldest datagram into out (its buffer is moved, not copied); false when empty.
+    bool take(std::vector<std::uint8_t>& out, SenderAddress* from = nullptr);
+
+    void setReadyCallback(std::function<void()> callback);
+
+    std::size_t size() const;
+    std::size_t bytesHeld() const;  // lengths plus overhead of the datagrams held
+    std::uint64_t droppedFull() const { return droppedFull_.load(std::memory_order_relaxed); }
+    const QueueLimits& limits() const { return limits_; }
+
+private:
+    QueueLimits limits_;
+    mutable std::mutex mutex_;
+    struct Item {
+        std::vector<std::uint8_t> bytes;
+        SenderAddress from;
+    };
+    std::deque<Item> items_;
+    std::size_t bytes_ = 0;
+    std::function<void()> ready_;
+    std::atomic<std::uint64_t> droppedFull_{0};
+};
+
+}  // namespace osc::net

@@ -1,0 +1,180 @@
+#include "net/simulated_network.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "core/datagram.h"
+
+namespace osc::net {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class Consumer {
+public:
+    explicit Consumer(DatagramEndpoint& endpoint) : endpoint_(endpoint) {
+        endpoint_.setReadyCallback([this] {
+            std::lock_guard lock(mutex_);
+            ready_ = true;
+            cv_.notify_all();
+        });
+    }
+    std::optional<Bytes> next(std::chrono::milliseconds timeout = 2000ms) {
+        const auto until = Clock::now() + timeout;
+        for (;;) {
+            Bytes out;
+            if (endpoint_.takeReceived(out)) {
+                return out;
+            }
+            std::unique_lock lock(mutex_);
+            if (!cv_.wait_until(lock, until, [this] { return ready_; })) {
+                return std::nullopt;
+            }
+            ready_ = false;
+        }
+    }
+
+private:
+    DatagramEndpoint& endpoint_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool ready_ = false;
+};
+
+SimulatedNetworkOptions twoDevices(int bitRate = 9600) {
+    SimulatedNetworkOptions o;
+    sim::DeviceOptions fast;
+    fast.bitRate = bitRate;
+    o.devices.push_back({"10.0.0.5", fast});
+    sim::DeviceOptions named = fast;
+    named.identity = DeviceId{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    o.devices.push_back({"RTU-North", named});
+    return o;
+}
+
+TEST(SimulatedNetwork, InactiveUntilActivatedOrFirstSend) {
+    SimulatedNetwork net(twoDevices());
+    EXPECT_FALSE(net.active());
+    net.send("10.0.0.5", identityRequest());
+    EXPECT_TRUE(net.active());
+}
+
+TEST(SimulatedNetwork, EachDeviceAnswersWithItsIdentity) {
+    SimulatedNetwork net(twoDevices());
+    Consumer consumer(net);
+    struct Row {
+        const char* address;
+        DeviceId expected;
+    };
+    for (const Row& row : {Row{"10.0.0.5", {0x02, 0x00, 10, 0, 0, 5}},
+                           Row{"rtu-north", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}},
+                           Row{"RTU-NORTH", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}}}) {
+        net.send(row.address, identityRequest());
+        const auto reply = consumer.next();
+        ASSERT_TRUE(reply) << row.address;
+        ASSERT_EQ(classifyDatagram(*reply), DatagramKind::IdentityReply) << row.address;
+        EXPECT_EQ(identityOf(*reply), row.expected) << row.address;
+        EXPECT_EQ(net.deviceIdentity(row.address), row.expected);
+    }
+    EXPECT_FALSE(net.deviceIdentity("10.0.0.6"));
+}
+
+TEST(SimulatedNetwork, AddressesWithoutADevice) {
+    SimulatedNetwork net(twoDevices());
+    Consumer consumer(net);
+    // A dotted address without a device: the datagram is lost.
+    net.send("10.0.0.99", identityRequest());
+    EXPECT_FALSE(consumer.next(100ms));
+    // Our own address: it comes back, as on a real network.
+    net.send("localhost", identityRequest());
+    const auto back = consumer.next();
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, (Bytes{'G', 'D'}));
+    // A name that no device has fails as a lookup would, the empty name included.
+    for (const std::string name : {"nobody.invalid", ""}) {
+        try {
+            net.send(name, identityRequest());
+            FAIL() << "sent to '" << name << "'";
+        } catch (const EndpointError& e) {
+            EXPECT_NE(std::string(e.what()).find("Cannot resolve host name '" + name + "'"),
+                      std::string::npos);
+        }
+    }
+}
+
+TEST(SimulatedNetwork, StreamIsPacedAtTheBitRate) {
+    // 9600 bit/s, 256 pairs a datagram: 75 datagrams a second.
+    SimulatedNetwork net(twoDevices(9600));
+    Consumer consumer(net);
+    net.send("10.0.0.5", startCommand(DeviceId{}));
+    const auto first = consumer.next();
+    ASSERT_TRUE(first);
+    const auto begin = Clock::now();
+    int count = 0;
+    while (Clock::now() - begin < 400ms) {
+        if (auto d = consumer.next(500ms)) {
+            ASSERT_EQ(classifyDatagram(*d), DatagramKind::Sample);
+            ++count;
+        }
+    }
+    EXPECT_TRUE(net.deviceStreaming("10.0.0.5"));
+    net.send("10.0.0.5", stopCommand(DeviceId{}));
+    // 0.4 s at 75 a second is 30; a stream running unpaced would give thousands.
+    EXPECT_GE(count, 20);
+    EXPECT_LE(count, 40);
+    while (consumer.next(100ms)) {
+    }
+    EXPECT_FALSE(net.deviceStreaming("10.0.0.5"));
+    EXPECT_FALSE(consumer.next(100ms));
+}
+
+TEST(SimulatedNetwork, TwoDevicesStreamTheirOwnIdentity) {
+    SimulatedNetwork net(twoDevices(64000));
+    Consumer consumer(net);
+    net.send("10.0.0.5", startCommand(DeviceId{0x02, 0x00, 10, 0, 0, 5}));
+    net.send("RTU-North", startCommand(DeviceId{}));
+    int fromFirst = 0;
+    int fromSecond = 0;
+    for (int i = 0; i < 40; ++i) {
+        const auto d = consumer.next();
+        ASSERT_TRUE(d);
+        const DeviceId id{(*d)[2], (*d)[3], (*d)[4], (*d)[5], (*d)[6], (*d)[7]};
+        fromFirst += id == DeviceId{0x02, 0x00, 10, 0, 0, 5} ? 1 : 0;
+        fromSecond += id == DeviceId{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E} ? 1 : 0;
+    }
+    EXPECT_EQ(fromFirst + fromSecond, 40);
+    EXPECT_GT(fromFirst, 5);
+    EXPECT_GT(fromSecond, 5);
+    EXPECT_EQ(net.stats().droppedQueueFull, 0u);
+}
+
+TEST(SimulatedNetwork, QueueBoundHoldsWhileTheConsumerSleeps) {
+    SimulatedNetworkOptions o = twoDevices(1000000);  // ~7800 datagrams a second
+    o.queue.maxDatagrams = 50;
+    SimulatedNetwork net(o);
+    net.send("10.0.0.5", startCommand(DeviceId{}));
+    std::this_thread::sleep_for(100ms);
+    net.send("10.0.0.5", stopCommand(DeviceId{}));
+    std::this_thread::sleep_for(20ms);
+    const EndpointStats s = net.stats();
+    EXPECT_EQ(s.received, 50u);
+    EXPECT_GT(s.droppedQueueFull, 0u);
+}
+
+TEST(SimulatedNetwork, DestructionWhileStreaming) {
+    auto net = std::make_unique<SimulatedNetwork>(twoDevices());
+    net->send("10.0.0.5", startCommand(DeviceId{}));
+    std::this_thread::sleep_for(20ms);
+    const auto begin = Clock::now();
+    net.reset();
+    EXPECT_LT(Clock::now() - begin, 500ms);
+}
+
+}  // namespace
+}  // namespace osc::net
