@@ -7,23 +7,31 @@ namespace osc {
 
 std::optional<double> snapCursor(const ChannelTrace& trace, double windowMin, double windowMax,
                                  double mx) {
-    const std::ptrdiff_t f = trace.firstVisible(windowMin);
-    if (f < 0) {
+    const std::span<const Tick> xs = trace.xs();
+    const std::size_t count = xs.size();
+    const std::size_t f = trace.lowerBound(windowMin);  // the first visible index
+    if (f == count) {
         return kNoCursor;
     }
-    const std::ptrdiff_t l = trace.lastVisible(windowMin, windowMax);
-    const std::span<const Tick> xs = trace.xs();
-    // The scan stops at the first point with X - mx >= 0. X ascends, so that test is monotone
-    // (for every mx but NaN, where it never holds) and a partition point finds the same stop.
-    const auto begin = xs.begin() + f;
-    const auto end = xs.begin() + (l >= f ? l + 1 : f);
+    // The scan from f stops at the first point with X - mx >= 0, or after the last visible
+    // point l. X ascends, so that test is monotone (for every mx but NaN, where it never
+    // holds): the scan's stop is the test's partition point over the whole trace, clamped into
+    // f .. l + 1.
     const auto stop = std::partition_point(
-        begin, end, [mx](Tick x) { return !(static_cast<double>(x) - mx >= 0); });
-    const std::ptrdiff_t i = stop - xs.begin();  // l + 1 when the scan passes l
+        xs.begin(), xs.end(), [mx](Tick x) { return !(static_cast<double>(x) - mx >= 0); });
+    std::size_t i = static_cast<std::size_t>(stop - xs.begin());
+    if (i <= f) {
+        i = f;
+    } else if (!(i < count && static_cast<double>(xs[i - 1]) < windowMax)) {
+        // The stop may lie past the last visible point: l is needed only now.
+        const std::size_t maxBound = trace.lowerBound(windowMax);
+        const std::size_t l = maxBound == count ? count - 1 : maxBound;
+        i = std::min(i, std::max(f, l + 1));
+    }
     if (i == 0) {
         return std::nullopt;
     }
-    return static_cast<double>(xs[static_cast<std::size_t>(i - 1)]);
+    return static_cast<double>(xs[i - 1]);
 }
 
 double roundHalfEven(double v) {

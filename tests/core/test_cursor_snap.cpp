@@ -56,6 +56,7 @@ TEST(SnapCursor, Cases) {
         {"scan passes the last visible point", 0, 500, 5000, 1000.0},
         {"last visible is the first one at the maximum", 0, 1000, 900, 0.0},
         {"fraction just right of a point", 0, 25600, 1000.25, 1000.0},
+        {"bounds the wrong way round: no scan", 1500, 500, 5000, 1000.0},
     };
     for (const SnapRow& r : rows) {
         EXPECT_EQ(snapCursor(t, r.min, r.max, r.mx), r.cursor) << r.name;
