@@ -1,7 +1,6 @@
 #include "server/telemechanics.h"
 
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <system_error>
@@ -35,9 +34,9 @@ std::vector<std::string> candidatesFor(const std::string& file) {
     return out;
 }
 
-void* openLibrary(const std::string& file) {
-    std::string lastError;
-    for (const std::string& candidate : candidatesFor(file)) {
+void* openLibrary(const std::string& file, const std::vector<std::string>& candidates) {
+    std::string lastError = "not found";
+    for (const std::string& candidate : candidates) {
         const bool isPath = candidate.find('/') != std::string::npos;
         std::error_code ec;
         if (isPath && !fs::exists(candidate, ec)) {
@@ -65,12 +64,12 @@ Fn resolve(void* library, const std::string& file, const char* name) {
 
 class LoadedLibraries final : public TelemechanicsApi {
 public:
-    LoadedLibraries() {
-        const std::string cfs = "libcfshare.so";
-        const std::string tmc = "libtmconn.so";
+    // Each library is tried at its candidate places in turn; the names are those of the messages.
+    LoadedLibraries(const std::string& tmc, const std::vector<std::string>& tmcCandidates,
+                    const std::string& cfs, const std::vector<std::string>& cfsCandidates) {
         // The credentials library first: the connection library may look for it when it connects.
-        void* cfshare = openLibrary(cfs);
-        void* tmconn = openLibrary(tmc);
+        void* cfshare = openLibrary(cfs, cfsCandidates);
+        void* tmconn = openLibrary(tmc, tmcCandidates);
         setUser_ = resolve<cfsSetUser_fn>(cfshare, cfs, "cfsSetUser");
         connect_ = resolve<tmcConnect_fn>(tmconn, tmc, "tmcConnect");
         isConnected_ = resolve<tmcIsConnected_fn>(tmconn, tmc, "tmcIsConnected");
@@ -115,7 +114,15 @@ private:
 }  // namespace
 
 std::unique_ptr<TelemechanicsApi> LoadTelemechanicsLibraries() {
-    return std::make_unique<LoadedLibraries>();
+    const std::string tmc = "libtmconn.so";
+    const std::string cfs = "libcfshare.so";
+    return std::make_unique<LoadedLibraries>(tmc, candidatesFor(tmc), cfs, candidatesFor(cfs));
+}
+
+std::unique_ptr<TelemechanicsApi> LoadTelemechanicsLibraries(const std::string& tmconnFile,
+                                                             const std::string& cfshareFile) {
+    return std::make_unique<LoadedLibraries>(tmconnFile, std::vector<std::string>{tmconnFile},
+                                             cfshareFile, std::vector<std::string>{cfshareFile});
 }
 
 }  // namespace server

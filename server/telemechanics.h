@@ -36,5 +36,8 @@ public:
 // on the system's search path, so that libraries put in place of the stand-ins are used.
 // Throws LibraryLoadError. The libraries stay loaded for the rest of the process.
 std::unique_ptr<TelemechanicsApi> LoadTelemechanicsLibraries();
+// The same from the two given files (paths, or bare names for the system's search path).
+std::unique_ptr<TelemechanicsApi> LoadTelemechanicsLibraries(const std::string& tmconnFile,
+                                                             const std::string& cfshareFile);
 
 }  // namespace server
