@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <string>
+
+#include "cli_run.h"
+
+namespace {
+
+using clitest::fixture;
+using clitest::runCli;
+
+const char* const kWorkedExample =
+    "0 0 7\n0 256 7\n0 512 8\n0 512 8\n"
+    "1 0 5\n1 256 5\n1 273 5\n1 512 5\n"
+    "2 0 3\n2 256 3\n2 512 4\n"
+    "3 0 1\n3 256 1\n3 512 2\n";
+
+// One strobe edge, then the data ends: closing points at 256 with the strobe set.
+const char* const kOneEdge =
+    "0 0 7\n0 256 7\n0 256 7\n1 0 5\n1 256 6\n2 0 3\n2 256 4\n3 0 1\n3 256 2\n";
+
+TEST(CliTraces, PrintsEveryPointOfTheReplay) {
+    struct Row {
+        const char* file;
+        const char* out;
+    };
+    const Row rows[] = {
+        {"worked_example.osc", kWorkedExample},
+        {"worked_example_lf.osc", kWorkedExample},
+        {"worked_example_cr.osc", kWorkedExample},
+        {"empty_line_middle.osc", kOneEdge},
+        {"nul_ends_text.osc", kOneEdge},
+        {"empty.osc", "0 0 7\n0 0 8\n1 0 5\n1 0 6\n2 0 3\n2 0 4\n3 0 1\n3 0 2\n"},
+        // All four lines set at once; the odd last byte and the trailing "80" are not used.
+        {"separators_lower_case.osc",
+         "0 0 7\n0 256 7\n0 256 7\n1 0 5\n1 256 5\n1 256 5\n"
+         "2 0 3\n2 256 3\n2 256 3\n3 0 1\n3 256 1\n3 256 1\n"},
+        // Four periods with the data lines steady: channels 1 to 3 completed, the strobe not.
+        {"steady_lines.osc",
+         "0 0 7\n0 256 7\n0 512 8\n0 768 7\n0 1024 8\n0 1024 8\n"
+         "1 0 5\n1 256 5\n1 512 5\n1 768 5\n1 1024 6\n"
+         "2 0 3\n2 256 3\n2 512 3\n2 768 3\n2 1024 4\n"
+         "3 0 1\n3 256 1\n3 512 1\n3 768 1\n3 1024 2\n"},
+    };
+    for (const Row& row : rows) {
+        const auto r = runCli({"traces", fixture(row.file)});
+        EXPECT_EQ(r.exitCode, 0) << row.file << ": " << r.err;
+        EXPECT_EQ(r.out, row.out) << row.file;
+        EXPECT_EQ(r.err, "") << row.file;
+    }
+}
+
+TEST(CliTraces, Failures) {
+    struct Row {
+        const char* name;
+        QStringList args;
+        int exitCode;
+        std::string err;  // exact, or the start of it for usage errors
+        bool exact;
+    };
+    const Row rows[] = {
+        {"bad group",
+         {"traces", fixture("bad_group.osc")},
+         1,
+         "'$2G' is not a valid integer value\n",
+         true},
+        {"missing file, named as given",
+         {"traces", "no-such-file.osc"},
+         1,
+         "Cannot open file no-such-file.osc\n",
+         true},
+        {"a folder", {"traces", "."}, 1, "Cannot open file .\n", true},
+        {"no file", {"traces"}, 2, "morvelip-osc-cli traces: FILE is missing.", false},
+        {"two files", {"traces", "a.osc", "b.osc"}, 2, "morvelip-osc-cli traces: Only one", false},
+        {"unknown option",
+         {"traces", "--frobnicate", "a.osc"},
+         2,
+         "morvelip-osc-cli traces: Unknown option 'frobnicate'.",
+         false},
+    };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    for (const Row& row : rows) {
+        const auto r = runCli(row.args, dir.path());
+        EXPECT_EQ(r.exitCode, row.exitCode) << row.name;
+        EXPECT_EQ(r.out, "") << row.name;
+        if (row.exact) {
+            EXPECT_EQ(r.err, row.err) << row.name;
+        } else {
+            EXPECT_EQ(r.err.substr(0, row.err.size()), row.err) << row.name;
+            EXPECT_NE(r.err.find("Usage: morvelip-osc-cli traces [options] FILE"),
+                      std::string::npos)
+                << row.name;
+        }
+    }
+}
+
+TEST(CliTraces, Help) {
+    const auto r = runCli({"traces", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("Usage: morvelip-osc-cli traces [options] FILE\n", 0), 0u) << r.out;
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(CliTraces, LongFileInOneGo) {
+    // 2000 datagrams of 100 pairs: every pair a strobe edge, the transmit line every fourth.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.filePath("long.osc");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    int strobe = 0;
+    int tx = 0;
+    long long pairs = 0;
+    for (int d = 0; d < 2000; ++d) {
+        QByteArray line = "23 08 00 00 00 00 00 00 ";
+        for (int k = 0; k < 100; ++k, ++pairs) {
+            strobe ^= 0x04;
+            if (pairs % 4 == 0) {
+                tx ^= 0x40;
+            }
+            line += QByteArray::number(strobe | tx, 16).rightJustified(2, '0') + " 00 ";
+        }
+        file.write(line + "\r\n");
+    }
+    file.close();
+    const auto r = runCli({"traces", path});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    // Strobe: start, 200000 edges, closing; the other channels completed to a point a period.
+    std::size_t lines = 0;
+    std::size_t strobeLines = 0;
+    for (std::size_t i = 0; i < r.out.size(); ++i) {
+        if (r.out[i] == '\n') {
+            ++lines;
+        }
+        if ((i == 0 || r.out[i - 1] == '\n') && r.out[i] == '0') {
+            ++strobeLines;
+        }
+    }
+    EXPECT_EQ(strobeLines, 200002u);
+    const std::string lastStrobe = "\n0 51200000 8\n";
+    EXPECT_NE(r.out.find(lastStrobe), std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - 14), "\n3 51200000 2\n");
+    EXPECT_GT(lines, strobeLines + 3 * 200000);
+}
+
+}  // namespace
