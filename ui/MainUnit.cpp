@@ -1,0 +1,511 @@
+#include "ui/MainUnit.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QStringEncoder>
+#include <QSvgRenderer>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <climits>
+
+#include "core/plot_labels.h"
+#include "core/plot_window.h"
+#include "ui/Fonts.h"
+#include "ui/FormStorage.h"
+#include "ui/Messages.h"
+#include "ui/logind.h"
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+QIcon svgIcon(const QString& path) {
+    QSvgRenderer renderer(path);
+    QIcon icon;
+    for (const int size : {16, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter p(&pixmap);
+        renderer.render(&p);
+        p.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect bounds,
+              Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
+    auto* l = new QLabel(text, parent);
+    if (name) {
+        l->setObjectName(QString::fromLatin1(name));
+    }
+    l->setGeometry(bounds);
+    l->setAlignment(align);
+    return l;
+}
+
+QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, QRect bounds) {
+    auto* c = new QCheckBox(text, parent);
+    c->setObjectName(QString::fromLatin1(name));
+    c->setGeometry(bounds);
+    return c;
+}
+
+int clampToInt(std::int64_t v) {
+    return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
+}
+
+}  // namespace
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+    frmMain = this;
+    setObjectName(QStringLiteral("frmMain"));
+    setFont(ui::formFont());
+    move(0, 103);
+    resize(800, 436);
+
+    createActions();
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    createToolBar(central);
+    column->addWidget(ActionToolBar1);
+    PageControl1 = new QTabWidget(central);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setTabPosition(QTabWidget::South);
+    PageControl1->setDocumentMode(true);
+    column->addWidget(PageControl1, 1);
+    createOscillogramTab();
+    createTraceTab();
+    PageControl1->setCurrentWidget(TabSheet1);
+    setCentralWidget(central);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(1000);
+
+    FormStorage1 = new ui::FormStorage(this, QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\MainForm"),
+                                       QStringLiteral("TfrmMain"), this);
+    FormStorage1->setMainWindow(true);
+    for (auto [component, property] :
+         {std::pair<QWidget*, const char*>{cbReverseBits, "Checked"},
+          {seByteBitsCount, "Value"},
+          {seWindowBitsCount, "Value"},
+          {cbInverseBits, "Checked"},
+          {cbBitStaff, "Checked"}}) {
+        FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
+    }
+    FormStorage1->onRestorePlacement = [this] {
+        ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
+    };
+
+    wire();
+    Timer1->start();
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    FormStorage1->windowDestroyed();
+    if (frmMain == this) {
+        frmMain = nullptr;
+    }
+}
+
+void TfrmMain::createActions() {
+    auto make = [this](const char* name, const QString& caption, const char* image) {
+        auto* a = new QAction(caption, this);
+        a->setObjectName(QString::fromLatin1(name));
+        if (image) {
+            a->setIcon(svgIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
+        }
+        return a;
+    };
+    actConnect = make("actConnect", QStringLiteral("Присоединиться к серверу"), "connect");
+    Action2 = make("Action2", QStringLiteral("Выход"), nullptr);
+    actOSCstart = make("actOSCstart", QStringLiteral("Пуск осциллографа"), "start");
+    actOSCstop = make("actOSCstop", QStringLiteral("Останов осциллографа"), "stop");
+    actSaveToFile = make("actSaveToFile", QStringLiteral("Записать график в файл"), "save");
+    actLoadFromFile = make("actLoadFromFile", QStringLiteral("Считать график из файла"), "load");
+}
+
+void TfrmMain::createToolBar(QWidget* parent) {
+    ActionToolBar1 = new QWidget(parent);
+    ActionToolBar1->setObjectName(QStringLiteral("ActionToolBar1"));
+    ActionToolBar1->setFixedHeight(26);
+    int x = 2;
+    for (QAction* a : {actConnect, actOSCstart, actOSCstop, actLoadFromFile, actSaveToFile,
+                       actLoadFromFile}) {
+        auto* b = new QToolButton(ActionToolBar1);
+        b->setDefaultAction(a);
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setAutoRaise(true);
+        b->setIconSize(QSize(16, 16));
+        b->setGeometry(x, 2, 21, 22);
+        x += 21;
+        toolButtons << b;
+    }
+    ComboBox1 = new QComboBox(ActionToolBar1);
+    ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
+    ComboBox1->setEditable(false);
+    ComboBox1->setFont(ui::arialFont(10, 13));
+    ComboBox1->setGeometry(128, 1, 300, 23);
+    Panel1 = new QLabel(ActionToolBar1);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(431, 2, 300, 21);
+    Panel1->setAlignment(Qt::AlignCenter);
+    Panel1->setAutoFillBackground(true);
+    Panel1->setFont(ui::arialFont(10, 13));
+    QPalette pal = Panel1->palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, QColor(0, 255, 0));
+    Panel1->setPalette(pal);
+}
+
+void TfrmMain::createOscillogramTab() {
+    TabSheet1 = new QWidget;
+    TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
+    PageControl1->addTab(TabSheet1, QStringLiteral("Осциллограмма"));
+    auto* column = new QVBoxLayout(TabSheet1);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    Panel3 = new QFrame(TabSheet1);
+    Panel3->setObjectName(QStringLiteral("Panel3"));
+    Panel3->setFixedHeight(63);
+    Panel3->setAutoFillBackground(true);
+    QPalette pal = Panel3->palette();
+    const QColor text = QApplication::palette().color(QPalette::ToolTipBase);
+    pal.setColor(QPalette::Window, Qt::black);
+    pal.setColor(QPalette::WindowText, text);
+    pal.setColor(QPalette::Text, text);
+    pal.setColor(QPalette::ButtonText, text);
+    Panel3->setPalette(pal);
+    Panel3->setFont(ui::formFont());
+    QFont bold = ui::formFont();
+    bold.setBold(true);
+    const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
+
+    label(Panel3, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
+    lblMarker = label(Panel3, "lblMarker", QStringLiteral("???"), {68, 8, 85, 13});
+    label(Panel3, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
+    lblStrobe = label(Panel3, "lblStrobe", QStringLiteral("???"), {219, 8, 85, 13});
+    label(Panel3, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
+    lblDiff = label(Panel3, "lblDiff", QStringLiteral("???"), {370, 8, 88, 13});
+    for (QLabel* l : {lblMarker, lblStrobe, lblDiff}) {
+        l->setFont(bold);
+    }
+    label(Panel3, nullptr, QStringLiteral("Бит в окне"), {460, 8, 70, 13}, right);
+    seWindowBitsCount = new QSpinBox(Panel3);
+    seWindowBitsCount->setObjectName(QStringLiteral("seWindowBitsCount"));
+    seWindowBitsCount->setRange(INT_MIN, INT_MAX);  // no bounds
+    seWindowBitsCount->setValue(100);
+    seWindowBitsCount->setGeometry(536, 4, 57, 21);
+    label(Panel3, nullptr, QStringLiteral("Бит в байте"), {593, 8, 70, 13}, right);
+    seByteBitsCount = new QSpinBox(Panel3);
+    seByteBitsCount->setObjectName(QStringLiteral("seByteBitsCount"));
+    seByteBitsCount->setRange(1, 16);
+    seByteBitsCount->setValue(8);
+    seByteBitsCount->setGeometry(669, 4, 57, 21);
+    // The spin edits keep the ordinary edit colours inside the black panel.
+    const QPalette normal = QApplication::palette();
+    QPalette editPalette = pal;
+    for (const QPalette::ColorRole role : {QPalette::Base, QPalette::Text, QPalette::Window,
+                                           QPalette::WindowText, QPalette::Button,
+                                           QPalette::ButtonText, QPalette::Highlight,
+                                           QPalette::HighlightedText}) {
+        editPalette.setColor(role, normal.color(role));
+    }
+    for (QSpinBox* s : {seWindowBitsCount, seByteBitsCount}) {
+        s->setPalette(editPalette);
+    }
+    cbReverseBits = checkBox(Panel3, "cbReverseBits", QStringLiteral("Рев"), {732, 6, 47, 17});
+    cbInverseBits = checkBox(Panel3, "cbInverseBits", QStringLiteral("Инв"), {732, 22, 47, 17});
+    cbBitStaff = checkBox(Panel3, "cbBitStaff", QStringLiteral("Стафф"), {732, 38, 60, 17});
+    lblBitStream = label(Panel3, "lblBitStream", QStringLiteral("XXX"), {9, 31, 715, 13});
+    lblBitStream->setFont(ui::arialNarrowFont(8));
+    lblBytesDecoded = label(Panel3, "lblBytesDecoded", QStringLiteral("XXX"), {9, 44, 715, 13});
+    column->addWidget(Panel3);
+
+    Chart1 = new OscPlot(TabSheet1);
+    Chart1->setEngine(&FEngine);
+    column->addWidget(Chart1, 1);
+
+    ScrollBar1 = new QScrollBar(Qt::Horizontal, TabSheet1);
+    ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
+    ScrollBar1->setFixedHeight(16);
+    ScrollBar1->setRange(0, 0);
+    ScrollBar1->setSingleStep(256);
+    ScrollBar1->setPageStep(2560);
+    column->addWidget(ScrollBar1);
+
+    pbPanel = new QFrame(Chart1);
+    pbPanel->setObjectName(QStringLiteral("pbPanel"));
+    pbPanel->setFrameShape(QFrame::Panel);
+    pbPanel->setFrameShadow(QFrame::Raised);
+    pbPanel->setAutoFillBackground(true);
+    pbPanel->setPalette(editPalette);
+    pbPanel->resize(265, 41);
+    Label6 = label(pbPanel, "Label6", QStringLiteral("Обработка графика"), {2, 3, 261, 14},
+                   Qt::AlignCenter);
+    ProgressBar1 = new QProgressBar(pbPanel);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setGeometry(8, 19, 249, 16);
+    pbPanel->hide();
+    Chart1->setCentredPanel(pbPanel);
+}
+
+void TfrmMain::createTraceTab() {
+    TabSheet2 = new QWidget;
+    TabSheet2->setObjectName(QStringLiteral("TabSheet2"));
+    PageControl1->addTab(TabSheet2, QStringLiteral("Отладка"));
+    auto* column = new QVBoxLayout(TabSheet2);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    Panel2 = new QFrame(TabSheet2);
+    Panel2->setObjectName(QStringLiteral("Panel2"));
+    Panel2->setFixedHeight(18);
+    cbTraceEnabled = checkBox(Panel2, "cbTraceEnabled", QStringLiteral("Разрешить трассировку"),
+                              {4, 1, 250, 17});
+    column->addWidget(Panel2);
+    Memo1 = new QPlainTextEdit(TabSheet2);
+    Memo1->setObjectName(QStringLiteral("Memo1"));
+    Memo1->setFont(ui::courierFont());
+    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo1->setUndoRedoEnabled(false);
+    column->addWidget(Memo1, 1);
+}
+
+void TfrmMain::wire() {
+    auto run = [this](void (TfrmMain::*handler)()) {
+        return [this, handler] { ui::guarded(this, [this, handler] { (this->*handler)(); }); };
+    };
+    connect(actConnect, &QAction::triggered, this, run(&TfrmMain::actConnectExecute));
+    connect(actOSCstart, &QAction::triggered, this, run(&TfrmMain::actOSCstartExecute));
+    connect(actOSCstop, &QAction::triggered, this, run(&TfrmMain::actOSCstopExecute));
+    connect(actSaveToFile, &QAction::triggered, this, run(&TfrmMain::actSaveToFileExecute));
+    connect(actLoadFromFile, &QAction::triggered, this, run(&TfrmMain::actLoadFromFileExecute));
+    connect(Action2, &QAction::triggered, this, &QWidget::close);
+    connect(ComboBox1, &QComboBox::currentIndexChanged, this, run(&TfrmMain::ComboBox1Change));
+    connect(Timer1, &QTimer::timeout, this, run(&TfrmMain::Timer1Timer));
+    connect(seWindowBitsCount, &QSpinBox::valueChanged, this,
+            run(&TfrmMain::seWindowBitsCountChange));
+    connect(ScrollBar1, &QScrollBar::valueChanged, this, run(&TfrmMain::ScrollBar1Change));
+    connect(Chart1, &OscPlot::getAxisLabel, this,
+            [this](OscPlot::Axis axis, double value, QString* text) {
+                ui::guarded(this, [&] { Chart1GetAxisLabel(axis, value, *text); });
+            });
+    connect(Chart1, &OscPlot::mouseMoved, this,
+            [this](Qt::KeyboardModifiers shift, int x, int y) {
+                ui::guarded(this, [&] { Chart1MouseMove(shift, x, y); });
+            });
+    connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
+    connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
+    connect(Memo1->document(), &QTextDocument::contentsChange, this, [this](int, int, int) {
+        if (!FTraceAppending) {
+            FTraceEdited = true;
+        }
+    });
+}
+
+// --- Handlers ---------------------------------------------------------------------------------
+
+void TfrmMain::FormCreate() {
+    FConnection = -1;
+    setWindowTitle(defaultCaption());
+    for (osc::ChannelTrace* line : {&FEngine.markerLine, &FEngine.cursorLine}) {
+        if (line->empty()) {
+            line->add(0, 0);
+            line->add(1, 0);
+        }
+    }
+}
+
+void TfrmMain::FormStorage1RestorePlacement() { actConnectExecute(); }
+
+void TfrmMain::actConnectExecute() {
+    if (FConnection != -1 || !LoginDlg) {
+        return;
+    }
+    ui::runModal(*LoginDlg);  // the result decides the connection once the server link exists
+}
+
+void TfrmMain::actOSCstartExecute() {}
+void TfrmMain::actOSCstopExecute() {}
+void TfrmMain::actSaveToFileExecute() {}
+void TfrmMain::actLoadFromFileExecute() {}
+void TfrmMain::ComboBox1Change() {}
+void TfrmMain::Chart1MouseMove(Qt::KeyboardModifiers, int, int) {}
+void TfrmMain::Chart1Click() {}
+
+void TfrmMain::Timer1Timer() {
+    const osc::DeviceId& id = FEngine.state.FDeviceId;
+    const bool none = std::all_of(id.begin(), id.end(), [](std::uint8_t b) { return b == 0; });
+    QString text = QStringLiteral("???");
+    if (!none) {
+        QStringList bytes;
+        for (const std::uint8_t b : id) {
+            bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
+        }
+        text = QStringLiteral("IP=") + FDeviceAddress + QStringLiteral(" MAC=") +
+               bytes.join(QLatin1Char(':'));
+    }
+    if (Panel1->text() != text) {
+        Panel1->setText(text);
+    }
+}
+
+void TfrmMain::IdUDPServer1UDPRead(std::span<const std::uint8_t> datagram) {
+    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    TraceDatagram(datagram.data(), length);
+    DecodeDatagram(datagram.data(), length);
+}
+
+void TfrmMain::DecodeDatagram(const std::uint8_t* data, std::int32_t length) {
+    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
+    if (FEngine.decodeDatagram(std::span<const std::uint8_t>(data, n)) == osc::DatagramKind::Sample) {
+        Chart1->markDirty();
+        SyncScrollBar();
+        QCoreApplication::processEvents();
+    }
+}
+
+void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
+    if (!cbTraceEnabled->isChecked()) {
+        return;
+    }
+    static const char kHex[] = "0123456789ABCDEF";
+    QString line;
+    const std::int32_t n = data ? std::max(length, 0) : 0;
+    line.reserve(3 * n);
+    for (std::int32_t i = 0; i < n; ++i) {
+        line += QLatin1Char(kHex[data[i] >> 4]);
+        line += QLatin1Char(kHex[data[i] & 15]);
+        line += QLatin1Char(' ');
+    }
+    TraceAppendLine(line);
+}
+
+void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double, QString& labelText) {
+    if (axis == OscPlot::Axis::Left) {
+        bool ok = false;
+        const int v = labelText.toInt(&ok);
+        labelText = ok ? QString::fromStdString(osc::leftAxisLabel(v)) : QString();
+        return;
+    }
+    if (labelText.isEmpty()) {
+        return;
+    }
+    bool ok = false;
+    const qlonglong ticks = labelText.toLongLong(&ok);
+    if (ok) {
+        labelText = QString::number(ticks / osc::kTicksPerBit);
+    }
+}
+
+void TfrmMain::seWindowBitsCountChange() {
+    osc::applyWindowBits(FEngine.window, seWindowBitsCount->value());
+    Chart1->markDirty();
+}
+
+void TfrmMain::ScrollBar1Change() {
+    osc::applyScrollPosition(FEngine.window, ScrollBar1->value());
+    Chart1->markDirty();
+}
+
+int TfrmMain::ChannelAtMouse() const { return osc::channelAtY(Chart1->pointerLeftValue()); }
+
+void TfrmMain::Chart1UndoZoom() {
+    osc::applyWindowBits(FEngine.window, seWindowBitsCount->value());
+    Chart1->markDirty();
+}
+
+// --- Helpers ----------------------------------------------------------------------------------
+
+void TfrmMain::SyncScrollBar() {
+    const osc::ScrollBarState s = osc::scrollBarFor(FEngine.window);
+    const QSignalBlocker detached(ScrollBar1);
+    ScrollBar1->setRange(clampToInt(s.minimum), clampToInt(s.maximum));
+    ScrollBar1->setValue(clampToInt(s.position));
+}
+
+void TfrmMain::ProgressBar1StepIt() {
+    const int min = ProgressBar1->minimum();
+    const int max = ProgressBar1->maximum();
+    int pos = ProgressBar1->value() + 10;
+    if (pos > max && max > min) {
+        pos = min + (pos - min) % (max - min);
+    }
+    ProgressBar1->setValue(std::clamp(pos, min, max));
+}
+
+void TfrmMain::TraceAppendLine(const QString& line) {
+    FTraceAppending = true;
+    Memo1->appendPlainText(line);
+    FTraceAppending = false;
+    FTraceText += line.toLatin1();
+    FTraceText += "\r\n";
+    ++FTraceLines;
+}
+
+void TfrmMain::TraceClear() {
+    FTraceAppending = true;
+    Memo1->clear();
+    FTraceAppending = false;
+    FTraceText.clear();
+    FTraceLines = 0;
+    FTraceEdited = false;
+}
+
+QByteArray TfrmMain::TraceText() const {
+    if (!FTraceEdited) {
+        return FTraceText;
+    }
+    QString text = Memo1->toPlainText();
+    if (text.isEmpty()) {
+        return {};
+    }
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    text += QStringLiteral("\r\n");
+    QStringEncoder encoder("windows-1251");
+    if (encoder.isValid()) {
+        return encoder.encode(text);
+    }
+    return text.toLatin1();
+}
+
+int TfrmMain::TraceLineCount() const {
+    if (!FTraceEdited) {
+        return FTraceLines;
+    }
+    const QByteArray text = TraceText();
+    return static_cast<int>(text.count("\r\n"));
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted()) {
+        FormStorage1->closeGranted();
+    }
+}

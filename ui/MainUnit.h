@@ -1,0 +1,156 @@
+#pragma once
+// The main window frmMain: tool bar with the actions, device list, status panel, and two tabs:
+// "Осциллограмма" (readout panel, plot Chart1, scroll bar, progress panel) and "Отладка" (the
+// datagram trace). All state is held as fields, all behaviour as handler methods named after
+// their component and event; every handler that can raise runs through ui::guarded, so an
+// escaping error is shown by the default error report and the event loop goes on.
+//
+// Handlers that are still stubs (wired, doing nothing yet): actOSCstartExecute,
+// actOSCstopExecute, actSaveToFileExecute, actLoadFromFileExecute, ComboBox1Change,
+// Chart1MouseMove, Chart1Click. actConnectExecute shows the login dialog but does not connect
+// yet. Complete: FormCreate, FormStorage1RestorePlacement, Timer1Timer, IdUDPServer1UDPRead,
+// DecodeDatagram, TraceDatagram, Chart1GetAxisLabel, seWindowBitsCountChange, ScrollBar1Change,
+// ChannelAtMouse, SyncScrollBar, the trace buffer.
+
+#include <QByteArray>
+#include <QMainWindow>
+
+#include <cstdint>
+#include <span>
+
+#include "core/capture_engine.h"
+#include "ui/OscPlot.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPlainTextEdit;
+class QProgressBar;
+class QScrollBar;
+class QSpinBox;
+class QTabWidget;
+class QTimer;
+class QToolButton;
+
+namespace ui {
+class FormStorage;
+}
+
+class TfrmMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfrmMain(QWidget* parent = nullptr);
+    ~TfrmMain() override;
+
+    static QString defaultCaption() { return QStringLiteral("МорвелIP-осциллограф"); }
+
+    // --- Handlers -------------------------------------------------------------------------
+    void FormCreate();
+    void FormStorage1RestorePlacement();  // runs actConnectExecute
+    void actConnectExecute();             // not connected: the login dialog, modally
+    void actOSCstartExecute();            // stub
+    void actOSCstopExecute();             // stub
+    void actSaveToFileExecute();          // stub
+    void actLoadFromFileExecute();        // stub
+    void ComboBox1Change();               // stub
+    void Timer1Timer();                   // status panel: "???" or "IP=... MAC=..."
+    // One received datagram: TraceDatagram, then DecodeDatagram.
+    void IdUDPServer1UDPRead(std::span<const std::uint8_t> datagram);
+    // Decodes one datagram; after a sample datagram: plot marked dirty, SyncScrollBar, pending
+    // events processed.
+    void DecodeDatagram(const std::uint8_t* data, std::int32_t length);
+    // Appends the datagram as a hex line ("0A FF ") to the trace when tracing is enabled.
+    void TraceDatagram(const std::uint8_t* data, std::int32_t length);
+    // The text of an axis label: left-axis channel names, bottom axis in bits.
+    void Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText);
+    void seWindowBitsCountChange();  // window width := bit count * 256, left edge kept
+    void ScrollBar1Change();         // window starts at the position, whole width kept
+    void Chart1MouseMove(Qt::KeyboardModifiers shift, int x, int y);  // stub
+    void Chart1Click();                                               // stub
+    // The channel (0..3) whose band holds the mouse pointer, or -1.
+    int ChannelAtMouse() const;
+    // A left drag to the left on the plot: the window's width from the bit count again.
+    void Chart1UndoZoom();
+
+    // --- Helpers for the handlers -----------------------------------------------------------
+    // Scroll bar := range 0..window maximum, position window minimum (truncated, clamped to
+    // the int range), with ScrollBar1Change detached.
+    void SyncScrollBar();
+    // ProgressBar1 one step forward (10); past the maximum it wraps around from the minimum.
+    void ProgressBar1StepIt();
+
+    // The trace (Memo1). Appending is cheap; the text is also kept with CR LF line ends, which
+    // is exactly what an oscillogram file holds. Text the user typed into the memo is taken
+    // from the memo instead (encoded in Windows-1251 where the system offers it).
+    void TraceAppendLine(const QString& line);
+    void TraceClear();
+    QByteArray TraceText() const;
+    int TraceLineCount() const;  // a last empty line does not count
+
+    // --- State ------------------------------------------------------------------------------
+    osc::CaptureEngine FEngine;  // FTimeBase, FLastStatus, FDeviceId, traces, lines, window
+    std::int32_t FConnection = -1;
+    QString FDeviceAddress;
+    double FMarkerX = 0;
+    double FCursorX = 0;
+    bool demoMode = false;  // --demo: reserved for the demo server and devices
+
+    // --- Components -------------------------------------------------------------------------
+    QAction* actConnect = nullptr;
+    QAction* Action2 = nullptr;  // "Выход": closes the window; on no bar
+    QAction* actOSCstart = nullptr;
+    QAction* actOSCstop = nullptr;
+    QAction* actSaveToFile = nullptr;
+    QAction* actLoadFromFile = nullptr;
+    QWidget* ActionToolBar1 = nullptr;
+    QList<QToolButton*> toolButtons;  // the six buttons, left to right
+    QComboBox* ComboBox1 = nullptr;
+    QLabel* Panel1 = nullptr;
+    QTabWidget* PageControl1 = nullptr;
+    QWidget* TabSheet1 = nullptr;
+    QWidget* TabSheet2 = nullptr;
+    QFrame* Panel3 = nullptr;
+    QLabel* lblMarker = nullptr;
+    QLabel* lblStrobe = nullptr;
+    QLabel* lblDiff = nullptr;
+    QSpinBox* seWindowBitsCount = nullptr;
+    QSpinBox* seByteBitsCount = nullptr;
+    QCheckBox* cbReverseBits = nullptr;
+    QCheckBox* cbInverseBits = nullptr;
+    QCheckBox* cbBitStaff = nullptr;
+    QLabel* lblBitStream = nullptr;
+    QLabel* lblBytesDecoded = nullptr;
+    OscPlot* Chart1 = nullptr;
+    QScrollBar* ScrollBar1 = nullptr;
+    QFrame* pbPanel = nullptr;
+    QLabel* Label6 = nullptr;
+    QProgressBar* ProgressBar1 = nullptr;
+    QFrame* Panel2 = nullptr;
+    QCheckBox* cbTraceEnabled = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QTimer* Timer1 = nullptr;
+    ui::FormStorage* FormStorage1 = nullptr;
+
+    // The file dialogs' filter and default extension.
+    static QString oscFileFilter() { return QStringLiteral("Файлы осциллограм ОИК (*.osc)"); }
+    static QString oscDefaultSuffix() { return QStringLiteral("osc"); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createToolBar(QWidget* parent);
+    void createOscillogramTab();
+    void createTraceTab();
+    void wire();
+
+    QByteArray FTraceText;  // CR LF line ends
+    int FTraceLines = 0;
+    bool FTraceEdited = false;
+    bool FTraceAppending = false;
+};
+
+extern TfrmMain* frmMain;

@@ -1,0 +1,430 @@
+#include "ui/OscPlot.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+#include "ui/Fonts.h"
+
+namespace {
+
+constexpr double kBottomIncrement = 2560;  // ticks between bottom-axis labels (10 bits)
+constexpr int kTickLength = 4;
+constexpr int kTopMargin = 8;
+constexpr int kRightMargin = 12;
+constexpr int kBevel = 2;
+
+const QColor kTraceColour(255, 255, 0);
+const QColor kMarkerColour(255, 0, 0);
+const QColor kCursorColour(255, 255, 255);
+const QColor kGridColour(48, 48, 48);
+const QColor kBottomLabelColour(128, 128, 128);
+
+QFont labelFont() { return ui::arialFont(8); }
+
+// Width of the left-axis label column: the reserved 50 pixels, more when a substitute font
+// makes a channel name wider.
+int leftLabelsWidth() {
+    static const int width = [] {
+        const QFontMetrics fm(labelFont());
+        int w = OscPlot::kLeftLabelsSize;
+        for (const osc::ChannelInfo& c : osc::kChannels) {
+            w = std::max(w, fm.horizontalAdvance(QString::fromUtf8(c.name)) + 2);
+        }
+        return w;
+    }();
+    return width;
+}
+
+// Height of the bottom-axis label band (vertical text of up to six digits).
+int bottomLabelsHeight() {
+    static const int height =
+        QFontMetrics(labelFont()).horizontalAdvance(QStringLiteral("000000")) + kTickLength + 4;
+    return height;
+}
+
+}  // namespace
+
+OscPlot::OscPlot(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Chart1"));
+    setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMinimumSize(120, 80);
+    dirtyTimer_.setSingleShot(true);
+    dirtyTimer_.setInterval(16);
+    connect(&dirtyTimer_, &QTimer::timeout, this, &OscPlot::onDirtyTimer);
+}
+
+void OscPlot::setEngine(osc::CaptureEngine* engine) {
+    engine_ = engine;
+    painted_.reset();
+    update();
+}
+
+const osc::ChannelTrace* OscPlot::series(int index) const {
+    if (!engine_) {
+        return nullptr;
+    }
+    if (index < osc::kChannelCount) {
+        return &engine_->traces[static_cast<std::size_t>(index)];
+    }
+    return index == osc::kMarkerSeries ? &engine_->markerLine : &engine_->cursorLine;
+}
+
+QRect OscPlot::plotRect() const {
+    const int left = kBevel + leftLabelsWidth() + kTickLength + 2;
+    const int bottomLabels = bottomLabelsHeight();
+    const int width = std::max(1, this->width() - left - kRightMargin);
+    const int height = std::max(1, this->height() - kTopMargin - bottomLabels - kBevel);
+    return QRect(left, kTopMargin, width, height);
+}
+
+ui::StairMapping OscPlot::mapping() const {
+    const QRect r = plotRect();
+    ui::StairMapping m;
+    if (engine_) {
+        m.windowMin = engine_->window.minimum();
+        m.windowMax = engine_->window.maximum();
+    }
+    m.left = r.left();
+    m.columns = r.width();
+    m.levelMin = leftMin_;
+    m.levelMax = leftMax_;
+    m.top = r.top();
+    m.height = r.height();
+    return m;
+}
+
+double OscPlot::bottomValueAt(double pixelX) const {
+    const ui::StairMapping m = mapping();
+    return m.windowMin + (pixelX - m.left) * (m.windowMax - m.windowMin) / m.columns;
+}
+
+double OscPlot::leftValueAt(double pixelY) const {
+    const ui::StairMapping m = mapping();
+    return m.levelMax - (pixelY - m.top) * (m.levelMax - m.levelMin) / m.height;
+}
+
+double OscPlot::pixelForBottom(double ticks) const {
+    const ui::StairMapping m = mapping();
+    const double span = m.windowMax - m.windowMin;
+    return span > 0 ? m.left + (ticks - m.windowMin) * m.columns / span : m.left;
+}
+
+double OscPlot::pixelForLeft(double value) const { return mapping().pixelY(value); }
+
+QPoint OscPlot::pointerPosition() const {
+    if (pointerOverride_) {
+        return *pointerOverride_;
+    }
+    return mapFromGlobal(QCursor::pos());
+}
+
+void OscPlot::resetLeftAxis() {
+    leftMin_ = 0;
+    leftMax_ = 9;
+    update();
+}
+
+void OscPlot::zoomTo(const QRect& pixels) {
+    if (!engine_ || pixels.width() <= 0) {
+        return;
+    }
+    const double a = bottomValueAt(pixels.left());
+    const double b = bottomValueAt(pixels.left() + pixels.width());
+    if (!(b > a)) {
+        return;
+    }
+    if (pixels.height() >= QApplication::startDragDistance()) {
+        const double top = leftValueAt(pixels.top());
+        const double bottom = leftValueAt(pixels.top() + pixels.height());
+        if (top > bottom) {
+            leftMin_ = bottom;
+            leftMax_ = top;
+        }
+    }
+    engine_->window.setMinMax(a, b);
+    update();
+    emit windowChangedByMouse();
+}
+
+void OscPlot::panByPixels(double dx) {
+    if (!engine_) {
+        return;
+    }
+    const ui::StairMapping m = mapping();
+    engine_->window.shift(-dx * (m.windowMax - m.windowMin) / m.columns);
+    update();
+    emit windowChangedByMouse();
+}
+
+void OscPlot::zoomAbout(double pixelX, double factor) {
+    if (!engine_ || !(factor > 0)) {
+        return;
+    }
+    const double t = bottomValueAt(pixelX);
+    const double min = engine_->window.minimum();
+    const double max = engine_->window.maximum();
+    const double newMin = t - (t - min) * factor;
+    const double newMax = t + (max - t) * factor;
+    const double width = newMax - newMin;
+    if (!(width >= 1) || width > 1e15 || !std::isfinite(newMin)) {
+        return;
+    }
+    engine_->window.setMinMax(newMin, newMax);
+    update();
+    emit windowChangedByMouse();
+}
+
+QString OscPlot::formatAxisValue(double value) {
+    const double r = std::round(value);
+    if (!std::isfinite(r) || r == 0) {
+        return {};
+    }
+    return QString::number(r, 'f', 0);
+}
+
+QString OscPlot::axisLabelText(Axis axis, double value) {
+    QString text = formatAxisValue(value);
+    emit getAxisLabel(axis, value, &text);
+    return text;
+}
+
+double OscPlot::bottomLabelStep() const {
+    const ui::StairMapping m = mapping();
+    const double span = m.windowMax - m.windowMin;
+    if (!(span > 0) || !std::isfinite(span)) {
+        return kBottomIncrement;
+    }
+    const double pixelsPerTick = m.columns / span;
+    const double spacing = QFontMetrics(labelFont()).height() + 2;
+    double decade = 1;
+    for (int guard = 0; guard < 40; ++guard, decade *= 10) {
+        for (const double mult : {1.0, 2.0, 5.0}) {
+            const double step = kBottomIncrement * mult * decade;
+            if (step * pixelsPerTick >= spacing) {
+                return step;
+            }
+        }
+    }
+    return kBottomIncrement * decade;
+}
+
+void OscPlot::markDirty() {
+    if (!dirtyTimer_.isActive()) {
+        dirtyTimer_.start();
+    }
+}
+
+OscPlot::Signature OscPlot::signature() const {
+    Signature s;
+    for (int i = 0; i < osc::kSeriesCount; ++i) {
+        if (const osc::ChannelTrace* t = series(i)) {
+            s.hidden[static_cast<std::size_t>(i)] = t->hidden();
+            s.revisions[static_cast<std::size_t>(i)] = t->hidden() ? 0 : t->revision();
+        }
+    }
+    if (engine_) {
+        s.min = engine_->window.minimum();
+        s.max = engine_->window.maximum();
+    }
+    s.leftMin = leftMin_;
+    s.leftMax = leftMax_;
+    s.size = size();
+    return s;
+}
+
+void OscPlot::onDirtyTimer() {
+    if (!painted_ || !(*painted_ == signature())) {
+        update();
+    }
+}
+
+void OscPlot::setCentredPanel(QWidget* panel) {
+    centredPanel_ = panel;
+    placePanel();
+}
+
+void OscPlot::placePanel() {
+    if (!centredPanel_) {
+        return;
+    }
+    const QRect r = plotRect();
+    centredPanel_->move((width() - centredPanel_->width()) / 2, r.top() + r.height() / 5);
+}
+
+void OscPlot::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    placePanel();
+}
+
+void OscPlot::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    paintPlot(p);
+}
+
+void OscPlot::paintPlot(QPainter& p) {
+    painted_ = signature();
+    const QRect all = rect();
+    const QRect r = plotRect();
+    p.fillRect(all, Qt::black);
+    // Lowered bevel.
+    p.setPen(palette().color(QPalette::Dark));
+    p.drawLine(all.topLeft(), all.topRight());
+    p.drawLine(all.topLeft(), all.bottomLeft());
+    p.setPen(palette().color(QPalette::Light));
+    p.drawLine(all.bottomLeft(), all.bottomRight());
+    p.drawLine(all.topRight(), all.bottomRight());
+
+    const ui::StairMapping m = mapping();
+    const double span = m.windowMax - m.windowMin;
+    const QFont font = labelFont();
+    p.setFont(font);
+    const QFontMetrics fm(font);
+
+    // Bottom axis: grid, ticks and vertical labels.
+    const int axisY = r.top() + r.height();
+    if (span > 0 && std::isfinite(span)) {
+        const double step = bottomLabelStep();
+        const double first = std::ceil(m.windowMin / step) * step;
+        const int labelLength = std::max(1, height() - axisY);
+        for (int k = 0; k <= m.columns; ++k) {
+            const double v = first + k * step;
+            if (v > m.windowMax) {
+                break;
+            }
+            const int x = static_cast<int>(std::lround(pixelForBottom(v)));
+            p.setPen(QPen(kGridColour, 0, Qt::DotLine));
+            p.drawLine(x, r.top(), x, axisY);
+            p.setPen(Qt::white);
+            p.drawLine(x, axisY, x, axisY + kTickLength);
+            const QString text = axisLabelText(Axis::Bottom, v);
+            if (text.isEmpty()) {
+                continue;
+            }
+            p.save();
+            p.translate(x, axisY + kTickLength + 2);
+            p.rotate(-90);
+            p.setPen(kBottomLabelColour);
+            p.drawText(QRect(-labelLength, -fm.height() / 2, labelLength, fm.height()),
+                       Qt::AlignRight | Qt::AlignVCenter, text);
+            p.restore();
+        }
+    }
+    // Left axis: one label per whole value.
+    for (int v = static_cast<int>(std::ceil(leftMin_)); v <= std::floor(leftMax_) && v <= 1000; ++v) {
+        const int y = static_cast<int>(std::lround(pixelForLeft(v)));
+        p.setPen(QPen(kGridColour, 0, Qt::DotLine));
+        p.drawLine(r.left(), y, r.left() + r.width(), y);
+        p.setPen(Qt::white);
+        p.drawLine(r.left() - kTickLength, y, r.left() - 1, y);
+        const QString text = axisLabelText(Axis::Left, v);
+        if (!text.isEmpty()) {
+            p.drawText(QRect(r.left() - kTickLength - 2 - leftLabelsWidth(), y - fm.height() / 2,
+                             leftLabelsWidth(), fm.height()),
+                       Qt::AlignRight | Qt::AlignVCenter, text);
+        }
+    }
+
+    // Series: channel traces, then the marker and cursor lines over them.
+    p.save();
+    p.setClipRect(r.adjusted(0, 0, 1, 1));
+    p.setRenderHint(QPainter::Antialiasing, false);
+    for (int i = 0; i < osc::kSeriesCount; ++i) {
+        const osc::ChannelTrace* trace = series(i);
+        if (!trace || trace->hidden()) {
+            continue;
+        }
+        ui::TraceSummary& summary = summaries_[static_cast<std::size_t>(i)];
+        summary.update(*trace);
+        ui::buildStairPolyline(*trace, summary, m, polyline_);
+        if (polyline_.size() < 2) {
+            continue;
+        }
+        const QColor colour = i < osc::kChannelCount ? kTraceColour
+                              : i == osc::kMarkerSeries ? kMarkerColour
+                                                        : kCursorColour;
+        p.setPen(QPen(colour, 0));
+        p.drawPolyline(polyline_.constData(), static_cast<int>(polyline_.size()));
+    }
+    p.restore();
+
+    // Axis lines.
+    p.setPen(Qt::white);
+    p.drawLine(r.left() - 1, r.top(), r.left() - 1, axisY);
+    p.drawLine(r.left() - 1, axisY, r.left() + r.width(), axisY);
+
+    if (drag_ == Drag::Zoom) {
+        p.setPen(QPen(Qt::white, 0, Qt::DotLine));
+        p.drawRect(QRect(pressPos_, lastPos_).normalized());
+    }
+}
+
+void OscPlot::mousePressEvent(QMouseEvent* event) {
+    pressPos_ = lastPos_ = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        drag_ = Drag::Pending;
+    } else if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
+        drag_ = Drag::Pan;
+    }
+}
+
+void OscPlot::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    emit mouseMoved(event->modifiers(), pos.x(), pos.y());
+    switch (drag_) {
+        case Drag::Pending:
+            if ((pos - pressPos_).manhattanLength() >= QApplication::startDragDistance()) {
+                drag_ = Drag::Zoom;
+                lastPos_ = pos;
+                update();
+            }
+            break;
+        case Drag::Zoom:
+            lastPos_ = pos;
+            update();
+            break;
+        case Drag::Pan:
+            panByPixels(pos.x() - lastPos_.x());
+            lastPos_ = pos;
+            break;
+        case Drag::None:
+            break;
+    }
+}
+
+void OscPlot::mouseReleaseEvent(QMouseEvent* event) {
+    const QPoint pos = event->position().toPoint();
+    const Drag drag = drag_;
+    drag_ = Drag::None;
+    if (event->button() == Qt::LeftButton) {
+        if (drag == Drag::Pending) {
+            emit clicked();
+        } else if (drag == Drag::Zoom) {
+            if (pos.x() < pressPos_.x()) {
+                resetLeftAxis();
+                emit zoomUndone();
+            } else {
+                zoomTo(QRect(pressPos_, pos).normalized());
+            }
+            update();
+        }
+    }
+}
+
+void OscPlot::wheelEvent(QWheelEvent* event) {
+    const QPoint delta = event->angleDelta();
+    const double x = event->position().x();
+    if ((event->modifiers() & Qt::ShiftModifier) || (delta.y() == 0 && delta.x() != 0)) {
+        const int d = delta.y() != 0 ? delta.y() : delta.x();
+        panByPixels(d / 120.0 * plotRect().width() / 10.0);
+    } else if (delta.y() != 0) {
+        zoomAbout(x, std::pow(0.8, delta.y() / 120.0));
+    }
+    event->accept();
+}

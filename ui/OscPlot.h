@@ -1,0 +1,125 @@
+#pragma once
+// The oscillogram plot (component Chart1): the four channel traces, the marker line and the
+// cursor line of an osc::CaptureEngine, drawn as stairs on black over a bottom axis in ticks
+// (the engine's window) and a left axis 0..9.
+//
+// Mouse: left drag to the right zooms to the dragged rectangle (horizontally always, vertically
+// when the drag is also at least a few pixels high); left drag to the left undoes the zoom
+// (zoomUndone: the window gets its width from the bit count again, the left axis 0..9); right or
+// middle drag pans horizontally; the wheel zooms horizontally about the pointer, Shift+wheel (or
+// a horizontal wheel) pans. None of these touches the scroll bar. A left press and release
+// without movement is a click. Every move is reported by mouseMoved.
+//
+// Repaints: data changes only call markDirty(); a 16 ms single-shot timer coalesces them into
+// at most about 60 repaints a second, and skips the repaint when no trace revision, window or
+// hidden flag changed since the last paint.
+
+#include <QPointer>
+#include <QTimer>
+#include <QVector>
+#include <QWidget>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+
+#include "core/capture_engine.h"
+#include "ui/StairRenderer.h"
+
+class OscPlot : public QWidget {
+    Q_OBJECT
+public:
+    enum class Axis { Left, Bottom };
+
+    static constexpr int kLeftLabelsSize = 50;  // pixels reserved for the left-axis labels
+
+    explicit OscPlot(QWidget* parent = nullptr);
+
+    void setEngine(osc::CaptureEngine* engine);
+    osc::CaptureEngine* engine() const { return engine_; }
+
+    // The plotting rectangle in widget coordinates: left and top edges inside, right and bottom
+    // edges outside (QRect::contains).
+    QRect plotRect() const;
+    // Conversions between widget pixels and axis values.
+    double bottomValueAt(double pixelX) const;
+    double leftValueAt(double pixelY) const;
+    double pixelForBottom(double ticks) const;
+    double pixelForLeft(double value) const;
+
+    // The mouse pointer taken from the pointer itself (QCursor::pos()), in widget coordinates;
+    // tests may fix it with setPointerOverride.
+    QPoint pointerPosition() const;
+    void setPointerOverride(std::optional<QPoint> pos) { pointerOverride_ = pos; }
+    double pointerBottomValue() const { return bottomValueAt(pointerPosition().x()); }
+    double pointerLeftValue() const { return leftValueAt(pointerPosition().y()); }
+
+    // The left axis: 0..9 unless a zoom changed it.
+    double leftMinimum() const { return leftMin_; }
+    double leftMaximum() const { return leftMax_; }
+    void resetLeftAxis();
+
+    // Mouse zoom and pan, as the mouse handlers apply them (public for tests).
+    void zoomTo(const QRect& pixels);
+    void panByPixels(double dx);
+    void zoomAbout(double pixelX, double factor);
+
+    // The formatted text of an axis label before the getAxisLabel hook ("#": whole number,
+    // empty for 0), and after it.
+    static QString formatAxisValue(double value);
+    QString axisLabelText(Axis axis, double value);
+
+    // Requests a coalesced repaint (at most about 60 a second).
+    void markDirty();
+    bool repaintPending() const { return dirtyTimer_.isActive(); }
+    // Paints the whole widget content into p (the paint event and QImage rendering use it).
+    void paintPlot(QPainter& p);
+
+    // Centred horizontally near the top of the plot on every resize (the progress panel).
+    void setCentredPanel(QWidget* panel);
+
+    // Step of the bottom-axis labels in ticks: a multiple of 2560 wide enough for the text.
+    double bottomLabelStep() const;
+
+signals:
+    void getAxisLabel(OscPlot::Axis axis, double value, QString* text);
+    void clicked();
+    void mouseMoved(Qt::KeyboardModifiers modifiers, int x, int y);
+    void zoomUndone();
+    void windowChangedByMouse();
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    struct Signature {
+        std::array<std::uint64_t, osc::kSeriesCount> revisions{};
+        std::array<bool, osc::kSeriesCount> hidden{};
+        double min = 0, max = 0, leftMin = 0, leftMax = 0;
+        QSize size;
+        bool operator==(const Signature&) const = default;
+    };
+    Signature signature() const;
+    const osc::ChannelTrace* series(int index) const;
+    void onDirtyTimer();
+    void placePanel();
+    ui::StairMapping mapping() const;
+
+    osc::CaptureEngine* engine_ = nullptr;
+    double leftMin_ = 0, leftMax_ = 9;
+    std::array<ui::TraceSummary, osc::kSeriesCount> summaries_;
+    QVector<QPointF> polyline_;
+    QTimer dirtyTimer_;
+    std::optional<Signature> painted_;
+    std::optional<QPoint> pointerOverride_;
+    QPointer<QWidget> centredPanel_;
+
+    enum class Drag { None, Pending, Zoom, Pan };
+    Drag drag_ = Drag::None;
+    QPoint pressPos_, lastPos_;
+};
