@@ -1,0 +1,305 @@
+// capture against sim: over loopback, and on the real port 971 with each program in a network
+// namespace of its own, joined by a veth pair. The recorded file replays through `traces`, and
+// a frame decoded from it gives back the text the device was told to send.
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/bit_stream.h"
+#include "core/osc_file.h"
+#include "core/sample_decoder.h"
+#include "tests/app/cli_run.h"
+
+namespace {
+
+using clitest::runCli;
+
+QString cliPath() { return clitest::binaryDir() + QStringLiteral("/bin/morvelip-osc-cli"); }
+
+// Runs a command to its end; the exit code, or -1 when it could not run.
+int runQuiet(const QString& program, const QStringList& args, std::string* err = nullptr) {
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(5000) || !p.waitForFinished(30000)) {
+        return -1;
+    }
+    if (err != nullptr) {
+        *err = p.readAllStandardError().toStdString();
+    }
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+// The simulated device in the background until it is told to stop by SIGTERM.
+class SimProcess {
+public:
+    SimProcess(const QString& program, const QStringList& args) {
+        p_.start(program, args);
+        started_ = p_.waitForStarted(5000) && p_.waitForReadyRead(5000);
+        listening_ = p_.readLine().toStdString();
+    }
+    ~SimProcess() {
+        if (p_.state() != QProcess::NotRunning) {
+            p_.kill();
+            p_.waitForFinished(5000);
+        }
+    }
+    bool started() const { return started_; }
+    const std::string& listeningLine() const { return listening_; }
+    // SIGTERM; the exit code (-1 when it did not end cleanly) and what it printed since.
+    int terminate(std::string& out) {
+        p_.terminate();
+        if (!p_.waitForFinished(5000) || p_.exitStatus() != QProcess::NormalExit) {
+            return -1;
+        }
+        out = p_.readAllStandardOutput().toStdString();
+        return p_.exitCode();
+    }
+
+private:
+    QProcess p_;
+    bool started_ = false;
+    std::string listening_;
+};
+
+// Two network namespaces joined by a veth pair, removed again in the destructor.
+class NamespacePair {
+public:
+    NamespacePair() {
+        const std::string tag = std::to_string(::getpid() % 100000);
+        device_ = QString::fromStdString("mo-link-dev-" + tag);
+        client_ = QString::fromStdString("mo-link-cli-" + tag);
+        const QString vethA = QString::fromStdString("mlk" + tag + "a");
+        const QString vethB = QString::fromStdString("mlk" + tag + "b");
+        deviceIp_ = "10.213." + std::to_string(::getpid() % 250) + ".1";
+        clientIp_ = "10.213." + std::to_string(::getpid() % 250) + ".2";
+        const QString ip = QStringLiteral("ip");
+        std::string err;
+        if (runQuiet(ip, {"netns", "add", device_}, &err) != 0) {
+            why_ = "ip netns add failed: " + err;
+            return;
+        }
+        made_ = 1;
+        if (runQuiet(ip, {"netns", "add", client_}, &err) != 0) {
+            why_ = "ip netns add failed: " + err;
+            return;
+        }
+        made_ = 2;
+        const std::vector<QStringList> steps{
+            {"link", "add", vethA, "netns", device_, "type", "veth", "peer", "name", vethB,
+             "netns", client_},
+            {"-n", device_, "addr", "add", QString::fromStdString(deviceIp_ + "/24"), "dev", vethA},
+            {"-n", client_, "addr", "add", QString::fromStdString(clientIp_ + "/24"), "dev", vethB},
+            {"-n", device_, "link", "set", vethA, "up"},
+            {"-n", client_, "link", "set", vethB, "up"},
+            {"-n", device_, "link", "set", "lo", "up"},
+            {"-n", client_, "link", "set", "lo", "up"},
+        };
+        for (const QStringList& step : steps) {
+            if (runQuiet(ip, step, &err) != 0) {
+                why_ = "ip " + step.join(' ').toStdString() + " failed: " + err;
+                return;
+            }
+        }
+        ready_ = true;
+    }
+    ~NamespacePair() {
+        if (made_ >= 2) runQuiet(QStringLiteral("ip"), {"netns", "del", client_});
+        if (made_ >= 1) runQuiet(QStringLiteral("ip"), {"netns", "del", device_});
+    }
+    bool ready() const { return ready_; }
+    const std::string& why() const { return why_; }
+    QStringList inDevice(const QStringList& command) const { return in(device_, command); }
+    QStringList inClient(const QStringList& command) const { return in(client_, command); }
+    const std::string& deviceIp() const { return deviceIp_; }
+
+private:
+    static QStringList in(const QString& ns, const QStringList& command) {
+        return QStringList{"netns", "exec", ns} + command;
+    }
+    QString device_, client_;
+    std::string deviceIp_, clientIp_;
+    std::string why_;
+    int made_ = 0;
+    bool ready_ = false;
+};
+
+// The traces printed by `traces FILE`, "C X Y" a line.
+osc::ChannelTraces parseTraces(const std::string& text) {
+    osc::ChannelTraces traces;
+    std::istringstream in(text);
+    int c = 0;
+    long long x = 0;
+    int y = 0;
+    while (in >> c >> x >> y) {
+        traces[static_cast<std::size_t>(c)].add(x, static_cast<std::uint8_t>(y));
+    }
+    return traces;
+}
+
+// Finds the first frame on a channel that holds `payload`: the line bits are read at the
+// trace's points one bit period apart (1 for the upper level), a flag 01111110 opens and
+// closes a frame, and the bit-stream decoder runs between the two flags with stuffed bits
+// removed. Returns its value text, or nothing when no frame decodes so.
+std::optional<std::string> decodeFrameWith(const osc::ChannelTraces& traces, int channel,
+                                           const std::string& expectedPrefix) {
+    const osc::ChannelTrace& t = traces[static_cast<std::size_t>(channel)];
+    std::vector<osc::Tick> xs;
+    std::vector<int> bits;
+    osc::Tick last = -1;
+    for (std::size_t i = 0; i < t.count(); ++i) {
+        if (t.xs()[i] - last >= osc::kTicksPerBit) {
+            last = t.xs()[i];
+            xs.push_back(last);
+            bits.push_back((t.ys()[i] + 1) % 2);
+        }
+    }
+    const std::vector<int> flag{0, 1, 1, 1, 1, 1, 1, 0};
+    std::vector<std::size_t> flags;
+    for (std::size_t i = 0; i + 8 <= bits.size(); ++i) {
+        if (std::equal(flag.begin(), flag.end(), bits.begin() + static_cast<std::ptrdiff_t>(i))) {
+            flags.push_back(i);
+            i += 7;
+        }
+    }
+    for (std::size_t k = 0; k + 1 < flags.size(); ++k) {
+        const std::size_t start = flags[k] + 8;
+        const std::size_t end = flags[k + 1];
+        if (end <= start || end >= xs.size()) {
+            continue;
+        }
+        osc::BitStreamOptions o;
+        o.bitsPerGroup = 8;
+        o.unstuff = true;
+        const osc::BitStreamResult r = osc::DecodeBitStream(
+            traces, channel, static_cast<double>(xs[start]), static_cast<double>(xs[end]), o);
+        if (r.status == osc::BitStreamStatus::Decoded && r.valueText.rfind(expectedPrefix, 0) == 0) {
+            return r.valueText;
+        }
+    }
+    return std::nullopt;
+}
+
+void checkRecording(const QString& file, const std::string& captureOut) {
+    EXPECT_NE(captureOut.find("identity 02:00:"), std::string::npos) << captureOut;
+    EXPECT_NE(captureOut.find("Datagrams dropped: 0"), std::string::npos) << captureOut;
+    EXPECT_NE(captureOut.find("Bit periods captured: "), std::string::npos) << captureOut;
+
+    // Every line is a sample datagram of 8 + 512 bytes ending in CR LF.
+    const std::string text = osc::readWholeFile(file.toStdString());
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_EQ(text.rfind("23 08 02 00 ", 0), 0u);
+    EXPECT_EQ(text.find("\r\n"), 520u * 3);
+
+    const clitest::Run replay = runCli({"traces", file});
+    ASSERT_EQ(replay.exitCode, 0) << replay.err;
+    const osc::ChannelTraces traces = parseTraces(replay.out);
+    ASSERT_GT(traces[0].count(), 1000u);
+    // "Hello" on the receive lines: 48 65 6C 6C 6F and the two bytes of the frame check.
+    for (int channel : {2, 3}) {
+        const auto values = decodeFrameWith(traces, channel, "48 65 6C 6C 6F ");
+        ASSERT_TRUE(values) << "no frame with the text on channel " << channel;
+        EXPECT_EQ(values->size(), 7u * 3) << *values;
+    }
+    // The polls on the transmit line: station 1 or 2, then 0x3n.
+    EXPECT_TRUE(decodeFrameWith(traces, 1, "01 30 "));
+    EXPECT_TRUE(decodeFrameWith(traces, 1, "02 31 "));
+}
+
+TEST(CliCapture, AgainstSimOnLoopback) {
+    QTemporaryDir dir;
+    const quint16 port = static_cast<quint16>(20000 + ::getpid() % 20000);
+    const QString portText = QString::number(port);
+    SimProcess sim(cliPath(), {"sim", "--bind", "127.0.0.3", "--port", portText, "--text", "Hello"});
+    ASSERT_TRUE(sim.started());
+    if (sim.listeningLine().find("listening") == std::string::npos) {
+        GTEST_SKIP() << "port " << port << " is taken here";
+    }
+    EXPECT_NE(sim.listeningLine().find("02:00:7F:00:00:03 listening on 127.0.0.3:" +
+                                       std::to_string(port)),
+              std::string::npos)
+        << sim.listeningLine();
+
+    const QString file = dir.filePath("loopback.osc");
+    const clitest::Run capture =
+        runCli({"capture", "--device", "127.0.0.3", "--seconds", "1", "-o", file, "--bind",
+                "127.0.0.2", "--port", portText, "--device-port", portText});
+    ASSERT_EQ(capture.exitCode, 0) << capture.out << capture.err;
+    checkRecording(file, capture.out);
+
+    std::string simOut;
+    EXPECT_EQ(sim.terminate(simOut), 0);
+    EXPECT_NE(simOut.find("127.0.0.2:" + std::to_string(port) + " identity request (2 bytes)"),
+              std::string::npos)
+        << simOut;
+    EXPECT_NE(simOut.find(" start (9 bytes)"), std::string::npos) << simOut;
+    EXPECT_NE(simOut.find(" stop (9 bytes)"), std::string::npos) << simOut;
+}
+
+TEST(CliCapture, OnPort971InSeparateNetworkNamespaces) {
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "network namespaces need root";
+    }
+    NamespacePair ns;
+    if (!ns.ready()) {
+        GTEST_SKIP() << ns.why();
+    }
+    QTemporaryDir dir;
+    SimProcess sim(QStringLiteral("ip"), ns.inDevice({cliPath(), "sim", "--text", "Hello"}));
+    ASSERT_TRUE(sim.started());
+    ASSERT_NE(sim.listeningLine().find("listening on 0.0.0.0:971"), std::string::npos)
+        << sim.listeningLine();
+
+    const QString file = dir.filePath("netns.osc");
+    QProcess capture;
+    capture.start(QStringLiteral("ip"),
+                  ns.inClient({cliPath(), "capture", "--device", QString::fromStdString(ns.deviceIp()),
+                               "--seconds", "1", "-o", file}));
+    ASSERT_TRUE(capture.waitForFinished(20000));
+    const std::string out = capture.readAllStandardOutput().toStdString();
+    ASSERT_EQ(capture.exitCode(), 0) << out << capture.readAllStandardError().toStdString();
+    checkRecording(file, out);
+
+    std::string simOut;
+    EXPECT_EQ(sim.terminate(simOut), 0);
+    EXPECT_NE(simOut.find(":971 start (9 bytes)"), std::string::npos) << simOut;
+}
+
+TEST(CliCapture, FailuresExitWithOneAndSayWhy) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("never.osc");
+    struct Row {
+        const char* name;
+        QStringList args;
+        const char* message;
+    };
+    const std::vector<Row> rows{
+        {"unresolvable device",
+         {"capture", "--device", "rtu.invalid", "--seconds", "1", "-o", file, "--port", "0"},
+         "Cannot resolve host name 'rtu.invalid'"},
+        {"port of an address that is not ours",
+         {"capture", "--device", "127.0.0.1", "--seconds", "1", "-o", file, "--bind",
+          "192.0.2.1", "--port", "0"},
+         "cannot open the UDP port: Cannot bind UDP port 0 on 192.0.2.1: "},
+    };
+    for (const Row& row : rows) {
+        const clitest::Run r = runCli(row.args);
+        EXPECT_EQ(r.exitCode, 1) << row.name;
+        EXPECT_NE(r.err.find(row.message), std::string::npos) << row.name << ": " << r.err;
+    }
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_EQ(runCli({"capture", "--device", "x", "-o", file}).exitCode, 2);
+    EXPECT_EQ(runCli({"sim", "--bit-rate", "0"}).exitCode, 2);
+    EXPECT_EQ(runCli({"sim", "--mac", "00:11:22:33:44"}).exitCode, 2);
+}
+
+}  // namespace
