@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <string>
 #include <vector>
@@ -185,6 +187,24 @@ TEST_F(CliExport, UsageErrors) {
     const auto help = runCli({"export", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("--bit-rate <R>"), std::string::npos);
+}
+
+TEST_F(CliExport, DumpOpensInALogicAnalyserSuite) {
+    const QString sigrok = QStandardPaths::findExecutable("sigrok-cli");
+    if (sigrok.isEmpty()) {
+        GTEST_SKIP() << "sigrok-cli is not installed";
+    }
+    const auto r = runCli(
+        {"export", fixture("steady_lines.osc"), "--vcd", out("d.vcd"), "--bit-rate", "9600"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    QProcess p;
+    p.start(sigrok, {"-I", "vcd", "-i", out("d.vcd"), "--show"});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    const std::string shown = p.readAllStandardOutput().toStdString();
+    EXPECT_NE(shown.find("Channels: 4\n- strobe: logic\n- tx: logic\n- rx1: logic\n- rx2: logic"),
+              std::string::npos)
+        << shown;
+    EXPECT_NE(shown.find("Samplerate: 100000000"), std::string::npos) << shown;  // 10 ns
 }
 
 }  // namespace
