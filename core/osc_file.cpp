@@ -202,8 +202,10 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
         char suffix[40];
         std::snprintf(suffix, sizeof suffix, ".%08x%04x.tmp", static_cast<unsigned>(random()),
                       counter.fetch_add(1) & 0xFFFF);
+        // A long name would push the temporary one past the file system's limit.
+        const std::string name = path.filename().string();
         temp = path;
-        temp.replace_filename("." + path.filename().string() + suffix);
+        temp.replace_filename((name.size() <= 200 ? "." + name : std::string(".osc")) + suffix);
         f = std::fopen(temp.string().c_str(), "wbx");  // never reuses an existing file
         if (f == nullptr && errno != EEXIST) {
             break;

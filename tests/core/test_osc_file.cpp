@@ -190,6 +190,13 @@ TEST_F(FilesTest, WriteThenReadBackByteForByte) {
     EXPECT_EQ(entries(), std::vector<std::string>{"capture.osc"}) << "no temporary file left";
 }
 
+TEST_F(FilesTest, LongestFileName) {
+    const auto path = dir_ / (std::string(251, 'n') + ".osc");  // 255 characters
+    writeFileAtomically(path, "01 \r\n");
+    EXPECT_EQ(readWholeFile(path), "01 \r\n");
+    EXPECT_EQ(entries().size(), 1u);
+}
+
 TEST_F(FilesTest, ReadingLargeFile) {
     const auto path = dir_ / "large.osc";
     std::string text(3 * 1024 * 1024 + 17, 'A');
