@@ -5,7 +5,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo test-sanitize fuzz bench clean
+.PHONY: all deps configure build test demo test-sanitize test-tsan fuzz bench clean
 
 all: build
 
@@ -37,6 +37,16 @@ test-sanitize: deps
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
 
+# The tests of the threaded parts (endpoints, simulated devices) under ThreadSanitizer.
+BUILD_TSAN ?= build-tsan
+TSAN_TESTS := $(patsubst tests/%.cpp,%,$(subst /test_,_,$(wildcard tests/net/test_*.cpp tests/sim/test_*.cpp)))
+test-tsan: deps
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO_TSAN=ON \
+		-DMO_WITH_UI=OFF $(CMAKE_ARGS)
+	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TESTS)
+	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --output-on-failure -j $(JOBS) -R '^(net|sim)_'
+
 # libFuzzer targets (clang): build-fuzz/fuzz/fuzz_*
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -47,4 +57,4 @@ bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-fuzz

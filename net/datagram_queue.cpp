@@ -3,7 +3,7 @@
 namespace osc::net {
 
 bool DatagramQueue::push(std::vector<std::uint8_t>&& datagram, SenderAddress from) {
-    std::function<void()> ready;
+    bool wasEmpty = false;
     {
         std::lock_guard lock(mutex_);
         const std::size_t cost = datagram.size() + kOverheadBytes;
@@ -11,15 +11,15 @@ bool DatagramQueue::push(std::vector<std::uint8_t>&& datagram, SenderAddress fro
             droppedFull_.fetch_add(1, std::memory_order_relaxed);
             return false;
         }
-        const bool wasEmpty = items_.empty();
+        wasEmpty = items_.empty();
         items_.push_back(Item{std::move(datagram), from});
         bytes_ += cost;
-        if (wasEmpty) {
-            ready = ready_;
-        }
     }
-    if (ready) {
-        ready();
+    if (wasEmpty) {
+        std::lock_guard callbackLock(callbackMutex_);
+        if (ready_) {
+            ready_();
+        }
     }
     return true;
 }
@@ -39,7 +39,7 @@ bool DatagramQueue::take(std::vector<std::uint8_t>& out, SenderAddress* from) {
 }
 
 void DatagramQueue::setReadyCallback(std::function<void()> callback) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(callbackMutex_);
     ready_ = std::move(callback);
 }
 

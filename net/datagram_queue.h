@@ -38,6 +38,9 @@ public:
     // The oldest datagram into out (its buffer is moved, not copied); false when empty.
     bool take(std::vector<std::uint8_t>& out, SenderAddress* from = nullptr);
 
+    // Replaces the callback; returns only after a call of the old one in progress on the
+    // receiving thread has ended, so that what the old one refers to may go away afterwards.
+    // The callback must not call setReadyCallback itself.
     void setReadyCallback(std::function<void()> callback);
 
     std::size_t size() const;
@@ -54,6 +57,7 @@ private:
     };
     std::deque<Item> items_;
     std::size_t bytes_ = 0;
+    std::mutex callbackMutex_;  // held while the callback runs
     std::function<void()> ready_;
     std::atomic<std::uint64_t> droppedFull_{0};
 };

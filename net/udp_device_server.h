@@ -50,7 +50,6 @@ public:
 private:
     void run();
 
-    UdpEndpoint endpoint_;
     DeviceId identity_{};
     std::unique_ptr<sim::SimulatedDevice> device_;  // touched by the server's thread only
     std::function<void(const DeviceCommandEvent&)> observer_;
@@ -61,6 +60,7 @@ private:
     std::uint64_t streamed_ = 0;
     std::uint64_t sendErrors_ = 0;
     std::thread thread_;
+    UdpEndpoint endpoint_;  // last: destroyed first, so its thread ends before the rest goes
 };
 
 }  // namespace osc::net

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace osc::net {
@@ -86,6 +87,24 @@ TEST(DatagramQueue, CallbackMayTakeFromTheQueue) {
     q.push(Bytes{7});
     q.push(Bytes{8});
     EXPECT_EQ(seen, (Bytes{7, 8}));
+}
+
+TEST(DatagramQueue, ReplacingTheCallbackWaitsForARunningCall) {
+    DatagramQueue q;
+    std::atomic<bool> started{false};
+    std::atomic<bool> finished{false};
+    q.setReadyCallback([&] {
+        started = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        finished = true;
+    });
+    std::thread producer([&] { q.push(Bytes{1}); });
+    while (!started) {
+        std::this_thread::yield();
+    }
+    q.setReadyCallback({});
+    EXPECT_TRUE(finished) << "the old callback was still running";
+    producer.join();
 }
 
 TEST(DatagramQueue, ProducerAndConsumerThreadsLoseNothing) {

@@ -34,6 +34,10 @@ public:
             cv_.notify_all();
         });
     }
+    ~Consumer() { endpoint_.setReadyCallback({}); }
+    Consumer(const Consumer&) = delete;
+    Consumer& operator=(const Consumer&) = delete;
+
     // Waits up to `timeout` for the next datagram.
     std::optional<Bytes> next(std::chrono::milliseconds timeout = 2000ms) {
         const auto until = std::chrono::steady_clock::now() + timeout;
