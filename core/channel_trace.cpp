@@ -88,7 +88,8 @@ std::ptrdiff_t ChannelTrace::firstVisible(double windowMin) const {
 }
 
 std::ptrdiff_t ChannelTrace::lastVisible(double windowMin, double windowMax) const {
-    if (firstVisible(windowMin) < 0) {
+    // Some point lies at or right of the minimum exactly when the last one does.
+    if (xs_.empty() || static_cast<double>(xs_.back()) < windowMin) {
         return -1;
     }
     const std::size_t i = lowerBound(windowMax);
