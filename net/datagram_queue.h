@@ -35,6 +35,10 @@ public:
     // Moves the datagram in. Returns false (and counts a drop) when it does not fit. Runs the
     // ready callback, outside the lock, when the datagram joined an empty queue.
     bool push(std::vector<std::uint8_t>&& datagram, SenderAddress from = {});
+    // Moves in several datagrams under one lock, in order, as push() would one by one;
+    // returns how many were kept. Runs the ready callback at most once.
+    std::size_t pushBatch(std::vector<std::vector<std::uint8_t>>& datagrams,
+                          const std::vector<SenderAddress>& from);
     // The oldest datagram into out (its buffer is moved, not copied); false when empty.
     bool take(std::vector<std::uint8_t>& out, SenderAddress* from = nullptr);
 

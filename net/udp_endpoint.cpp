@@ -187,6 +187,10 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
     std::array<iovec, kBatch> iov{};
     std::array<mmsghdr, kBatch> msgs{};
     std::array<sockaddr_in, kBatch> from{};
+    std::vector<std::vector<std::uint8_t>> batch;
+    std::vector<SenderAddress> senders;
+    batch.reserve(kBatch);
+    senders.reserve(kBatch);
     for (int round = 0; round < 64; ++round) {
         for (int i = 0; i < kBatch; ++i) {
             iov[i].iov_base = storage.data() + static_cast<std::size_t>(i) * kMaxDatagram;
@@ -209,6 +213,8 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
             }
             continue;
         }
+        batch.clear();
+        senders.clear();
         for (int i = 0; i < got; ++i) {
             const std::size_t length = msgs[i].msg_len;
             if (length == 0) {
@@ -223,9 +229,11 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
             SenderAddress sender;
             std::memcpy(sender.ip.data(), &from[i].sin_addr.s_addr, 4);
             sender.port = ntohs(from[i].sin_port);
-            if (queue_.push(std::vector<std::uint8_t>(begin, begin + length), sender)) {
-                received_.fetch_add(1, std::memory_order_relaxed);
-            }
+            batch.emplace_back(begin, begin + length);
+            senders.push_back(sender);
+        }
+        if (!batch.empty()) {
+            received_.fetch_add(queue_.pushBatch(batch, senders), std::memory_order_relaxed);
         }
         if (got < kBatch) {
             return;

@@ -77,6 +77,28 @@ TEST(DatagramQueue, ReadyOnlyWhenJoiningAnEmptyQueue) {
     EXPECT_EQ(calls, 2);
 }
 
+TEST(DatagramQueue, BatchKeepsOrderBoundAndCallsOnce) {
+    DatagramQueue q(QueueLimits{3, 1 << 20});
+    int calls = 0;
+    q.setReadyCallback([&] { ++calls; });
+    std::vector<Bytes> batch{Bytes{1}, Bytes{2}, Bytes{3}, Bytes{4}, Bytes{5}};
+    const std::vector<SenderAddress> from(5, SenderAddress{{127, 0, 0, 9}, 5});
+    EXPECT_EQ(q.pushBatch(batch, from), 3u);
+    EXPECT_TRUE(batch.empty());
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(q.droppedFull(), 2u);
+    Bytes out;
+    SenderAddress sender;
+    for (std::uint8_t expected : {1, 2, 3}) {
+        ASSERT_TRUE(q.take(out, &sender));
+        EXPECT_EQ(out, Bytes{expected});
+        EXPECT_EQ(sender.port, 5);
+    }
+    std::vector<Bytes> none;
+    EXPECT_EQ(q.pushBatch(none, {}), 0u);
+    EXPECT_EQ(calls, 1) << "an empty batch wakes nobody";
+}
+
 TEST(DatagramQueue, CallbackMayTakeFromTheQueue) {
     DatagramQueue q;
     Bytes seen;
