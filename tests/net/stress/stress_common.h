@@ -34,6 +34,7 @@ inline int senderSocket(const char* ip) {
 
 // Runs body in a child process; returns its pid.
 inline pid_t spawn(const std::function<int()>& body) {
+    std::fflush(stdout);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int status = body();
