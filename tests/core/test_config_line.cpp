@@ -8,8 +8,6 @@
 namespace osc {
 namespace {
 
-constexpr std::uint32_t F = kNoAddressWord;
-
 TItemAddress addressOf(std::initializer_list<std::uint32_t> words) {
     TItemAddress a = TConfigLine::filledAddress();
     std::size_t i = 0;
