@@ -76,7 +76,11 @@ Ipv4 resolveAddress(const std::string& address) {
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* answer = nullptr;
-    const int rc = ::getaddrinfo(address.c_str(), nullptr, &hints, &answer);
+    // The empty name is this computer, as a lookup of no name gives it (its loopback
+    // address): commands sent before a device is chosen come back to the endpoint itself
+    // instead of failing the action that sends them.
+    const int rc = ::getaddrinfo(address.empty() ? nullptr : address.c_str(),
+                                 address.empty() ? "0" : nullptr, &hints, &answer);
     if (rc != 0 || answer == nullptr) {
         std::string reason = rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc);
         if (rc == 0) {

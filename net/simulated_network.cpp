@@ -67,6 +67,9 @@ std::string SimulatedNetwork::keyOf(const std::string& address) const {
     if (auto ip = literalAddress(address)) {
         return ipv4Text(*ip);
     }
+    if (address.empty()) {
+        return localKey_;  // the empty name is this computer, as on UDP
+    }
     const std::string key = lowerCase(address);
     for (const auto& d : devices_) {
         if (d->key == key) {

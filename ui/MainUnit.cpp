@@ -26,6 +26,8 @@
 
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
+#include "net/udp_endpoint.h"
+#include "server/connection_session.h"
 #include "ui/Fonts.h"
 #include "ui/FormStorage.h"
 #include "ui/Messages.h"
@@ -117,11 +119,13 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     };
 
     wire();
+    setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     Timer1->start();
     FormCreate();
 }
 
 TfrmMain::~TfrmMain() {
+    IdUDPServer1.reset();  // its receiving thread ends before the window goes
     FormStorage1->windowDestroyed();
     if (frmMain == this) {
         frmMain = nullptr;
@@ -307,7 +311,9 @@ void TfrmMain::wire() {
     connect(actSaveToFile, &QAction::triggered, this, run(&TfrmMain::actSaveToFileExecute));
     connect(actLoadFromFile, &QAction::triggered, this, run(&TfrmMain::actLoadFromFileExecute));
     connect(Action2, &QAction::triggered, this, &QWidget::close);
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, run(&TfrmMain::ComboBox1Change));
+    // Every pick of an entry by the user, also of the entry already selected; setting the
+    // selection from the program raises nothing.
+    connect(ComboBox1, &QComboBox::activated, this, run(&TfrmMain::ComboBox1Change));
     connect(Timer1, &QTimer::timeout, this, run(&TfrmMain::Timer1Timer));
     connect(seWindowBitsCount, &QSpinBox::valueChanged, this,
             run(&TfrmMain::seWindowBitsCountChange));
@@ -343,21 +349,6 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::FormStorage1RestorePlacement() { actConnectExecute(); }
-
-void TfrmMain::actConnectExecute() {
-    if (FConnection != -1 || !LoginDlg) {
-        return;
-    }
-    ui::runModal(*LoginDlg);  // the result decides the connection once the server link exists
-}
-
-void TfrmMain::actOSCstartExecute() {}
-void TfrmMain::actOSCstopExecute() {}
-void TfrmMain::actSaveToFileExecute() {}
-void TfrmMain::actLoadFromFileExecute() {}
-void TfrmMain::ComboBox1Change() {}
-void TfrmMain::Chart1MouseMove(Qt::KeyboardModifiers, int, int) {}
-void TfrmMain::Chart1Click() {}
 
 void TfrmMain::Timer1Timer() {
     const osc::DeviceId& id = FEngine.state.FDeviceId;
@@ -507,5 +498,6 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         FormStorage1->closeGranted();
+        FClosing = true;
     }
 }

@@ -5,18 +5,18 @@
 // their component and event; every handler that can raise runs through ui::guarded, so an
 // escaping error is shown by the default error report and the event loop goes on.
 //
-// Handlers that are still stubs (wired, doing nothing yet): actOSCstartExecute,
-// actOSCstopExecute, actSaveToFileExecute, actLoadFromFileExecute, ComboBox1Change,
-// Chart1MouseMove, Chart1Click. actConnectExecute shows the login dialog but does not connect
-// yet. Complete: FormCreate, FormStorage1RestorePlacement, Timer1Timer, IdUDPServer1UDPRead,
-// DecodeDatagram, TraceDatagram, Chart1GetAxisLabel, seWindowBitsCountChange, ScrollBar1Change,
-// ChannelAtMouse, SyncScrollBar, the trace buffer.
+// Where the handlers live: MainUnit.cpp (composition, start-up, status panel, decoding, plot
+// window), Acquisition.cpp (endpoint, device selection, start, stop, receiving),
+// CursorMarker.cpp (cursor, marker, bit-stream decoder), OscFiles.cpp (save and load),
+// Connection.cpp (connect action and device list).
 
 #include <QByteArray>
 #include <QMainWindow>
 
 #include <cstdint>
+#include <memory>
 #include <span>
+#include <vector>
 
 #include "core/capture_engine.h"
 #include "ui/OscPlot.h"
@@ -37,6 +37,12 @@ class QToolButton;
 namespace ui {
 class FormStorage;
 }
+namespace osc::net {
+class DatagramEndpoint;
+}
+namespace server {
+class ConnectionSession;
+}
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
@@ -49,12 +55,12 @@ public:
     // --- Handlers -------------------------------------------------------------------------
     void FormCreate();
     void FormStorage1RestorePlacement();  // runs actConnectExecute
-    void actConnectExecute();             // not connected: the login dialog, modally
-    void actOSCstartExecute();            // stub
-    void actOSCstopExecute();             // stub
-    void actSaveToFileExecute();          // stub
-    void actLoadFromFileExecute();        // stub
-    void ComboBox1Change();               // stub
+    void actConnectExecute();             // not connected: login, connect, device list
+    void actOSCstartExecute();            // start of a capture
+    void actOSCstopExecute();             // end of a capture: closing points, completion
+    void actSaveToFileExecute();          // the trace into an oscillogram file
+    void actLoadFromFileExecute();        // replay of an oscillogram file
+    void ComboBox1Change();               // device selection: stop, identity request
     void Timer1Timer();                   // status panel: "???" or "IP=... MAC=..."
     // One received datagram: TraceDatagram, then DecodeDatagram.
     void IdUDPServer1UDPRead(std::span<const std::uint8_t> datagram);
@@ -67,8 +73,16 @@ public:
     void Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText);
     void seWindowBitsCountChange();  // window width := bit count * 256, left edge kept
     void ScrollBar1Change();         // window starts at the position, whole width kept
-    void Chart1MouseMove(Qt::KeyboardModifiers shift, int x, int y);  // stub
-    void Chart1Click();                                               // stub
+    // The cursor snapped to the level under the mouse, readouts, bit-stream decoder.
+    void Chart1MouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void Chart1Click();  // the marker where the cursor is
+    // The bits between marker and cursor into lblBitStream and lblBytesDecoded; throws for a
+    // bit count of 0 (the mouse move then ends without moving the cursor line).
+    void DecodeBitStream();
+    // Opens the endpoint when it is not active; false (after the message box) when it fails.
+    bool ActivateEndpoint();
+    // Rebuilds ComboBox1 from the server's configuration and drops it down.
+    void RefreshDeviceList();
     // The channel (0..3) whose band holds the mouse pointer, or -1.
     int ChannelAtMouse() const;
     // A left drag to the left on the plot: the window's width from the bit count again.
@@ -88,6 +102,17 @@ public:
     void TraceClear();
     QByteArray TraceText() const;
     int TraceLineCount() const;  // a last empty line does not count
+
+    // The endpoint IdUDPServer1: UDP on port 971 of all local addresses unless replaced (the
+    // demo's simulated network, tests) before it is first used.
+    void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint);
+    osc::net::DatagramEndpoint& endpoint() { return *IdUDPServer1; }
+    // The connection libraries' side of the connect action; loaded on first use unless set.
+    void setConnectionSession(std::unique_ptr<server::ConnectionSession> session);
+    server::ConnectionSession& session();
+    // Takes the received datagrams one at a time and runs IdUDPServer1UDPRead for each, never
+    // nested in another datagram's handler.
+    void drainReceived();
 
     // --- State ------------------------------------------------------------------------------
     osc::CaptureEngine FEngine;  // FTimeBase, FLastStatus, FDeviceId, traces, lines, window
@@ -139,6 +164,11 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+
+    std::unique_ptr<osc::net::DatagramEndpoint> IdUDPServer1;
+    std::unique_ptr<server::ConnectionSession> FSession;
+    bool FInDatagramHandler = false;  // a received datagram's handler is running
+    bool FClosing = false;            // the window is closing: replays and draining stop
 
 private:
     void createActions();

@@ -20,6 +20,9 @@ void show(QWidget* parent, const Message& message) {
         return;
     }
     QMessageBox box(message.icon, message.caption, message.text, QMessageBox::Ok, parent);
+    if (!message.detail.isEmpty()) {
+        box.setDetailedText(message.detail);
+    }
     box.exec();
 }
 }  // namespace
@@ -33,7 +36,12 @@ MessageHook setMessageHook(MessageHook hook) {
 }
 
 void showError(QWidget* parent, const QString& text) {
-    show(parent, Message{MessageKind::Error, QStringLiteral("Ошибка"), text, QMessageBox::Critical});
+    showError(parent, text, QString());
+}
+
+void showError(QWidget* parent, const QString& text, const QString& detail) {
+    show(parent, Message{MessageKind::Error, QStringLiteral("Ошибка"), text, QMessageBox::Critical,
+                         detail});
 }
 
 QString reportText(const QString& errorText) {
@@ -45,7 +53,7 @@ QString reportText(const QString& errorText) {
 
 void reportException(QWidget* parent, const QString& errorText) {
     show(parent, Message{MessageKind::Exception, applicationTitle(), reportText(errorText),
-                         QMessageBox::Critical});
+                         QMessageBox::Critical, {}});
 }
 
 ModalHook setModalHook(ModalHook hook) {

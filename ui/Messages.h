@@ -31,6 +31,7 @@ struct Message {
     QString caption;
     QString text;
     QMessageBox::Icon icon = QMessageBox::Critical;
+    QString detail;  // the box's detail text (e.g. the system's reason), empty for none
 };
 
 using MessageHook = std::function<void(const Message&)>;
@@ -40,6 +41,8 @@ MessageHook setMessageHook(MessageHook hook);
 
 // Modal message box: caption "Ошибка", error icon, OK button.
 void showError(QWidget* parent, const QString& text);
+// The same with a detail text under the message (the system's reason for a failure).
+void showError(QWidget* parent, const QString& text, const QString& detail);
 
 // The text of the default error report: a full stop is appended unless the text is empty or its
 // last character is a full stop or sorts before it.

@@ -112,6 +112,9 @@ void TLoginDlg::showEvent(QShowEvent* event) {
             move(area.center() - QPoint(width() / 2, height() / 2));
         }
     }
+    if (afterRestore) {
+        afterRestore();
+    }
     QDialog::showEvent(event);
 }
 

@@ -28,6 +28,9 @@ public:
 
     // Where BitBtn1Click hands the credentials (the connection library's cfsSetUser).
     std::function<void(const QString& user, const QString& password)> setUser;
+    // Runs at each show, after the stored texts have been restored (the demo fills in its
+    // server names there when the fields are empty).
+    std::function<void()> afterRestore;
 
     void done(int result) override;
 
