@@ -1,0 +1,102 @@
+#pragma once
+// An endpoint for the capture tests of the window: records what is sent, can be told to fail,
+// and hands injected datagrams to the window through the same ready callback and queue as the
+// real endpoints.
+
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "net/datagram_endpoint.h"
+#include "ui_test_support.h"
+
+namespace uitest {
+
+struct SentDatagram {
+    std::string address;
+    std::vector<std::uint8_t> bytes;
+};
+
+class RecordingEndpoint : public osc::net::DatagramEndpoint {
+public:
+    bool active() const override { return active_; }
+    void activate() override {
+        if (active_) {
+            return;
+        }
+        if (!activationError.empty()) {
+            throw osc::net::EndpointError(activationError);
+        }
+        active_ = true;
+    }
+    void send(const std::string& address, std::span<const std::uint8_t> bytes) override {
+        activate();
+        if (failSendTo == address) {
+            throw osc::net::EndpointError("Cannot resolve host name '" + address + "': test");
+        }
+        sent.push_back({address, {bytes.begin(), bytes.end()}});
+    }
+    bool takeReceived(std::vector<std::uint8_t>& out) override {
+        std::lock_guard lock(mutex_);
+        if (queue_.empty()) {
+            return false;
+        }
+        out = std::move(queue_.front());
+        queue_.pop_front();
+        return true;
+    }
+    void setReadyCallback(std::function<void()> callback) override { ready_ = std::move(callback); }
+    osc::net::EndpointStats stats() const override { return {}; }
+
+    // Queues a datagram as if it had arrived.
+    void inject(std::vector<std::uint8_t> datagram) {
+        bool wasEmpty = false;
+        {
+            std::lock_guard lock(mutex_);
+            wasEmpty = queue_.empty();
+            queue_.push_back(std::move(datagram));
+        }
+        if (wasEmpty && ready_) {
+            ready_();
+        }
+    }
+
+    std::string activationError;  // non-empty: activation fails with this reason
+    std::string failSendTo = "\x01";  // sends to this address fail
+    std::vector<SentDatagram> sent;
+
+private:
+    bool active_ = false;
+    std::mutex mutex_;
+    std::deque<std::vector<std::uint8_t>> queue_;
+    std::function<void()> ready_;
+};
+
+inline std::vector<std::uint8_t> bytes(std::initializer_list<int> values) {
+    std::vector<std::uint8_t> out;
+    for (int v : values) {
+        out.push_back(static_cast<std::uint8_t>(v));
+    }
+    return out;
+}
+
+// The main window after a cancelled login, on a recording endpoint.
+class CaptureTest : public WindowTest {
+protected:
+    void SetUp() override {
+        startUp(QDialog::Rejected);
+        auto owned = std::make_unique<RecordingEndpoint>();
+        endpoint = owned.get();
+        frmMain->setEndpoint(std::move(owned));
+    }
+    // Lets the posted hand-overs of received datagrams run.
+    static void settle() {
+        for (int i = 0; i < 5; ++i) {
+            QApplication::processEvents();
+        }
+    }
+    RecordingEndpoint* endpoint = nullptr;
+};
+
+}  // namespace uitest
