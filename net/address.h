@@ -3,8 +3,9 @@
 //   1. "LOCALHOST" in any letter case: 127.0.0.1;
 //   2. a dotted address (exactly four parts separated by ".", each decimal digits with a
 //      value of 0 to 255; leading zeros are decimal, "010" is 10): used as written;
-//   3. anything else, the empty text included: looked up as a host name (IPv4 only), the
-//      first address of the answer.
+//   3. anything else: looked up as a host name (IPv4 only), the first address of the answer;
+//      the empty text is looked up as no name at all, which gives this computer (127.0.0.1),
+//      so that commands sent before a device is chosen come back to the endpoint itself.
 
 #include <array>
 #include <cstdint>

@@ -7,7 +7,7 @@
 //
 // Addresses resolve by the endpoint's rules (LOCALHOST, dotted IPv4); any other name must be
 // one of the devices' names (compared without regard to letter case), otherwise send() fails
-// as a failed host-name lookup does. A datagram to a dotted address without a device is lost,
+// as a failed host-name lookup does; the empty name is the endpoint's own address. A datagram to a dotted address without a device is lost,
 // except at the endpoint's own address (localAddress), where it comes back to the endpoint.
 
 #include <atomic>

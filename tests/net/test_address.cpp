@@ -48,6 +48,7 @@ TEST(LiteralAddress, Rules) {
 
 TEST(ResolveAddress, LiteralsNeedNoLookup) {
     EXPECT_EQ(resolveAddress("LOCALHOST"), (Ipv4{127, 0, 0, 1}));
+    EXPECT_EQ(resolveAddress(""), (Ipv4{127, 0, 0, 1})) << "the empty name is this computer";
     EXPECT_EQ(resolveAddress("192.168.0.20"), (Ipv4{192, 168, 0, 20}));
 }
 
