@@ -14,6 +14,12 @@ if(MO_TSAN)
     target_link_options(mo_sanitizers INTERFACE -fsanitize=thread)
 endif()
 
+# A fuzzing build instruments every library for coverage, not only the fuzz targets.
+if(MO_FUZZ AND CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    target_compile_options(mo_sanitizers INTERFACE -fsanitize=fuzzer-no-link,address,undefined)
+    target_link_options(mo_sanitizers INTERFACE -fsanitize=address,undefined)
+endif()
+
 # Every target of the project links this: warnings and the sanitizer flags of the build.
 add_library(mo_defaults INTERFACE)
 target_link_libraries(mo_defaults INTERFACE mo_warnings mo_sanitizers)
