@@ -1,5 +1,8 @@
 #include "core/sample_decoder.h"
 
+#include <bit>
+#include <cstring>
+
 namespace osc {
 
 namespace {
@@ -7,6 +10,38 @@ namespace {
 // Channels whose status bit is one of these bits; a pair that changes none of them, and no
 // strobe period, needs no work beyond remembering its status.
 constexpr std::uint8_t kChannelBits = 0x04 | 0x40 | 0x80 | 0x10;
+
+// Skips the pairs at p that change no channel bit against lastStatus, four at a time, and
+// returns where the first pair that may change something starts (or the last up to three
+// pairs start). A skipped pair can open no period either: its strobe bit equals the last one
+// (the caller makes sure lastStrobe agrees with lastStatus). lastStatus becomes the status of
+// the last skipped pair, whose unused bits may differ.
+const std::uint8_t* skipSteadyPairs(const std::uint8_t* p, const std::uint8_t* end,
+                                    std::uint8_t& lastStatus) {
+    if constexpr (std::endian::native == std::endian::little) {
+        // Status bytes are the low bytes of the 16-bit lanes of a little-endian word.
+        constexpr std::uint64_t kLanes = 0x0001000100010001ULL;
+        constexpr std::uint64_t kMask = kLanes * kChannelBits;
+        const std::uint64_t want = kLanes * (lastStatus & kChannelBits);
+        const std::uint8_t* q = p;
+        while (end - q >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            if ((w & kMask) != want) {
+                break;
+            }
+            q += 8;
+        }
+        if (q != p) {
+            lastStatus = q[-2];
+        }
+        return q;
+    } else {
+        (void)end;
+        (void)lastStatus;
+        return p;
+    }
+}
 
 }  // namespace
 
@@ -28,7 +63,14 @@ DatagramKind decodeDatagram(DecoderState& state, std::span<const std::uint8_t> d
     Tick timeBase = state.FTimeBase;
     int lastStrobe = state.FLastStrobe;
     std::uint8_t lastStatus = state.FLastStatus;
-    for (std::size_t k = 0; k < pairs; ++k, p += 2) {
+    const std::uint8_t* const end = p + 2 * pairs;
+    for (; p < end; p += 2) {
+        if (((p[0] ^ lastStatus) & kChannelBits) == 0 && lastStrobe == (lastStatus & 0x04)) {
+            p = skipSteadyPairs(p, end, lastStatus);
+            if (p == end) {
+                break;
+            }
+        }
         const std::uint8_t s = p[0];
         const std::uint8_t t = p[1];
         const int strobe = s & 0x04;

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <initializer_list>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -193,6 +195,72 @@ TEST(SampleDecoder, TimeBaseBeyondThirtyTwoBitsStaysOrdered) {
     d.feed(sample({{0x00, 0}}));
     EXPECT_EQ(d.state.FTimeBase, (Tick{1} << 32) + 8 * 256);
     EXPECT_EQ(d.of(0).back(), (Point{(Tick{1} << 32) + 8 * 256, 8}));
+}
+
+// The decoding pair by pair, as plainly as it can be written.
+void decodePlainly(DecoderState& st, const Bytes& d, std::vector<Points>& out) {
+    if (d.size() < 2 || d[0] != 0x23 || (d[1] != 0x08 && d[1] != 0x09)) {
+        return;
+    }
+    for (std::size_t k = 0; 8 + 2 * k + 1 < d.size(); ++k) {
+        const std::uint8_t s = d[8 + 2 * k];
+        const std::uint8_t t = d[9 + 2 * k];
+        if (t == 0 && (s & 0x04) != st.FLastStrobe) {
+            st.FTimeBase += 256;
+        }
+        st.FLastStrobe = s & 0x04;
+        for (int c = 0; c < kChannelCount; ++c) {
+            const std::uint8_t bit = kChannels[static_cast<std::size_t>(c)].statusBit;
+            if ((s & bit) != (st.FLastStatus & bit)) {
+                // A point goes after every point with an X not greater than its own.
+                Points& trace = out[static_cast<std::size_t>(c)];
+                const Point point{st.FTimeBase + t, levelFor(c, s)};
+                const auto at = std::upper_bound(
+                    trace.begin(), trace.end(), point,
+                    [](const Point& a, const Point& b) { return a.first < b.first; });
+                trace.insert(at, point);
+            }
+        }
+        st.FLastStatus = s;
+    }
+}
+
+TEST(SampleDecoder, AgreesWithThePlainDecodingOnRandomStreams) {
+    std::mt19937 random(20240611);
+    for (int round = 0; round < 300; ++round) {
+        Decoder d;
+        d.state.FLastStatus = static_cast<std::uint8_t>(random());
+        d.state.FLastStrobe = (random() % 2) * 4;  // may disagree with the status at first
+        DecoderState plain = d.state;
+        std::vector<Points> expected(kChannelCount);
+        // Few distinct statuses and many zero time bytes, so that long steady runs, edges and
+        // changes of unused bits alone all occur.
+        const std::uint8_t statuses[] = {0x00, 0x04, 0x44, 0x40, 0xD4, 0x2B, 0x04 | 0x01};
+        std::uint8_t status = statuses[random() % 7];
+        for (int datagram = 0; datagram < 20; ++datagram) {
+            Bytes dg{
+                0x23, static_cast<std::uint8_t>(random() % 8 == 0 ? 0x0A : 0x08), 0, 0, 0, 0, 0, 0};
+            const std::size_t length = 8 + random() % 120;
+            while (dg.size() < length) {
+                if (random() % 6 == 0) {
+                    status = statuses[random() % 7];
+                }
+                dg.push_back(status);
+                dg.push_back(random() % 3 == 0 ? 0 : static_cast<std::uint8_t>(random()));
+            }
+            if (random() % 2 == 0) {
+                dg.pop_back();  // odd length
+            }
+            d.feed(dg);
+            decodePlainly(plain, dg, expected);
+            ASSERT_EQ(d.state.FTimeBase, plain.FTimeBase) << round << " " << datagram;
+            ASSERT_EQ(d.state.FLastStrobe, plain.FLastStrobe) << round << " " << datagram;
+            ASSERT_EQ(d.state.FLastStatus, plain.FLastStatus) << round << " " << datagram;
+        }
+        for (int c = 0; c < kChannelCount; ++c) {
+            ASSERT_EQ(d.of(c), expected[static_cast<std::size_t>(c)]) << round << " " << c;
+        }
+    }
 }
 
 }  // namespace
