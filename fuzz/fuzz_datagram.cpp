@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <span>
+#include <vector>
 
 #include "core/capture_engine.h"
 
@@ -41,6 +42,36 @@ std::size_t completedSize(const osc::ChannelTrace& trace) {
     return added + xs.size();
 }
 
+// The decoding pair by pair, as plainly as it can be written: the time base, the last strobe
+// and status, and the number of points each channel gets.
+struct PlainDecoder {
+    osc::Tick timeBase = 0;
+    int lastStrobe = 0;
+    std::uint8_t lastStatus = 0;
+    std::size_t points[osc::kChannelCount] = {};
+
+    void feed(std::span<const std::uint8_t> d) {
+        if (d.size() < 2 || d[0] != 0x23 || (d[1] != 0x08 && d[1] != 0x09)) {
+            return;
+        }
+        for (std::size_t k = 0; 9 + 2 * k < d.size(); ++k) {
+            const std::uint8_t s = d[8 + 2 * k];
+            const std::uint8_t t = d[9 + 2 * k];
+            if (t == 0 && (s & 0x04) != lastStrobe) {
+                timeBase += osc::kTicksPerBit;
+            }
+            lastStrobe = s & 0x04;
+            for (int c = 0; c < osc::kChannelCount; ++c) {
+                const std::uint8_t bit = osc::kChannels[static_cast<std::size_t>(c)].statusBit;
+                if ((s & bit) != (lastStatus & bit)) {
+                    ++points[c];
+                }
+            }
+            lastStatus = s;
+        }
+    }
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -48,11 +79,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::span<const std::uint8_t> in(data, size);
     if (!in.empty()) {
         engine.state.FLastStatus = in[0];
-        engine.state.FLastStrobe = in[0] & 0x04;
+        // Bit 0 of the state byte sets a strobe that disagrees with the status, as the fields
+        // allow.
+        engine.state.FLastStrobe = (in[0] ^ (in[0] << 2)) & 0x04;
         in = in.subspan(1);
     }
     engine.resetTimeBase();
     engine.restartTraces();
+    PlainDecoder plain;
+    plain.lastStatus = engine.state.FLastStatus;
+    plain.lastStrobe = engine.state.FLastStrobe;
 
     while (in.size() >= 2) {
         std::size_t length = (in[0] | (static_cast<std::size_t>(in[1]) << 8)) % 8193;
@@ -64,10 +100,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto datagram = in.first(length);
         in = in.subspan(length);
         const osc::DatagramKind kind = engine.decodeDatagram(datagram);
+        plain.feed(datagram);
+        check(engine.state.FTimeBase == plain.timeBase);
+        check(engine.state.FLastStatus == plain.lastStatus);
+        check(engine.state.FLastStrobe == plain.lastStrobe);
         const osc::Tick after = engine.state.FTimeBase;
         check(after >= before);
         check(after - before <= osc::kTicksPerBit * static_cast<osc::Tick>(length / 2));
-        check(engine.state.FLastStrobe == (engine.state.FLastStatus & 0x04));
         if (kind != osc::DatagramKind::Sample) {
             check(after == before);
         }
@@ -77,6 +116,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        check(engine.traces[static_cast<std::size_t>(c)].count() == 1 + plain.points[c]);
+    }
     engine.closeTraces();
     std::size_t cost = 0;
     for (const osc::ChannelTrace& trace : engine.traces) {
