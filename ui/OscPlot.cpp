@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 
 #include "ui/Fonts.h"
 
@@ -410,7 +411,8 @@ void OscPlot::mouseReleaseEvent(QMouseEvent* event) {
                 resetLeftAxis();
                 emit zoomUndone();
             } else {
-                zoomTo(QRect(pressPos_, pos).normalized());
+                zoomTo(QRect(std::min(pos.x(), pressPos_.x()), std::min(pos.y(), pressPos_.y()),
+                             std::abs(pos.x() - pressPos_.x()), std::abs(pos.y() - pressPos_.y())));
             }
             update();
         }

@@ -127,7 +127,7 @@ void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summ
             level = ys[i];
             out.append(QPointF(px, map.pixelY(level)));
         } else {
-            const double px = map.left + column;
+            const double px = map.left + offset;  // the column's first point
             std::uint8_t lo = known ? level : 255, hi = known ? level : 0;
             summary.minMax(ys, i, j, lo, hi);
             if (known) {

@@ -1,0 +1,403 @@
+// The oscillogram plot as the main window sets it up: labels, hit test, window arithmetic,
+// mouse zoom and pan, coalesced repaints, and what a paint puts on the pixels.
+#include <QCheckBox>
+#include <QImage>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <cstdlib>
+
+#include "ui_test_support.h"
+
+using uitest::WindowTest;
+
+namespace {
+
+class Plot : public WindowTest {
+protected:
+    void SetUp() override {
+        startUp();
+        w = frmMain;
+        chart = w->Chart1;
+    }
+    // Makes the plotting rectangle 9 * 40 pixels high, so that whole and half levels fall on
+    // whole pixel rows.
+    void exactRows() {
+        const int delta = 360 - chart->plotRect().height();
+        w->resize(w->width(), w->height() + delta);
+        QApplication::processEvents();
+        ASSERT_EQ(chart->plotRect().height(), 360);
+    }
+    void mouse(QEvent::Type type, QPoint pos, Qt::MouseButton button, Qt::MouseButtons buttons,
+               Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        QMouseEvent e(type, pos, chart->mapToGlobal(pos), button, buttons, mods);
+        QApplication::sendEvent(chart, &e);
+    }
+    void drag(QPoint from, QPoint to, Qt::MouseButton button) {
+        mouse(QEvent::MouseButtonPress, from, button, button);
+        mouse(QEvent::MouseMove, (from + to) / 2, Qt::NoButton, button);
+        mouse(QEvent::MouseMove, to, Qt::NoButton, button);
+        mouse(QEvent::MouseButtonRelease, to, button, Qt::NoButton);
+    }
+    QImage render() {
+        QImage image(chart->size(), QImage::Format_RGB32);
+        QPainter p(&image);
+        chart->paintPlot(p);
+        return image;
+    }
+    // Whether some pixel within one pixel of (x, y) has the colour.
+    static bool near(const QImage& image, double x, double y, QColor colour) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (int dy = -1; dy <= 1; ++dy) {
+                const int px = static_cast<int>(std::lround(x)) + dx;
+                const int py = static_cast<int>(std::lround(y)) + dy;
+                if (image.rect().contains(px, py) && image.pixelColor(px, py) == colour) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+    osc::PlotWindow& window() { return w->FEngine.window; }
+
+    TfrmMain* w = nullptr;
+    OscPlot* chart = nullptr;
+};
+
+TEST_F(Plot, AxisLabelTexts) {
+    struct Row {
+        OscPlot::Axis axis;
+        double value;
+        QString text;
+    };
+    const Row rows[] = {
+        {OscPlot::Axis::Bottom, 0, ""},        {OscPlot::Axis::Bottom, 2560, "10"},
+        {OscPlot::Axis::Bottom, 25600, "100"}, {OscPlot::Axis::Bottom, -2560, "-10"},
+        {OscPlot::Axis::Bottom, 255, "0"},     {OscPlot::Axis::Bottom, 513, "2"},
+        {OscPlot::Axis::Left, 0, ""},          {OscPlot::Axis::Left, 1, "Приём2"},
+        {OscPlot::Axis::Left, 2, ""},          {OscPlot::Axis::Left, 3, "Приём1"},
+        {OscPlot::Axis::Left, 5, "Передача"},  {OscPlot::Axis::Left, 7, "Строб"},
+        {OscPlot::Axis::Left, 8, ""},          {OscPlot::Axis::Left, 9, ""},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(chart->axisLabelText(r.axis, r.value), r.text) << r.value;
+    }
+}
+
+TEST_F(Plot, BottomLabelsStayReadableOnWideWindows) {
+    window().setMinMax(0, 1e9);
+    const double step = chart->bottomLabelStep();
+    EXPECT_EQ(std::fmod(step, 2560.0), 0.0);
+    EXPECT_GE(step / 1e9 * chart->plotRect().width(), QFontMetrics(chart->font()).height());
+    window().setMinMax(0, 25600);
+    EXPECT_EQ(chart->bottomLabelStep(), 2560);
+}
+
+TEST_F(Plot, HitTestAtPixelRows) {
+    exactRows();
+    const int top = chart->plotRect().top();
+    auto row = [&](double level) { return top + static_cast<int>((9 - level) * 40); };
+    struct Row {
+        const char* name;
+        int y;
+        int channel;
+    };
+    const Row rows[] = {
+        {"level 2, upper bound of channel 3", row(2), 3},
+        {"level 1, lower bound of channel 3", row(1), 3},
+        {"just below level 1", row(1) + 1, -1},
+        {"level 2.5, gap", row(2.5), -1},
+        {"level 3", row(3), 2},
+        {"level 6", row(6), 1},
+        {"level 7", row(7), 0},
+        {"level 8", row(8), 0},
+        {"just above level 8", row(8) - 1, -1},
+        {"level 0.5", row(0.5), -1},
+    };
+    for (const Row& r : rows) {
+        chart->setPointerOverride(QPoint(chart->plotRect().center().x(), r.y));
+        EXPECT_EQ(w->ChannelAtMouse(), r.channel) << r.name;
+    }
+}
+
+TEST_F(Plot, PixelConversionsRoundTrip) {
+    const QRect r = chart->plotRect();
+    EXPECT_EQ(chart->bottomValueAt(r.left()), 0);
+    EXPECT_DOUBLE_EQ(chart->bottomValueAt(r.left() + r.width()), 25600);
+    EXPECT_DOUBLE_EQ(chart->leftValueAt(r.top()), 9);
+    EXPECT_DOUBLE_EQ(chart->leftValueAt(r.top() + r.height()), 0);
+    for (const double t : {0.0, 1234.5, 25600.0}) {
+        EXPECT_NEAR(chart->bottomValueAt(chart->pixelForBottom(t)), t, 1e-6);
+    }
+    chart->setPointerOverride(QPoint(r.left() + r.width() / 2, r.top()));
+    EXPECT_NEAR(chart->pointerBottomValue(), 25600.0 * (r.width() / 2) / r.width(), 1e-6);
+    EXPECT_DOUBLE_EQ(chart->pointerLeftValue(), 9);
+}
+
+TEST_F(Plot, BitCountKeepsTheLeftEdge) {
+    struct Row {
+        const char* name;
+        int bits;
+        double min, max;
+    };
+    const Row rows[] = {
+        {"50 bits from 5120", 50, 5120, 17920},
+        {"negative count ends at the old minimum", -10, 5120 - 2560, 5120},
+        {"zero width", 0, 5120, 5120},
+    };
+    for (const Row& r : rows) {
+        window().setMinMax(5120, 99999);
+        w->seWindowBitsCount->setValue(r.bits);
+        EXPECT_EQ(window().minimum(), r.min) << r.name;
+        EXPECT_EQ(window().maximum(), r.max) << r.name;
+        render();  // an empty or reversed range draws without failing
+        w->seWindowBitsCount->setValue(1);
+    }
+}
+
+TEST_F(Plot, ScrollingKeepsTheWholeWidth) {
+    w->ScrollBar1->setRange(0, 1000000);
+    window().setMinMax(0, 25600.7);
+    w->ScrollBar1->setValue(1000);
+    EXPECT_EQ(window().minimum(), 1000);
+    EXPECT_EQ(window().maximum(), 26600);
+}
+
+TEST_F(Plot, SyncScrollBarDoesNotRunTheScrollHandler) {
+    const struct {
+        double min, max;
+        int range, position;
+    } rows[] = {
+        {5000.9, 30000.5, 30000, 5000},
+        {-100, 500, 500, 0},          // position clamped into the range
+        {1e12, 1e12 + 25600, INT_MAX, INT_MAX},  // beyond the scroll bar's int range
+    };
+    for (const auto& r : rows) {
+        window().setMinMax(r.min, r.max);
+        w->SyncScrollBar();
+        EXPECT_EQ(w->ScrollBar1->minimum(), 0);
+        EXPECT_EQ(w->ScrollBar1->maximum(), r.range);
+        EXPECT_EQ(w->ScrollBar1->value(), r.position);
+        EXPECT_EQ(window().minimum(), r.min);  // ScrollBar1Change stayed detached
+        EXPECT_EQ(window().maximum(), r.max);
+    }
+}
+
+TEST_F(Plot, ZoomPanAndUndoLeaveTheScrollBarAlone) {
+    w->ScrollBar1->setRange(0, 50000);
+    w->ScrollBar1->setValue(0);
+    const QRect r = chart->plotRect();
+    const QPoint a(r.left() + 100, r.top() + 10), b(r.left() + 300, r.top() + r.height() - 10);
+    const double t0 = chart->bottomValueAt(a.x()), t1 = chart->bottomValueAt(b.x());
+    const double l0 = chart->leftValueAt(b.y()), l1 = chart->leftValueAt(a.y());
+    drag(a, b, Qt::LeftButton);
+    EXPECT_DOUBLE_EQ(window().minimum(), t0);
+    EXPECT_DOUBLE_EQ(window().maximum(), t1);
+    EXPECT_DOUBLE_EQ(chart->leftMinimum(), l0);
+    EXPECT_DOUBLE_EQ(chart->leftMaximum(), l1);
+
+    const double width = window().maximum() - window().minimum();
+    const double perPixel = width / r.width();
+    drag(QPoint(r.left() + 200, r.top() + 50), QPoint(r.left() + 150, r.top() + 50), Qt::RightButton);
+    EXPECT_NEAR(window().minimum(), t0 + 50 * perPixel, 1e-6);
+    EXPECT_NEAR(window().maximum() - window().minimum(), width, 1e-6);
+
+    const double left = window().minimum();
+    drag(QPoint(r.left() + 300, r.top() + 50), QPoint(r.left() + 100, r.top() + 80), Qt::LeftButton);
+    EXPECT_EQ(window().minimum(), left);
+    EXPECT_EQ(window().maximum(), left + 100 * 256);
+    EXPECT_EQ(chart->leftMinimum(), 0);
+    EXPECT_EQ(chart->leftMaximum(), 9);
+    EXPECT_EQ(w->ScrollBar1->value(), 0);
+}
+
+TEST_F(Plot, WheelZoomsAboutThePointer) {
+    const QRect r = chart->plotRect();
+    const QPointF at(r.left() + r.width() / 4.0, r.center().y());
+    const double under = chart->bottomValueAt(at.x());
+    QWheelEvent in(at, chart->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(chart, &in);
+    EXPECT_NEAR(window().maximum() - window().minimum(), 25600 * 0.8, 1e-6);
+    EXPECT_NEAR(chart->bottomValueAt(at.x()), under, 1e-6);
+    QWheelEvent pan(at, chart->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                    Qt::ShiftModifier, Qt::NoScrollPhase, false);
+    const double width = window().maximum() - window().minimum();
+    QApplication::sendEvent(chart, &pan);
+    EXPECT_NEAR(window().maximum() - window().minimum(), width, 1e-6);
+    EXPECT_NEAR(chart->bottomValueAt(at.x()), under + width / 10, 1e-6);
+}
+
+TEST_F(Plot, ClickWithoutMovementIsAClickNotAZoom) {
+    QSignalSpy clicks(chart, &OscPlot::clicked);
+    QSignalSpy moves(chart, &OscPlot::mouseMoved);
+    const QPoint p = chart->plotRect().center();
+    mouse(QEvent::MouseButtonPress, p, Qt::LeftButton, Qt::LeftButton);
+    mouse(QEvent::MouseButtonRelease, p, Qt::LeftButton, Qt::NoButton);
+    EXPECT_EQ(clicks.count(), 1);
+    EXPECT_EQ(window().maximum(), 25600);
+    drag(p, p + QPoint(40, 40), Qt::LeftButton);
+    EXPECT_EQ(clicks.count(), 1);
+    mouse(QEvent::MouseMove, p, Qt::NoButton, Qt::NoButton, Qt::ControlModifier);
+    ASSERT_GE(moves.count(), 3);
+    const QList<QVariant> last = moves.last();
+    EXPECT_EQ(last[0].value<Qt::KeyboardModifiers>(), Qt::ControlModifier);
+    EXPECT_EQ(last[1].toInt(), p.x());
+    EXPECT_EQ(last[2].toInt(), p.y());
+}
+
+TEST_F(Plot, LargeTracePaintsExpectedPixels) {
+    osc::CaptureEngine& e = w->FEngine;
+    // Channel 0 toggles every 100 ticks for a million points; channel 3 stays at level 1;
+    // channel 1 is hidden.
+    osc::ChannelTrace& strobe = e.traces[0];
+    strobe.clear();
+    strobe.reserve(1'000'000);
+    for (int i = 0; i < 1'000'000; ++i) {
+        strobe.add(i * 100LL, i % 2 ? 8 : 7);
+    }
+    e.traces[3].clear();
+    e.traces[3].add(0, 1);
+    e.traces[3].add(100'000'000, 1);
+    e.traces[1].clear();
+    e.traces[1].add(0, 5);
+    e.traces[1].add(100'000'000, 5);
+    e.traces[1].setHidden(true);
+    for (osc::ChannelTrace* line : {&e.markerLine, &e.cursorLine}) {
+        line->setX(0, line == &e.markerLine ? 12800 : 6400);
+        line->setX(1, line == &e.markerLine ? 12800 : 6400);
+        line->setY(0, 20);
+    }
+    const QColor yellow(255, 255, 0), red(255, 0, 0), white(255, 255, 255), black(0, 0, 0);
+    const QRect r = chart->plotRect();
+
+    window().setMinMax(0, 25600);
+    QImage image = render();
+    if (!qgetenv("MO_SHOT_DIR").isEmpty()) image.save(qgetenv("MO_SHOT_DIR") + "/large.png");
+    const double mid = r.left() + r.width() * 0.75;
+    EXPECT_TRUE(near(image, mid, chart->pixelForLeft(1), yellow));
+    EXPECT_FALSE(near(image, mid, chart->pixelForLeft(5), yellow));  // hidden
+    EXPECT_TRUE(near(image, chart->pixelForBottom(12800), chart->pixelForLeft(4.5), red));
+    EXPECT_TRUE(near(image, chart->pixelForBottom(6400), chart->pixelForLeft(4.5), white));
+    EXPECT_EQ(image.pixelColor(static_cast<int>(mid), static_cast<int>(chart->pixelForLeft(3))), black);
+    // Between two level changes of channel 0 (ticks 10000..10100 at level 7): one flat row.
+    window().setMinMax(9950, 10250);
+    image = render();
+    const double flat = chart->pixelForBottom(10050);
+    EXPECT_TRUE(near(image, flat, chart->pixelForLeft(7), yellow));
+    EXPECT_FALSE(near(image, flat, chart->pixelForLeft(7.5), yellow));
+    EXPECT_TRUE(near(image, chart->pixelForBottom(10100), chart->pixelForLeft(7.5), yellow));
+
+    // The whole capture: every column of channel 0 spans both its levels.
+    window().setMinMax(0, 100'000'000);
+    image = render();
+    for (const double f : {0.1, 0.5, 0.9}) {
+        const double x = r.left() + r.width() * f;
+        EXPECT_TRUE(near(image, x, chart->pixelForLeft(7.5), yellow)) << f;
+        EXPECT_TRUE(near(image, x, chart->pixelForLeft(1), yellow)) << f;
+    }
+}
+
+TEST_F(Plot, RepaintsAreCoalesced) {
+    int paints = 0;
+    struct Counter : QObject {
+        int* n;
+        explicit Counter(int* c) : n(c) {}
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) ++*n;
+            return false;
+        }
+    } counter(&paints);
+    chart->installEventFilter(&counter);
+    QTest::qWait(50);
+    paints = 0;
+    osc::ChannelTrace& t = w->FEngine.traces[2];
+    for (int i = 1; i <= 200; ++i) {
+        t.add(i * 10, i % 2 ? 3 : 4);
+        chart->markDirty();
+    }
+    EXPECT_TRUE(chart->repaintPending());
+    QTest::qWait(60);
+    EXPECT_GE(paints, 1);
+    EXPECT_LE(paints, 2);
+    paints = 0;
+    chart->markDirty();  // nothing changed since the last paint
+    QTest::qWait(40);
+    EXPECT_EQ(paints, 0);
+    chart->removeEventFilter(&counter);
+}
+
+TEST_F(Plot, ProgressBarStepsAndWrapsAround) {
+    w->ProgressBar1->setValue(0);
+    for (int i = 0; i < 10; ++i) w->ProgressBar1StepIt();
+    EXPECT_EQ(w->ProgressBar1->value(), 100);
+    w->ProgressBar1StepIt();
+    EXPECT_EQ(w->ProgressBar1->value(), 10);
+    w->ProgressBar1->setValue(95);
+    w->ProgressBar1StepIt();
+    EXPECT_EQ(w->ProgressBar1->value(), 5);
+}
+
+TEST_F(Plot, TraceKeepsHexLinesWithCrLf) {
+    const std::uint8_t datagram[] = {0x23, 0x08, 0x0A, 0xFF};
+    w->TraceDatagram(datagram, 4);
+    EXPECT_EQ(w->TraceLineCount(), 0);  // tracing off
+    w->cbTraceEnabled->setChecked(true);
+    w->IdUDPServer1UDPRead(datagram);
+    w->TraceDatagram(datagram, 1);
+    EXPECT_EQ(w->TraceLineCount(), 2);
+    EXPECT_EQ(w->TraceText(), QByteArray("23 08 0A FF \r\n23 \r\n"));
+    EXPECT_EQ(w->Memo1->toPlainText(), QStringLiteral("23 08 0A FF \n23 "));
+    // Text the user types is part of the trace.
+    w->Memo1->appendPlainText(QStringLiteral("Ж"));
+    EXPECT_EQ(w->TraceLineCount(), 3);
+    EXPECT_TRUE(w->TraceText().startsWith("23 08 0A FF \r\n23 \r\n"));
+    EXPECT_TRUE(w->TraceText().endsWith("\r\n"));
+    w->TraceClear();
+    EXPECT_EQ(w->TraceLineCount(), 0);
+    EXPECT_TRUE(w->TraceText().isEmpty());
+}
+
+// With MO_SHOT_DIR set, writes pictures of the window with synthetic traces (for looking).
+TEST_F(Plot, ScreenshotsOnRequest) {
+    const QByteArray dir = qgetenv("MO_SHOT_DIR");
+    if (dir.isEmpty()) {
+        GTEST_SKIP() << "MO_SHOT_DIR not set";
+    }
+    osc::CaptureEngine& e = w->FEngine;
+    std::srand(7);
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        osc::ChannelTrace& t = e.traces[static_cast<std::size_t>(c)];
+        t.clear();
+        const auto& info = osc::kChannels[static_cast<std::size_t>(c)];
+        osc::Tick x = 0;
+        bool set = true;
+        for (int i = 0; i < 200000; ++i) {
+            t.add(x, set ? info.levelSet : info.levelClear);
+            x += c == 0 ? 256 : 256 * (1 + std::rand() % 4);
+            set = !set;
+        }
+    }
+    for (osc::ChannelTrace* line : {&e.markerLine, &e.cursorLine}) {
+        const osc::Tick x = line == &e.markerLine ? 5120 : 14000;
+        line->setX(0, x);
+        line->setX(1, x);
+        line->setY(0, 20);
+    }
+    w->resize(1000, 560);
+    QApplication::processEvents();
+    w->grab().save(QString::fromUtf8(dir) + "/window-100bits.png");
+    window().setMinMax(0, 51200000);
+    w->SyncScrollBar();
+    w->pbPanel->show();
+    w->grab().save(QString::fromUtf8(dir) + "/window-whole.png");
+}
+
+}  // namespace

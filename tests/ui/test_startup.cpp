@@ -1,0 +1,142 @@
+// Start-up order, the window as created, and the connect action's dialog.
+#include <QComboBox>
+#include <QCheckBox>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QWindow>
+
+#include "ui_test_support.h"
+
+using uitest::WindowTest;
+
+namespace {
+
+bool onScreen(QWidget* w) { return w->windowHandle() && w->windowHandle()->isVisible(); }
+
+class Startup : public WindowTest {};
+
+TEST_F(Startup, LoginDialogComesUpBeforeTheMainWindowIsOnScreen) {
+    bool dialogVisible = false, mainOnScreen = true, createdFirst = false;
+    onDialog = [&] {
+        dialogVisible = LoginDlg->isVisible();
+        mainOnScreen = onScreen(frmMain);
+        createdFirst = frmMain->windowTitle() == TfrmMain::defaultCaption();
+    };
+    startUp();
+    EXPECT_EQ(dialogRuns, 1);
+    EXPECT_TRUE(dialogVisible);
+    EXPECT_FALSE(mainOnScreen);
+    EXPECT_TRUE(createdFirst);  // FormCreate ran before the dialog
+    EXPECT_TRUE(onScreen(frmMain));
+    EXPECT_FALSE(LoginDlg->isVisible());
+}
+
+TEST_F(Startup, RealModalLoopCancelledByTimer) {
+    // The dialog's own event loop, closed from inside it as a user pressing Esc would.
+    ui::createForms({});
+    bool mainOnScreenDuringDialog = true;
+    QTimer::singleShot(0, [&] {
+        mainOnScreenDuringDialog = onScreen(frmMain);
+        LoginDlg->reject();
+    });
+    ui::showMainForm();
+    EXPECT_FALSE(mainOnScreenDuringDialog);
+    EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("МорвелIP-осциллограф"));
+    EXPECT_EQ(frmMain->FConnection, -1);
+    EXPECT_EQ(frmMain->ComboBox1->count(), 0);
+}
+
+TEST_F(Startup, FirstRunLooksAsCreated) {
+    startUp();
+    TfrmMain& w = *frmMain;
+    EXPECT_EQ(w.pos(), QPoint(0, 103));
+    EXPECT_EQ(w.size(), QSize(800, 436));
+    EXPECT_EQ(w.windowState(), Qt::WindowNoState);
+    EXPECT_EQ(w.seByteBitsCount->value(), 8);
+    EXPECT_EQ(w.seWindowBitsCount->value(), 100);
+    EXPECT_FALSE(w.cbReverseBits->isChecked());
+    EXPECT_FALSE(w.cbInverseBits->isChecked());
+    EXPECT_FALSE(w.cbBitStaff->isChecked());
+    EXPECT_FALSE(w.cbTraceEnabled->isChecked());
+    EXPECT_EQ(w.FEngine.window.minimum(), 0);
+    EXPECT_EQ(w.FEngine.window.maximum(), 25600);
+    EXPECT_EQ(w.PageControl1->currentWidget(), w.TabSheet1);
+    EXPECT_EQ(w.PageControl1->tabPosition(), QTabWidget::South);
+    EXPECT_EQ(w.PageControl1->tabText(0), QStringLiteral("Осциллограмма"));
+    EXPECT_EQ(w.PageControl1->tabText(1), QStringLiteral("Отладка"));
+    EXPECT_TRUE(w.pbPanel->isHidden());
+    EXPECT_TRUE(messages.empty());
+    // Marker and cursor lines: exactly (0,0) and (1,0).
+    for (const osc::ChannelTrace* line : {&w.FEngine.markerLine, &w.FEngine.cursorLine}) {
+        ASSERT_EQ(line->count(), 2u);
+        EXPECT_EQ(line->x(0), 0);
+        EXPECT_EQ(line->y(0), 0);
+        EXPECT_EQ(line->x(1), 1);
+        EXPECT_EQ(line->y(1), 0);
+    }
+}
+
+TEST_F(Startup, ToolBarButtonsInOrderAndComponentsPlaced) {
+    startUp();
+    TfrmMain& w = *frmMain;
+    const QList<QAction*> expected{w.actConnect,    w.actOSCstart,   w.actOSCstop,
+                                   w.actLoadFromFile, w.actSaveToFile, w.actLoadFromFile};
+    ASSERT_EQ(w.toolButtons.size(), 6);
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_EQ(w.toolButtons[i]->defaultAction(), expected[i]) << i;
+        EXPECT_EQ(w.toolButtons[i]->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        EXPECT_FALSE(w.toolButtons[i]->icon().isNull()) << i;
+    }
+    EXPECT_EQ(w.ComboBox1->geometry().topLeft(), QPoint(128, 1));
+    EXPECT_EQ(w.ComboBox1->width(), 300);
+    EXPECT_FALSE(w.ComboBox1->isEditable());
+    EXPECT_EQ(w.Panel1->geometry(), QRect(431, 2, 300, 21));
+    EXPECT_EQ(w.seWindowBitsCount->geometry(), QRect(536, 4, 57, 21));
+    EXPECT_EQ(w.seByteBitsCount->geometry(), QRect(669, 4, 57, 21));
+    EXPECT_EQ(w.Panel3->height(), 63);
+    EXPECT_EQ(w.pbPanel->size(), QSize(265, 41));
+    EXPECT_EQ(w.Timer1->interval(), 1000);
+    EXPECT_TRUE(w.Timer1->isActive());
+}
+
+TEST_F(Startup, ConnectActionShowsDialogOnlyWhileNotConnected) {
+    startUp();
+    int runs = 0;
+    ui::ScopedModalHook modal([&](QDialog&) { ++runs; return int(QDialog::Rejected); });
+    frmMain->actConnect->trigger();
+    EXPECT_EQ(runs, 1);  // cancelled at start-up: the button opens it again
+    frmMain->FConnection = 7;
+    frmMain->actConnect->trigger();
+    EXPECT_EQ(runs, 1);
+}
+
+TEST_F(Startup, StatusPanelShowsAddressAndIdentity) {
+    startUp();
+    TfrmMain& w = *frmMain;
+    EXPECT_EQ(w.Panel1->text(), QString());  // empty until the first tick
+    w.Timer1Timer();
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("???"));
+    w.FDeviceAddress = QStringLiteral("10.0.0.5");
+    w.FEngine.state.FDeviceId = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    w.Timer1Timer();
+    EXPECT_EQ(w.Panel1->text(), QStringLiteral("IP=10.0.0.5 MAC=00:1A:2B:3C:4D:5E"));
+}
+
+TEST_F(Startup, EscapingErrorIsReportedAndTheLoopGoesOn) {
+    startUp();
+    ui::guarded(frmMain, [] { throw std::runtime_error("Не удалось отправить"); });
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, ui::MessageKind::Exception);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Не удалось отправить."));
+    EXPECT_EQ(messages[0].caption, ui::applicationTitle());
+    EXPECT_EQ(messages[0].icon, QMessageBox::Critical);
+}
+
+TEST_F(Startup, DemoFlagReachesTheWindow) {
+    ui::createForms({.demo = true});
+    EXPECT_TRUE(frmMain->demoMode);
+}
+
+}  // namespace

@@ -1,0 +1,125 @@
+#pragma once
+// Shared set-up of the window tests: one QApplication on the offscreen platform, a private
+// settings folder per test, recorded message boxes, and the two windows created as at start-up.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolButton>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+#include "ui/FormStorage.h"
+#include "ui/MainUnit.h"
+#include "ui/Messages.h"
+#include "ui/Startup.h"
+#include "ui/logind.h"
+
+namespace uitest {
+
+inline QApplication& app() {
+    static int argc = 1;
+    static char name[] = "ui-test";
+    static char* argv[] = {name, nullptr};
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static QApplication* instance = [] {
+        auto* a = new QApplication(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("morvelip-osc-test"));
+        return a;
+    }();
+    return *instance;
+}
+
+// XDG_CONFIG_HOME points into a fresh temporary folder for the lifetime of the object.
+class TempConfig {
+public:
+    TempConfig() : old_(qgetenv("XDG_CONFIG_HOME")) {
+        qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8());
+    }
+    ~TempConfig() { qputenv("XDG_CONFIG_HOME", old_); }
+    QString path() const { return dir_.path(); }
+
+private:
+    QTemporaryDir dir_;
+    QByteArray old_;
+};
+
+inline const QString kMainKey = QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\MainForm");
+inline const QString kLoginKey = QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\LoginDlg");
+
+// Values written through QSettings, as a previous run would have left them.
+inline void store(const QString& key, const QString& section,
+                  const std::vector<std::pair<QString, QString>>& values) {
+    QSettings s(ui::iniFilePathFor(key), QSettings::IniFormat);
+    s.beginGroup(section);
+    for (const auto& [name, text] : values) {
+        s.setValue(name, text);
+    }
+    s.endGroup();
+    s.sync();
+}
+
+inline QVariant stored(const QString& key, const QString& section, const QString& name) {
+    QSettings s(ui::iniFilePathFor(key), QSettings::IniFormat);
+    s.beginGroup(section);
+    return s.value(name);
+}
+
+// Base fixture: application, private settings, recorded messages, windows torn down after.
+class WindowTest : public ::testing::Test {
+protected:
+    WindowTest()
+        : messages_(ui::setMessageHook([this](const ui::Message& m) { messages.push_back(m); })),
+          modal_(ui::setModalHook([this](QDialog&) {
+              ++unexpectedDialogs;
+              return int(QDialog::Rejected);
+          })) {
+        app();
+    }
+    ~WindowTest() override {
+        ui::destroyForms();
+        ui::setModalHook(std::move(modal_));
+        ui::setMessageHook(std::move(messages_));
+    }
+
+    // Start-up with the login dialog answered by `answer` (Rejected by default).
+    void startUp(int answer = QDialog::Rejected) {
+        ui::createForms({});
+        ui::ScopedModalHook modal([this, answer](QDialog& d) {
+            ++dialogRuns;
+            d.show();
+            onDialog();
+            d.done(answer);
+            return answer;
+        });
+        ui::showMainForm();
+        QApplication::processEvents();
+    }
+    // Runs while the login dialog is up during start-up.
+    std::function<void()> onDialog = [] {};
+
+    TempConfig config;
+    std::vector<ui::Message> messages;
+    int dialogRuns = 0;
+    int unexpectedDialogs = 0;  // modal dialogs outside startUp, answered Rejected
+
+private:
+    ui::MessageHook messages_;
+    ui::ModalHook modal_;
+};
+
+}  // namespace uitest
