@@ -96,15 +96,20 @@ void TfrmMain::actOSCstopExecute() {
     FEngine.closeTraces();
     // The completion processes no events; the bar is repainted now and then so that a long
     // completion shows that it advances.
+    // The bar takes its steps in batches, since a step can come every few hundred points.
     QElapsedTimer sinceRepaint;
     sinceRepaint.start();
+    int pendingSteps = 0;
     FEngine.completeTraces([&] {
-        ProgressBar1StepIt();
+        ++pendingSteps;
         if (sinceRepaint.elapsed() >= 50) {
+            ProgressBar1StepIt(pendingSteps);
+            pendingSteps = 0;
             ProgressBar1->repaint();
             sinceRepaint.restart();
         }
     });
+    ProgressBar1StepIt(pendingSteps);
     pbPanel->hide();
     Chart1->markDirty();
 }

@@ -437,18 +437,28 @@ void TfrmMain::Chart1UndoZoom() {
 void TfrmMain::SyncScrollBar() {
     const osc::ScrollBarState s = osc::scrollBarFor(FEngine.window);
     const QSignalBlocker detached(ScrollBar1);
+    // The values change with every sample datagram; the bar is drawn at most about 60 times a
+    // second, like the plot, so that a fast stream or a replay does not spend its time there.
+    if (ScrollBar1->updatesEnabled()) {
+        ScrollBar1->setUpdatesEnabled(false);
+        QTimer::singleShot(16, ScrollBar1, [bar = ScrollBar1] { bar->setUpdatesEnabled(true); });
+    }
     ScrollBar1->setRange(clampToInt(s.minimum), clampToInt(s.maximum));
     ScrollBar1->setValue(clampToInt(s.position));
 }
 
-void TfrmMain::ProgressBar1StepIt() {
+void TfrmMain::ProgressBar1StepIt(int steps) {
     const int min = ProgressBar1->minimum();
     const int max = ProgressBar1->maximum();
-    int pos = ProgressBar1->value() + 10;
-    if (pos > max && max > min) {
-        pos = min + (pos - min) % (max - min);
+    int pos = ProgressBar1->value();
+    for (int i = 0; i < steps; ++i) {
+        pos += 10;
+        if (pos > max && max > min) {
+            pos = min + (pos - min) % (max - min);
+        }
+        pos = std::clamp(pos, min, max);
     }
-    ProgressBar1->setValue(std::clamp(pos, min, max));
+    ProgressBar1->setValue(pos);
 }
 
 void TfrmMain::TraceAppendLine(const QString& line) {

@@ -1,0 +1,156 @@
+// The window under load, as an operator runs it: a live capture from a simulated device at
+// 1 Mbit/s, and the replay of a large oscillogram file. Each runs once and reports counters:
+// datagrams received and lost, repaints a second, the longest gap between two status ticks,
+// the replay's throughput and the memory per trace point.
+//
+//   bench_ui_capture [--benchmark_filter=Live|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB)
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+
+#include "core/osc_file.h"
+#include "net/simulated_network.h"
+#include "sim/sim_device.h"
+#include "ui/MainUnit.h"
+#include "ui/Messages.h"
+#include "ui/Startup.h"
+
+namespace {
+
+int envInt(const char* name, int fallback) {
+    const char* v = std::getenv(name);
+    return v ? std::max(1, std::atoi(v)) : fallback;
+}
+
+class PaintCounter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* e) override {
+        paints += e->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+    long paints = 0;
+};
+
+void startWindow() {
+    ui::ScopedModalHook cancel([](QDialog&) { return int(QDialog::Rejected); });
+    ui::createForms({});
+    ui::showMainForm();
+}
+
+void BM_LiveCapture1Mbit(benchmark::State& state) {
+    const int seconds = envInt("MO_LIVE_SECONDS", 30);
+    for (auto _ : state) {
+        startWindow();
+        osc::net::SimulatedNetworkOptions options;
+        osc::net::SimulatedDeviceSpec device;
+        device.address = "127.0.0.11";
+        device.options.bitRate = 1'000'000;
+        options.devices.push_back(device);
+        auto network = std::make_unique<osc::net::SimulatedNetwork>(options);
+        osc::net::SimulatedNetwork* net = network.get();
+        frmMain->setEndpoint(std::move(network));
+        frmMain->ComboBox1->addItem(QStringLiteral("КП-1 (IP:127.0.0.11)"));
+        frmMain->ComboBox1->setCurrentIndex(0);
+        PaintCounter counter;
+        frmMain->Chart1->installEventFilter(&counter);
+
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        int ticks = 0;
+        QObject::connect(frmMain->Timer1, &QTimer::timeout, [&] {
+            if (ticks++ > 0) {
+                longestGap = std::max(longestGap, sinceTick.elapsed());
+            }
+            sinceTick.restart();
+        });
+        ui::guarded(frmMain, [] { frmMain->actOSCstartExecute(); });
+        QElapsedTimer run;
+        run.start();
+        QTimer::singleShot(seconds * 1000, [] { ui::guarded(frmMain, [] { frmMain->actOSCstopExecute(); }); });
+        while (run.elapsed() < seconds * 1000 + 1500) {
+            QApplication::processEvents(QEventLoop::AllEvents, 50);
+        }
+        const osc::net::EndpointStats stats = net->stats();
+        state.counters["datagrams"] = static_cast<double>(stats.received);
+        state.counters["lost"] = static_cast<double>(stats.droppedQueueFull);
+        state.counters["bit_periods"] = static_cast<double>(frmMain->FEngine.state.FTimeBase / 256);
+        state.counters["repaints_per_s"] = static_cast<double>(counter.paints) / seconds;
+        state.counters["longest_tick_gap_ms"] = static_cast<double>(longestGap);
+        frmMain->Chart1->removeEventFilter(&counter);
+        ui::destroyForms();
+    }
+}
+BENCHMARK(BM_LiveCapture1Mbit)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+void BM_ReplayLargeFile(benchmark::State& state) {
+    const int megabytes = envInt("MO_REPLAY_MB", 100);
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("large.osc"));
+    {
+        osc::sim::SimulatedDevice device("127.0.0.11", {});
+        device.setStreaming(true);
+        std::string text;
+        std::ofstream out(file.toStdString(), std::ios::binary);
+        std::size_t written = 0;
+        while (written < static_cast<std::size_t>(megabytes) << 20) {
+            text.clear();
+            osc::appendTraceLine(text, device.nextDatagram());
+            text += "\r\n";
+            out << text;
+            written += text.size();
+        }
+    }
+    for (auto _ : state) {
+        startWindow();
+        frmMain->setEndpoint(std::make_unique<osc::net::SimulatedNetwork>(
+            osc::net::SimulatedNetworkOptions{}));
+        ui::ScopedModalHook choose([&](QDialog& d) {
+            dynamic_cast<QFileDialog&>(d).selectFile(file);
+            return int(QDialog::Accepted);
+        });
+        QElapsedTimer t;
+        t.start();
+        ui::guarded(frmMain, [] { frmMain->actLoadFromFileExecute(); });
+        const double seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
+        std::size_t points = 0;
+        std::size_t bytes = 0;
+        for (const osc::ChannelTrace& trace : frmMain->FEngine.traces) {
+            points += trace.count();
+            bytes += trace.memoryBytes();
+        }
+        state.counters["MB"] = megabytes;
+        state.counters["seconds"] = seconds;
+        state.counters["MB_per_s"] = megabytes / seconds;
+        state.counters["points"] = static_cast<double>(points);
+        state.counters["bytes_per_point"] = static_cast<double>(bytes) / static_cast<double>(points);
+        ui::destroyForms();
+    }
+}
+BENCHMARK(BM_ReplayLargeFile)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
+                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    QApplication app(argc, argv);
+    ui::setMessageHook([](const ui::Message& m) {
+        std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());
+    });
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
