@@ -37,6 +37,30 @@ TEST(TraceSummary, MinMaxMatchesAWalkForAnyRange) {
     }
 }
 
+TEST(TraceSummary, LowerBoundMatchesTheStandardSearch) {
+    std::mt19937 rng(2);
+    for (const int maxStep : {0, 1, 7, 300}) {  // 0: every point at the same X
+        const osc::ChannelTrace t = randomTrace(rng, 9000, maxStep);
+        ui::TraceSummary s;
+        s.update(t);
+        const auto xs = t.xs();
+        const double top = static_cast<double>(xs.back()) + 2;
+        for (int k = 0; k < 3000; ++k) {
+            const std::size_t from = rng() % (t.count() + 1);
+            const double key = std::uniform_real_distribution<double>(-1, top)(rng);
+            std::size_t want = from;
+            if (from < t.count()) {
+                want = static_cast<std::size_t>(
+                    std::lower_bound(xs.begin() + static_cast<std::ptrdiff_t>(from), xs.end(), key) -
+                    xs.begin());
+            }
+            ASSERT_EQ(s.lowerBound(xs, from, key), want) << maxStep << " " << from << " " << key;
+            const std::size_t hint = rng() % (t.count() + 100);  // any guess, good or bad
+            ASSERT_EQ(s.lowerBound(xs, from, key, hint), want) << "hint " << hint;
+        }
+    }
+}
+
 TEST(TraceSummary, AppendsUpdateOnlyTheTailAndChangesRebuild) {
     osc::ChannelTrace t;
     ui::TraceSummary s;
