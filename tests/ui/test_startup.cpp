@@ -35,6 +35,7 @@ TEST_F(Startup, LoginDialogComesUpBeforeTheMainWindowIsOnScreen) {
 
 TEST_F(Startup, RealModalLoopCancelledByTimer) {
     // The dialog's own event loop, closed from inside it as a user pressing Esc would.
+    ui::ScopedModalHook real({});
     ui::createForms({});
     bool mainOnScreenDuringDialog = true;
     QTimer::singleShot(0, [&] {
