@@ -3,7 +3,9 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <fstream>
 #include <iterator>
@@ -144,6 +146,35 @@ TEST_F(OscFiles, FailedSaveLeavesTheOldFileIntact) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(QDir(taken + QStringLiteral("/inside")).exists());
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 0);  // no temporary left
+}
+
+}  // namespace
+}  // namespace uitest
+
+namespace uitest {
+namespace {
+
+TEST_F(OscFiles, ClosingTheWindowEndsAReplayPromptly) {
+    // A long file: closing the window while it replays ends the replay at once.
+    const QString file = dir.filePath(QStringLiteral("long.osc"));
+    std::string line = "23 08 00 00 00 00 00 00 ";
+    for (int i = 0; i < 256; ++i) {
+        line += i % 2 ? "04 00 " : "00 00 ";
+    }
+    line += "\r\n";
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+        text += line;
+    }
+    writeFile(file, text);
+    QTimer::singleShot(30, frmMain, [] { frmMain->close(); });
+    QElapsedTimer t;
+    t.start();
+    withDialog(file, &TfrmMain::actLoadFromFileExecute);
+    EXPECT_LT(t.elapsed(), 1000);
+    EXPECT_TRUE(frmMain->isHidden());
+    EXPECT_LT(frmMain->FEngine.state.FTimeBase, 20000LL * 256 * 256);  // not all replayed
+    EXPECT_TRUE(frmMain->pbPanel->isHidden());
 }
 
 }  // namespace
