@@ -41,6 +41,9 @@ void CaptureEngine::completeTraces(const std::function<void()>& progressStep) {
     for (int c = 1; c < kChannelCount; ++c) {
         CompleteTrace(traces[static_cast<std::size_t>(c)], progressStep);
     }
+    // The completed traces are built to size; the strobe, which is not completed, grew by
+    // doubling during the capture.
+    traces[0].shrinkToFit();
 }
 
 double CaptureEngine::largestX() const {

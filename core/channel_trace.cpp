@@ -31,6 +31,11 @@ void ChannelTrace::reserve(std::size_t n) {
     ys_.reserve(n);
 }
 
+void ChannelTrace::shrinkToFit() {
+    xs_.shrink_to_fit();
+    ys_.shrink_to_fit();
+}
+
 void ChannelTrace::checkIndex(std::ptrdiff_t i) const {
     if (i < 0 || static_cast<std::size_t>(i) >= xs_.size()) {
         throw std::out_of_range("List index out of bounds (" + std::to_string(i) + ")");

@@ -17,6 +17,8 @@ public:
     void add(Tick x, std::uint8_t y);
     void clear();
     void reserve(std::size_t n);
+    // Gives back the room that growing in order left over (9 bytes a point afterwards).
+    void shrinkToFit();
 
     std::size_t count() const { return xs_.size(); }
     // Bytes held by the point arrays (their capacity, not only the points in use).
