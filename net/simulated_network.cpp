@@ -27,10 +27,10 @@ SimulatedNetwork::SimulatedNetwork(SimulatedNetworkOptions options)
     : options_(std::move(options)), queue_(options_.queue) {
     const std::string local = options_.localAddress.empty() ? "127.0.0.1" : options_.localAddress;
     localKey_ = literalAddress(local) ? ipv4Text(*literalAddress(local)) : lowerCase(local);
-    for (const SimulatedDeviceSpec& spec : options_.devices) {
+    for (const SimulatedDeviceSpec& given : options_.devices) {
         auto device = std::make_unique<Device>(Device{
-            lowerCase(spec.address), {}, sim::SimulatedDevice(spec.address, spec.options), {}});
-        if (auto ip = literalAddress(spec.address)) {
+            lowerCase(given.address), {}, sim::SimulatedDevice(given.address, given.options), {}});
+        if (auto ip = literalAddress(given.address)) {
             device->key = ipv4Text(*ip);
             device->ip = *ip;
         }

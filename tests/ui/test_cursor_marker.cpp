@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "capture_test_support.h"
+#include "core/osc_file.h"
 #include "sim/hdlc.h"
 #include "sim/sim_device.h"
 
@@ -121,17 +122,6 @@ TEST_F(CursorMarker, DecoderFailuresShowQuestionMarks) {
     EXPECT_EQ(text(frmMain->lblBitStream), QStringLiteral("?"));
 }
 
-std::string hex(const std::vector<std::uint8_t>& bytes) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (std::uint8_t b : bytes) {
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-        out += ' ';
-    }
-    return out;
-}
-
 // A capture of a simulated device, the marker on the first bit after a frame's opening flag
 // and the cursor on its closing flag: the labels show the payload and the frame check in hex.
 TEST_F(CursorMarker, FrameOfASimulatedCaptureReadsBackItsBytes) {
@@ -168,7 +158,7 @@ TEST_F(CursorMarker, FrameOfASimulatedCaptureReadsBackItsBytes) {
     const std::uint16_t fcs = osc::sim::frameCheck(payload);
     expected.push_back(static_cast<std::uint8_t>(fcs & 0xFF));
     expected.push_back(static_cast<std::uint8_t>(fcs >> 8));
-    EXPECT_EQ(text(frmMain->lblBytesDecoded).toStdString(), hex(expected));
+    EXPECT_EQ(text(frmMain->lblBytesDecoded).toStdString(), osc::traceLine(expected));
 }
 
 }  // namespace
