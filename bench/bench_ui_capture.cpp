@@ -3,11 +3,13 @@
 // datagrams received and lost, repaints a second, the longest gap between two status ticks,
 // the replay's throughput and the memory per trace point.
 //
-//   bench_ui_capture [--benchmark_filter=Live|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB)
+//   bench_ui_capture [--benchmark_filter=Live|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB, and
+//   MO_LIVE_TRACE to log every datagram on the trace tab meanwhile)
 
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -61,6 +63,7 @@ void BM_LiveCapture1Mbit(benchmark::State& state) {
         frmMain->setEndpoint(std::move(network));
         frmMain->ComboBox1->addItem(QStringLiteral("КП-1 (IP:127.0.0.11)"));
         frmMain->ComboBox1->setCurrentIndex(0);
+        frmMain->cbTraceEnabled->setChecked(std::getenv("MO_LIVE_TRACE") != nullptr);
         PaintCounter counter;
         frmMain->Chart1->installEventFilter(&counter);
 

@@ -462,15 +462,36 @@ void TfrmMain::ProgressBar1StepIt(int steps) {
 }
 
 void TfrmMain::TraceAppendLine(const QString& line) {
-    FTraceAppending = true;
-    Memo1->appendPlainText(line);
-    FTraceAppending = false;
+    if (!FTracePending.isEmpty()) {
+        FTracePending += QLatin1Char('\n');
+    }
+    FTracePending += line;
+    if (!FTraceFlushTimer) {
+        FTraceFlushTimer = new QTimer(this);
+        FTraceFlushTimer->setSingleShot(true);
+        FTraceFlushTimer->setInterval(50);
+        connect(FTraceFlushTimer, &QTimer::timeout, this, [this] { TraceFlush(); });
+    }
+    if (!FTraceFlushTimer->isActive()) {
+        FTraceFlushTimer->start();
+    }
     FTraceText += line.toLatin1();
     FTraceText += "\r\n";
     ++FTraceLines;
 }
 
+void TfrmMain::TraceFlush() const {
+    if (FTracePending.isEmpty()) {
+        return;
+    }
+    FTraceAppending = true;
+    Memo1->appendPlainText(FTracePending);
+    FTraceAppending = false;
+    FTracePending.clear();
+}
+
 void TfrmMain::TraceClear() {
+    FTracePending.clear();
     FTraceAppending = true;
     Memo1->clear();
     FTraceAppending = false;
@@ -480,6 +501,7 @@ void TfrmMain::TraceClear() {
 }
 
 QByteArray TfrmMain::TraceText() const {
+    TraceFlush();
     if (!FTraceEdited) {
         return FTraceText;
     }

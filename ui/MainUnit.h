@@ -181,7 +181,12 @@ private:
     QByteArray FTraceText;  // CR LF line ends
     int FTraceLines = 0;
     bool FTraceEdited = false;
-    bool FTraceAppending = false;
+    mutable bool FTraceAppending = false;
+    // Lines not yet in the memo: appended in one go at most every 50 ms, so that a fast
+    // stream does not lay out the memo once per datagram.
+    mutable QString FTracePending;
+    QTimer* FTraceFlushTimer = nullptr;
+    void TraceFlush() const;
 };
 
 extern TfrmMain* frmMain;
