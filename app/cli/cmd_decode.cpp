@@ -61,11 +61,9 @@ int runDecode(const QStringList& args) {
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        return usageError(parser, args,
-                          files.isEmpty() ? QStringLiteral("FILE is missing.")
-                                          : QStringLiteral("Only one FILE is taken."));
+    QString file;
+    if (const int status = takeSingleFile(parser, args, file); status >= 0) {
+        return status;
     }
     if (!parser.isSet(channelOption) || !parser.isSet(markerOption) ||
         !parser.isSet(cursorOption)) {
@@ -93,7 +91,7 @@ int runDecode(const QStringList& args) {
     }
 
     osc::CaptureEngine engine;
-    if (!replayFileForCli(files.constFirst(), engine)) {
+    if (!replayFileForCli(file, engine)) {
         return 1;
     }
     osc::BitStreamOptions options;

@@ -267,11 +267,9 @@ int runExport(const QStringList& args) {
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        return usageError(parser, args,
-                          files.isEmpty() ? QStringLiteral("FILE is missing.")
-                                          : QStringLiteral("Only one FILE is taken."));
+    QString file;
+    if (const int status = takeSingleFile(parser, args, file); status >= 0) {
+        return status;
     }
     if (!parser.isSet(vcd) && !parser.isSet(csv)) {
         return usageError(parser, args, QStringLiteral("Give --vcd OUT, --csv OUT or both."));
@@ -290,7 +288,7 @@ int runExport(const QStringList& args) {
     }
 
     osc::CaptureEngine engine;
-    if (!replayFileForCli(files.constFirst(), engine)) {
+    if (!replayFileForCli(file, engine)) {
         return 1;
     }
     if (parser.isSet(vcd)) {

@@ -31,15 +31,13 @@ int runTraces(const QStringList& args) {
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
-    const QStringList files = parser.positionalArguments();
-    if (files.size() != 1) {
-        return usageError(parser, args,
-                          files.isEmpty() ? QStringLiteral("FILE is missing.")
-                                          : QStringLiteral("Only one FILE is taken."));
+    QString file;
+    if (const int status = takeSingleFile(parser, args, file); status >= 0) {
+        return status;
     }
 
     osc::CaptureEngine engine;
-    if (!replayFileForCli(files.constFirst(), engine)) {
+    if (!replayFileForCli(file, engine)) {
         return 1;
     }
     std::size_t points = 0;

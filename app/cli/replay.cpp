@@ -70,3 +70,18 @@ bool writeStdout(std::string_view bytes) {
 }
 
 }  // namespace cli
+
+namespace cli {
+
+int takeSingleFile(const QCommandLineParser& parser, const QStringList& args, QString& file) {
+    const QStringList files = parser.positionalArguments();
+    if (files.size() != 1) {
+        return usageError(parser, args,
+                          files.isEmpty() ? QStringLiteral("FILE is missing.")
+                                          : QStringLiteral("Only one FILE is taken."));
+    }
+    file = files.constFirst();
+    return -1;
+}
+
+}  // namespace cli

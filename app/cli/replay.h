@@ -26,6 +26,9 @@ std::string localPath(const QString& path);
 int parseSubcommand(QCommandLineParser& parser, const QStringList& args);
 // Prints a usage error for the subcommand on stderr; returns 2.
 int usageError(const QCommandLineParser& parser, const QStringList& args, const QString& message);
+// The one positional FILE argument into file; returns -1 when there is exactly one, otherwise
+// the usage error's exit status (2).
+int takeSingleFile(const QCommandLineParser& parser, const QStringList& args, QString& file);
 
 // Writes bytes to stdout in one go; false when the write failed.
 bool writeStdout(std::string_view bytes);
