@@ -8,29 +8,16 @@
 #include "core/capture_engine.h"
 #include "core/osc_file.h"
 
+#include "core_test_support.h"
+
 namespace osc {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
-using Point = std::pair<Tick, int>;
-using Points = std::vector<Point>;
-
-Bytes sample(std::initializer_list<std::pair<int, int>> pairs) {
-    Bytes d{0x23, 0x08, 0, 0, 0, 0, 0, 0};
-    for (const auto& [s, t] : pairs) {
-        d.push_back(static_cast<std::uint8_t>(s));
-        d.push_back(static_cast<std::uint8_t>(t));
-    }
-    return d;
-}
-
-Points points(const ChannelTrace& trace) {
-    Points out;
-    for (std::size_t i = 0; i < trace.count(); ++i) {
-        out.emplace_back(trace.xs()[i], trace.ys()[i]);
-    }
-    return out;
-}
+using test_support::Bytes;
+using test_support::Point;
+using test_support::Points;
+using test_support::points;
+using test_support::sample;
 
 // n periods of strobe edges at time byte 0, starting from a clear strobe.
 Bytes periods(int n) {
