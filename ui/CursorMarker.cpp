@@ -6,7 +6,6 @@
 #include <QLabel>
 #include <QSpinBox>
 
-#include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
@@ -17,19 +16,11 @@
 
 namespace {
 
-// A whole tick value truncated toward zero, kept inside the 64-bit range.
-osc::Tick truncTicks(double v) {
-    if (std::isnan(v)) {
-        return 0;
-    }
-    return static_cast<osc::Tick>(std::clamp(std::trunc(v), -9.2e18, 9.2e18));
-}
-
-QString bitText(double ticks) { return QString::fromStdString(osc::TicksToBitText(truncTicks(ticks))); }
+QString bitText(double ticks) { return QString::fromStdString(osc::TicksToBitText(osc::truncateToTick(ticks))); }
 
 // Both points of a vertical line at x: (x, 20) and (x, 0).
 void placeLine(osc::ChannelTrace& line, double x) {
-    const osc::Tick tick = truncTicks(x);
+    const osc::Tick tick = osc::truncateToTick(x);
     line.setX(0, tick);
     line.setX(1, tick);
     line.setY(0, 20);
