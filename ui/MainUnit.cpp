@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "core/datagram.h"
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
 #include "net/udp_endpoint.h"
@@ -351,16 +352,12 @@ void TfrmMain::FormCreate() {
 void TfrmMain::FormStorage1RestorePlacement() { actConnectExecute(); }
 
 void TfrmMain::Timer1Timer() {
+    static constexpr osc::DeviceId kNoIdentity{};
     const osc::DeviceId& id = FEngine.state.FDeviceId;
-    const bool none = std::all_of(id.begin(), id.end(), [](std::uint8_t b) { return b == 0; });
     QString text = QStringLiteral("???");
-    if (!none) {
-        QStringList bytes;
-        for (const std::uint8_t b : id) {
-            bytes << QStringLiteral("%1").arg(b, 2, 16, QLatin1Char('0')).toUpper();
-        }
+    if (osc::MemDiffers(id.data(), kNoIdentity.data(), 6) != 0) {
         text = QStringLiteral("IP=") + FDeviceAddress + QStringLiteral(" MAC=") +
-               bytes.join(QLatin1Char(':'));
+               QString::fromStdString(osc::deviceIdText(id));
     }
     if (Panel1->text() != text) {
         Panel1->setText(text);
