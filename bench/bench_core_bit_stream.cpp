@@ -29,7 +29,8 @@ void BM_DecodeBitStream_256_bits(benchmark::State& state) {
     const osc::Tick count = static_cast<osc::Tick>(traces[2].count());
     // Marker deep inside the trace, cursor 256 bits later.
     const osc::Tick markerIndex = count / 2 / pointsPerBit * pointsPerBit;
-    const double marker = static_cast<double>(traces[2].xs()[static_cast<std::size_t>(markerIndex)]);
+    const double marker =
+        static_cast<double>(traces[2].xs()[static_cast<std::size_t>(markerIndex)]);
     const double cursor = marker + 256.0 * osc::kTicksPerBit;
     const osc::BitStreamOptions options{8, false, true, true};
     std::size_t bits = 0;

@@ -23,7 +23,7 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRound = 2000;          // datagrams per round: well within the receive buffer
+constexpr int kRound = 2000;  // datagrams per round: well within the receive buffer
 constexpr std::size_t kLength = 1024;
 
 sockaddr_in loopback(const char* ip, std::uint16_t port) {
@@ -70,7 +70,8 @@ void sendRound(int fd, const sockaddr_in& to) {
             msgs[i].msg_hdr.msg_namelen = sizeof to;
         }
         const int r = ::sendmmsg(fd, msgs.data(), static_cast<unsigned>(n), 0);
-        if (r > 0) sent += r;
+        if (r > 0)
+            sent += r;
     }
 }
 
@@ -104,7 +105,8 @@ double endpointRound(int sender, osc::net::UdpEndpoint& endpoint, const sockaddr
             benchmark::DoNotOptimize(out.data());
             ++got;
         }
-        if (got >= kRound) break;
+        if (got >= kRound)
+            break;
         std::unique_lock lock(m);
         cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return ready; });
         ready = false;

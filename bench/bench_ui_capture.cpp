@@ -35,7 +35,7 @@ int envInt(const char* name, int fallback) {
 }
 
 class PaintCounter : public QObject {
-public:
+  public:
     bool eventFilter(QObject*, QEvent* e) override {
         paints += e->type() == QEvent::Paint ? 1 : 0;
         return false;
@@ -124,8 +124,8 @@ void BM_ReplayLargeFile(benchmark::State& state) {
     }
     for (auto _ : state) {
         startWindow();
-        frmMain->setEndpoint(std::make_unique<osc::net::SimulatedNetwork>(
-            osc::net::SimulatedNetworkOptions{}));
+        frmMain->setEndpoint(
+            std::make_unique<osc::net::SimulatedNetwork>(osc::net::SimulatedNetworkOptions{}));
         ui::ScopedModalHook choose([&](QDialog& d) {
             dynamic_cast<QFileDialog&>(d).selectFile(file);
             return int(QDialog::Accepted);
@@ -144,7 +144,8 @@ void BM_ReplayLargeFile(benchmark::State& state) {
         state.counters["seconds"] = seconds;
         state.counters["MB_per_s"] = megabytes / seconds;
         state.counters["points"] = static_cast<double>(points);
-        state.counters["bytes_per_point"] = static_cast<double>(bytes) / static_cast<double>(points);
+        state.counters["bytes_per_point"] =
+            static_cast<double>(bytes) / static_cast<double>(points);
         ui::destroyForms();
     }
 }
@@ -153,8 +154,8 @@ BENCHMARK(BM_ReplayLargeFile)->Iterations(1)->Unit(benchmark::kSecond)->UseRealT
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen"
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QTemporaryDir config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
     QApplication app(argc, argv);

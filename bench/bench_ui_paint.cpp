@@ -42,13 +42,13 @@ struct Fixture {
         plot = std::make_unique<OscPlot>();
         plot->resize(image.size());
         plot->setEngine(&engine);
-        QObject::connect(plot.get(), &OscPlot::getAxisLabel,
-                         [](OscPlot::Axis axis, double value, QString* text) {
-                             *text = QString::fromStdString(
-                                 axis == OscPlot::Axis::Left
-                                     ? osc::leftAxisLabel(static_cast<int>(value))
-                                     : osc::bottomAxisLabel(value));
-                         });
+        QObject::connect(
+            plot.get(), &OscPlot::getAxisLabel,
+            [](OscPlot::Axis axis, double value, QString* text) {
+                *text = QString::fromStdString(axis == OscPlot::Axis::Left
+                                                   ? osc::leftAxisLabel(static_cast<int>(value))
+                                                   : osc::bottomAxisLabel(value));
+            });
     }
 
     void paint() {
@@ -96,7 +96,9 @@ Fixture& fixture() {
     return f;
 }
 
-void setWhole() { fixture().engine.window.setMinMax(0, kWholeWidth); }
+void setWhole() {
+    fixture().engine.window.setMinMax(0, kWholeWidth);
+}
 void set100Bits() {
     const double mid = kWholeWidth / 2;
     fixture().engine.window.setMinMax(mid, mid + 100 * 256);

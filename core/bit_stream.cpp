@@ -9,7 +9,9 @@ namespace osc {
 
 namespace {
 
-BitStreamResult failed() { return {BitStreamStatus::Failed, "?", "?"}; }
+BitStreamResult failed() {
+    return {BitStreamStatus::Failed, "?", "?"};
+}
 
 // The longest span that still decodes: 256 bits and 255 ticks.
 constexpr double kSpanLimit = 257.0 * kTicksPerBit;

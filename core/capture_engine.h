@@ -13,7 +13,7 @@
 namespace osc {
 
 class CaptureEngine {
-public:
+  public:
     CaptureEngine();
 
     // Decodes one datagram; for a sample datagram also shifts the window when the time base

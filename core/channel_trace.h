@@ -12,7 +12,7 @@
 namespace osc {
 
 class ChannelTrace {
-public:
+  public:
     // Inserts after the last point whose X is not greater than x (after equal X).
     void add(Tick x, std::uint8_t y);
     void clear();
@@ -60,7 +60,7 @@ public:
     // Grows with every change of the points; lets views notice changes cheaply.
     std::uint64_t revision() const { return revision_; }
 
-private:
+  private:
     void checkIndex(std::ptrdiff_t i) const;
 
     std::vector<Tick> xs_;

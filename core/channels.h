@@ -12,10 +12,10 @@ inline constexpr int kChannelCount = 4;
 inline constexpr Tick kTicksPerBit = 256;
 
 struct ChannelInfo {
-    const char* name;          // UTF-8, the label on the left axis
-    std::uint8_t statusBit;    // bit of the sample status byte
-    std::uint8_t levelSet;     // level drawn while the bit is set (the lower one of the pair)
-    std::uint8_t levelClear;   // level drawn while the bit is clear
+    const char* name;         // UTF-8, the label on the left axis
+    std::uint8_t statusBit;   // bit of the sample status byte
+    std::uint8_t levelSet;    // level drawn while the bit is set (the lower one of the pair)
+    std::uint8_t levelClear;  // level drawn while the bit is clear
 };
 
 inline constexpr std::array<ChannelInfo, kChannelCount> kChannels{{

@@ -6,8 +6,12 @@ namespace {
 
 constexpr char kEndOfFile = 26;
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 std::size_t skipBlanks(std::string_view text, std::size_t pos) {
     while (pos < text.size() && isBlank(text[pos])) {

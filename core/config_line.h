@@ -78,7 +78,7 @@ std::string DeviceEntryText(std::string_view name, const std::optional<std::stri
 // skipped (so blank lines and leading blanks vanish); a line ends at a line feed or the end of
 // the file; carriage returns inside a line are dropped.
 class ConfigLineSplitter {
-public:
+  public:
     // Calls emit(std::string_view line) for every complete line in the chunk.
     template <typename Emit>
     void feed(std::string_view chunk, Emit&& emit) {
@@ -105,7 +105,7 @@ public:
     // True once the end-of-file character has been seen (or finish called).
     bool ended() const { return ended_; }
 
-private:
+  private:
     // Takes one character; true when it completed the current line.
     bool push(char c);
 

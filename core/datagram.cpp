@@ -4,7 +4,9 @@
 
 namespace osc {
 
-std::array<std::uint8_t, 2> identityRequest() { return {'G', 'D'}; }
+std::array<std::uint8_t, 2> identityRequest() {
+    return {'G', 'D'};
+}
 
 static std::array<std::uint8_t, 9> command(const DeviceId& id, std::uint8_t code) {
     std::array<std::uint8_t, 9> out{};
@@ -15,8 +17,12 @@ static std::array<std::uint8_t, 9> command(const DeviceId& id, std::uint8_t code
     return out;
 }
 
-std::array<std::uint8_t, 9> startCommand(const DeviceId& id) { return command(id, '6'); }
-std::array<std::uint8_t, 9> stopCommand(const DeviceId& id) { return command(id, '7'); }
+std::array<std::uint8_t, 9> startCommand(const DeviceId& id) {
+    return command(id, '6');
+}
+std::array<std::uint8_t, 9> stopCommand(const DeviceId& id) {
+    return command(id, '7');
+}
 
 DatagramKind classifyDatagram(std::span<const std::uint8_t> data) {
     if (data.empty()) {

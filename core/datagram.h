@@ -13,9 +13,9 @@ using DeviceId = std::array<std::uint8_t, 6>;  // as received, byte 0 first; all
 inline constexpr std::uint16_t kDevicePort = 971;
 inline constexpr std::size_t kMaxDatagram = 8192;  // longer datagrams are not delivered
 
-std::array<std::uint8_t, 2> identityRequest();                  // "GD"
-std::array<std::uint8_t, 9> startCommand(const DeviceId& id);   // "DD", id, "6"
-std::array<std::uint8_t, 9> stopCommand(const DeviceId& id);    // "DD", id, "7"
+std::array<std::uint8_t, 2> identityRequest();                 // "GD"
+std::array<std::uint8_t, 9> startCommand(const DeviceId& id);  // "DD", id, "6"
+std::array<std::uint8_t, 9> stopCommand(const DeviceId& id);   // "DD", id, "7"
 
 enum class DatagramKind {
     Sample,         // "#" with byte 1 0x08 or 0x09 (also with no pair)

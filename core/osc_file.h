@@ -19,7 +19,7 @@ void appendTraceLine(std::string& out, std::span<const std::uint8_t> data);
 // A group whose first two characters are not both hex digits, e.g. "'$2G' is not a valid
 // integer value".
 class OscFormatError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -27,12 +27,12 @@ public:
 // text; a line gives length/3 bytes, byte k from the characters 3k and 3k+1; the first line
 // shorter than three characters ends the data.
 class OscReader {
-public:
+  public:
     explicit OscReader(std::string_view text) : text_(text) {}
     // The next datagram into out; false when the data has ended. Throws OscFormatError.
     bool next(std::vector<std::uint8_t>& out);
 
-private:
+  private:
     std::string_view text_;
     std::size_t pos_ = 0;
     bool ended_ = false;

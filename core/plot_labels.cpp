@@ -7,11 +7,16 @@ namespace osc {
 
 std::string leftAxisLabel(int value) {
     switch (value) {
-        case 1: return kChannels[3].name;
-        case 3: return kChannels[2].name;
-        case 5: return kChannels[1].name;
-        case 7: return kChannels[0].name;
-        default: return {};
+        case 1:
+            return kChannels[3].name;
+        case 3:
+            return kChannels[2].name;
+        case 5:
+            return kChannels[1].name;
+        case 7:
+            return kChannels[0].name;
+        default:
+            return {};
     }
 }
 
@@ -25,10 +30,14 @@ std::string bottomAxisLabel(double ticks) {
 }
 
 int channelAtY(double y) {
-    if (y >= 1 && y <= 2) return 3;
-    if (y >= 3 && y <= 4) return 2;
-    if (y >= 5 && y <= 6) return 1;
-    if (y >= 7 && y <= 8) return 0;
+    if (y >= 1 && y <= 2)
+        return 3;
+    if (y >= 3 && y <= 4)
+        return 2;
+    if (y >= 5 && y <= 6)
+        return 1;
+    if (y >= 7 && y <= 8)
+        return 0;
     return -1;
 }
 

@@ -9,7 +9,7 @@
 namespace osc {
 
 class PlotWindow {
-public:
+  public:
     double minimum() const { return min_; }
     double maximum() const { return max_; }
 
@@ -23,7 +23,7 @@ public:
 
     bool operator==(const PlotWindow&) const = default;
 
-private:
+  private:
     double min_ = 0;
     double max_ = 25600;  // 100 bits
 };

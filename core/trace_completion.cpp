@@ -48,13 +48,13 @@ std::uint64_t progressSteps(std::uint64_t first, std::uint64_t passes) {
 }
 
 class HiddenWhile {
-public:
+  public:
     explicit HiddenWhile(ChannelTrace& trace) : trace_(trace) { trace_.setHidden(true); }
     ~HiddenWhile() { trace_.setHidden(false); }
     HiddenWhile(const HiddenWhile&) = delete;
     HiddenWhile& operator=(const HiddenWhile&) = delete;
 
-private:
+  private:
     ChannelTrace& trace_;
 };
 

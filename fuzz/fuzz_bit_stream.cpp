@@ -15,7 +15,7 @@
 namespace {
 
 class Bytes {
-public:
+  public:
     Bytes(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     bool empty() const { return pos_ >= size_; }
     std::uint8_t u8() { return pos_ < size_ ? data_[pos_++] : 0; }
@@ -30,7 +30,7 @@ public:
         return v;
     }
 
-private:
+  private:
     const std::uint8_t* data_;
     std::size_t size_;
     std::size_t pos_ = 0;
@@ -61,13 +61,16 @@ std::optional<double> literalScan(const osc::ChannelTrace& t, double min, double
             ++i;
         }
     }
-    if (i == -1) return osc::kNoCursor;
-    if (i == 0) return std::nullopt;
+    if (i == -1)
+        return osc::kNoCursor;
+    if (i == 0)
+        return std::nullopt;
     return static_cast<double>(t.xs()[static_cast<std::size_t>(i - 1)]);
 }
 
 bool sameCursor(const std::optional<double>& a, const std::optional<double>& b) {
-    if (a.has_value() != b.has_value()) return false;
+    if (a.has_value() != b.has_value())
+        return false;
     return !a || *a == *b;
 }
 
@@ -111,8 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!sameCursor(snapped, literalScan(trace, min, max, mx))) {
         std::abort();
     }
-    const auto cursorNow =
-        osc::cursorForMouse(traces, channel, (flags & 8) != 0, min, max, mx);
+    const auto cursorNow = osc::cursorForMouse(traces, channel, (flags & 8) != 0, min, max, mx);
     (void)cursorNow;
 
     // Completion: the linear merge against the passes, on short traces (the passes are

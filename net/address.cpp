@@ -104,8 +104,8 @@ Ipv4 resolveAddress(const std::string& address) {
 }
 
 std::string ipv4Text(const Ipv4& ip) {
-    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) +
-           "." + std::to_string(ip[3]);
+    return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+           std::to_string(ip[3]);
 }
 
 }  // namespace osc::net

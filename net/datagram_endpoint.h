@@ -14,20 +14,20 @@ namespace osc::net {
 
 // A failure to bind, resolve or send; what() says which and why (with the system's reason).
 class EndpointError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 struct EndpointStats {
-    std::uint64_t received = 0;         // datagrams delivered into the queue
-    std::uint64_t droppedEmpty = 0;     // zero-length datagrams
-    std::uint64_t droppedOversize = 0;  // longer than 8192 bytes
-    std::uint64_t droppedQueueFull = 0; // the queue was at its bound
-    std::uint64_t receiveErrors = 0;    // errors reported by the socket, survived
+    std::uint64_t received = 0;          // datagrams delivered into the queue
+    std::uint64_t droppedEmpty = 0;      // zero-length datagrams
+    std::uint64_t droppedOversize = 0;   // longer than 8192 bytes
+    std::uint64_t droppedQueueFull = 0;  // the queue was at its bound
+    std::uint64_t receiveErrors = 0;     // errors reported by the socket, survived
 };
 
 class DatagramEndpoint {
-public:
+  public:
     virtual ~DatagramEndpoint() = default;
 
     virtual bool active() const = 0;

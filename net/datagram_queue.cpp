@@ -37,7 +37,8 @@ std::size_t DatagramQueue::pushBatch(std::vector<std::vector<std::uint8_t>>& dat
                 droppedFull_.fetch_add(1, std::memory_order_relaxed);
                 continue;
             }
-            items_.push_back(Item{std::move(datagrams[i]), i < from.size() ? from[i] : SenderAddress{}});
+            items_.push_back(
+                Item{std::move(datagrams[i]), i < from.size() ? from[i] : SenderAddress{}});
             bytes_ += cost;
             ++kept;
         }

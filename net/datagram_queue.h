@@ -27,7 +27,7 @@ struct QueueLimits {
 };
 
 class DatagramQueue {
-public:
+  public:
     static constexpr std::size_t kOverheadBytes = 64;
 
     explicit DatagramQueue(QueueLimits limits = {}) : limits_(limits) {}
@@ -52,7 +52,7 @@ public:
     std::uint64_t droppedFull() const { return droppedFull_.load(std::memory_order_relaxed); }
     const QueueLimits& limits() const { return limits_; }
 
-private:
+  private:
     QueueLimits limits_;
     mutable std::mutex mutex_;
     struct Item {

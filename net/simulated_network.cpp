@@ -99,7 +99,9 @@ void SimulatedNetwork::send(const std::string& address, std::span<const std::uin
     wake_.notify_all();
 }
 
-bool SimulatedNetwork::takeReceived(std::vector<std::uint8_t>& out) { return queue_.take(out); }
+bool SimulatedNetwork::takeReceived(std::vector<std::uint8_t>& out) {
+    return queue_.take(out);
+}
 
 void SimulatedNetwork::setReadyCallback(std::function<void()> callback) {
     queue_.setReadyCallback(std::move(callback));

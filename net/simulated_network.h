@@ -7,8 +7,9 @@
 //
 // Addresses resolve by the endpoint's rules (LOCALHOST, dotted IPv4); any other name must be
 // one of the devices' names (compared without regard to letter case), otherwise send() fails
-// as a failed host-name lookup does; the empty name is the endpoint's own address. A datagram to a dotted address without a device is lost,
-// except at the endpoint's own address (localAddress), where it comes back to the endpoint.
+// as a failed host-name lookup does; the empty name is the endpoint's own address. A datagram to a
+// dotted address without a device is lost, except at the endpoint's own address (localAddress),
+// where it comes back to the endpoint.
 
 #include <atomic>
 #include <chrono>
@@ -40,7 +41,7 @@ struct SimulatedNetworkOptions {
 };
 
 class SimulatedNetwork : public DatagramEndpoint {
-public:
+  public:
     explicit SimulatedNetwork(SimulatedNetworkOptions options);
     ~SimulatedNetwork() override;
     SimulatedNetwork(const SimulatedNetwork&) = delete;
@@ -57,7 +58,7 @@ public:
     std::optional<DeviceId> deviceIdentity(const std::string& address) const;
     bool deviceStreaming(const std::string& address) const;
 
-private:
+  private:
     struct Device {
         std::string key;
         Ipv4 ip{};

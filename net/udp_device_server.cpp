@@ -24,7 +24,9 @@ UdpDeviceServer::UdpDeviceServer(DeviceServerOptions options) : endpoint_(option
     endpoint_.activate();
 }
 
-UdpDeviceServer::~UdpDeviceServer() { stop(); }
+UdpDeviceServer::~UdpDeviceServer() {
+    stop();
+}
 
 void UdpDeviceServer::setCommandObserver(std::function<void(const DeviceCommandEvent&)> observer) {
     observer_ = std::move(observer);

@@ -28,7 +28,7 @@ struct DeviceCommandEvent {
 };
 
 class UdpDeviceServer {
-public:
+  public:
     // Binds at once; throws EndpointError when it cannot.
     explicit UdpDeviceServer(DeviceServerOptions options);
     ~UdpDeviceServer();
@@ -47,7 +47,7 @@ public:
     std::uint64_t datagramsStreamed() const;
     std::uint64_t sendErrors() const;
 
-private:
+  private:
     void run();
 
     DeviceId identity_{};

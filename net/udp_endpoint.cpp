@@ -18,10 +18,12 @@ namespace osc::net {
 
 namespace {
 
-constexpr int kBatch = 32;           // datagrams taken from the socket per system call
+constexpr int kBatch = 32;            // datagrams taken from the socket per system call
 constexpr int kPollTimeoutMs = 1000;  // the thread looks up at least this often
 
-std::string systemReason(int error) { return std::strerror(error); }
+std::string systemReason(int error) {
+    return std::strerror(error);
+}
 
 sockaddr_in socketAddress(const Ipv4& ip, std::uint16_t port) {
     sockaddr_in sin{};
@@ -128,7 +130,9 @@ void UdpEndpoint::sendTo(const Ipv4& ip, std::uint16_t port, std::span<const std
     }
 }
 
-bool UdpEndpoint::takeReceived(std::vector<std::uint8_t>& out) { return queue_.take(out); }
+bool UdpEndpoint::takeReceived(std::vector<std::uint8_t>& out) {
+    return queue_.take(out);
+}
 
 bool UdpEndpoint::takeReceived(std::vector<std::uint8_t>& out, SenderAddress& from) {
     return queue_.take(out, &from);

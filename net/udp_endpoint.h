@@ -25,15 +25,15 @@
 namespace osc::net {
 
 struct UdpEndpointOptions {
-    std::string bindAddress;               // empty: all local addresses (0.0.0.0)
-    std::uint16_t port = 971;              // local port; 0 lets the system choose
-    std::uint16_t devicePort = 971;        // where send() delivers
-    int receiveBufferBytes = 8 << 20;      // asked of the kernel (SO_RCVBUFFORCE, else SO_RCVBUF)
-    QueueLimits queue;                     // the hand-over to the consumer
+    std::string bindAddress;           // empty: all local addresses (0.0.0.0)
+    std::uint16_t port = 971;          // local port; 0 lets the system choose
+    std::uint16_t devicePort = 971;    // where send() delivers
+    int receiveBufferBytes = 8 << 20;  // asked of the kernel (SO_RCVBUFFORCE, else SO_RCVBUF)
+    QueueLimits queue;                 // the hand-over to the consumer
 };
 
 class UdpEndpoint : public DatagramEndpoint {
-public:
+  public:
     explicit UdpEndpoint(UdpEndpointOptions options = {});
     ~UdpEndpoint() override;
     UdpEndpoint(const UdpEndpoint&) = delete;
@@ -64,7 +64,7 @@ public:
     std::size_t queued() const { return queue_.size(); }
     std::size_t queuedBytes() const { return queue_.bytesHeld(); }
 
-private:
+  private:
     void receiveLoop();
     void drainSocket(std::vector<std::uint8_t>& storage);
 

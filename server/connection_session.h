@@ -31,7 +31,7 @@ inline constexpr std::int32_t kNotConnected = -1;
 std::string CaptionFor(bool connected, std::string_view ntServer, std::string_view tmServer);
 
 class ConnectionSession {
-public:
+  public:
     // Calls the libraries through api, which must outlive the session.
     explicit ConnectionSession(TelemechanicsApi& api);
     // Loads the libraries at the first call that needs them (LoadTelemechanicsLibraries); a
@@ -53,7 +53,7 @@ public:
     std::string caption(std::int32_t connection, std::string_view ntServer,
                         std::string_view tmServer);
 
-private:
+  private:
     TelemechanicsApi& api();
 
     std::unique_ptr<TelemechanicsApi> owned_;

@@ -25,7 +25,9 @@ constexpr std::size_t kTempPathBuffer = 260;
 // A library that never ends an item's records would hang the window; no real item has this many.
 constexpr std::size_t kMostRecordsPerItem = 1u << 20;
 
-std::string systemError(int error) { return std::error_code(error, std::generic_category()).message(); }
+std::string systemError(int error) {
+    return std::error_code(error, std::generic_category()).message();
+}
 
 std::uint64_t millisecondTicks() {
     using namespace std::chrono;
@@ -36,13 +38,13 @@ std::uint64_t millisecondTicks() {
 // The configuration's temporary file: created empty and exclusively (so no file that was there
 // before is ever used or removed), and removed when the rebuild ends, however it ends.
 class TemporaryConfigFile {
-public:
+  public:
     explicit TemporaryConfigFile(const fs::path& folder) {
         static std::atomic<unsigned> serial{0};
         for (int attempt = 0; attempt < 100; ++attempt) {
             const std::string name = "tmp" + std::to_string(millisecondTicks()) + "_" +
-                                     std::to_string(::getpid()) + "_" +
-                                     std::to_string(serial++) + ".tmp";
+                                     std::to_string(::getpid()) + "_" + std::to_string(serial++) +
+                                     ".tmp";
             path_ = folder / name;
             const int fd = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
             if (fd >= 0) {
@@ -69,20 +71,20 @@ public:
     int error() const { return error_; }
     const fs::path& path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
     bool created_ = false;
     int error_ = 0;
 };
 
 class ItemCloser {
-public:
+  public:
     ItemCloser(TelemechanicsApi& api, std::int32_t item) : api_(api), item_(item) {}
     ~ItemCloser() { api_.tmcDntCloseItem(item_); }
     ItemCloser(const ItemCloser&) = delete;
     ItemCloser& operator=(const ItemCloser&) = delete;
 
-private:
+  private:
     TelemechanicsApi& api_;
     std::int32_t item_;
 };
@@ -90,8 +92,8 @@ private:
 // The address that the first kind 0 record with the marker gives, if any.
 std::optional<std::string> deviceAddress(TelemechanicsApi& api, std::int32_t connection,
                                          const osc::TItemAddress& address) {
-    const std::int32_t item = api.tmcDntOpenItem(
-        connection, static_cast<std::int32_t>(address.size()), address.data());
+    const std::int32_t item =
+        api.tmcDntOpenItem(connection, static_cast<std::int32_t>(address.size()), address.data());
     ItemCloser closer(api, item);
     for (std::size_t n = 0; n < kMostRecordsPerItem; ++n) {
         const unsigned char* record = api.tmcDntGetNextItem(item);

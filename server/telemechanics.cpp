@@ -63,7 +63,7 @@ Fn resolve(void* library, const std::string& file, const char* name) {
 }
 
 class LoadedLibraries final : public TelemechanicsApi {
-public:
+  public:
     // Each library is tried at its candidate places in turn; the names are those of the messages.
     LoadedLibraries(const std::string& tmc, const std::vector<std::string>& tmcCandidates,
                     const std::string& cfs, const std::vector<std::string>& cfsCandidates) {
@@ -101,7 +101,7 @@ public:
     }
     std::int32_t tmcDntCloseItem(std::int32_t item) override { return closeItem_(item); }
 
-private:
+  private:
     cfsSetUser_fn setUser_ = nullptr;
     tmcConnect_fn connect_ = nullptr;
     tmcIsConnected_fn isConnected_ = nullptr;

@@ -11,7 +11,7 @@
 namespace server {
 
 class TelemechanicsApi {
-public:
+  public:
     virtual ~TelemechanicsApi() = default;
     virtual std::int32_t cfsSetUser(const char* user, const char* password) = 0;
     virtual std::int32_t tmcConnect(const char* ntServer, const char* tmServer, std::int32_t a,
@@ -27,7 +27,7 @@ public:
 
 // A library that cannot be loaded, or that lacks one of the functions; the text names both.
 class LibraryLoadError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 

@@ -10,7 +10,7 @@ namespace server {
 namespace {
 
 class Converter {
-public:
+  public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
         if (cd_ == reinterpret_cast<iconv_t>(-1)) {
             throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
@@ -51,11 +51,13 @@ public:
         return out;
     }
 
-private:
+  private:
     iconv_t cd_;
 };
 
-std::size_t oneByte(std::string_view) { return 1; }
+std::size_t oneByte(std::string_view) {
+    return 1;
+}
 
 // Length of the UTF-8 sequence that starts the text, as its lead byte tells; 1 for a byte that
 // cannot lead or a sequence cut short or broken.

@@ -15,7 +15,9 @@ std::uint64_t splitmix64(std::uint64_t x) {
     return x ^ (x >> 31);
 }
 
-std::uint8_t stationOf(std::uint64_t cycle) { return static_cast<std::uint8_t>(1 + cycle % 2); }
+std::uint8_t stationOf(std::uint64_t cycle) {
+    return static_cast<std::uint8_t>(1 + cycle % 2);
+}
 std::uint8_t controlOf(std::uint64_t cycle) {
     return static_cast<std::uint8_t>(0x30 | (cycle & 0x0F));
 }
@@ -48,14 +50,22 @@ SerialLink::SerialLink(LinkOptions options) : options_(std::move(options)) {
 }
 
 void SerialLink::generateCycle() {
-    const auto idle = [this](int n) { pending_.insert(pending_.end(), static_cast<std::size_t>(n), PeriodBits{}); };
+    const auto idle = [this](int n) {
+        pending_.insert(pending_.end(), static_cast<std::size_t>(n), PeriodBits{});
+    };
     const auto send = [this](const LinkFrame& frame) {
         for (std::uint8_t bit : frameBits(frame.payload)) {
             PeriodBits p;
             switch (frame.line) {
-                case LinkLine::Transmit: p.transmit = bit; break;
-                case LinkLine::Receive1: p.receive1 = bit; break;
-                case LinkLine::Receive2: p.receive2 = bit; break;
+                case LinkLine::Transmit:
+                    p.transmit = bit;
+                    break;
+                case LinkLine::Receive1:
+                    p.receive1 = bit;
+                    break;
+                case LinkLine::Receive2:
+                    p.receive2 = bit;
+                    break;
             }
             pending_.push_back(p);
         }

@@ -43,14 +43,14 @@ struct PeriodBits {
 };
 
 class SerialLink {
-public:
+  public:
     explicit SerialLink(LinkOptions options);
 
     PeriodBits nextPeriod();
     std::uint64_t periodsGenerated() const { return period_; }
     const LinkOptions& options() const { return options_; }
 
-private:
+  private:
     void generateCycle();
 
     LinkOptions options_;

@@ -16,9 +16,12 @@ constexpr std::int64_t kNanosPerSecond = 1'000'000'000;
 // Status bits of the data lines: a set bit is the line at 0.
 std::uint8_t dataBits(const PeriodBits& p) {
     std::uint8_t s = 0;
-    if (p.transmit == 0) s |= kTransmitBit;
-    if (p.receive1 == 0) s |= kReceive1Bit;
-    if (p.receive2 == 0) s |= kReceive2Bit;
+    if (p.transmit == 0)
+        s |= kTransmitBit;
+    if (p.receive1 == 0)
+        s |= kReceive1Bit;
+    if (p.receive2 == 0)
+        s |= kReceive2Bit;
     return s;
 }
 
@@ -28,7 +31,8 @@ bool parseDotted(const std::string& text, std::array<std::uint8_t, 4>& out) {
     for (char c : text) {
         if (c >= '0' && c <= '9') {
             value = (value < 0 ? 0 : value) * 10 + (c - '0');
-            if (value > 255) return false;
+            if (value > 255)
+                return false;
         } else if (c == '.' && value >= 0 && part < 3) {
             out[part++] = static_cast<std::uint8_t>(value);
             value = -1;
@@ -36,7 +40,8 @@ bool parseDotted(const std::string& text, std::array<std::uint8_t, 4>& out) {
             return false;
         }
     }
-    if (part != 3 || value < 0) return false;
+    if (part != 3 || value < 0)
+        return false;
     out[3] = static_cast<std::uint8_t>(value);
     return true;
 }
@@ -52,16 +57,24 @@ DeviceId identityForAddress(const std::string& address) {
     for (unsigned char c : address) {
         h = (h ^ c) * 16777619u;
     }
-    return {0x02, 0x01, static_cast<std::uint8_t>(h >> 24), static_cast<std::uint8_t>(h >> 16),
-            static_cast<std::uint8_t>(h >> 8), static_cast<std::uint8_t>(h)};
+    return {0x02,
+            0x01,
+            static_cast<std::uint8_t>(h >> 24),
+            static_cast<std::uint8_t>(h >> 16),
+            static_cast<std::uint8_t>(h >> 8),
+            static_cast<std::uint8_t>(h)};
 }
 
 const char* commandName(CommandKind kind) {
     switch (kind) {
-        case CommandKind::IdentityRequest: return "identity request";
-        case CommandKind::Start: return "start";
-        case CommandKind::Stop: return "stop";
-        case CommandKind::Ignored: break;
+        case CommandKind::IdentityRequest:
+            return "identity request";
+        case CommandKind::Start:
+            return "start";
+        case CommandKind::Stop:
+            return "stop";
+        case CommandKind::Ignored:
+            break;
     }
     return "ignored";
 }

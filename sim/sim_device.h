@@ -45,7 +45,7 @@ struct CommandResult {
 };
 
 class SimulatedDevice {
-public:
+  public:
     SimulatedDevice(const std::string& address, DeviceOptions options);
 
     const DeviceId& identity() const { return identity_; }
@@ -75,14 +75,14 @@ public:
     // Datagrams generated since the current stream started.
     std::uint64_t streamDatagrams() const { return generated_ - streamStart_; }
 
-private:
+  private:
     DeviceId identity_{};
     DeviceOptions options_;
     SerialLink link_;
     bool streaming_ = false;
     std::uint64_t generated_ = 0;
     std::uint64_t streamStart_ = 0;
-    std::uint64_t pairs_ = 0;  // pairs generated so far
+    std::uint64_t pairs_ = 0;    // pairs generated so far
     std::uint8_t lastData_ = 0;  // data-line bits of the previous period (idle: all clear)
 };
 

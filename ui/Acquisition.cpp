@@ -26,7 +26,7 @@ const QString kPortFailure = QStringLiteral(
 
 // The wait cursor for the time of a scope; restored also when the work ends with an error.
 class WaitCursor {
-public:
+  public:
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
     WaitCursor(const WaitCursor&) = delete;
@@ -39,7 +39,8 @@ void TfrmMain::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint)
     IdUDPServer1 = std::move(endpoint);
     // Runs on the receiving thread: only posts the drain to the user-interface thread.
     IdUDPServer1->setReadyCallback([this] {
-        QMetaObject::invokeMethod(this, [this] { drainReceived(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { drainReceived(); }, Qt::QueuedConnection);
     });
 }
 

@@ -14,7 +14,9 @@
 
 namespace {
 
-std::string utf8(const QLineEdit* edit) { return edit->text().toStdString(); }
+std::string utf8(const QLineEdit* edit) {
+    return edit->text().toStdString();
+}
 
 }  // namespace
 

@@ -16,7 +16,9 @@
 
 namespace {
 
-QString bitText(double ticks) { return QString::fromStdString(osc::TicksToBitText(osc::truncateToTick(ticks))); }
+QString bitText(double ticks) {
+    return QString::fromStdString(osc::TicksToBitText(osc::truncateToTick(ticks)));
+}
 
 // Both points of a vertical line at x: (x, 20) and (x, 0).
 void placeLine(osc::ChannelTrace& line, double x) {

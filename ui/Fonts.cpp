@@ -14,9 +14,9 @@ QFont withFamilies(const QStringList& families, QFont::StyleHint hint) {
 }  // namespace
 
 QFont arialFont(int pointSize, int pixelSize) {
-    QFont f = withFamilies({QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                            QStringLiteral("DejaVu Sans")},
-                           QFont::SansSerif);
+    QFont f = withFamilies(
+        {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")},
+        QFont::SansSerif);
     if (pixelSize > 0) {
         f.setPixelSize(pixelSize);
     } else {
@@ -26,9 +26,10 @@ QFont arialFont(int pointSize, int pixelSize) {
 }
 
 QFont arialNarrowFont(int pointSize) {
-    QFont f = withFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow"),
-                            QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
-                           QFont::SansSerif);
+    QFont f =
+        withFamilies({QStringLiteral("Arial Narrow"), QStringLiteral("Liberation Sans Narrow"),
+                      QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")},
+                     QFont::SansSerif);
     f.setPointSize(pointSize);
     return f;
 }

@@ -28,7 +28,7 @@ QString invalidType(const QString& name) {
 }
 
 class QSettingsSection final : public SettingsSection {
-public:
+  public:
     QSettingsSection(const QString& path, QSettings::Format format, const QString& section)
         : settings_(path, format), listsAreText_(format == QSettings::IniFormat) {
         settings_.beginGroup(section);
@@ -74,7 +74,7 @@ public:
         }
     }
 
-private:
+  private:
     QSettings settings_;
     bool listsAreText_;
     QString firstWritten_;
@@ -293,7 +293,8 @@ void FormStorage::restorePlacement(SettingsSection& s) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QRect desktop = screen ? screen->virtualGeometry() : QRect(0, 0, 4096, 4096);
     constexpr qint64 kPosLimit = 32000;
-    const auto width = static_cast<int>(std::clamp<qint64>(right - left, 1, std::max(desktop.width(), 1)));
+    const auto width =
+        static_cast<int>(std::clamp<qint64>(right - left, 1, std::max(desktop.width(), 1)));
     const auto height =
         static_cast<int>(std::clamp<qint64>(bottom - top, 1, std::max(desktop.height(), 1)));
     w.move(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
@@ -307,16 +308,32 @@ void FormStorage::restoreState(SettingsSection& s) {
     QWidget& w = *window_;
     Qt::WindowStates state = Qt::WindowNoState;
     switch (readInt(s, QStringLiteral("ShowCmd"), 0)) {
-        case 1: case 5: case 9: state = Qt::WindowNoState; break;
-        case 2: case 6: case 7: state = Qt::WindowMinimized; break;
-        case 3: state = Qt::WindowMaximized; break;
-        default: break;
+        case 1:
+        case 5:
+        case 9:
+            state = Qt::WindowNoState;
+            break;
+        case 2:
+        case 6:
+        case 7:
+            state = Qt::WindowMinimized;
+            break;
+        case 3:
+            state = Qt::WindowMaximized;
+            break;
+        default:
+            break;
     }
     if (state == Qt::WindowMinimized && mainWindow_) {
         w.setWindowState(Qt::WindowNoState);
         QPointer<QWidget> target(&w);
         QMetaObject::invokeMethod(
-            &w, [target] { if (target) target->showMinimized(); }, Qt::QueuedConnection);
+            &w,
+            [target] {
+                if (target)
+                    target->showMinimized();
+            },
+            Qt::QueuedConnection);
         return;
     }
     w.setWindowState(state);
@@ -420,7 +437,8 @@ void FormStorage::save(bool destroying) {
         s->writeText(QStringLiteral("MinMaxPos"), minMax);
         s->writeText(QStringLiteral("NormPos") + suffix, norm);
         s->writeText(QStringLiteral("NormPos"), norm);
-        s->writeText(QStringLiteral("Visible"), destroying ? QStringLiteral("1") : QStringLiteral("0"));
+        s->writeText(QStringLiteral("Visible"),
+                     destroying ? QStringLiteral("1") : QStringLiteral("0"));
         for (const Stored& p : stored_) {
             if (p.component) {
                 s->writeText(p.valueName, trimValueText(propertyText(p)));

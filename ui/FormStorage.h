@@ -30,13 +30,13 @@ namespace ui {
 
 // A failure of the settings store; what() is the report text, e.g. "Invalid data type for 'Flags'".
 class StoreError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // One section of the per-user settings, opened for one restore or save.
 class SettingsSection {
-public:
+  public:
     virtual ~SettingsSection() = default;
     // The value as text; false when absent. Throws StoreError("Invalid data type for '<name>'")
     // for a value that is not a string.
@@ -64,7 +64,7 @@ int currentPixelsPerInch();
 
 class FormStorage : public QObject {
     Q_OBJECT
-public:
+  public:
     enum class State { NotRestored, Restored, Saved };
 
     // Attaches to window's show event. key: "Software\Kestrowel\MorvelIP_OSC\MainForm";
@@ -97,10 +97,10 @@ public:
 
     static constexpr int kVersion = 0;
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     enum class Kind { Boolean, Number, Text };
     struct Stored {
         QPointer<QWidget> component;

@@ -104,15 +104,15 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(1000);
 
-    FormStorage1 = new ui::FormStorage(this, QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\MainForm"),
-                                       QStringLiteral("TfrmMain"), this);
+    FormStorage1 =
+        new ui::FormStorage(this, QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\MainForm"),
+                            QStringLiteral("TfrmMain"), this);
     FormStorage1->setMainWindow(true);
-    for (auto [component, property] :
-         {std::pair<QWidget*, const char*>{cbReverseBits, "Checked"},
-          {seByteBitsCount, "Value"},
-          {seWindowBitsCount, "Value"},
-          {cbInverseBits, "Checked"},
-          {cbBitStaff, "Checked"}}) {
+    for (auto [component, property] : {std::pair<QWidget*, const char*>{cbReverseBits, "Checked"},
+                                       {seByteBitsCount, "Value"},
+                                       {seWindowBitsCount, "Value"},
+                                       {cbInverseBits, "Checked"},
+                                       {cbBitStaff, "Checked"}}) {
         FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
     }
     FormStorage1->onRestorePlacement = [this] {
@@ -155,8 +155,8 @@ void TfrmMain::createToolBar(QWidget* parent) {
     ActionToolBar1->setObjectName(QStringLiteral("ActionToolBar1"));
     ActionToolBar1->setFixedHeight(26);
     int x = 2;
-    for (QAction* a : {actConnect, actOSCstart, actOSCstop, actLoadFromFile, actSaveToFile,
-                       actLoadFromFile}) {
+    for (QAction* a :
+         {actConnect, actOSCstart, actOSCstop, actLoadFromFile, actSaveToFile, actLoadFromFile}) {
         auto* b = new QToolButton(ActionToolBar1);
         b->setDefaultAction(a);
         b->setToolButtonStyle(Qt::ToolButtonIconOnly);
@@ -231,10 +231,9 @@ void TfrmMain::createOscillogramTab() {
     // The spin edits keep the ordinary edit colours inside the black panel.
     const QPalette normal = QApplication::palette();
     QPalette editPalette = pal;
-    for (const QPalette::ColorRole role : {QPalette::Base, QPalette::Text, QPalette::Window,
-                                           QPalette::WindowText, QPalette::Button,
-                                           QPalette::ButtonText, QPalette::Highlight,
-                                           QPalette::HighlightedText}) {
+    for (const QPalette::ColorRole role :
+         {QPalette::Base, QPalette::Text, QPalette::Window, QPalette::WindowText, QPalette::Button,
+          QPalette::ButtonText, QPalette::Highlight, QPalette::HighlightedText}) {
         editPalette.setColor(role, normal.color(role));
     }
     for (QSpinBox* s : {seWindowBitsCount, seByteBitsCount}) {
@@ -323,10 +322,9 @@ void TfrmMain::wire() {
             [this](OscPlot::Axis axis, double value, QString* text) {
                 ui::guarded(this, [&] { Chart1GetAxisLabel(axis, value, *text); });
             });
-    connect(Chart1, &OscPlot::mouseMoved, this,
-            [this](Qt::KeyboardModifiers shift, int x, int y) {
-                ui::guarded(this, [&] { Chart1MouseMove(shift, x, y); });
-            });
+    connect(Chart1, &OscPlot::mouseMoved, this, [this](Qt::KeyboardModifiers shift, int x, int y) {
+        ui::guarded(this, [&] { Chart1MouseMove(shift, x, y); });
+    });
     connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
     connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
     connect(Memo1->document(), &QTextDocument::contentsChange, this, [this](int, int, int) {
@@ -349,7 +347,9 @@ void TfrmMain::FormCreate() {
     }
 }
 
-void TfrmMain::FormStorage1RestorePlacement() { actConnectExecute(); }
+void TfrmMain::FormStorage1RestorePlacement() {
+    actConnectExecute();
+}
 
 void TfrmMain::Timer1Timer() {
     static constexpr osc::DeviceId kNoIdentity{};
@@ -365,14 +365,16 @@ void TfrmMain::Timer1Timer() {
 }
 
 void TfrmMain::IdUDPServer1UDPRead(std::span<const std::uint8_t> datagram) {
-    const auto length = static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
     TraceDatagram(datagram.data(), length);
     DecodeDatagram(datagram.data(), length);
 }
 
 void TfrmMain::DecodeDatagram(const std::uint8_t* data, std::int32_t length) {
     const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
-    if (FEngine.decodeDatagram(std::span<const std::uint8_t>(data, n)) == osc::DatagramKind::Sample) {
+    if (FEngine.decodeDatagram(std::span<const std::uint8_t>(data, n)) ==
+        osc::DatagramKind::Sample) {
         Chart1->markDirty();
         SyncScrollBar();
         QCoreApplication::processEvents();
@@ -422,7 +424,9 @@ void TfrmMain::ScrollBar1Change() {
     Chart1->markDirty();
 }
 
-int TfrmMain::ChannelAtMouse() const { return osc::channelAtY(Chart1->pointerLeftValue()); }
+int TfrmMain::ChannelAtMouse() const {
+    return osc::channelAtY(Chart1->pointerLeftValue());
+}
 
 void TfrmMain::Chart1UndoZoom() {
     osc::applyWindowBits(FEngine.window, seWindowBitsCount->value());

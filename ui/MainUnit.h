@@ -46,7 +46,7 @@ class ConnectionSession;
 
 class TfrmMain : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TfrmMain(QWidget* parent = nullptr);
     ~TfrmMain() override;
 
@@ -163,7 +163,7 @@ public:
     static QString oscFileFilter() { return QStringLiteral("Файлы осциллограм ОИК (*.osc)"); }
     static QString oscDefaultSuffix() { return QStringLiteral("osc"); }
 
-protected:
+  protected:
     void closeEvent(QCloseEvent* event) override;
 
     std::unique_ptr<osc::net::DatagramEndpoint> IdUDPServer1;
@@ -171,7 +171,7 @@ protected:
     bool FInDatagramHandler = false;  // a received datagram's handler is running
     bool FClosing = false;            // the window is closing: replays and draining stop
 
-private:
+  private:
     void createActions();
     void createToolBar(QWidget* parent);
     void createOscillogramTab();

@@ -27,7 +27,9 @@ void show(QWidget* parent, const Message& message) {
 }
 }  // namespace
 
-QString applicationTitle() { return QStringLiteral("МорвелIP-осциллограф"); }
+QString applicationTitle() {
+    return QStringLiteral("МорвелIP-осциллограф");
+}
 
 MessageHook setMessageHook(MessageHook hook) {
     MessageHook previous = std::move(messageHook());
@@ -52,8 +54,11 @@ QString reportText(const QString& errorText) {
 }
 
 void reportException(QWidget* parent, const QString& errorText) {
-    show(parent, Message{MessageKind::Exception, applicationTitle(), reportText(errorText),
-                         QMessageBox::Critical, {}});
+    show(parent, Message{MessageKind::Exception,
+                         applicationTitle(),
+                         reportText(errorText),
+                         QMessageBox::Critical,
+                         {}});
 }
 
 ModalHook setModalHook(ModalHook hook) {

@@ -71,24 +71,24 @@ int runModal(QDialog& dialog);
 
 // Installs a hook for the lifetime of the object (tests).
 class ScopedMessageHook {
-public:
+  public:
     explicit ScopedMessageHook(MessageHook hook) : previous_(setMessageHook(std::move(hook))) {}
     ~ScopedMessageHook() { setMessageHook(std::move(previous_)); }
     ScopedMessageHook(const ScopedMessageHook&) = delete;
     ScopedMessageHook& operator=(const ScopedMessageHook&) = delete;
 
-private:
+  private:
     MessageHook previous_;
 };
 
 class ScopedModalHook {
-public:
+  public:
     explicit ScopedModalHook(ModalHook hook) : previous_(setModalHook(std::move(hook))) {}
     ~ScopedModalHook() { setModalHook(std::move(previous_)); }
     ScopedModalHook(const ScopedModalHook&) = delete;
     ScopedModalHook& operator=(const ScopedModalHook&) = delete;
 
-private:
+  private:
     ModalHook previous_;
 };
 

@@ -48,8 +48,8 @@ void TfrmMain::actSaveToFileExecute() {
         return;
     }
     const QByteArray text = TraceText();
-    osc::writeFileAtomically(toPath(name), std::string_view(text.constData(),
-                                                            static_cast<std::size_t>(text.size())));
+    osc::writeFileAtomically(
+        toPath(name), std::string_view(text.constData(), static_cast<std::size_t>(text.size())));
 }
 
 void TfrmMain::actLoadFromFileExecute() {

@@ -26,7 +26,9 @@ const QColor kCursorColour(255, 255, 255);
 const QColor kGridColour(48, 48, 48);
 const QColor kBottomLabelColour(128, 128, 128);
 
-QFont labelFont() { return ui::arialFont(8); }
+QFont labelFont() {
+    return ui::arialFont(8);
+}
 
 // Width of the left-axis label column: the reserved 50 pixels, more when a substitute font
 // makes a channel name wider.
@@ -117,7 +119,9 @@ double OscPlot::pixelForBottom(double ticks) const {
     return span > 0 ? m.left + (ticks - m.windowMin) * m.columns / span : m.left;
 }
 
-double OscPlot::pixelForLeft(double value) const { return mapping().pixelY(value); }
+double OscPlot::pixelForLeft(double value) const {
+    return mapping().pixelY(value);
+}
 
 QPoint OscPlot::pointerPosition() const {
     if (pointerOverride_) {
@@ -318,7 +322,8 @@ void OscPlot::paintPlot(QPainter& p) {
         }
     }
     // Left axis: one label per whole value.
-    for (int v = static_cast<int>(std::ceil(leftMin_)); v <= std::floor(leftMax_) && v <= 1000; ++v) {
+    for (int v = static_cast<int>(std::ceil(leftMin_)); v <= std::floor(leftMax_) && v <= 1000;
+         ++v) {
         const int y = static_cast<int>(std::lround(pixelForLeft(v)));
         p.setPen(QPen(kGridColour, 0, Qt::DotLine));
         p.drawLine(r.left(), y, r.left() + r.width(), y);
@@ -347,7 +352,7 @@ void OscPlot::paintPlot(QPainter& p) {
         if (polyline_.size() < 2) {
             continue;
         }
-        const QColor colour = i < osc::kChannelCount ? kTraceColour
+        const QColor colour = i < osc::kChannelCount    ? kTraceColour
                               : i == osc::kMarkerSeries ? kMarkerColour
                                                         : kCursorColour;
         p.setPen(QPen(colour, 0));

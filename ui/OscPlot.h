@@ -28,7 +28,7 @@
 
 class OscPlot : public QWidget {
     Q_OBJECT
-public:
+  public:
     enum class Axis { Left, Bottom };
 
     static constexpr int kLeftLabelsSize = 50;  // pixels reserved for the left-axis labels
@@ -81,14 +81,14 @@ public:
     // Step of the bottom-axis labels in ticks: a multiple of 2560 wide enough for the text.
     double bottomLabelStep() const;
 
-signals:
+  signals:
     void getAxisLabel(OscPlot::Axis axis, double value, QString* text);
     void clicked();
     void mouseMoved(Qt::KeyboardModifiers modifiers, int x, int y);
     void zoomUndone();
     void windowChangedByMouse();
 
-protected:
+  protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
@@ -96,7 +96,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
-private:
+  private:
     struct Signature {
         std::array<std::uint64_t, osc::kSeriesCount> revisions{};
         std::array<bool, osc::kSeriesCount> hidden{};

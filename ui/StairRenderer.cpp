@@ -70,8 +70,8 @@ void TraceSummary::rebuildFrom(std::span<const osc::Tick> xs, std::span<const st
     }
 }
 
-std::size_t TraceSummary::lowerBound(std::span<const osc::Tick> xs, std::size_t from,
-                                     double key, std::size_t hint) const {
+std::size_t TraceSummary::lowerBound(std::span<const osc::Tick> xs, std::size_t from, double key,
+                                     std::size_t hint) const {
     const std::size_t n = xs.size();
     const std::size_t blocks = blockX_.size();
     if (from >= n) {

@@ -16,7 +16,7 @@
 namespace ui {
 
 class TraceSummary {
-public:
+  public:
     static constexpr std::size_t kBlock = 64;
     static constexpr std::size_t kSuperBlock = 1024;
 
@@ -37,7 +37,7 @@ public:
 
     std::uint64_t fullRebuilds() const { return fullRebuilds_; }
 
-private:
+  private:
     void rebuildFrom(std::span<const osc::Tick> xs, std::span<const std::uint8_t> ys,
                      std::size_t firstBlock);
 
@@ -54,14 +54,14 @@ private:
 
 // The mapping of ticks and levels onto pixels of the plotting rectangle.
 struct StairMapping {
-    double windowMin = 0;    // ticks at the left edge
-    double windowMax = 1;    // ticks at the right edge (exclusive)
-    double left = 0;         // pixel X of windowMin
-    int columns = 0;         // width of the plotting rectangle in pixels
-    double levelMin = 0;     // left-axis value at the bottom edge
-    double levelMax = 9;     // left-axis value at the top edge
-    double top = 0;          // pixel Y of levelMax
-    double height = 1;       // pixels from top to the bottom edge
+    double windowMin = 0;  // ticks at the left edge
+    double windowMax = 1;  // ticks at the right edge (exclusive)
+    double left = 0;       // pixel X of windowMin
+    int columns = 0;       // width of the plotting rectangle in pixels
+    double levelMin = 0;   // left-axis value at the bottom edge
+    double levelMax = 9;   // left-axis value at the top edge
+    double top = 0;        // pixel Y of levelMax
+    double height = 1;     // pixels from top to the bottom edge
 
     double pixelY(double level) const {
         return top + (levelMax - level) * height / (levelMax - levelMin);

@@ -74,13 +74,13 @@ TLoginDlg::TLoginDlg(QWidget* parent) : QDialog(parent) {
     setTabOrder(PasswordE, BitBtn1);
     setTabOrder(BitBtn1, BitBtn2);
 
-    connect(BitBtn1, &QPushButton::clicked, this, [this] {
-        ui::guarded(this, [this] { BitBtn1Click(); });
-    });
+    connect(BitBtn1, &QPushButton::clicked, this,
+            [this] { ui::guarded(this, [this] { BitBtn1Click(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, &QDialog::reject);
 
-    FormStorage1 = new ui::FormStorage(this, QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\LoginDlg"),
-                                       QStringLiteral("TLoginDlg"), this);
+    FormStorage1 =
+        new ui::FormStorage(this, QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\LoginDlg"),
+                            QStringLiteral("TLoginDlg"), this);
     FormStorage1->addStoredProperty(ServerE, QStringLiteral("Text"));
     FormStorage1->addStoredProperty(TmsE, QStringLiteral("Text"));
     FormStorage1->setOpenCentred(true);

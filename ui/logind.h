@@ -18,7 +18,7 @@ class FormStorage;
 
 class TLoginDlg : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TLoginDlg(QWidget* parent = nullptr);
     ~TLoginDlg() override;
 
@@ -46,7 +46,7 @@ public:
     QLineEdit* TmsE = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 };

@@ -27,11 +27,13 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 volatile sig_atomic_t gInterrupted = 0;
-void onInterrupt(int) { gInterrupted = 1; }
+void onInterrupt(int) {
+    gInterrupted = 1;
+}
 
 // Wakes the capturing thread when the endpoint has datagrams waiting.
 class Waiter {
-public:
+  public:
     void notify() {
         std::lock_guard lock(mutex_);
         ready_ = true;
@@ -43,7 +45,7 @@ public:
         ready_ = false;
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable cv_;
     bool ready_ = false;
@@ -159,8 +161,8 @@ int runCapture(const QStringList& args) {
         engine.restartTraces();
         endpoint.send(address, osc::startCommand(id));
         const Clock::time_point begin = Clock::now();
-        const Clock::time_point until =
-            begin + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(duration));
+        const Clock::time_point until = begin + std::chrono::duration_cast<Clock::duration>(
+                                                    std::chrono::duration<double>(duration));
         Clock::time_point nextProgress = begin;
         while (!gInterrupted) {
             while (endpoint.takeReceived(datagram)) {
@@ -194,17 +196,16 @@ int runCapture(const QStringList& args) {
     }
 
     const osc::net::EndpointStats s = endpoint.stats();
-    const std::uint64_t dropped =
-        s.droppedEmpty + s.droppedOversize + s.droppedQueueFull;
+    const std::uint64_t dropped = s.droppedEmpty + s.droppedOversize + s.droppedQueueFull;
     std::printf("Datagrams received: %llu (%llu bytes)\n",
                 static_cast<unsigned long long>(datagrams), static_cast<unsigned long long>(bytes));
-    std::printf("Datagrams dropped: %llu (empty %llu, longer than 8192 bytes %llu, queue full "
-                "%llu); receive errors: %llu\n",
-                static_cast<unsigned long long>(dropped),
-                static_cast<unsigned long long>(s.droppedEmpty),
-                static_cast<unsigned long long>(s.droppedOversize),
-                static_cast<unsigned long long>(s.droppedQueueFull),
-                static_cast<unsigned long long>(s.receiveErrors));
+    std::printf(
+        "Datagrams dropped: %llu (empty %llu, longer than 8192 bytes %llu, queue full "
+        "%llu); receive errors: %llu\n",
+        static_cast<unsigned long long>(dropped), static_cast<unsigned long long>(s.droppedEmpty),
+        static_cast<unsigned long long>(s.droppedOversize),
+        static_cast<unsigned long long>(s.droppedQueueFull),
+        static_cast<unsigned long long>(s.receiveErrors));
     std::printf("Bit periods captured: %lld\n",
                 static_cast<long long>(engine.state.FTimeBase / osc::kTicksPerBit));
     std::fflush(stdout);

@@ -44,14 +44,13 @@ int runDecode(const QStringList& args) {
                                           QStringLiteral("M"));
     const QCommandLineOption cursorOption(
         QStringLiteral("cursor"),
-        QStringLiteral("The cursor position in whole ticks, greater than M."),
-        QStringLiteral("K"));
+        QStringLiteral("The cursor position in whole ticks, greater than M."), QStringLiteral("K"));
     const QCommandLineOption bitsOption(QStringLiteral("bits"),
                                         QStringLiteral("Bits per group, 1 to 16 (default 8)."),
                                         QStringLiteral("N"), QStringLiteral("8"));
-    const QCommandLineOption reverseOption(
-        QStringLiteral("reverse"), QStringLiteral("The first bit of a group is its most "
-                                                  "significant bit."));
+    const QCommandLineOption reverseOption(QStringLiteral("reverse"),
+                                           QStringLiteral("The first bit of a group is its most "
+                                                          "significant bit."));
     const QCommandLineOption invertOption(QStringLiteral("invert"),
                                           QStringLiteral("Every sampled bit is inverted."));
     const QCommandLineOption unstuffOption(
@@ -67,7 +66,8 @@ int runDecode(const QStringList& args) {
     }
     if (!parser.isSet(channelOption) || !parser.isSet(markerOption) ||
         !parser.isSet(cursorOption)) {
-        return usageError(parser, args, QStringLiteral("--channel, --marker and --cursor are needed."));
+        return usageError(parser, args,
+                          QStringLiteral("--channel, --marker and --cursor are needed."));
     }
     const std::optional<long long> channel = wholeNumber(parser.value(channelOption));
     if (!channel || *channel < 0 || *channel >= osc::kChannelCount) {

@@ -26,7 +26,9 @@ std::string passwordFromStdin() {
     return line;
 }
 
-void printError(const std::string& text) { std::fprintf(stderr, "%s\n", text.c_str()); }
+void printError(const std::string& text) {
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
 
 }  // namespace
 
@@ -40,8 +42,7 @@ int runDevices(const QStringList& args) {
     const QCommandLineOption userOption("user", "User name (none: no credentials are set).",
                                         "USER");
     const QCommandLineOption passwordOption(
-        "password", "Password; \"-\" reads it from the first line of standard input.",
-        "PASSWORD");
+        "password", "Password; \"-\" reads it from the first line of standard input.", "PASSWORD");
     const QCommandLineOption serversOption(
         "servers-dir", "Folder of server definitions for the stand-in library.", "DIR");
     parser.addOptions({ntOption, tmOption, userOption, passwordOption, serversOption});
@@ -53,9 +54,11 @@ int runDevices(const QStringList& args) {
         std::fputs(parser.helpText().toUtf8().constData(), stdout);
         return 0;
     }
-    if (!parser.isSet(ntOption) || !parser.isSet(tmOption) || !parser.positionalArguments().isEmpty()) {
-        printError("morvelip-osc-cli devices: --nt-server and --tm-server are needed "
-                   "(--help lists the options)");
+    if (!parser.isSet(ntOption) || !parser.isSet(tmOption) ||
+        !parser.positionalArguments().isEmpty()) {
+        printError(
+            "morvelip-osc-cli devices: --nt-server and --tm-server are needed "
+            "(--help lists the options)");
         return 2;
     }
     const std::string nt = parser.value(ntOption).toStdString();

@@ -50,18 +50,19 @@ int runSim(const QStringList& args) {
     const QCommandLineOption mac(QStringLiteral("mac"),
                                  QStringLiteral("Identity (default: derived from --bind)."),
                                  QStringLiteral("XX:XX:XX:XX:XX:XX"));
-    const QCommandLineOption bitRate(QStringLiteral("bit-rate"),
-                                     QStringLiteral("Bits per second, 1 to 1000000 (default 9600)."),
-                                     QStringLiteral("R"), QStringLiteral("9600"));
+    const QCommandLineOption bitRate(
+        QStringLiteral("bit-rate"), QStringLiteral("Bits per second, 1 to 1000000 (default 9600)."),
+        QStringLiteral("R"), QStringLiteral("9600"));
     const QCommandLineOption seed(QStringLiteral("seed"),
                                   QStringLiteral("Seed of the frame contents (default 1)."),
                                   QStringLiteral("S"), QStringLiteral("1"));
     const QCommandLineOption text(QStringLiteral("text"),
                                   QStringLiteral("Payload of every answer frame instead."),
                                   QStringLiteral("TEXT"));
-    const QCommandLineOption pairs(QStringLiteral("pairs"),
-                                   QStringLiteral("Sample pairs a datagram, 1 to 4092 (default 256)."),
-                                   QStringLiteral("N"), QStringLiteral("256"));
+    const QCommandLineOption pairs(
+        QStringLiteral("pairs"),
+        QStringLiteral("Sample pairs a datagram, 1 to 4092 (default 256)."), QStringLiteral("N"),
+        QStringLiteral("256"));
     parser.addOptions({bind, port, mac, bitRate, seed, text, pairs});
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
@@ -118,11 +119,11 @@ int runSim(const QStringList& args) {
             std::fflush(stdout);
         });
         server.start();
-        std::printf("Simulated device %s listening on %s:%u, %d bit/s\n",
-                    osc::deviceIdText(server.identity()).c_str(),
-                    options.endpoint.bindAddress.empty() ? "0.0.0.0"
-                                                         : options.endpoint.bindAddress.c_str(),
-                    static_cast<unsigned>(server.localPort()), options.device.bitRate);
+        std::printf(
+            "Simulated device %s listening on %s:%u, %d bit/s\n",
+            osc::deviceIdText(server.identity()).c_str(),
+            options.endpoint.bindAddress.empty() ? "0.0.0.0" : options.endpoint.bindAddress.c_str(),
+            static_cast<unsigned>(server.localPort()), options.device.bitRate);
         std::fflush(stdout);
         int signal = 0;
         sigwait(&stopSignals, &signal);

@@ -4,10 +4,10 @@
 
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <optional>
 #include <sstream>
@@ -23,7 +23,9 @@ namespace {
 
 using clitest::runCli;
 
-QString cliPath() { return clitest::binaryDir() + QStringLiteral("/bin/morvelip-osc-cli"); }
+QString cliPath() {
+    return clitest::binaryDir() + QStringLiteral("/bin/morvelip-osc-cli");
+}
 
 // Runs a command to its end; the exit code, or -1 when it could not run.
 int runQuiet(const QString& program, const QStringList& args, std::string* err = nullptr) {
@@ -40,7 +42,7 @@ int runQuiet(const QString& program, const QStringList& args, std::string* err =
 
 // The simulated device in the background until it is told to stop by SIGTERM.
 class SimProcess {
-public:
+  public:
     SimProcess(const QString& program, const QStringList& args) {
         p_.start(program, args);
         started_ = p_.waitForStarted(5000) && p_.waitForReadyRead(5000);
@@ -64,7 +66,7 @@ public:
         return p_.exitCode();
     }
 
-private:
+  private:
     QProcess p_;
     bool started_ = false;
     std::string listening_;
@@ -72,7 +74,7 @@ private:
 
 // Two network namespaces joined by a veth pair, removed again in the destructor.
 class NamespacePair {
-public:
+  public:
     NamespacePair() {
         const std::string tag = std::to_string(::getpid() % 100000);
         device_ = QString::fromStdString("mo-link-dev-" + tag);
@@ -94,8 +96,8 @@ public:
         }
         made_ = 2;
         const std::vector<QStringList> steps{
-            {"link", "add", vethA, "netns", device_, "type", "veth", "peer", "name", vethB,
-             "netns", client_},
+            {"link", "add", vethA, "netns", device_, "type", "veth", "peer", "name", vethB, "netns",
+             client_},
             {"-n", device_, "addr", "add", QString::fromStdString(deviceIp_ + "/24"), "dev", vethA},
             {"-n", client_, "addr", "add", QString::fromStdString(clientIp_ + "/24"), "dev", vethB},
             {"-n", device_, "link", "set", vethA, "up"},
@@ -112,8 +114,10 @@ public:
         ready_ = true;
     }
     ~NamespacePair() {
-        if (made_ >= 2) runQuiet(QStringLiteral("ip"), {"netns", "del", client_});
-        if (made_ >= 1) runQuiet(QStringLiteral("ip"), {"netns", "del", device_});
+        if (made_ >= 2)
+            runQuiet(QStringLiteral("ip"), {"netns", "del", client_});
+        if (made_ >= 1)
+            runQuiet(QStringLiteral("ip"), {"netns", "del", device_});
     }
     bool ready() const { return ready_; }
     const std::string& why() const { return why_; }
@@ -121,7 +125,7 @@ public:
     QStringList inClient(const QStringList& command) const { return in(client_, command); }
     const std::string& deviceIp() const { return deviceIp_; }
 
-private:
+  private:
     static QStringList in(const QString& ns, const QStringList& command) {
         return QStringList{"netns", "exec", ns} + command;
     }
@@ -181,7 +185,8 @@ std::optional<std::string> decodeFrameWith(const osc::ChannelTraces& traces, int
         o.unstuff = true;
         const osc::BitStreamResult r = osc::DecodeBitStream(
             traces, channel, static_cast<double>(xs[start]), static_cast<double>(xs[end]), o);
-        if (r.status == osc::BitStreamStatus::Decoded && r.valueText.rfind(expectedPrefix, 0) == 0) {
+        if (r.status == osc::BitStreamStatus::Decoded &&
+            r.valueText.rfind(expectedPrefix, 0) == 0) {
             return r.valueText;
         }
     }
@@ -219,7 +224,8 @@ TEST(CliCapture, AgainstSimOnLoopback) {
     QTemporaryDir dir;
     const quint16 port = static_cast<quint16>(20000 + ::getpid() % 20000);
     const QString portText = QString::number(port);
-    SimProcess sim(cliPath(), {"sim", "--bind", "127.0.0.3", "--port", portText, "--text", "Hello"});
+    SimProcess sim(cliPath(),
+                   {"sim", "--bind", "127.0.0.3", "--port", portText, "--text", "Hello"});
     ASSERT_TRUE(sim.started());
     if (sim.listeningLine().find("listening") == std::string::npos) {
         GTEST_SKIP() << "port " << port << " is taken here";
@@ -261,9 +267,9 @@ TEST(CliCapture, OnPort971InSeparateNetworkNamespaces) {
 
     const QString file = dir.filePath("netns.osc");
     QProcess capture;
-    capture.start(QStringLiteral("ip"),
-                  ns.inClient({cliPath(), "capture", "--device", QString::fromStdString(ns.deviceIp()),
-                               "--seconds", "1", "-o", file}));
+    capture.start(QStringLiteral("ip"), ns.inClient({cliPath(), "capture", "--device",
+                                                     QString::fromStdString(ns.deviceIp()),
+                                                     "--seconds", "1", "-o", file}));
     ASSERT_TRUE(capture.waitForFinished(20000));
     const std::string out = capture.readAllStandardOutput().toStdString();
     ASSERT_EQ(capture.exitCode(), 0) << out << capture.readAllStandardError().toStdString();
@@ -287,8 +293,8 @@ TEST(CliCapture, FailuresExitWithOneAndSayWhy) {
          {"capture", "--device", "rtu.invalid", "--seconds", "1", "-o", file, "--port", "0"},
          "Cannot resolve host name 'rtu.invalid'"},
         {"port of an address that is not ours",
-         {"capture", "--device", "127.0.0.1", "--seconds", "1", "-o", file, "--bind",
-          "192.0.2.1", "--port", "0"},
+         {"capture", "--device", "127.0.0.1", "--seconds", "1", "-o", file, "--bind", "192.0.2.1",
+          "--port", "0"},
          "cannot open the UDP port: Cannot bind UDP port 0 on 192.0.2.1: "},
     };
     for (const Row& row : rows) {

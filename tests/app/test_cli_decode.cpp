@@ -19,8 +19,8 @@ QString fixture() {
 
 QStringList decodeArgs(const QStringList& extra, const QString& channel = "2",
                        const QString& marker = "10240", const QString& cursor = "13312") {
-    return QStringList{"decode", fixture(), "--channel", channel, "--marker", marker, "--cursor",
-                       cursor} +
+    return QStringList{"decode",   fixture(), "--channel", channel,
+                       "--marker", marker,    "--cursor",  cursor} +
            extra;
 }
 

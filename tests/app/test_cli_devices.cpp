@@ -1,10 +1,10 @@
 // morvelip-osc-cli devices, run as a user runs it, on the demo server and on definitions
 // written to a temporary folder.
 
+#include <QDir>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
-#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -26,7 +26,7 @@ QString cliPath() {
 }
 
 CliRun runCli(const QStringList& args, const QByteArray& input = {},
-           const QString& serversDir = {}) {
+              const QString& serversDir = {}) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove("TMCONN_SERVERS_DIR");

@@ -89,8 +89,8 @@ TEST(DecodeBitStream, Failures) {
     };
     for (const FailRow& r : rows) {
         for (int n : {8, 0}) {  // failures come before the group width is looked at
-            const BitStreamResult res = DecodeBitStream(traces, r.channel, r.marker, r.cursor,
-                                                        opts(n));
+            const BitStreamResult res =
+                DecodeBitStream(traces, r.channel, r.marker, r.cursor, opts(n));
             EXPECT_EQ(res.status, BitStreamStatus::Failed) << r.name;
             EXPECT_EQ(res.bitText, "?") << r.name;
             EXPECT_EQ(res.valueText, "?") << r.name;
@@ -129,17 +129,32 @@ TEST(DecodeBitStream, Sampling) {
         const char* bitText;
     };
     const Row rows[] = {
-        {"marker at 100 is not sampled", {{100, 3}, {255, 4}, {511, 3}, {600, 4}}, 100, 600,
+        {"marker at 100 is not sampled",
+         {{100, 3}, {255, 4}, {511, 3}, {600, 4}},
+         100,
+         600,
          "10 "},  // 255 and 511 taken; the cursor's own point never
-        {"marker at 254 is not sampled, 255 would be", {{254, 3}, {300, 4}, {600, 4}}, 254, 600,
+        {"marker at 254 is not sampled, 255 would be",
+         {{254, 3}, {300, 4}, {600, 4}},
+         254,
+         600,
          "1 "},
-        {"closer than a bit period is skipped", {{1000, 4}, {1100, 3}, {1255, 3}, {1256, 3},
-                                                  {1400, 4}}, 1000, 1400, "10 "},
+        {"closer than a bit period is skipped",
+         {{1000, 4}, {1100, 3}, {1255, 3}, {1256, 3}, {1400, 4}},
+         1000,
+         1400,
+         "10 "},
         {"only the marker point, at 100", {{100, 4}, {200, 3}}, 100, 200, " "},
-        {"many points on one X", {{256, 4}, {256, 3}, {256, 3}, {300, 3}, {512, 3}, {512, 4},
-                                   {768, 4}}, 256, 768, "10 "},
-        {"marker and cursor share the X of the first point", {{256, 4}, {256, 3}, {512, 4}},
-         256, 512, "1 "},
+        {"many points on one X",
+         {{256, 4}, {256, 3}, {256, 3}, {300, 3}, {512, 3}, {512, 4}, {768, 4}},
+         256,
+         768,
+         "10 "},
+        {"marker and cursor share the X of the first point",
+         {{256, 4}, {256, 3}, {512, 4}},
+         256,
+         512,
+         "1 "},
     };
     for (const Row& r : rows) {
         const ChannelTraces traces = tracesWith(2, r.points);
@@ -153,8 +168,8 @@ TEST(DecodeBitStream, LevelsOfEveryChannel) {
     // Even levels (bit clear) read 1, odd levels (bit set) read 0.
     for (int c = 0; c < kChannelCount; ++c) {
         const ChannelInfo& info = kChannels[static_cast<std::size_t>(c)];
-        const ChannelTraces traces = tracesWith(
-            c, {{256, info.levelClear}, {512, info.levelSet}, {768, info.levelClear}});
+        const ChannelTraces traces =
+            tracesWith(c, {{256, info.levelClear}, {512, info.levelSet}, {768, info.levelClear}});
         EXPECT_EQ(DecodeBitStream(traces, c, 256, 768, opts(8)).bitText, "10 ") << c;
     }
 }
@@ -196,8 +211,8 @@ TEST(DecodeBitStream, GroupWidths) {
         {"n = 13 has four digits", "0000000000001", opts(13, true), "0000000000001  ", "0001 "},
         {"n = 20: bits 16 to 19 set nothing", "11111111111111111111", opts(20),
          "11111111111111111111  ", "0FFFF "},
-        {"n = 20 reversed: the first four bits are 19..16", "11110000000000000001",
-         opts(20, true), "11110000000000000001  ", "00001 "},
+        {"n = 20 reversed: the first four bits are 19..16", "11110000000000000001", opts(20, true),
+         "11110000000000000001  ", "00001 "},
         {"n = -3, L >= 3: nothing", "1011", opts(-3), "", ""},
         {"n = -3, L = 3: nothing", "101", opts(-3), "", ""},
         {"n = -5, L < 5: one empty group", "1011", opts(-5), " ", ""},

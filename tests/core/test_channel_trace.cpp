@@ -79,8 +79,17 @@ TEST(ChannelTrace, LocateExactTakesOnlyWholeTicks) {
         std::ptrdiff_t index;
     };
     const Row rows[] = {
-        {10, 1}, {10.5, -1}, {0, 0}, {-0.0, 0}, {20, 3}, {21, -1}, {-1, -1},
-        {std::nan(""), -1}, {1e300, -1}, {-1e300, -1}, {9223372036854775808.0, -1},
+        {10, 1},
+        {10.5, -1},
+        {0, 0},
+        {-0.0, 0},
+        {20, 3},
+        {21, -1},
+        {-1, -1},
+        {std::nan(""), -1},
+        {1e300, -1},
+        {-1e300, -1},
+        {9223372036854775808.0, -1},
     };
     for (const Row& r : rows) {
         EXPECT_EQ(t.locateExact(r.x), r.index) << r.x;

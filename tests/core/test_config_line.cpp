@@ -75,29 +75,29 @@ std::string sixteenWords(const char* lastSeparator) {
 
 TEST(ParseConfigLine, Table) {
     const TItemAddress none = TConfigLine::filledAddress();
-    const TItemAddress sixteen = addressOf(
-        {0x83000000u, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
+    const TItemAddress sixteen =
+        addressOf({0x83000000u, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15});
     const LineRow rows[] = {
-        {"device line", "2197815296,1,3;1,KP-1", true, addressOf({0x83000000u, 1, 3}), 1,
-         "KP-1", true},
+        {"device line", "2197815296,1,3;1,KP-1", true, addressOf({0x83000000u, 1, 3}), 1, "KP-1",
+         true},
         {"one address word", "2197815296;1,A", true, addressOf({0x83000000u}), 1, "A", true},
         {"blank and tab on each side of everything", " 2197815296 \t, \t5\t;\t1 \t,Name", true,
          addressOf({0x83000000u, 5}), 1, "Name", true},
-        {"name keeps its leading blank", "2197815296;1, Name", true, addressOf({0x83000000u}),
-         1, " Name", true},
+        {"name keeps its leading blank", "2197815296;1, Name", true, addressOf({0x83000000u}), 1,
+         " Name", true},
         {"name may be empty", "2197815296;1,", true, addressOf({0x83000000u}), 1, "", true},
-        {"name keeps commas and semicolons", "2197815296;1,a,b;c", true,
-         addressOf({0x83000000u}), 1, "a,b;c", true},
-        {"wrapped first word is a device", "6492782592,1;1,W", true, addressOf({0x83000000u, 1}),
-         1, "W", true},
+        {"name keeps commas and semicolons", "2197815296;1,a,b;c", true, addressOf({0x83000000u}),
+         1, "a,b;c", true},
+        {"wrapped first word is a device", "6492782592,1;1,W", true, addressOf({0x83000000u, 1}), 1,
+         "W", true},
         {"sixteen words then ;", sixteenWords(";") + "1,S", true, sixteen, 1, "S", true},
         {"sixteen words then , ends the list", sixteenWords(",") + "1,S", true, sixteen, 1, "S",
          true},
         {"seventeen words fail", sixteenWords(",") + "16;1,S", false, none, 0, "", false},
-        {"type 2 is not a device", "2197815296;2,Link", true, addressOf({0x83000000u}), 2,
-         "Link", false},
-        {"other first word is not a device", "1,1;1,Server", true, addressOf({1, 1}), 1,
-         "Server", false},
+        {"type 2 is not a device", "2197815296;2,Link", true, addressOf({0x83000000u}), 2, "Link",
+         false},
+        {"other first word is not a device", "1,1;1,Server", true, addressOf({1, 1}), 1, "Server",
+         false},
         {"type not followed by ,", "2197815296;1;Name", false, none, 0, "", false},
         {"type at the end of the line", "2197815296;1", false, none, 0, "", false},
         {"type missing", "2197815296;,Name", false, none, 0, "", false},
@@ -233,14 +233,25 @@ TEST(ConfigLineSplitter, Table) {
         {"CR LF lines", "a\r\nb\r\n", V{"a", "b"}},
         {"LF lines, last without line end", "a\nb", V{"a", "b"}},
         {"blank lines and leading blanks skipped", "\n\n  \t a b \n", V{"a b "}},
-        {"carriage return inside a line dropped", "a\rb\r\rc\n", V{"ab" "c"}},
+        {"carriage return inside a line dropped", "a\rb\r\rc\n",
+         V{"ab"
+           "c"}},
         {"lone CR is no line end", "a\r b\n", V{"a b"}},
-        {"control characters before a line skipped", std::string("\x01\x00\x1f" "x\n", 4),
+        {"control characters before a line skipped",
+         std::string("\x01\x00\x1f"
+                     "x\n",
+                     4),
          V{"x"}},
         {"control characters inside a line kept", std::string("x\x01\x00y\n", 5),
          V{std::string("x\x01\x00y", 4)}},
-        {"code 26 ends the file", "a\n\x1a" "b\n", V{"a"}},
-        {"code 26 inside a line ends it", "ab\x1a" "cd\n", V{"ab"}},
+        {"code 26 ends the file",
+         "a\n\x1a"
+         "b\n",
+         V{"a"}},
+        {"code 26 inside a line ends it",
+         "ab\x1a"
+         "cd\n",
+         V{"ab"}},
         {"high bytes are text", "\xc0\xe1\n", V{"\xc0\xe1"}},
     };
     for (const SplitRow& r : rows) {

@@ -23,12 +23,15 @@ std::optional<double> literalScan(const ChannelTrace& t, double min, double max,
     std::ptrdiff_t i = f;
     if (l >= f) {
         for (std::ptrdiff_t k = 0; k < l - f + 1; ++k) {
-            if (i == -1) break;
-            if (static_cast<double>(t.x(i)) - mx >= 0) break;
+            if (i == -1)
+                break;
+            if (static_cast<double>(t.x(i)) - mx >= 0)
+                break;
             ++i;
         }
     }
-    if (i == -1) return kNoCursor;
+    if (i == -1)
+        return kNoCursor;
     try {
         return static_cast<double>(t.x(i - 1));
     } catch (const std::out_of_range&) {
@@ -91,8 +94,8 @@ TEST(CursorForMouse, RoundsWithCtrlOrOffTheBands) {
 }
 
 TEST(RoundHalfEven, MatchesNearbyint) {
-    for (double v : {-3.5, -2.5, -1.5, -0.5, 0.5, 1.5, 2.5, 1e15 + 0.5, 0.49999999999999994,
-                     -7.25, 7.75, 4503599627370497.0}) {
+    for (double v : {-3.5, -2.5, -1.5, -0.5, 0.5, 1.5, 2.5, 1e15 + 0.5, 0.49999999999999994, -7.25,
+                     7.75, 4503599627370497.0}) {
         EXPECT_EQ(roundHalfEven(v), std::nearbyint(v)) << v;
     }
 }

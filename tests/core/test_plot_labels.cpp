@@ -9,8 +9,7 @@ namespace osc {
 namespace {
 
 TEST(LeftAxisLabel, NamesAtTheLowerLevelOfEachPair) {
-    const char* expected[10] = {"",  "Приём2", "", "Приём1", "", "Передача", "",
-                                "Строб", "", ""};
+    const char* expected[10] = {"", "Приём2", "", "Приём1", "", "Передача", "", "Строб", "", ""};
     for (int v = 0; v <= 9; ++v) {
         EXPECT_EQ(leftAxisLabel(v), expected[v]) << v;
     }
@@ -26,9 +25,12 @@ struct BottomRow {
 TEST(BottomAxisLabel, WholeBits) {
     const double inf = std::numeric_limits<double>::infinity();
     const BottomRow rows[] = {
-        {0, ""},          {2560, "10"},      {25600, "100"},   {-2560, "-10"},
-        {0.4, ""},        {255.5, "1"},      {255.4, "0"},     {-255.5, "-1"},
-        {300, "1"},       {1e30, "36028797018963967"}, {inf, ""}, {std::nan(""), ""},
+        {0, ""},        {2560, "10"},
+        {25600, "100"}, {-2560, "-10"},
+        {0.4, ""},      {255.5, "1"},
+        {255.4, "0"},   {-255.5, "-1"},
+        {300, "1"},     {1e30, "36028797018963967"},
+        {inf, ""},      {std::nan(""), ""},
     };
     for (const BottomRow& r : rows) {
         EXPECT_EQ(bottomAxisLabel(r.ticks), r.text) << r.ticks;
@@ -42,9 +44,9 @@ struct HitRow {
 
 TEST(ChannelAtY, ClosedBandsOnly) {
     const HitRow rows[] = {
-        {2, 3},  {1, 3},  {2.5, -1}, {3, 2},  {4, 2},    {4.5, -1}, {5, 1},
-        {6, 1},  {7, 0},  {8, 0},    {8.001, -1}, {0.5, -1}, {0.999, -1}, {9, -1},
-        {std::nan(""), -1},
+        {2, 3},      {1, 3},    {2.5, -1},   {3, 2},  {4, 2},
+        {4.5, -1},   {5, 1},    {6, 1},      {7, 0},  {8, 0},
+        {8.001, -1}, {0.5, -1}, {0.999, -1}, {9, -1}, {std::nan(""), -1},
     };
     for (const HitRow& r : rows) {
         EXPECT_EQ(channelAtY(r.y), r.channel) << r.y;
@@ -58,9 +60,17 @@ struct TextRow {
 
 TEST(TicksToBitText, WholeBitsAndPositiveFractions) {
     const TextRow rows[] = {
-        {0, "0"},      {1, "0 + 1/256"},   {255, "0 + 255/256"}, {256, "1"},
-        {300, "1 + 44/256"}, {511, "1 + 255/256"}, {-1, "0"},    {-256, "-1"},
-        {-257, "-1"},  {-300, "-1"},       {65791, "256 + 255/256"},
+        {0, "0"},
+        {1, "0 + 1/256"},
+        {255, "0 + 255/256"},
+        {256, "1"},
+        {300, "1 + 44/256"},
+        {511, "1 + 255/256"},
+        {-1, "0"},
+        {-256, "-1"},
+        {-257, "-1"},
+        {-300, "-1"},
+        {65791, "256 + 255/256"},
         {std::numeric_limits<Tick>::min(), "-36028797018963968"},
     };
     for (const TextRow& r : rows) {

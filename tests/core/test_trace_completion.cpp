@@ -117,8 +117,8 @@ TEST_P(Completions, LongGapsAndProgress) {
 TEST_P(Completions, GapsAreFilledEachWithItsOwnLevelAndAgainChangesNothing) {
     ChannelTrace t = traceOf({{0, 8}, {600, 7}, {600, 8}, {900, 7}, {1100, 8}});
     GetParam()(t, {});
-    const std::vector<Point> expected{{0, 8},   {256, 8}, {344, 8}, {600, 7}, {600, 8},
-                                      {856, 8}, {900, 7}, {1100, 8}};
+    const std::vector<Point> expected{{0, 8},   {256, 8}, {344, 8}, {600, 7},
+                                      {600, 8}, {856, 8}, {900, 7}, {1100, 8}};
     EXPECT_EQ(pointsOf(t), expected);
     EXPECT_EQ(GetParam()(t, {}), 0u);
     EXPECT_EQ(pointsOf(t), expected);
@@ -173,8 +173,8 @@ TEST(CompleteTrace, SameAsThePassesOnRandomTraces) {
             } else {
                 x += std::uniform_int_distribution<Tick>(20000, 60000)(rng);
             }
-            points.push_back({x, static_cast<std::uint8_t>(
-                                     std::uniform_int_distribution<int>(1, 8)(rng))});
+            points.push_back(
+                {x, static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 8)(rng))});
         }
         ChannelTrace linear = traceOf(points);
         ChannelTrace passes = traceOf(points);

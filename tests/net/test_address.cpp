@@ -71,7 +71,9 @@ TEST(ResolveAddress, NameWithNulIsRefusedNotTruncated) {
     EXPECT_THROW(resolveAddress(name), EndpointError);
 }
 
-TEST(Ipv4Text, Dotted) { EXPECT_EQ(ipv4Text({127, 0, 0, 255}), "127.0.0.255"); }
+TEST(Ipv4Text, Dotted) {
+    EXPECT_EQ(ipv4Text({127, 0, 0, 255}), "127.0.0.255");
+}
 
 }  // namespace
 }  // namespace osc::net

@@ -104,7 +104,8 @@ TEST(DatagramQueue, CallbackMayTakeFromTheQueue) {
     Bytes seen;
     q.setReadyCallback([&] {
         Bytes out;
-        while (q.take(out)) seen.push_back(out[0]);
+        while (q.take(out))
+            seen.push_back(out[0]);
     });
     q.push(Bytes{7});
     q.push(Bytes{8});

@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 class Consumer {
-public:
+  public:
     explicit Consumer(DatagramEndpoint& endpoint) : endpoint_(endpoint) {
         endpoint_.setReadyCallback([this] {
             std::lock_guard lock(mutex_);
@@ -45,7 +45,7 @@ public:
         }
     }
 
-private:
+  private:
     DatagramEndpoint& endpoint_;
     std::mutex mutex_;
     std::condition_variable cv_;

@@ -26,7 +26,7 @@ using namespace std::chrono_literals;
 // Collects what an endpoint receives, as the window does: the ready callback wakes the
 // consumer, which drains the queue on its own thread.
 class Consumer {
-public:
+  public:
     explicit Consumer(DatagramEndpoint& endpoint) : endpoint_(endpoint) {
         endpoint_.setReadyCallback([this] {
             std::lock_guard lock(mutex_);
@@ -54,7 +54,7 @@ public:
         }
     }
 
-private:
+  private:
     DatagramEndpoint& endpoint_;
     std::mutex mutex_;
     std::condition_variable cv_;
@@ -72,7 +72,7 @@ UdpEndpointOptions loopback(const char* address, std::uint16_t port = 0,
 
 // A plain socket on a loopback address, to send arbitrary datagrams from.
 class RawSender {
-public:
+  public:
     explicit RawSender(const char* address) {
         fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in sin{};
@@ -91,7 +91,7 @@ public:
                   static_cast<ssize_t>(bytes.size()));
     }
 
-private:
+  private:
     int fd_ = -1;
 };
 
@@ -143,9 +143,10 @@ TEST(UdpEndpoint, DatagramsWholeInOrderAndBadOnesCounted) {
         bool delivered;
     };
     const std::vector<Row> rows{
-        {"one byte", 1, true},       {"empty", 0, false},         {"two bytes", 2, true},
-        {"largest", 8192, true},     {"one too long", 8193, false}, {"8191", 8191, true},
-        {"jumbo", 65000, false},     {"after the bad ones", 9, true},
+        {"one byte", 1, true},         {"empty", 0, false},
+        {"two bytes", 2, true},        {"largest", 8192, true},
+        {"one too long", 8193, false}, {"8191", 8191, true},
+        {"jumbo", 65000, false},       {"after the bad ones", 9, true},
     };
     std::uint8_t seed = 1;
     for (const Row& row : rows) {
@@ -252,7 +253,7 @@ TEST(UdpEndpoint, DestructionStopsTheThreadPromptly) {
 // The endpoint against a simulated device, each on its own loopback address, sharing a port
 // number as the window and the device share 971.
 class EndpointAndDevice : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (int attempt = 0; attempt < 5 && !server; ++attempt) {
             endpoint = std::make_unique<UdpEndpoint>(loopback("127.0.0.2"));

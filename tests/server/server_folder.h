@@ -13,7 +13,7 @@
 namespace server::testing {
 
 class ServerFolder {
-public:
+  public:
     ServerFolder() {
         static int serial = 0;
         root_ = std::filesystem::temp_directory_path() /
@@ -50,7 +50,7 @@ public:
         return names;
     }
 
-private:
+  private:
     std::filesystem::path root_;
 };
 

@@ -22,7 +22,7 @@ using Outcome = DeviceListResult::Outcome;
 
 // Serves one configuration text and per-address records, and records every call.
 class FakeLibraries : public TelemechanicsApi {
-public:
+  public:
     std::string config;
     std::map<std::uint32_t, std::vector<std::string>> records;  // by the address' third word
     std::int32_t getConfigResult = 1;
@@ -88,7 +88,7 @@ public:
         return 1;
     }
 
-private:
+  private:
     std::map<std::int32_t, std::size_t> next_;
 };
 
@@ -105,7 +105,7 @@ std::vector<std::string> leftovers(const std::filesystem::path& folder) {
 }
 
 class SessionTest : public ::testing::Test {
-protected:
+  protected:
     testing::ServerFolder folder;
     FakeLibraries fake;
 };
@@ -116,7 +116,8 @@ TEST_F(SessionTest, CredentialsOnlyForANonEmptyUserNameInWindows1251) {
     EXPECT_TRUE(fake.calls.empty());
     session.applyCredentials("Оператор", "пароль");
     ASSERT_EQ(fake.calls.size(), 1u);
-    EXPECT_EQ(fake.calls[0], "cfsSetUser \xCE\xEF\xE5\xF0\xE0\xF2\xEE\xF0 \xEF\xE0\xF0\xEE\xEB\xFC");
+    EXPECT_EQ(fake.calls[0],
+              "cfsSetUser \xCE\xEF\xE5\xF0\xE0\xF2\xEE\xF0 \xEF\xE0\xF0\xEE\xEB\xFC");
     session.applyCredentials("u", "");
     EXPECT_EQ(fake.calls.back(), "cfsSetUser u ");
 }
@@ -187,9 +188,9 @@ TEST_F(SessionTest, EveryItemIsClosedOnceAndRecordsStopAtTheFirstMatch) {
     EXPECT_EQ(fake.opened, (std::vector<std::int32_t>{101, 102, 103}));
     EXPECT_EQ(fake.openCounts, (std::vector<std::int32_t>{16, 16, 16}));
     EXPECT_EQ(fake.closes, (std::map<std::int32_t, int>{{101, 1}, {102, 1}, {103, 1}}));
-    const std::vector<std::string> expected{
-        "tmcDntGetConfig 7", "tmcIsConnected 7", "next 101", "next 101",  // stops at the match
-        "next 102",          "next 102",         "next 103"};
+    const std::vector<std::string> expected{"tmcDntGetConfig 7", "tmcIsConnected 7", "next 101",
+                                            "next 101",  // stops at the match
+                                            "next 102",          "next 102",         "next 103"};
     EXPECT_EQ(fake.calls, expected);
 }
 
@@ -264,7 +265,8 @@ TEST(LibraryLoading, ErrorsNameTheLibraryAndTheFunction) {
         LoadTelemechanicsLibraries("/nonexistent/libtmconn.so", "/nonexistent/libcfshare.so");
         FAIL() << "loaded";
     } catch (const LibraryLoadError& e) {
-        EXPECT_NE(std::string(e.what()).find("Не удалось загрузить библиотеку /nonexistent/libcfshare.so"),
+        EXPECT_NE(std::string(e.what()).find(
+                      "Не удалось загрузить библиотеку /nonexistent/libcfshare.so"),
                   std::string::npos)
             << e.what();
     }

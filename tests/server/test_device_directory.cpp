@@ -91,11 +91,13 @@ TEST(DeviceDirectory, EntriesFromConfigurationAndRecords) {
          "[2197815296]\n0 IP-Addr = 10.0.0.5\n",
          {"Wrapped (IP:10.0.0.5)"}},
         {"Windows-1251 names decoded",
-         "2197815296;1,\xCA\xCF-1 \xB9" "2 \xAB\xC0\xBB\n",
+         "2197815296;1,\xCA\xCF-1 \xB9"
+         "2 \xAB\xC0\xBB\n",
          "[2197815296]\n0 IP-Addr = 10.0.0.6\n",
          {"КП-1 №2 «А» (IP:10.0.0.6)"}},
         {"code 26 ends the file",
-         "2197815296;1,A\n\x1a" "2197815296;1,B\n",
+         "2197815296;1,A\n\x1a"
+         "2197815296;1,B\n",
          "",
          {"A"}},
         {"last line without line end", "2197815296;1,A", "", {"A"}},
@@ -156,9 +158,9 @@ TEST(DeviceDirectory, ServersThatDoNotExistOrCannotBeFoldersRefuse) {
     ServerFolder folder;
     folder.write("nt", "tm", "config", "2197815296;1,A\n");
     ConnectionSession session(libraries());
-    const char* const names[][2] = {{"nt", "other"}, {"other", "tm"}, {"", "tm"}, {"nt", ""},
-                                    {".", "tm"},     {"nt", ".."},    {"nt/tm", ""},
-                                    {"nt", "tm/"},   {"..", "nt/tm"}, {"nt\\x", "tm"}};
+    const char* const names[][2] = {{"nt", "other"}, {"other", "tm"}, {"", "tm"},    {"nt", ""},
+                                    {".", "tm"},     {"nt", ".."},    {"nt/tm", ""}, {"nt", "tm/"},
+                                    {"..", "nt/tm"}, {"nt\\x", "tm"}};
     for (const auto& n : names) {
         SCOPED_TRACE(std::string(n[0]) + " / " + n[1]);
         EXPECT_EQ(session.connect(n[0], n[1]), -1);
@@ -232,7 +234,10 @@ TEST(DeviceDirectory, RecordsHaveTheirKindAndZeroEndedText) {
 
 TEST(DeviceDirectory, ConfigurationIsHandedOutByteForByte) {
     ServerFolder folder;
-    const std::string bytes("a\r\n\xC0\xFF\x00\x1a" "z", 8);
+    const std::string bytes(
+        "a\r\n\xC0\xFF\x00\x1a"
+        "z",
+        8);
     folder.write("nt", "tm", "config", bytes);
     ConnectionSession session(libraries());
     const std::int32_t c = session.connect("nt", "tm");
@@ -248,8 +253,7 @@ TEST(DeviceDirectory, TemporaryFolderThatIsMissingIsAReadErrorThatDropsTheConnec
     folder.write("nt", "tm", "config", "2197815296;1,A\n");
     ConnectionSession session(libraries());
     const std::int32_t c = session.connect("nt", "tm");
-    const DeviceListResult r =
-        RebuildDeviceList(libraries(), c, folder.tempFolder() / "missing");
+    const DeviceListResult r = RebuildDeviceList(libraries(), c, folder.tempFolder() / "missing");
     EXPECT_EQ(r.outcome, Outcome::ReadError);
     EXPECT_FALSE(r.keepsConnection());
     EXPECT_NE(r.error.find("missing"), std::string::npos);
@@ -281,8 +285,7 @@ TEST(DeviceDirectory, DemoServerListsItsDevices) {
     EXPECT_EQ(r.entries, (Entries{"КП-1 Подстанция «Северная» (IP:127.0.0.11)",
                                   "КП-2 Насосная станция (IP:127.0.0.12)",
                                   "КП-3 Котельная №2 (IP:127.0.0.13)", "КП-4 Склад"}));
-    EXPECT_EQ(session.caption(c, "localhost", "demo"),
-              "МорвелIP-осциллограф - localhost\\demo");
+    EXPECT_EQ(session.caption(c, "localhost", "demo"), "МорвелIP-осциллограф - localhost\\demo");
 }
 
 }  // namespace

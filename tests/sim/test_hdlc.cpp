@@ -11,7 +11,9 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Bits = std::vector<std::uint8_t>;
 
-Bits between(const Bits& frame) { return Bits(frame.begin() + 8, frame.end() - 8); }
+Bits between(const Bits& frame) {
+    return Bits(frame.begin() + 8, frame.end() - 8);
+}
 
 TEST(FrameCheck, KnownValues) {
     const std::string check = "123456789";
@@ -57,14 +59,16 @@ TEST_P(FrameRoundTrip, BitsBetweenFlagsGiveThePayloadBack) {
     EXPECT_EQ(frames[0], GetParam().payload);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Payloads, FrameRoundTrip,
-    testing::Values(RoundTripCase{"Empty", {}}, RoundTripCase{"OneByte", {0x01}},
-                    RoundTripCase{"AllOnes", {0xFF, 0xFF, 0xFF}},
-                    RoundTripCase{"FlagBytes", {0x7E, 0x7E}},
-                    RoundTripCase{"FiveOnesAtByteEnd", {0xF8, 0x1F, 0x00}},
-                    RoundTripCase{"Text", {'H', 'e', 'l', 'l', 'o'}}),
-    [](const testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Payloads, FrameRoundTrip,
+                         testing::Values(RoundTripCase{"Empty", {}},
+                                         RoundTripCase{"OneByte", {0x01}},
+                                         RoundTripCase{"AllOnes", {0xFF, 0xFF, 0xFF}},
+                                         RoundTripCase{"FlagBytes", {0x7E, 0x7E}},
+                                         RoundTripCase{"FiveOnesAtByteEnd", {0xF8, 0x1F, 0x00}},
+                                         RoundTripCase{"Text", {'H', 'e', 'l', 'l', 'o'}}),
+                         [](const testing::TestParamInfo<RoundTripCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(FrameBits, LeastSignificantBitFirst) {
     // 0x01 goes out as 1 0 0 0 0 0 0 0.
@@ -87,10 +91,8 @@ TEST(UnframeBits, RejectsDamagedFrames) {
     Bits sixOnes = good;
     sixOnes.insert(sixOnes.begin() + 2, {1, 1, 1, 1, 1, 1});
     const std::vector<Row> rows{
-        {"flipped bit", flipped},
-        {"not whole bytes", shortByOne},
-        {"six ones", sixOnes},
-        {"shorter than the check", Bits(8, 0)},
+        {"flipped bit", flipped}, {"not whole bytes", shortByOne},
+        {"six ones", sixOnes},    {"shorter than the check", Bits(8, 0)},
         {"nothing", {}},
     };
     for (const Row& row : rows) {

@@ -60,7 +60,10 @@ TEST(SimulatedDevice, CommandTable) {
     };
     const std::vector<Row> rows{
         {"identity request", {'G', 'D'}, CommandKind::IdentityRequest, false, false},
-        {"identity request with more bytes", {'G', 'D', 'x'}, CommandKind::IdentityRequest, false,
+        {"identity request with more bytes",
+         {'G', 'D', 'x'},
+         CommandKind::IdentityRequest,
+         false,
          false},
         {"lone G", {'G'}, CommandKind::Ignored, false, false},
         {"empty", {}, CommandKind::Ignored, false, false},
@@ -150,12 +153,14 @@ TEST_P(Pacing, DueCountsFollowTheBitRate) {
     EXPECT_NEAR(perMinute, 60 * GetParam().expectedDps, 1.0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rates, Pacing,
-    testing::Values(PacingCase{"Default", 9600, 256, 75.0}, PacingCase{"Slow", 1200, 100, 24.0},
-                    PacingCase{"Fastest", 1000000, 4092, 2000000.0 / 4092},
-                    PacingCase{"OneBitASecond", 1, 1, 2.0}),
-    [](const testing::TestParamInfo<PacingCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Rates, Pacing,
+                         testing::Values(PacingCase{"Default", 9600, 256, 75.0},
+                                         PacingCase{"Slow", 1200, 100, 24.0},
+                                         PacingCase{"Fastest", 1000000, 4092, 2000000.0 / 4092},
+                                         PacingCase{"OneBitASecond", 1, 1, 2.0}),
+                         [](const testing::TestParamInfo<PacingCase>& info) {
+                             return info.param.name;
+                         });
 
 TEST(SimulatedDevice, OptionsAreKeptInRange) {
     DeviceOptions options;

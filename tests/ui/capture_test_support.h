@@ -19,7 +19,7 @@ struct SentDatagram {
 };
 
 class RecordingEndpoint : public osc::net::DatagramEndpoint {
-public:
+  public:
     bool active() const override { return active_; }
     void activate() override {
         if (active_) {
@@ -62,11 +62,11 @@ public:
         }
     }
 
-    std::string activationError;  // non-empty: activation fails with this reason
+    std::string activationError;      // non-empty: activation fails with this reason
     std::string failSendTo = "\x01";  // sends to this address fail
     std::vector<SentDatagram> sent;
 
-private:
+  private:
     bool active_ = false;
     std::mutex mutex_;
     std::deque<std::vector<std::uint8_t>> queue_;
@@ -83,7 +83,7 @@ inline std::vector<std::uint8_t> bytes(std::initializer_list<int> values) {
 
 // The main window after a cancelled login, on a recording endpoint.
 class CaptureTest : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         startUp(QDialog::Rejected);
         auto owned = std::make_unique<RecordingEndpoint>();

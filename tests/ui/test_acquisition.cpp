@@ -1,12 +1,12 @@
 // Acquisition control in the window: device selection, start, stop, the status panel, failed
 // activation and sends, and the hand-over of received datagrams.
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
-#include <QCheckBox>
 
 #include "capture_test_support.h"
 #include "core/datagram.h"
@@ -19,10 +19,12 @@ namespace {
 const auto kGD = bytes({'G', 'D'});
 const osc::DeviceId kId{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 
-std::vector<std::uint8_t> toVector(std::span<const std::uint8_t> s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> toVector(std::span<const std::uint8_t> s) {
+    return {s.begin(), s.end()};
+}
 
 class Acquisition : public CaptureTest {
-protected:
+  protected:
     void addDevices() {
         frmMain->ComboBox1->addItem(QStringLiteral("КП-1 (IP:10.0.0.5)"));
         frmMain->ComboBox1->addItem(QStringLiteral("КП-4"));
@@ -106,7 +108,9 @@ TEST_F(Acquisition, StopTwiceGivesTwoSetsOfClosingPoints) {
     EXPECT_EQ(strobe.x(2), 256);
     EXPECT_EQ(strobe.x(3), 256);
     EXPECT_EQ(frmMain->FEngine.traces[1].lastX(), 256);
-    EXPECT_EQ(frmMain->FEngine.traces[1].y(static_cast<std::ptrdiff_t>(frmMain->FEngine.traces[1].count()) - 1), 5);
+    EXPECT_EQ(frmMain->FEngine.traces[1].y(
+                  static_cast<std::ptrdiff_t>(frmMain->FEngine.traces[1].count()) - 1),
+              5);
     EXPECT_TRUE(frmMain->pbPanel->isHidden());
     int stops = 0;
     for (const SentDatagram& d : endpoint->sent) {

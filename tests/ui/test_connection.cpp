@@ -15,7 +15,7 @@ namespace {
 
 // The loaded stand-ins, with every call counted.
 class CountingApi : public server::TelemechanicsApi {
-public:
+  public:
     CountingApi() : real_(server::LoadTelemechanicsLibraries()) {}
     std::int32_t cfsSetUser(const char* u, const char* p) override {
         ++setUser;
@@ -43,12 +43,12 @@ public:
     int setUser = 0, connects = 0, fetches = 0;
     std::string lastTm;
 
-private:
+  private:
     std::unique_ptr<server::TelemechanicsApi> real_;
 };
 
 class Connection : public WindowTest {
-protected:
+  protected:
     Connection() {
         qputenv("TMCONN_SERVERS_DIR", servers.path().toUtf8());
         QDir(servers.path()).mkpath(QStringLiteral("nt1/tm1"));
@@ -117,8 +117,7 @@ TEST_F(Connection, FailedFetchShowsTheMessageAndLeavesTheProgramNotConnected) {
     EXPECT_EQ(api.setUser, 1);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, QStringLiteral("Ошибка"));
-    EXPECT_EQ(messages[0].text,
-              QStringLiteral("Не удалось получить конфигурацию с nt1\\nosuch"));
+    EXPECT_EQ(messages[0].text, QStringLiteral("Не удалось получить конфигурацию с nt1\\nosuch"));
     EXPECT_EQ(frmMain->FConnection, -1);
     EXPECT_EQ(frmMain->ComboBox1->count(), 0);
     EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("МорвелIP-осциллограф"));

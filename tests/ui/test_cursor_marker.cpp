@@ -1,9 +1,9 @@
 // Cursor and marker in the window, with the mouse at chosen plot positions: snapping, the
 // readouts, the bit-stream decoder's labels, and a whole frame read from a simulated capture.
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QSpinBox>
-#include <QCheckBox>
 
 #include <cmath>
 
@@ -16,7 +16,7 @@ namespace uitest {
 namespace {
 
 class CursorMarker : public CaptureTest {
-protected:
+  protected:
     // The mouse at (ticks, left-axis value) of the plot, then the move handler.
     void moveTo(double ticks, double level, Qt::KeyboardModifiers mods = Qt::NoModifier) {
         const QPoint p(static_cast<int>(std::lround(frmMain->Chart1->pixelForBottom(ticks))),

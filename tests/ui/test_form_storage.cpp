@@ -18,7 +18,7 @@ using uitest::WindowTest;
 namespace {
 
 class Storage : public WindowTest {
-protected:
+  protected:
     void storeMain(const std::vector<std::pair<QString, QString>>& values) {
         store(kMainKey, QStringLiteral("TfrmMain"), values);
     }
@@ -38,7 +38,8 @@ protected:
 
 TEST_F(Storage, KeysMapOntoIniFilesUnderTheConfigFolder) {
     EXPECT_EQ(ui::iniFilePathFor(kMainKey), config.path() + "/Kestrowel/MorvelIP_OSC/MainForm.ini");
-    EXPECT_EQ(ui::iniFilePathFor(kLoginKey), config.path() + "/Kestrowel/MorvelIP_OSC/LoginDlg.ini");
+    EXPECT_EQ(ui::iniFilePathFor(kLoginKey),
+              config.path() + "/Kestrowel/MorvelIP_OSC/LoginDlg.ini");
 }
 
 TEST_F(Storage, FirstRunWritesEveryValueAtClose) {
@@ -68,7 +69,7 @@ TEST_F(Storage, FirstRunWritesEveryValueAtClose) {
 
 // Records the order of writes on top of the real store.
 class RecordingSection : public ui::SettingsSection {
-public:
+  public:
     RecordingSection(std::unique_ptr<ui::SettingsSection> inner, QStringList& log)
         : inner_(std::move(inner)), log_(log) {}
     bool readText(const QString& n, QString& t) override { return inner_->readText(n, t); }
@@ -78,7 +79,7 @@ public:
     }
     void close() override { inner_->close(); }
 
-private:
+  private:
     std::unique_ptr<ui::SettingsSection> inner_;
     QStringList& log_;
 };
@@ -98,11 +99,19 @@ TEST_F(Storage, SaveWritesInTheFixedOrderAndDestructionDoesNotSaveAgain) {
     EXPECT_EQ(frmMain->FormStorage1->state(), ui::FormStorage::State::Saved);
     ui::destroyForms();
     ui::setSectionFactory(std::move(previous));
-    const QStringList expected{"FormVersion",     "Flags",          "ShowCmd",
-                               "PixelsPerInch",   "MinMaxPos" + suffix, "MinMaxPos",
-                               "NormPos" + suffix, "NormPos",        "Visible",
-                               "cbReverseBits_Checked", "seByteBitsCount_Value",
-                               "seWindowBitsCount_Value", "cbInverseBits_Checked",
+    const QStringList expected{"FormVersion",
+                               "Flags",
+                               "ShowCmd",
+                               "PixelsPerInch",
+                               "MinMaxPos" + suffix,
+                               "MinMaxPos",
+                               "NormPos" + suffix,
+                               "NormPos",
+                               "Visible",
+                               "cbReverseBits_Checked",
+                               "seByteBitsCount_Value",
+                               "seWindowBitsCount_Value",
+                               "cbInverseBits_Checked",
                                "cbBitStaff_Checked"};
     EXPECT_EQ(log, expected);
 }
@@ -125,17 +134,24 @@ TEST_F(Storage, NormalFrameSources) {
         {"suffixed value wins over the plain one",
          {{"NormPos" + s, "30,40,530,340"}, {"NormPos", "10,20,610,420"}},
          QRect(30, 40, 500, 300)},
-        {"plain value when no suffixed one", {{"NormPos", "10,20,610,420"}}, QRect(10, 20, 600, 400)},
-        {"empty suffixed value falls back", {{"NormPos" + s, "  "}, {"NormPos", "10,20,610,420"}},
+        {"plain value when no suffixed one",
+         {{"NormPos", "10,20,610,420"}},
+         QRect(10, 20, 600, 400)},
+        {"empty suffixed value falls back",
+         {{"NormPos" + s, "  "}, {"NormPos", "10,20,610,420"}},
          QRect(10, 20, 600, 400)},
         {"missing fields keep the current frame", {{"NormPos", "5,6"}}, QRect(5, 6, 795, 533)},
-        {"non-numeric field keeps its current value", {{"NormPos", "x,50,500,y"}},
+        {"non-numeric field keeps its current value",
+         {{"NormPos", "x,50,500,y"}},
          QRect(0, 50, 500, 489)},
-        {"left not below right: unchanged", {{"NormPos", "500,10,400,300"}},
+        {"left not below right: unchanged",
+         {{"NormPos", "500,10,400,300"}},
          QRect(0, 103, 800, 436)},
-        {"other pixels per inch: unchanged", {{"NormPos", "10,20,610,420"}, {"PixelsPerInch", "7"}},
+        {"other pixels per inch: unchanged",
+         {{"NormPos", "10,20,610,420"}, {"PixelsPerInch", "7"}},
          QRect(0, 103, 800, 436)},
-        {"a MinMaxPos alone applies the current frame", {{"MinMaxPos", "1,2,3,4"}},
+        {"a MinMaxPos alone applies the current frame",
+         {{"MinMaxPos", "1,2,3,4"}},
          QRect(0, 103, 800, 436)},
     };
     for (const Row& r : rows) {
@@ -169,7 +185,9 @@ TEST_F(Storage, UnquotedListValueCountsAsItsText) {
 }
 
 TEST_F(Storage, DifferentPixelsPerInchStillRestoresStateAndProperties) {
-    storeMain({{"NormPos", "10,20,610,420"}, {"PixelsPerInch", "1"}, {"ShowCmd", "3"},
+    storeMain({{"NormPos", "10,20,610,420"},
+               {"PixelsPerInch", "1"},
+               {"ShowCmd", "3"},
                {"seByteBitsCount_Value", "12"}});
     startUp();
     EXPECT_TRUE(frmMain->isMaximized());
@@ -202,7 +220,8 @@ TEST_F(Storage, ClosingMinimizedOrMaximizedWritesItsShowCmd) {
 }
 
 TEST_F(Storage, VersionBelowZeroRestoresNothingButCloseSaves) {
-    storeMain({{"FormVersion", "-1"}, {"seByteBitsCount_Value", "12"}, {"NormPos", "10,20,610,420"}});
+    storeMain(
+        {{"FormVersion", "-1"}, {"seByteBitsCount_Value", "12"}, {"NormPos", "10,20,610,420"}});
     startUp();
     EXPECT_EQ(dialogRuns, 0);  // no connect action
     EXPECT_EQ(frmMain->seByteBitsCount->value(), 8);
@@ -302,12 +321,13 @@ TEST_F(Storage, WriteFailureIsReported) {
 // --- Login dialog -----------------------------------------------------------------------------
 
 class LoginStorage : public WindowTest {
-protected:
+  protected:
     // Shows the dialog through the connect action and closes it with `result`.
     void connectOnce(int result, const std::function<void(TLoginDlg&)>& whileOpen = {}) {
         ui::ScopedModalHook modal([&](QDialog& d) {
             d.show();
-            if (whileOpen) whileOpen(*LoginDlg);
+            if (whileOpen)
+                whileOpen(*LoginDlg);
             d.done(result);
             return result;
         });

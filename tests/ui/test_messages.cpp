@@ -33,7 +33,8 @@ TEST(Messages, HookRecordsBothKindsAndGuardContainsErrors) {
     std::vector<ui::Message> seen;
     ui::ScopedMessageHook hook([&](const ui::Message& m) { seen.push_back(m); });
     ui::showError(nullptr, QStringLiteral("Включите трассировку принимаемых посылок"));
-    ui::guarded(nullptr, [] { throw std::invalid_argument("Axis maximum value must be >= minimum"); });
+    ui::guarded(nullptr,
+                [] { throw std::invalid_argument("Axis maximum value must be >= minimum"); });
     bool ran = false;
     ui::guarded(nullptr, [&] { ran = true; });
     ASSERT_EQ(seen.size(), 2u);

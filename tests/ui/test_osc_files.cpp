@@ -2,8 +2,8 @@
 // a user answers them.
 
 #include <QCheckBox>
-#include <QFileDialog>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -26,7 +26,7 @@ void writeFile(const QString& path, const std::string& bytes) {
 }
 
 class OscFiles : public CaptureTest {
-protected:
+  protected:
     // Runs a handler with the file dialog answered by name (empty: cancelled).
     void withDialog(const QString& name, void (TfrmMain::*handler)()) {
         ui::ScopedModalHook hook([this, name](QDialog& d) {
@@ -34,7 +34,8 @@ protected:
             auto* fd = dynamic_cast<QFileDialog*>(&d);
             EXPECT_NE(fd, nullptr);
             if (fd) {
-                EXPECT_EQ(fd->nameFilters().value(0), QStringLiteral("Файлы осциллограм ОИК (*.osc)"));
+                EXPECT_EQ(fd->nameFilters().value(0),
+                          QStringLiteral("Файлы осциллограм ОИК (*.osc)"));
                 EXPECT_EQ(fd->defaultSuffix(), QStringLiteral("osc"));
             }
             if (name.isEmpty()) {
@@ -72,8 +73,9 @@ TEST_F(OscFiles, SavedCaptureLoadsBackToTheSameTraces) {
 
     const QString file = dir.filePath(QStringLiteral("capture.osc"));
     withDialog(file, &TfrmMain::actSaveToFileExecute);
-    EXPECT_EQ(readFile(file), "23 08 00 00 00 00 00 00 04 00 44 11 40 00 \r\n"
-                              "23 09 00 00 00 00 00 00 44 00 C0 64 00 32 \r\n");
+    EXPECT_EQ(readFile(file),
+              "23 08 00 00 00 00 00 00 04 00 44 11 40 00 \r\n"
+              "23 09 00 00 00 00 00 00 44 00 C0 64 00 32 \r\n");
 
     withDialog(file, &TfrmMain::actLoadFromFileExecute);
     EXPECT_TRUE(messages.empty());
@@ -109,7 +111,8 @@ TEST_F(OscFiles, LoadErrorsAreReportedWithTheirTexts) {
 
     // A bad group: the lines before it are replayed, the stop action does not run.
     const QString bad = dir.filePath(QStringLiteral("bad.osc"));
-    writeFile(bad, "23 08 00 00 00 00 00 00 04 00 \r\n2G 08 \r\n23 08 00 00 00 00 00 00 00 00 \r\n");
+    writeFile(bad,
+              "23 08 00 00 00 00 00 00 04 00 \r\n2G 08 \r\n23 08 00 00 00 00 00 00 00 00 \r\n");
     withDialog(bad, &TfrmMain::actLoadFromFileExecute);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text, QStringLiteral("'$2G' is not a valid integer value."));

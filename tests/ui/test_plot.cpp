@@ -21,7 +21,7 @@ using uitest::WindowTest;
 namespace {
 
 class Plot : public WindowTest {
-protected:
+  protected:
     void SetUp() override {
         startUp();
         w = frmMain;
@@ -176,7 +176,7 @@ TEST_F(Plot, SyncScrollBarDoesNotRunTheScrollHandler) {
         int range, position;
     } rows[] = {
         {5000.9, 30000.5, 30000, 5000},
-        {-100, 500, 500, 0},          // position clamped into the range
+        {-100, 500, 500, 0},                     // position clamped into the range
         {1e12, 1e12 + 25600, INT_MAX, INT_MAX},  // beyond the scroll bar's int range
     };
     for (const auto& r : rows) {
@@ -205,12 +205,14 @@ TEST_F(Plot, ZoomPanAndUndoLeaveTheScrollBarAlone) {
 
     const double width = window().maximum() - window().minimum();
     const double perPixel = width / r.width();
-    drag(QPoint(r.left() + 200, r.top() + 50), QPoint(r.left() + 150, r.top() + 50), Qt::RightButton);
+    drag(QPoint(r.left() + 200, r.top() + 50), QPoint(r.left() + 150, r.top() + 50),
+         Qt::RightButton);
     EXPECT_NEAR(window().minimum(), t0 + 50 * perPixel, 1e-6);
     EXPECT_NEAR(window().maximum() - window().minimum(), width, 1e-6);
 
     const double left = window().minimum();
-    drag(QPoint(r.left() + 300, r.top() + 50), QPoint(r.left() + 100, r.top() + 80), Qt::LeftButton);
+    drag(QPoint(r.left() + 300, r.top() + 50), QPoint(r.left() + 100, r.top() + 80),
+         Qt::LeftButton);
     EXPECT_EQ(window().minimum(), left);
     EXPECT_EQ(window().maximum(), left + 100 * 256);
     EXPECT_EQ(chart->leftMinimum(), 0);
@@ -280,13 +282,15 @@ TEST_F(Plot, LargeTracePaintsExpectedPixels) {
 
     window().setMinMax(0, 25600);
     QImage image = render();
-    if (!qgetenv("MO_SHOT_DIR").isEmpty()) image.save(qgetenv("MO_SHOT_DIR") + "/large.png");
+    if (!qgetenv("MO_SHOT_DIR").isEmpty())
+        image.save(qgetenv("MO_SHOT_DIR") + "/large.png");
     const double mid = r.left() + r.width() * 0.75;
     EXPECT_TRUE(near(image, mid, chart->pixelForLeft(1), yellow));
     EXPECT_FALSE(near(image, mid, chart->pixelForLeft(5), yellow));  // hidden
     EXPECT_TRUE(near(image, chart->pixelForBottom(12800), chart->pixelForLeft(4.5), red));
     EXPECT_TRUE(near(image, chart->pixelForBottom(6400), chart->pixelForLeft(4.5), white));
-    EXPECT_EQ(image.pixelColor(static_cast<int>(mid), static_cast<int>(chart->pixelForLeft(3))), black);
+    EXPECT_EQ(image.pixelColor(static_cast<int>(mid), static_cast<int>(chart->pixelForLeft(3))),
+              black);
     // Between two level changes of channel 0 (ticks 10000..10100 at level 7): one flat row.
     window().setMinMax(9950, 10250);
     image = render();
@@ -311,7 +315,8 @@ TEST_F(Plot, RepaintsAreCoalesced) {
         int* n;
         explicit Counter(int* c) : n(c) {}
         bool eventFilter(QObject*, QEvent* e) override {
-            if (e->type() == QEvent::Paint) ++*n;
+            if (e->type() == QEvent::Paint)
+                ++*n;
             return false;
         }
     } counter(&paints);
@@ -336,7 +341,8 @@ TEST_F(Plot, RepaintsAreCoalesced) {
 
 TEST_F(Plot, ProgressBarStepsAndWrapsAround) {
     w->ProgressBar1->setValue(0);
-    for (int i = 0; i < 10; ++i) w->ProgressBar1StepIt();
+    for (int i = 0; i < 10; ++i)
+        w->ProgressBar1StepIt();
     EXPECT_EQ(w->ProgressBar1->value(), 100);
     w->ProgressBar1StepIt();
     EXPECT_EQ(w->ProgressBar1->value(), 10);

@@ -24,7 +24,8 @@ TEST(TraceSummary, MinMaxMatchesAWalkForAnyRange) {
     s.update(t);
     for (int k = 0; k < 2000; ++k) {
         std::size_t a = rng() % t.count(), b = rng() % t.count();
-        if (a > b) std::swap(a, b);
+        if (a > b)
+            std::swap(a, b);
         ++b;
         std::uint8_t lo = 255, hi = 0, wantLo = 255, wantHi = 0;
         s.minMax(t.ys(), a, b, lo, hi);
@@ -51,7 +52,8 @@ TEST(TraceSummary, LowerBoundMatchesTheStandardSearch) {
             std::size_t want = from;
             if (from < t.count()) {
                 want = static_cast<std::size_t>(
-                    std::lower_bound(xs.begin() + static_cast<std::ptrdiff_t>(from), xs.end(), key) -
+                    std::lower_bound(xs.begin() + static_cast<std::ptrdiff_t>(from), xs.end(),
+                                     key) -
                     xs.begin());
             }
             ASSERT_EQ(s.lowerBound(xs, from, key), want) << maxStep << " " << from << " " << key;
@@ -126,20 +128,25 @@ TEST(StairPolyline, CoversEveryLevelOfEachColumnWithFewVertices) {
             const double a = r.min + c * tpp, b = a + tpp;
             const std::size_t i0 = t.lowerBound(a), i1 = t.lowerBound(b);
             std::vector<int> levels;
-            if (i0 > 0 && i0 < t.count()) levels.push_back(t.ys()[i0 - 1]);
-            for (std::size_t i = i0; i < i1; ++i) levels.push_back(t.ys()[i]);
-            if (i0 == i1 && i0 == t.count()) continue;  // the stairs ended before this column
+            if (i0 > 0 && i0 < t.count())
+                levels.push_back(t.ys()[i0 - 1]);
+            for (std::size_t i = i0; i < i1; ++i)
+                levels.push_back(t.ys()[i]);
+            if (i0 == i1 && i0 == t.count())
+                continue;  // the stairs ended before this column
             double lo = 1e9, hi = -1e9;
             for (int k = 1; k < line.size(); ++k) {
                 const QPointF p = line[k - 1], q = line[k];
                 const double x0 = std::min(p.x(), q.x()), x1 = std::max(p.x(), q.x());
-                if (x1 < m.left + c || x0 >= m.left + c + 1) continue;
+                if (x1 < m.left + c || x0 >= m.left + c + 1)
+                    continue;
                 lo = std::min({lo, p.y(), q.y()});
                 hi = std::max({hi, p.y(), q.y()});
             }
             for (const int level : levels) {
                 const double y = m.pixelY(level);
-                ASSERT_TRUE(y >= lo - 1e-9 && y <= hi + 1e-9) << "column " << c << " level " << level;
+                ASSERT_TRUE(y >= lo - 1e-9 && y <= hi + 1e-9)
+                    << "column " << c << " level " << level;
             }
         }
     }

@@ -1,6 +1,6 @@
 // Start-up order, the window as created, and the connect action's dialog.
-#include <QComboBox>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
@@ -13,7 +13,9 @@ using uitest::WindowTest;
 
 namespace {
 
-bool onScreen(QWidget* w) { return w->windowHandle() && w->windowHandle()->isVisible(); }
+bool onScreen(QWidget* w) {
+    return w->windowHandle() && w->windowHandle()->isVisible();
+}
 
 class Startup : public WindowTest {};
 
@@ -82,7 +84,7 @@ TEST_F(Startup, FirstRunLooksAsCreated) {
 TEST_F(Startup, ToolBarButtonsInOrderAndComponentsPlaced) {
     startUp();
     TfrmMain& w = *frmMain;
-    const QList<QAction*> expected{w.actConnect,    w.actOSCstart,   w.actOSCstop,
+    const QList<QAction*> expected{w.actConnect,      w.actOSCstart,   w.actOSCstop,
                                    w.actLoadFromFile, w.actSaveToFile, w.actLoadFromFile};
     ASSERT_EQ(w.toolButtons.size(), 6);
     for (int i = 0; i < 6; ++i) {
@@ -105,7 +107,10 @@ TEST_F(Startup, ToolBarButtonsInOrderAndComponentsPlaced) {
 TEST_F(Startup, ConnectActionShowsDialogOnlyWhileNotConnected) {
     startUp();
     int runs = 0;
-    ui::ScopedModalHook modal([&](QDialog&) { ++runs; return int(QDialog::Rejected); });
+    ui::ScopedModalHook modal([&](QDialog&) {
+        ++runs;
+        return int(QDialog::Rejected);
+    });
     frmMain->actConnect->trigger();
     EXPECT_EQ(runs, 1);  // cancelled at start-up: the button opens it again
     frmMain->FConnection = 7;

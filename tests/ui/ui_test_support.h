@@ -13,12 +13,12 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <memory>
 #include <vector>
@@ -46,14 +46,14 @@ inline QApplication& app() {
 
 // XDG_CONFIG_HOME points into a fresh temporary folder for the lifetime of the object.
 class TempConfig {
-public:
+  public:
     TempConfig() : old_(qgetenv("XDG_CONFIG_HOME")) {
         qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8());
     }
     ~TempConfig() { qputenv("XDG_CONFIG_HOME", old_); }
     QString path() const { return dir_.path(); }
 
-private:
+  private:
     QTemporaryDir dir_;
     QByteArray old_;
 };
@@ -81,7 +81,7 @@ inline QVariant stored(const QString& key, const QString& section, const QString
 
 // Base fixture: application, private settings, recorded messages, windows torn down after.
 class WindowTest : public ::testing::Test {
-protected:
+  protected:
     WindowTest()
         : messages_(ui::setMessageHook([this](const ui::Message& m) { messages.push_back(m); })),
           modal_(ui::setModalHook([this](QDialog&) {
@@ -117,7 +117,7 @@ protected:
     int dialogRuns = 0;
     int unexpectedDialogs = 0;  // modal dialogs outside startUp, answered Rejected
 
-private:
+  private:
     ui::MessageHook messages_;
     ui::ModalHook modal_;
 };

@@ -22,9 +22,10 @@ int main(int argc, char** argv) {
     o.port = 0;
     osc::net::UdpEndpoint endpoint(o);
     endpoint.activate();
-    std::printf("receive buffer: asked %d, granted %d (%s)\n", o.receiveBufferBytes,
-                endpoint.receiveBufferObtained(),
-                endpoint.receiveBufferForced() ? "SO_RCVBUFFORCE" : "SO_RCVBUF, capped by rmem_max");
+    std::printf(
+        "receive buffer: asked %d, granted %d (%s)\n", o.receiveBufferBytes,
+        endpoint.receiveBufferObtained(),
+        endpoint.receiveBufferForced() ? "SO_RCVBUFFORCE" : "SO_RCVBUF, capped by rmem_max");
     std::printf("queue bound: %zu datagrams, %zu bytes\n", o.queue.maxDatagrams, o.queue.maxBytes);
 
     const std::uint16_t port = endpoint.localPort();
@@ -69,16 +70,19 @@ int main(int argc, char** argv) {
     std::vector<std::uint8_t> out;
     while (endpoint.takeReceived(out)) {
         long seq = -1;
-        if (out.size() == kLength) std::memcpy(&seq, out.data(), sizeof seq);
-        if (seq != received) ++outOfOrder;
+        if (out.size() == kLength)
+            std::memcpy(&seq, out.data(), sizeof seq);
+        if (seq != received)
+            ++outOfOrder;
         ++received;
     }
     const osc::net::EndpointStats s = endpoint.stats();
-    std::printf("sent %ld in %.3f s (%.0f datagrams/s); received %ld/%ld, out of order %ld, "
-                "queue full %llu, errors %llu\n",
-                count, sendSeconds, count / sendSeconds, received, count, outOfOrder,
-                static_cast<unsigned long long>(s.droppedQueueFull),
-                static_cast<unsigned long long>(s.receiveErrors));
+    std::printf(
+        "sent %ld in %.3f s (%.0f datagrams/s); received %ld/%ld, out of order %ld, "
+        "queue full %llu, errors %llu\n",
+        count, sendSeconds, count / sendSeconds, received, count, outOfOrder,
+        static_cast<unsigned long long>(s.droppedQueueFull),
+        static_cast<unsigned long long>(s.receiveErrors));
     const bool ok = senderStatus == 0 && received == count && outOfOrder == 0;
     std::printf("%s\n", ok ? "PASS: none lost" : "FAIL");
     return ok ? 0 : 1;

@@ -56,7 +56,8 @@ inline std::size_t residentBytes() {
     unsigned long size = 0;
     unsigned long resident = 0;
     if (f != nullptr) {
-        if (std::fscanf(f, "%lu %lu", &size, &resident) != 2) resident = 0;
+        if (std::fscanf(f, "%lu %lu", &size, &resident) != 2)
+            resident = 0;
         std::fclose(f);
     }
     return resident * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));

@@ -47,10 +47,12 @@ int main(int argc, char** argv) {
                 const std::size_t length = rng() % 9001;
                 for (std::size_t i = 0; i < length; i += 8) {
                     const std::uint64_t r = rng();
-                    for (std::size_t j = 0; j < 8 && i + j < length; ++j) buf[i + j] = static_cast<std::uint8_t>(r >> (8 * j));
+                    for (std::size_t j = 0; j < 8 && i + j < length; ++j)
+                        buf[i + j] = static_cast<std::uint8_t>(r >> (8 * j));
                 }
                 const sockaddr_in& to = (sent % 16 == 0) ? toDevice : toEndpoint;
-                ::sendto(fd, buf.data(), length, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                ::sendto(fd, buf.data(), length, 0, reinterpret_cast<const sockaddr*>(&to),
+                         sizeof to);
                 ++sent;
             }
         }
@@ -93,13 +95,14 @@ int main(int argc, char** argv) {
     const osc::net::EndpointStats s = endpoint.stats();
     const std::size_t growth = peak > baseline ? peak - baseline : 0;
     const std::size_t bound = o.queue.maxBytes;
-    std::printf("endpoint: received %llu, taken %ld, empty %llu, longer than 8192 %llu, "
-                "queue full %llu, errors %llu\n",
-                static_cast<unsigned long long>(s.received), taken,
-                static_cast<unsigned long long>(s.droppedEmpty),
-                static_cast<unsigned long long>(s.droppedOversize),
-                static_cast<unsigned long long>(s.droppedQueueFull),
-                static_cast<unsigned long long>(s.receiveErrors));
+    std::printf(
+        "endpoint: received %llu, taken %ld, empty %llu, longer than 8192 %llu, "
+        "queue full %llu, errors %llu\n",
+        static_cast<unsigned long long>(s.received), taken,
+        static_cast<unsigned long long>(s.droppedEmpty),
+        static_cast<unsigned long long>(s.droppedOversize),
+        static_cast<unsigned long long>(s.droppedQueueFull),
+        static_cast<unsigned long long>(s.receiveErrors));
     std::printf("memory: baseline %.1f MiB, peak %.1f MiB, growth %.1f MiB; queue bound %.1f MiB\n",
                 baseline / 1048576.0, peak / 1048576.0, growth / 1048576.0, bound / 1048576.0);
     std::printf("device: answered the identity request after the flood: %s; send errors %llu\n",
