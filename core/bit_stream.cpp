@@ -21,8 +21,6 @@ constexpr double kSpanLimit = 257.0 * kTicksPerBit;
 // binary search, so that runs of points closer than a bit period cost nothing per point.
 std::string sampleBits(const ChannelTrace& trace, std::size_t iM, std::size_t iC,
                        const BitStreamOptions& options) {
-    const std::span<const Tick> xs = trace.xs();
-    const std::span<const std::uint8_t> ys = trace.ys();
     std::string bits;
     Tick last = -1;
     int ones = 0;
@@ -31,15 +29,16 @@ std::string sampleBits(const ChannelTrace& trace, std::size_t iM, std::size_t iC
         if (last > std::numeric_limits<Tick>::max() - kTicksPerBit) {
             break;  // no tick lies a bit period after this one
         }
+        // Every point before i lies left of next, so the first one at or past it is found
+        // over the whole trace.
         const Tick next = last + kTicksPerBit;
-        const auto begin = xs.begin() + static_cast<std::ptrdiff_t>(i);
-        const auto end = xs.begin() + static_cast<std::ptrdiff_t>(iC);
-        i = static_cast<std::size_t>(std::lower_bound(begin, end, next) - xs.begin());
+        i = std::max(i, trace.lowerBoundTick(next));
         if (i >= iC) {
             break;
         }
-        last = xs[i];
-        int b = (ys[i] + 1) % 2;
+        const TracePoint p = trace.point(static_cast<std::ptrdiff_t>(i));
+        last = p.x;
+        int b = (p.y + 1) % 2;
         ++i;
         if (options.invert) {
             b = 1 - b;

@@ -54,8 +54,8 @@ double CaptureEngine::largestX() const {
         }
     }
     for (const ChannelTrace* line : {&markerLine, &cursorLine}) {
-        for (Tick x : line->xs()) {
-            largest = std::max(largest, static_cast<double>(x));
+        for (const TracePoint p : line->points()) {
+            largest = std::max(largest, static_cast<double>(p.x));
         }
     }
     return largest;

@@ -20,6 +20,16 @@ void ChannelTrace::add(Tick x, std::uint8_t y) {
     ys_.insert(ys_.begin() + index, y);
 }
 
+TracePoint TracePointIterator::operator*() const {
+    return {trace_->xs()[index_], trace_->ys()[index_]};
+}
+
+TracePointRange ChannelTrace::points(std::size_t begin, std::size_t end) const {
+    end = std::min(end, xs_.size());
+    begin = std::min(begin, end);
+    return {TracePointIterator(this, begin), TracePointIterator(this, end)};
+}
+
 void ChannelTrace::clear() {
     ++revision_;
     xs_.clear();
@@ -85,6 +95,10 @@ std::size_t ChannelTrace::lowerBound(double x) const {
     const auto pos = std::lower_bound(xs_.begin(), xs_.end(), x,
                                       [](Tick a, double b) { return static_cast<double>(a) < b; });
     return static_cast<std::size_t>(pos - xs_.begin());
+}
+
+std::size_t ChannelTrace::lowerBoundTick(Tick x) const {
+    return static_cast<std::size_t>(std::lower_bound(xs_.begin(), xs_.end(), x) - xs_.begin());
 }
 
 std::ptrdiff_t ChannelTrace::firstVisible(double windowMin) const {

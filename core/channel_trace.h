@@ -11,6 +11,52 @@
 
 namespace osc {
 
+struct TracePoint {
+    Tick x = 0;
+    std::uint8_t y = 0;
+    bool operator==(const TracePoint&) const = default;
+};
+
+class ChannelTrace;
+
+// Forward iteration over points of a trace in trace order; the trace must not change meanwhile.
+class TracePointIterator {
+  public:
+    using value_type = TracePoint;
+    using difference_type = std::ptrdiff_t;
+    TracePointIterator() = default;
+    TracePointIterator(const ChannelTrace* trace, std::size_t index)
+        : trace_(trace), index_(index) {}
+    TracePoint operator*() const;
+    TracePointIterator& operator++() {
+        ++index_;
+        return *this;
+    }
+    TracePointIterator operator++(int) {
+        TracePointIterator old = *this;
+        ++index_;
+        return old;
+    }
+    std::size_t index() const { return index_; }
+    bool operator==(const TracePointIterator& o) const { return index_ == o.index_; }
+
+  private:
+    const ChannelTrace* trace_ = nullptr;
+    std::size_t index_ = 0;
+};
+
+// Points [begin, end) of a trace, for range-based loops.
+class TracePointRange {
+  public:
+    TracePointRange(TracePointIterator begin, TracePointIterator end) : begin_(begin), end_(end) {}
+    TracePointIterator begin() const { return begin_; }
+    TracePointIterator end() const { return end_; }
+    std::size_t size() const { return end_.index() - begin_.index(); }
+
+  private:
+    TracePointIterator begin_, end_;
+};
+
 class ChannelTrace {
   public:
     // Inserts after the last point whose X is not greater than x (after equal X).
@@ -30,6 +76,9 @@ class ChannelTrace {
     // Index outside 0..count()-1: throws std::out_of_range.
     Tick x(std::ptrdiff_t i) const;
     std::uint8_t y(std::ptrdiff_t i) const;
+    TracePoint point(std::ptrdiff_t i) const { return {x(i), y(i)}; }
+    // Points [begin, end) in trace order (end clamped to count()).
+    TracePointRange points(std::size_t begin = 0, std::size_t end = SIZE_MAX) const;
     void setX(std::ptrdiff_t i, Tick x);  // the caller keeps the order (used for the two lines)
     void setY(std::ptrdiff_t i, std::uint8_t y);
 
@@ -45,9 +94,12 @@ class ChannelTrace {
     std::ptrdiff_t lastVisible(double windowMin, double windowMax) const;
     // First index with X >= x (count() when none), for callers that scan ranges.
     std::size_t lowerBound(double x) const;
+    // The same for a whole tick, compared exactly.
+    std::size_t lowerBoundTick(Tick x) const;
 
     Tick lastX() const { return xs_.back(); }  // precondition: !empty()
 
+    // The point arrays themselves; only the completion and the renderer's summary read them.
     std::span<const Tick> xs() const { return xs_; }
     std::span<const std::uint8_t> ys() const { return ys_; }
     // Replaces all points (same length, X ascending); used by the completion's merge.

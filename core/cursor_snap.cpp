@@ -7,8 +7,7 @@ namespace osc {
 
 std::optional<double> snapCursor(const ChannelTrace& trace, double windowMin, double windowMax,
                                  double mx) {
-    const std::span<const Tick> xs = trace.xs();
-    const std::size_t count = xs.size();
+    const std::size_t count = trace.count();
     const std::size_t f = trace.lowerBound(windowMin);  // the first visible index
     if (f == count) {
         return kNoCursor;
@@ -16,13 +15,12 @@ std::optional<double> snapCursor(const ChannelTrace& trace, double windowMin, do
     // The scan from f stops at the first point with X - mx >= 0, or after the last visible
     // point l. X ascends, so that test is monotone (for every mx but NaN, where it never
     // holds): the scan's stop is the test's partition point over the whole trace, clamped into
-    // f .. l + 1.
-    const auto stop = std::partition_point(
-        xs.begin(), xs.end(), [mx](Tick x) { return !(static_cast<double>(x) - mx >= 0); });
-    std::size_t i = static_cast<std::size_t>(stop - xs.begin());
+    // f .. l + 1. For a number mx, X - mx >= 0 exactly when X >= mx.
+    std::size_t i = std::isnan(mx) ? count : trace.lowerBound(mx);
     if (i <= f) {
         i = f;
-    } else if (!(i < count && static_cast<double>(xs[i - 1]) < windowMax)) {
+    } else if (!(i < count &&
+                 static_cast<double>(trace.x(static_cast<std::ptrdiff_t>(i) - 1)) < windowMax)) {
         // The stop may lie past the last visible point: l is needed only now.
         const std::size_t maxBound = trace.lowerBound(windowMax);
         const std::size_t l = maxBound == count ? count - 1 : maxBound;
@@ -31,7 +29,7 @@ std::optional<double> snapCursor(const ChannelTrace& trace, double windowMin, do
     if (i == 0) {
         return std::nullopt;
     }
-    return static_cast<double>(xs[i - 1]);
+    return static_cast<double>(trace.x(static_cast<std::ptrdiff_t>(i) - 1));
 }
 
 double roundHalfEven(double v) {

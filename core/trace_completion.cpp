@@ -60,6 +60,18 @@ class HiddenWhile {
 
 }  // namespace
 
+GapCompletion completionOf(Tick x0, Tick x1) {
+    const GapFill g = fillOf(gapOf(x0, x1));
+    return {x0, x1, g.passes, g.right};
+}
+
+Tick GapCompletion::at(std::uint64_t k) const {
+    if (k < left) {
+        return static_cast<Tick>(static_cast<std::uint64_t>(x0) + (k + 1) * kBit);
+    }
+    return static_cast<Tick>(static_cast<std::uint64_t>(x1) - (right - (k - left)) * kBit);
+}
+
 std::size_t CompleteTraceByPasses(ChannelTrace& trace, const std::function<void()>& progressStep) {
     HiddenWhile hidden(trace);
     std::size_t steps = 0;

@@ -5,11 +5,25 @@
 // longer than 512).
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 
 #include "core/channel_trace.h"
 
 namespace osc {
+
+// The points the completion adds to one gap between neighbouring points at x0 and x1: `left`
+// points x0 + 256, x0 + 512, ... and `right` points ..., x1 - 512, x1 - 256, all at the level
+// of the point at x0. A gap of 256 or less (or a broken order) gets none.
+struct GapCompletion {
+    Tick x0 = 0, x1 = 0;
+    std::uint64_t left = 0, right = 0;
+
+    std::uint64_t count() const { return left + right; }
+    // The k-th added point's X (0 <= k < count()), in trace order.
+    Tick at(std::uint64_t k) const;
+};
+GapCompletion completionOf(Tick x0, Tick x1);
 
 // Completes the trace in one linear pass. Yields the same points in the same order, and calls
 // progressStep at the same moments, as the pass-by-pass procedure: once for each pass whose

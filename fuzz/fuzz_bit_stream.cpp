@@ -41,7 +41,7 @@ class Bytes {
 double positionFrom(Bytes& in, const osc::ChannelTrace& trace) {
     const std::uint8_t kind = in.u8();
     if (kind < 200 && !trace.empty()) {
-        return static_cast<double>(trace.xs()[in.u16() % trace.count()]);
+        return static_cast<double>(trace.x(in.u16() % trace.count()));
     }
     if (kind < 250) {
         return static_cast<double>(static_cast<std::int16_t>(in.u16())) * 4;
@@ -55,7 +55,7 @@ std::optional<double> literalScan(const osc::ChannelTrace& t, double min, double
     std::ptrdiff_t i = f;
     if (l >= f) {
         for (std::ptrdiff_t k = 0; k < l - f + 1; ++k) {
-            if (i == -1 || static_cast<double>(t.xs()[static_cast<std::size_t>(i)]) - mx >= 0) {
+            if (i == -1 || static_cast<double>(t.x(static_cast<std::size_t>(i))) - mx >= 0) {
                 break;
             }
             ++i;
@@ -65,7 +65,7 @@ std::optional<double> literalScan(const osc::ChannelTrace& t, double min, double
         return osc::kNoCursor;
     if (i == 0)
         return std::nullopt;
-    return static_cast<double>(t.xs()[static_cast<std::size_t>(i - 1)]);
+    return static_cast<double>(t.x(static_cast<std::size_t>(i - 1)));
 }
 
 bool sameCursor(const std::optional<double>& a, const std::optional<double>& b) {
@@ -127,8 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::size_t linearSteps = osc::CompleteTrace(linear);
     const std::size_t passSteps = osc::CompleteTraceByPasses(passes);
     if (linearSteps != passSteps || linear.count() != passes.count() ||
-        !std::equal(linear.xs().begin(), linear.xs().end(), passes.xs().begin()) ||
-        !std::equal(linear.ys().begin(), linear.ys().end(), passes.ys().begin())) {
+        !std::equal(linear.points().begin(), linear.points().end(), passes.points().begin())) {
         std::abort();
     }
     return 0;

@@ -96,17 +96,22 @@ struct Changes {
 
 Changes collectChanges(const osc::ChannelTraces& traces, const TimeScale& scale) {
     Changes out;
-    std::array<std::size_t, osc::kChannelCount> next{};
+    std::array<osc::TracePointIterator, osc::kChannelCount> next;
+    std::array<osc::TracePointIterator, osc::kChannelCount> ends;
+    for (std::size_t c = 0; c < osc::kChannelCount; ++c) {
+        const osc::TracePointRange all = traces[c].points();
+        next[c] = all.begin();
+        ends[c] = all.end();
+    }
     std::array<int, osc::kChannelCount> bits;
     bits.fill(-1);
     bool any = false;
     for (;;) {
         // The earliest time still ahead on any trace.
         std::optional<std::int64_t> time;
-        for (int c = 0; c < osc::kChannelCount; ++c) {
-            const auto xs = traces[static_cast<std::size_t>(c)].xs();
-            if (next[static_cast<std::size_t>(c)] < xs.size()) {
-                const std::int64_t t = scale.timeOf(xs[next[static_cast<std::size_t>(c)]]);
+        for (std::size_t c = 0; c < osc::kChannelCount; ++c) {
+            if (next[c] != ends[c]) {
+                const std::int64_t t = scale.timeOf((*next[c]).x);
                 if (!time || t < *time) {
                     time = t;
                 }
@@ -116,12 +121,13 @@ Changes collectChanges(const osc::ChannelTraces& traces, const TimeScale& scale)
             break;
         }
         std::array<int, osc::kChannelCount> now = bits;
-        for (int c = 0; c < osc::kChannelCount; ++c) {
-            const auto& trace = traces[static_cast<std::size_t>(c)];
-            std::size_t& i = next[static_cast<std::size_t>(c)];
-            while (i < trace.count() && scale.timeOf(trace.xs()[i]) == *time) {
-                now[static_cast<std::size_t>(c)] = trace.ys()[i] % 2 == 0 ? 1 : 0;
-                ++i;
+        for (std::size_t c = 0; c < osc::kChannelCount; ++c) {
+            for (; next[c] != ends[c]; ++next[c]) {
+                const osc::TracePoint p = *next[c];
+                if (scale.timeOf(p.x) != *time) {
+                    break;
+                }
+                now[c] = p.y % 2 == 0 ? 1 : 0;
             }
         }
         if (!any || now != bits) {

@@ -48,14 +48,12 @@ int runTraces(const QStringList& args) {
     out.reserve(points * 16);
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const osc::ChannelTrace& trace = engine.traces[static_cast<std::size_t>(c)];
-        const auto xs = trace.xs();
-        const auto ys = trace.ys();
-        for (std::size_t i = 0; i < xs.size(); ++i) {
+        for (const osc::TracePoint p : trace.points()) {
             out += static_cast<char>('0' + c);
             out += ' ';
-            appendNumber(out, xs[i]);
+            appendNumber(out, p.x);
             out += ' ';
-            appendNumber(out, ys[i]);
+            appendNumber(out, p.y);
             out += '\n';
         }
     }

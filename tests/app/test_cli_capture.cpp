@@ -160,10 +160,10 @@ std::optional<std::string> decodeFrameWith(const osc::ChannelTraces& traces, int
     std::vector<int> bits;
     osc::Tick last = -1;
     for (std::size_t i = 0; i < t.count(); ++i) {
-        if (t.xs()[i] - last >= osc::kTicksPerBit) {
-            last = t.xs()[i];
+        if (t.x(i) - last >= osc::kTicksPerBit) {
+            last = t.x(i);
             xs.push_back(last);
-            bits.push_back((t.ys()[i] + 1) % 2);
+            bits.push_back((t.y(i) + 1) % 2);
         }
     }
     const std::vector<int> flag{0, 1, 1, 1, 1, 1, 1, 0};

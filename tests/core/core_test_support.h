@@ -28,7 +28,7 @@ inline Bytes sample(std::initializer_list<std::pair<int, int>> pairs, std::uint8
 inline Points points(const ChannelTrace& trace) {
     Points out;
     for (std::size_t i = 0; i < trace.count(); ++i) {
-        out.emplace_back(trace.xs()[i], trace.ys()[i]);
+        out.emplace_back(trace.x(i), trace.y(i));
     }
     return out;
 }

@@ -174,9 +174,9 @@ TEST(CaptureEngine, LongCaptureBeyondThirtyTwoBitTicksStaysOrdered) {
     e.state.FTimeBase = (Tick{1} << 31) - 512;
     e.decodeDatagram(periods(6));
     e.closeTraces();
-    const auto xs = e.traces[0].xs();
-    for (std::size_t i = 1; i < xs.size(); ++i) {
-        EXPECT_LE(xs[i - 1], xs[i]);
+    const ChannelTrace& strobe = e.traces[0];
+    for (std::size_t i = 1; i < strobe.count(); ++i) {
+        EXPECT_LE(strobe.x(i - 1), strobe.x(i));
     }
     EXPECT_EQ(e.traces[0].lastX(), (Tick{1} << 31) + 1024);
     EXPECT_EQ(e.window.maximum(), static_cast<double>((Tick{1} << 31) + 1024));

@@ -25,7 +25,7 @@ ChannelTrace traceOf(const std::vector<Point>& points) {
 std::vector<Point> pointsOf(const ChannelTrace& t) {
     std::vector<Point> out;
     for (std::size_t i = 0; i < t.count(); ++i) {
-        out.push_back({t.xs()[i], t.ys()[i]});
+        out.push_back({t.x(i), t.y(i)});
     }
     return out;
 }
@@ -33,7 +33,7 @@ std::vector<Point> pointsOf(const ChannelTrace& t) {
 std::vector<Tick> stepsOf(const ChannelTrace& t) {
     std::vector<Tick> out;
     for (std::size_t i = 1; i < t.count(); ++i) {
-        out.push_back(t.xs()[i] - t.xs()[i - 1]);
+        out.push_back(t.x(i) - t.x(i - 1));
     }
     return out;
 }
@@ -109,7 +109,7 @@ TEST_P(Completions, LongGapsAndProgress) {
         EXPECT_EQ(calls, r.progress) << r.name;
         ASSERT_EQ(t.count(), r.points) << r.name;
         for (std::size_t i = 1; i < t.count(); ++i) {
-            ASSERT_EQ(t.xs()[i] - t.xs()[i - 1], 256) << r.name << " at " << i;
+            ASSERT_EQ(t.x(i) - t.x(i - 1), 256) << r.name << " at " << i;
         }
     }
 }
@@ -142,7 +142,7 @@ TEST(CompleteTrace, HiddenWhileTheProgressRuns) {
 TEST(CompleteTrace, ReservesExactly) {
     ChannelTrace t = traceOf({{0, 1}, {1000, 2}, {1000, 3}, {30001, 4}});
     CompleteTrace(t, {});
-    EXPECT_EQ(t.xs().size(), 4u + 3u + 113u);
+    EXPECT_EQ(t.count(), 4u + 3u + 113u);
     EXPECT_EQ(t.memoryBytes(), 9 * t.count());
 }
 

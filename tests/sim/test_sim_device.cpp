@@ -194,11 +194,11 @@ std::vector<std::uint8_t> traceBits(const ChannelTrace& trace) {
     std::vector<std::uint8_t> bits;
     Tick last = -1;
     for (std::size_t i = 0; i < trace.count(); ++i) {
-        if (trace.xs()[i] - last < kTicksPerBit) {
+        if (trace.x(i) - last < kTicksPerBit) {
             continue;
         }
-        last = trace.xs()[i];
-        bits.push_back(static_cast<std::uint8_t>((trace.ys()[i] + 1) % 2));
+        last = trace.x(i);
+        bits.push_back(static_cast<std::uint8_t>((trace.y(i) + 1) % 2));
     }
     return bits;
 }

@@ -51,7 +51,7 @@ class OscFiles : public CaptureTest {
         for (const osc::ChannelTrace& t : frmMain->FEngine.traces) {
             all.emplace_back();
             for (std::size_t i = 0; i < t.count(); ++i) {
-                all.back().emplace_back(t.xs()[i], t.ys()[i]);
+                all.back().emplace_back(t.x(i), t.y(i));
             }
         }
         return all;
