@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr double kBottomIncrement = 2560;  // ticks between bottom-axis labels (10 bits)
 constexpr int kTickLength = 4;
 constexpr int kTopMargin = 8;
 constexpr int kRightMargin = 12;
@@ -87,9 +86,9 @@ QRect OscPlot::plotRect() const {
     return QRect(left, kTopMargin, width, height);
 }
 
-ui::StairMapping OscPlot::mapping() const {
+osc::PlotMapping OscPlot::plotMapping() const {
     const QRect r = plotRect();
-    ui::StairMapping m;
+    osc::PlotMapping m;
     if (engine_) {
         m.windowMin = engine_->window.minimum();
         m.windowMax = engine_->window.maximum();
@@ -103,24 +102,34 @@ ui::StairMapping OscPlot::mapping() const {
     return m;
 }
 
+ui::StairMapping OscPlot::mapping() const {
+    const osc::PlotMapping p = plotMapping();
+    ui::StairMapping m;
+    m.windowMin = p.windowMin;
+    m.windowMax = p.windowMax;
+    m.left = p.left;
+    m.columns = static_cast<int>(p.columns);
+    m.levelMin = p.levelMin;
+    m.levelMax = p.levelMax;
+    m.top = p.top;
+    m.height = p.height;
+    return m;
+}
+
 double OscPlot::bottomValueAt(double pixelX) const {
-    const ui::StairMapping m = mapping();
-    return m.windowMin + (pixelX - m.left) * (m.windowMax - m.windowMin) / m.columns;
+    return plotMapping().tickAt(pixelX);
 }
 
 double OscPlot::leftValueAt(double pixelY) const {
-    const ui::StairMapping m = mapping();
-    return m.levelMax - (pixelY - m.top) * (m.levelMax - m.levelMin) / m.height;
+    return plotMapping().levelAt(pixelY);
 }
 
 double OscPlot::pixelForBottom(double ticks) const {
-    const ui::StairMapping m = mapping();
-    const double span = m.windowMax - m.windowMin;
-    return span > 0 ? m.left + (ticks - m.windowMin) * m.columns / span : m.left;
+    return plotMapping().pixelForTick(ticks);
 }
 
 double OscPlot::pixelForLeft(double value) const {
-    return mapping().pixelY(value);
+    return plotMapping().pixelForLevel(value);
 }
 
 QPoint OscPlot::pointerPosition() const {
@@ -137,23 +146,22 @@ void OscPlot::resetLeftAxis() {
 }
 
 void OscPlot::zoomTo(const QRect& pixels) {
-    if (!engine_ || pixels.width() <= 0) {
+    if (!engine_) {
         return;
     }
-    const double a = bottomValueAt(pixels.left());
-    const double b = bottomValueAt(pixels.left() + pixels.width());
-    if (!(b > a)) {
+    const osc::PlotMapping m = plotMapping();
+    const std::optional<osc::AxisRange> window =
+        osc::zoomWindowToPixels(m, pixels.left(), pixels.width());
+    if (!window) {
         return;
     }
     if (pixels.height() >= QApplication::startDragDistance()) {
-        const double top = leftValueAt(pixels.top());
-        const double bottom = leftValueAt(pixels.top() + pixels.height());
-        if (top > bottom) {
-            leftMin_ = bottom;
-            leftMax_ = top;
+        if (const auto levels = osc::zoomLevelsToPixels(m, pixels.top(), pixels.height())) {
+            leftMin_ = levels->minimum;
+            leftMax_ = levels->maximum;
         }
     }
-    engine_->window.setMinMax(a, b);
+    engine_->window.setMinMax(window->minimum, window->maximum);
     update();
     emit windowChangedByMouse();
 }
@@ -162,26 +170,21 @@ void OscPlot::panByPixels(double dx) {
     if (!engine_) {
         return;
     }
-    const ui::StairMapping m = mapping();
-    engine_->window.shift(-dx * (m.windowMax - m.windowMin) / m.columns);
+    engine_->window.shift(osc::panOffsetForPixels(plotMapping(), dx));
     update();
     emit windowChangedByMouse();
 }
 
 void OscPlot::zoomAbout(double pixelX, double factor) {
-    if (!engine_ || !(factor > 0)) {
+    if (!engine_) {
         return;
     }
-    const double t = bottomValueAt(pixelX);
-    const double min = engine_->window.minimum();
-    const double max = engine_->window.maximum();
-    const double newMin = t - (t - min) * factor;
-    const double newMax = t + (max - t) * factor;
-    const double width = newMax - newMin;
-    if (!(width >= 1) || width > 1e15 || !std::isfinite(newMin)) {
+    const std::optional<osc::AxisRange> window = osc::zoomWindowAbout(
+        {engine_->window.minimum(), engine_->window.maximum()}, bottomValueAt(pixelX), factor);
+    if (!window) {
         return;
     }
-    engine_->window.setMinMax(newMin, newMax);
+    engine_->window.setMinMax(window->minimum, window->maximum);
     update();
     emit windowChangedByMouse();
 }
@@ -201,23 +204,7 @@ QString OscPlot::axisLabelText(Axis axis, double value) {
 }
 
 double OscPlot::bottomLabelStep() const {
-    const ui::StairMapping m = mapping();
-    const double span = m.windowMax - m.windowMin;
-    if (!(span > 0) || !std::isfinite(span)) {
-        return kBottomIncrement;
-    }
-    const double pixelsPerTick = m.columns / span;
-    const double spacing = QFontMetrics(labelFont()).height() + 2;
-    double decade = 1;
-    for (int guard = 0; guard < 40; ++guard, decade *= 10) {
-        for (const double mult : {1.0, 2.0, 5.0}) {
-            const double step = kBottomIncrement * mult * decade;
-            if (step * pixelsPerTick >= spacing) {
-                return step;
-            }
-        }
-    }
-    return kBottomIncrement * decade;
+    return osc::bottomLabelStep(plotMapping(), QFontMetrics(labelFont()).height() + 2);
 }
 
 void OscPlot::markDirty() {

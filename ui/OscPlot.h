@@ -24,6 +24,7 @@
 #include <optional>
 
 #include "core/capture_engine.h"
+#include "core/plot_mapping.h"
 #include "ui/StairRenderer.h"
 
 class OscPlot : public QWidget {
@@ -108,6 +109,7 @@ class OscPlot : public QWidget {
     const osc::ChannelTrace* series(int index) const;
     void onDirtyTimer();
     void placePanel();
+    osc::PlotMapping plotMapping() const;  // the rectangle against the window and the levels
     ui::StairMapping mapping() const;
 
     osc::CaptureEngine* engine_ = nullptr;
