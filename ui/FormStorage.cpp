@@ -5,7 +5,6 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QLocale>
 #include <QScreen>
 #include <QSettings>
 #include <QSpinBox>
@@ -14,14 +13,23 @@
 
 #include <algorithm>
 #include <array>
-#include <climits>
 #include <cmath>
+#include <string>
 
+#include "core/settings_values.h"
 #include "ui/Messages.h"
 
 namespace ui {
 
 namespace {
+
+std::string utf8(const QString& text) {
+    return text.toStdString();
+}
+
+QString fromUtf8(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 QString invalidType(const QString& name) {
     return QStringLiteral("Invalid data type for '%1'").arg(name);
@@ -98,9 +106,7 @@ int readInt(SettingsSection& s, const QString& name, int defaultValue) {
     if (!s.readText(name, text)) {
         return defaultValue;
     }
-    bool ok = false;
-    const int v = trimValueText(text).toInt(&ok, 10);
-    return ok ? v : defaultValue;
+    return osc::parseIntValueText(osc::trimValueText(utf8(text))).value_or(defaultValue);
 }
 
 // A position value: the name with the current screen suffix first, then the plain name.
@@ -118,19 +124,11 @@ QString readPosition(SettingsSection& s, const QString& name) {
 
 // The first four comma-separated fields; a missing or non-numeric field takes its default.
 std::array<int, 4> fields(const QString& text, std::array<int, 4> defaults) {
-    const QStringList parts = text.split(QLatin1Char(','));
-    for (int i = 0; i < 4 && i < parts.size(); ++i) {
-        bool ok = false;
-        const int v = parts[i].trimmed().toInt(&ok, 10);
-        if (ok) {
-            defaults[static_cast<std::size_t>(i)] = v;
-        }
-    }
-    return defaults;
+    return osc::parsePositionValueText(utf8(text), defaults);
 }
 
 QString fourInts(int a, int b, int c, int d) {
-    return QStringLiteral("%1,%2,%3,%4").arg(a).arg(b).arg(c).arg(d);
+    return fromUtf8(osc::positionValueText({a, b, c, d}));
 }
 
 // Frame left/top and size of the window in its normal state.
@@ -178,21 +176,13 @@ SectionFactory setSectionFactory(SectionFactory factory) {
 }
 
 QString trimValueText(const QString& text) {
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first].unicode() <= 0x20) {
-        ++first;
-    }
-    while (last > first && text[last - 1].unicode() <= 0x20) {
-        --last;
-    }
-    return text.mid(first, last - first);
+    return fromUtf8(osc::trimValueText(utf8(text)));
 }
 
 QString screenSuffix() {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize size = screen ? screen->size() : QSize(0, 0);
-    return QStringLiteral("(%1x%2)").arg(size.width()).arg(size.height());
+    return fromUtf8(osc::screenSuffix(size.width(), size.height()));
 }
 
 int currentPixelsPerInch() {
@@ -358,11 +348,11 @@ void FormStorage::restoreProperties(SettingsSection& s) {
 QString FormStorage::propertyText(const Stored& p) const {
     switch (p.kind) {
         case Kind::Boolean:
-            return static_cast<QAbstractButton*>(p.component.data())->isChecked()
-                       ? QStringLiteral("True")
-                       : QStringLiteral("False");
+            return fromUtf8(osc::booleanValueText(
+                static_cast<QAbstractButton*>(p.component.data())->isChecked()));
         case Kind::Number:
-            return QString::number(static_cast<QSpinBox*>(p.component.data())->value());
+            return fromUtf8(
+                osc::numberValueText(static_cast<QSpinBox*>(p.component.data())->value()));
         case Kind::Text:
             return trimValueText(static_cast<QLineEdit*>(p.component.data())->text());
     }
@@ -372,25 +362,16 @@ QString FormStorage::propertyText(const Stored& p) const {
 void FormStorage::applyPropertyText(const Stored& p, const QString& text) {
     switch (p.kind) {
         case Kind::Boolean: {
-            auto* button = static_cast<QAbstractButton*>(p.component.data());
-            if (text.compare(QStringLiteral("False"), Qt::CaseInsensitive) == 0) {
-                button->setChecked(false);
-            } else if (text.compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0) {
-                button->setChecked(true);
+            if (const std::optional<bool> on = osc::parseBooleanValueText(utf8(text))) {
+                static_cast<QAbstractButton*>(p.component.data())->setChecked(*on);
             }
             break;
         }
         case Kind::Number: {
-            bool ok = false;
-            const double v = QLocale::c().toDouble(text, &ok);
-            if (!ok || !std::isfinite(v)) {
-                break;
+            if (const std::optional<double> v = osc::parseNumberValueText(utf8(text))) {
+                // A spin box clamps into its own range (seByteBitsCount 1..16).
+                static_cast<QSpinBox*>(p.component.data())->setValue(osc::wholeNumberValue(*v));
             }
-            const double rounded = std::nearbyint(v);  // halves to even
-            const double clamped =
-                std::clamp(rounded, static_cast<double>(INT_MIN), static_cast<double>(INT_MAX));
-            // A spin box clamps into its own range (seByteBitsCount 1..16).
-            static_cast<QSpinBox*>(p.component.data())->setValue(static_cast<int>(clamped));
             break;
         }
         case Kind::Text:

@@ -57,7 +57,7 @@ using SectionFactory =
     std::function<std::unique_ptr<SettingsSection>(const QString& key, const QString& section)>;
 SectionFactory setSectionFactory(SectionFactory factory);  // empty: QSettings; returns previous
 
-// Value texts.
+// Value texts over the rules of core/settings_values.h.
 QString trimValueText(const QString& text);  // blanks and control characters at both ends
 QString screenSuffix();                      // "(1024x768)": primary screen size
 int currentPixelsPerInch();
