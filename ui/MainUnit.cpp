@@ -25,6 +25,7 @@
 #include <climits>
 
 #include "core/datagram.h"
+#include "core/osc_file.h"
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
 #include "net/udp_endpoint.h"
@@ -385,33 +386,14 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
     if (!cbTraceEnabled->isChecked()) {
         return;
     }
-    static const char kHex[] = "0123456789ABCDEF";
-    QString line;
-    const std::int32_t n = data ? std::max(length, 0) : 0;
-    line.reserve(3 * n);
-    for (std::int32_t i = 0; i < n; ++i) {
-        line += QLatin1Char(kHex[data[i] >> 4]);
-        line += QLatin1Char(kHex[data[i] & 15]);
-        line += QLatin1Char(' ');
-    }
-    TraceAppendLine(line);
+    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
+    TraceAppendLine(QString::fromStdString(osc::traceLine({data, n})));
 }
 
-void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double, QString& labelText) {
-    if (axis == OscPlot::Axis::Left) {
-        bool ok = false;
-        const int v = labelText.toInt(&ok);
-        labelText = ok ? QString::fromStdString(osc::leftAxisLabel(v)) : QString();
-        return;
-    }
-    if (labelText.isEmpty()) {
-        return;
-    }
-    bool ok = false;
-    const qlonglong ticks = labelText.toLongLong(&ok);
-    if (ok) {
-        labelText = QString::number(ticks / osc::kTicksPerBit);
-    }
+void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
+    labelText =
+        QString::fromStdString(axis == OscPlot::Axis::Left ? osc::leftAxisLabel(labelText.toInt())
+                                                           : osc::bottomAxisLabel(value));
 }
 
 void TfrmMain::seWindowBitsCountChange() {

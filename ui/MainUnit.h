@@ -121,7 +121,7 @@ class TfrmMain : public QMainWindow {
     QString FDeviceAddress;
     double FMarkerX = 0;
     double FCursorX = 0;
-    bool demoMode = false;  // --demo: reserved for the demo server and devices
+    bool demoMode = false;  // --demo: the login dialog offers the demo server names
 
     // --- Components -------------------------------------------------------------------------
     QAction* actConnect = nullptr;

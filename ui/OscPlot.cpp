@@ -233,6 +233,7 @@ OscPlot::Signature OscPlot::signature() const {
 
 void OscPlot::onDirtyTimer() {
     if (!painted_ || !(*painted_ == signature())) {
+        ++repaintsRequested_;
         update();
     }
 }

@@ -73,6 +73,8 @@ class OscPlot : public QWidget {
     // Requests a coalesced repaint (at most about 60 a second).
     void markDirty();
     bool repaintPending() const { return dirtyTimer_.isActive(); }
+    // Repaints that the coalescing timer has asked for so far (work done, for tests).
+    std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
     void paintPlot(QPainter& p);
 
@@ -118,6 +120,7 @@ class OscPlot : public QWidget {
     QVector<QPointF> polyline_;
     QTimer dirtyTimer_;
     std::optional<Signature> painted_;
+    std::uint64_t repaintsRequested_ = 0;
     std::optional<QPoint> pointerOverride_;
     QPointer<QWidget> centredPanel_;
 

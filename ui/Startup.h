@@ -10,7 +10,7 @@ class QApplication;
 namespace ui {
 
 struct StartupOptions {
-    bool demo = false;  // --demo (reserved)
+    bool demo = false;  // --demo: the simulated devices, and the demo server names at login
 };
 
 // Creates frmMain and LoginDlg (globals of MainUnit and logind).

@@ -321,20 +321,27 @@ TEST_F(Plot, RepaintsAreCoalesced) {
         }
     } counter(&paints);
     chart->installEventFilter(&counter);
-    QTest::qWait(50);
+    // Waits are for work to be done (the coalescing timer fired, a paint arrived), never for
+    // a fixed time.
+    QTRY_VERIFY_WITH_TIMEOUT(!chart->repaintPending(), 10000);
+    QApplication::processEvents();
     paints = 0;
+    const std::uint64_t requested = chart->repaintsRequested();
     osc::ChannelTrace& t = w->FEngine.traces[2];
     for (int i = 1; i <= 200; ++i) {
         t.add(i * 10, i % 2 ? 3 : 4);
         chart->markDirty();
     }
     EXPECT_TRUE(chart->repaintPending());
-    QTest::qWait(60);
+    QTRY_VERIFY_WITH_TIMEOUT(paints >= 1, 10000);
+    EXPECT_EQ(chart->repaintsRequested(), requested + 1);  // one repaint for 200 changes
     EXPECT_GE(paints, 1);
     EXPECT_LE(paints, 2);
     paints = 0;
     chart->markDirty();  // nothing changed since the last paint
-    QTest::qWait(40);
+    QTRY_VERIFY_WITH_TIMEOUT(!chart->repaintPending(), 10000);
+    QApplication::processEvents();
+    EXPECT_EQ(chart->repaintsRequested(), requested + 1);
     EXPECT_EQ(paints, 0);
     chart->removeEventFilter(&counter);
 }
