@@ -29,6 +29,12 @@
 
 namespace {
 
+// A component of the main window by its object name.
+template <class T>
+T* component(const char* name) {
+    return frmMain->findChild<T*>(QString::fromLatin1(name));
+}
+
 int envInt(const char* name, int fallback) {
     const char* v = std::getenv(name);
     return v ? std::max(1, std::atoi(v)) : fallback;
@@ -61,17 +67,17 @@ void BM_LiveCapture1Mbit(benchmark::State& state) {
         auto network = std::make_unique<osc::net::SimulatedNetwork>(options);
         osc::net::SimulatedNetwork* net = network.get();
         frmMain->setEndpoint(std::move(network));
-        frmMain->ComboBox1->addItem(QStringLiteral("КП-1 (IP:127.0.0.11)"));
-        frmMain->ComboBox1->setCurrentIndex(0);
-        frmMain->cbTraceEnabled->setChecked(std::getenv("MO_LIVE_TRACE") != nullptr);
+        component<QComboBox>("ComboBox1")->addItem(QStringLiteral("КП-1 (IP:127.0.0.11)"));
+        component<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        component<QCheckBox>("cbTraceEnabled")->setChecked(std::getenv("MO_LIVE_TRACE") != nullptr);
         PaintCounter counter;
-        frmMain->Chart1->installEventFilter(&counter);
+        component<OscPlot>("Chart1")->installEventFilter(&counter);
 
         QElapsedTimer sinceTick;
         qint64 longestGap = 0;
         int ticks = 0;
         bool stopping = false;  // the stop's completion holds the loop by design: not counted
-        QObject::connect(frmMain->Timer1, &QTimer::timeout, [&] {
+        QObject::connect(component<QTimer>("Timer1"), &QTimer::timeout, [&] {
             if (ticks++ > 0 && !stopping) {
                 longestGap = std::max(longestGap, sinceTick.elapsed());
             }
@@ -94,11 +100,12 @@ void BM_LiveCapture1Mbit(benchmark::State& state) {
         const osc::net::EndpointStats stats = net->stats();
         state.counters["datagrams"] = static_cast<double>(stats.received);
         state.counters["lost"] = static_cast<double>(stats.droppedQueueFull);
-        state.counters["bit_periods"] = static_cast<double>(frmMain->FEngine.state.FTimeBase / 256);
+        state.counters["bit_periods"] =
+            static_cast<double>(frmMain->engine().state.FTimeBase / 256);
         state.counters["repaints_per_s"] = static_cast<double>(counter.paints) / seconds;
         state.counters["longest_tick_gap_ms"] = static_cast<double>(longestGap);
         state.counters["stop_s"] = stopSeconds;
-        frmMain->Chart1->removeEventFilter(&counter);
+        component<OscPlot>("Chart1")->removeEventFilter(&counter);
         ui::destroyForms();
     }
 }
@@ -136,7 +143,7 @@ void BM_ReplayLargeFile(benchmark::State& state) {
         const double seconds = static_cast<double>(t.nsecsElapsed()) / 1e9;
         std::size_t points = 0;
         std::size_t bytes = 0;
-        for (const osc::ChannelTrace& trace : frmMain->FEngine.traces) {
+        for (const osc::ChannelTrace& trace : frmMain->engine().traces) {
             points += trace.count();
             bytes += trace.memoryBytes();
         }

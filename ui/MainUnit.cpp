@@ -6,15 +6,16 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileDialog>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSpinBox>
-#include <QStringEncoder>
 #include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTimer>
@@ -22,17 +23,15 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
-#include "core/datagram.h"
-#include "core/osc_file.h"
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
 #include "net/udp_endpoint.h"
 #include "server/connection_session.h"
 #include "ui/Fonts.h"
 #include "ui/FormStorage.h"
-#include "ui/Messages.h"
 #include "ui/logind.h"
 
 TfrmMain* frmMain = nullptr;
@@ -75,9 +74,40 @@ int clampToInt(std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
 }
 
+std::int64_t steadyMilliseconds() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
+TfrmMain::TfrmMain(QWidget* parent)
+    : QMainWindow(parent),
+      acquisition_(
+          FEngine, *this, messages_,
+          {
+              .traceDatagram = [this](const std::uint8_t* data,
+                                      std::int32_t length) { TraceDatagram(data, length); },
+              .clearTrace = [this] { traceLog_.clear(); },
+              .resetMarker = [this] { measurement_.setMarkerX(0); },
+              .postToUiThread =
+                  [this](std::function<void()> f) {
+                      QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+                  },
+              .closing = [this] { return FClosing; },
+              .clockMs = [] { return steadyMilliseconds(); },
+          }),
+      measurement_(FEngine, *this),
+      connection_(*this, messages_),
+      traceLog_(*this, messages_,
+                {
+                    .start = [this] { actOSCstartExecute(); },
+                    .stop = [this] { actOSCstopExecute(); },
+                    .decode = [this](const std::uint8_t* data,
+                                     std::int32_t length) { DecodeDatagram(data, length); },
+                    .closing = [this] { return FClosing; },
+                }) {
     frmMain = this;
     setObjectName(QStringLiteral("frmMain"));
     setFont(ui::formFont());
@@ -108,6 +138,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     FormStorage1 =
         new ui::FormStorage(this, QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\MainForm"),
                             QStringLiteral("TfrmMain"), this);
+    FormStorage1->setObjectName(QStringLiteral("FormStorage1"));
     FormStorage1->setMainWindow(true);
     for (auto [component, property] : {std::pair<QWidget*, const char*>{cbReverseBits, "Checked"},
                                        {seByteBitsCount, "Value"},
@@ -127,7 +158,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfrmMain::~TfrmMain() {
-    IdUDPServer1.reset();  // its receiving thread ends before the window goes
+    acquisition_.releaseEndpoint();  // its receiving thread ends before the window goes
     FormStorage1->windowDestroyed();
     if (frmMain == this) {
         frmMain = nullptr;
@@ -165,7 +196,6 @@ void TfrmMain::createToolBar(QWidget* parent) {
         b->setIconSize(QSize(16, 16));
         b->setGeometry(x, 2, 21, 22);
         x += 21;
-        toolButtons << b;
     }
     ComboBox1 = new QComboBox(ActionToolBar1);
     ComboBox1->setObjectName(QStringLiteral("ComboBox1"));
@@ -328,17 +358,14 @@ void TfrmMain::wire() {
     });
     connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
     connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
-    connect(Memo1->document(), &QTextDocument::contentsChange, this, [this](int, int, int) {
-        if (!FTraceAppending) {
-            FTraceEdited = true;
-        }
-    });
+    connect(Memo1->document(), &QTextDocument::contentsChange, this,
+            [this](int, int, int) { traceLog_.memoChanged(); });
 }
 
 // --- Handlers ---------------------------------------------------------------------------------
 
 void TfrmMain::FormCreate() {
-    FConnection = -1;
+    connection_.setConnection(-1);
     setWindowTitle(defaultCaption());
     for (osc::ChannelTrace* line : {&FEngine.markerLine, &FEngine.cursorLine}) {
         if (line->empty()) {
@@ -352,42 +379,44 @@ void TfrmMain::FormStorage1RestorePlacement() {
     actConnectExecute();
 }
 
+void TfrmMain::actConnectExecute() {
+    connection_.connect();
+}
+
+void TfrmMain::actOSCstartExecute() {
+    acquisition_.start();
+}
+
+void TfrmMain::actOSCstopExecute() {
+    acquisition_.stop();
+}
+
+void TfrmMain::actSaveToFileExecute() {
+    traceLog_.save();
+}
+
+void TfrmMain::actLoadFromFileExecute() {
+    traceLog_.load();
+}
+
+void TfrmMain::ComboBox1Change() {
+    acquisition_.selectDevice();
+}
+
 void TfrmMain::Timer1Timer() {
-    static constexpr osc::DeviceId kNoIdentity{};
-    const osc::DeviceId& id = FEngine.state.FDeviceId;
-    QString text = QStringLiteral("???");
-    if (osc::MemDiffers(id.data(), kNoIdentity.data(), 6) != 0) {
-        text = QStringLiteral("IP=") + FDeviceAddress + QStringLiteral(" MAC=") +
-               QString::fromStdString(osc::deviceIdText(id));
-    }
-    if (Panel1->text() != text) {
-        Panel1->setText(text);
-    }
+    acquisition_.refreshStatus();
 }
 
 void TfrmMain::IdUDPServer1UDPRead(std::span<const std::uint8_t> datagram) {
-    const auto length =
-        static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
-    TraceDatagram(datagram.data(), length);
-    DecodeDatagram(datagram.data(), length);
+    acquisition_.receive(datagram);
 }
 
 void TfrmMain::DecodeDatagram(const std::uint8_t* data, std::int32_t length) {
-    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
-    if (FEngine.decodeDatagram(std::span<const std::uint8_t>(data, n)) ==
-        osc::DatagramKind::Sample) {
-        Chart1->markDirty();
-        SyncScrollBar();
-        QCoreApplication::processEvents();
-    }
+    acquisition_.decode(data, length);
 }
 
 void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
-    if (!cbTraceEnabled->isChecked()) {
-        return;
-    }
-    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
-    TraceAppendLine(QString::fromStdString(osc::traceLine({data, n})));
+    traceLog_.traceDatagram(data, length);
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
@@ -404,6 +433,26 @@ void TfrmMain::seWindowBitsCountChange() {
 void TfrmMain::ScrollBar1Change() {
     osc::applyScrollPosition(FEngine.window, ScrollBar1->value());
     Chart1->markDirty();
+}
+
+void TfrmMain::Chart1MouseMove(Qt::KeyboardModifiers shift, int x, int y) {
+    measurement_.mouseMove(shift, x, y);
+}
+
+void TfrmMain::Chart1Click() {
+    measurement_.click();
+}
+
+void TfrmMain::DecodeBitStream() {
+    measurement_.decodeBitStream();
+}
+
+bool TfrmMain::ActivateEndpoint() {
+    return acquisition_.activateEndpoint();
+}
+
+void TfrmMain::RefreshDeviceList() {
+    connection_.refreshDeviceList();
 }
 
 int TfrmMain::ChannelAtMouse() const {
@@ -431,82 +480,15 @@ void TfrmMain::SyncScrollBar() {
 }
 
 void TfrmMain::ProgressBar1StepIt(int steps) {
-    const int min = ProgressBar1->minimum();
-    const int max = ProgressBar1->maximum();
-    int pos = ProgressBar1->value();
-    for (int i = 0; i < steps; ++i) {
-        pos += 10;
-        if (pos > max && max > min) {
-            pos = min + (pos - min) % (max - min);
-        }
-        pos = std::clamp(pos, min, max);
-    }
-    ProgressBar1->setValue(pos);
+    acquisition_.stepProgress(steps);
 }
 
-void TfrmMain::TraceAppendLine(const QString& line) {
-    if (!FTracePending.isEmpty()) {
-        FTracePending += QLatin1Char('\n');
-    }
-    FTracePending += line;
-    if (!FTraceFlushTimer) {
-        FTraceFlushTimer = new QTimer(this);
-        FTraceFlushTimer->setSingleShot(true);
-        FTraceFlushTimer->setInterval(50);
-        connect(FTraceFlushTimer, &QTimer::timeout, this, [this] { TraceFlush(); });
-    }
-    if (!FTraceFlushTimer->isActive()) {
-        FTraceFlushTimer->start();
-    }
-    FTraceText += line.toLatin1();
-    FTraceText += "\r\n";
-    ++FTraceLines;
+void TfrmMain::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint) {
+    acquisition_.setEndpoint(std::move(endpoint));
 }
 
-void TfrmMain::TraceFlush() const {
-    if (FTracePending.isEmpty()) {
-        return;
-    }
-    FTraceAppending = true;
-    Memo1->appendPlainText(FTracePending);
-    FTraceAppending = false;
-    FTracePending.clear();
-}
-
-void TfrmMain::TraceClear() {
-    FTracePending.clear();
-    FTraceAppending = true;
-    Memo1->clear();
-    FTraceAppending = false;
-    FTraceText.clear();
-    FTraceLines = 0;
-    FTraceEdited = false;
-}
-
-QByteArray TfrmMain::TraceText() const {
-    TraceFlush();
-    if (!FTraceEdited) {
-        return FTraceText;
-    }
-    QString text = Memo1->toPlainText();
-    if (text.isEmpty()) {
-        return {};
-    }
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
-    text += QStringLiteral("\r\n");
-    QStringEncoder encoder("windows-1251");
-    if (encoder.isValid()) {
-        return encoder.encode(text);
-    }
-    return text.toLatin1();
-}
-
-int TfrmMain::TraceLineCount() const {
-    if (!FTraceEdited) {
-        return FTraceLines;
-    }
-    const QByteArray text = TraceText();
-    return static_cast<int>(text.count("\r\n"));
+void TfrmMain::setConnectionSession(std::unique_ptr<server::ConnectionSession> session) {
+    connection_.setSession(std::move(session));
 }
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -515,4 +497,185 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         FormStorage1->closeGranted();
         FClosing = true;
     }
+}
+
+// --- The parts' views -------------------------------------------------------------------------
+
+std::optional<QString> TfrmMain::selectedDeviceEntry() const {
+    if (ComboBox1->currentIndex() < 0) {
+        return std::nullopt;
+    }
+    return ComboBox1->currentText();
+}
+
+int TfrmMain::windowBits() const {
+    return seWindowBitsCount->value();
+}
+
+QString TfrmMain::statusText() const {
+    return Panel1->text();
+}
+
+void TfrmMain::setStatusText(const QString& text) {
+    Panel1->setText(text);
+}
+
+void TfrmMain::beginCompletion() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    pbPanel->show();
+    pbPanel->repaint();
+}
+
+void TfrmMain::endCompletion() {
+    pbPanel->hide();
+    QApplication::restoreOverrideCursor();
+}
+
+ui::AcquisitionView::Progress TfrmMain::progress() const {
+    return {ProgressBar1->minimum(), ProgressBar1->maximum(), ProgressBar1->value()};
+}
+
+void TfrmMain::setProgress(int value, bool drawNow) {
+    ProgressBar1->setValue(value);
+    if (drawNow) {
+        ProgressBar1->repaint();
+    }
+}
+
+void TfrmMain::plotChanged() {
+    Chart1->markDirty();
+}
+
+void TfrmMain::syncScrollBar() {
+    SyncScrollBar();
+}
+
+void TfrmMain::processPendingEvents() {
+    QCoreApplication::processEvents();
+}
+
+QRect TfrmMain::plotRect() const {
+    return Chart1->plotRect();
+}
+
+double TfrmMain::pointerBottomValue() const {
+    return Chart1->pointerBottomValue();
+}
+
+int TfrmMain::channelAtMouse() const {
+    return ChannelAtMouse();
+}
+
+osc::BitStreamOptions TfrmMain::bitStreamOptions() const {
+    osc::BitStreamOptions options;
+    options.bitsPerGroup = seByteBitsCount->value();
+    options.reverse = cbReverseBits->isChecked();
+    options.invert = cbInverseBits->isChecked();
+    options.unstuff = cbBitStaff->isChecked();
+    return options;
+}
+
+void TfrmMain::setCursorText(const QString& text) {
+    lblStrobe->setText(text);
+}
+
+void TfrmMain::setMarkerText(const QString& text) {
+    lblMarker->setText(text);
+}
+
+void TfrmMain::setDistanceText(const QString& text) {
+    lblDiff->setText(text);
+}
+
+void TfrmMain::setDecodedText(const QString& bits, const QString& values) {
+    lblBitStream->setText(bits);
+    lblBytesDecoded->setText(values);
+}
+
+bool TfrmMain::runLogin(
+    const std::function<void(const QString& user, const QString& password)>& setUser) {
+    if (!LoginDlg) {
+        return false;
+    }
+    LoginDlg->setUser = setUser;
+    if (demoMode_) {
+        LoginDlg->afterRestore = [] {
+            if (LoginDlg->ServerE->text().isEmpty()) {
+                LoginDlg->ServerE->setText(QStringLiteral("localhost"));
+            }
+            if (LoginDlg->TmsE->text().isEmpty()) {
+                LoginDlg->TmsE->setText(QStringLiteral("demo"));
+            }
+        };
+    }
+    return ui::runModal(*LoginDlg) == QDialog::Accepted;
+}
+
+QString TfrmMain::ntServer() const {
+    return LoginDlg ? LoginDlg->ServerE->text() : QString();
+}
+
+QString TfrmMain::tmServer() const {
+    return LoginDlg ? LoginDlg->TmsE->text() : QString();
+}
+
+void TfrmMain::setCaption(const QString& caption) {
+    setWindowTitle(caption);
+}
+
+void TfrmMain::setDeviceEntries(const QStringList& entries) {
+    const QSignalBlocker quiet(ComboBox1);
+    ComboBox1->clear();
+    ComboBox1->addItems(entries);
+    ComboBox1->setCurrentIndex(-1);  // no entry selected until the user picks one
+}
+
+void TfrmMain::dropDownDeviceList() {
+    ComboBox1->showPopup();
+}
+
+bool TfrmMain::tracingEnabled() const {
+    return cbTraceEnabled->isChecked();
+}
+
+void TfrmMain::appendToMemo(const QString& lines) {
+    Memo1->appendPlainText(lines);
+}
+
+void TfrmMain::clearMemo() {
+    Memo1->clear();
+}
+
+QString TfrmMain::memoText() const {
+    return Memo1->toPlainText();
+}
+
+void TfrmMain::scheduleMemoFlush() {
+    if (!memoFlushTimer_) {
+        memoFlushTimer_ = new QTimer(this);
+        memoFlushTimer_->setSingleShot(true);
+        memoFlushTimer_->setInterval(50);
+        connect(memoFlushTimer_, &QTimer::timeout, this, [this] { traceLog_.flushToMemo(); });
+    }
+    if (!memoFlushTimer_->isActive()) {
+        memoFlushTimer_->start();
+    }
+}
+
+QString TfrmMain::chooseOscFile(FileDialog which) {
+    const bool save = which == FileDialog::Save;
+    QFileDialog dialog(this);
+    dialog.setObjectName(save ? QStringLiteral("SaveDialog1") : QStringLiteral("OpenDialog1"));
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // A typed name of a file that does not exist is accepted by both; saving overwrites an
+    // existing file without a question.
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setNameFilter(QStringLiteral("Файлы осциллограм ОИК (*.osc)"));
+    dialog.setDefaultSuffix(QStringLiteral("osc"));
+    if (ui::runModal(dialog) != QDialog::Accepted) {
+        return {};
+    }
+    const QStringList files = dialog.selectedFiles();
+    return files.isEmpty() ? QString() : files.front();
 }

@@ -1,25 +1,34 @@
 #pragma once
 // The main window frmMain: tool bar with the actions, device list, status panel, and two tabs:
 // "Осциллограмма" (readout panel, plot Chart1, scroll bar, progress panel) and "Отладка" (the
-// datagram trace). All state is held as fields, all behaviour as handler methods named after
-// their component and event; every handler that can raise runs through ui::guarded, so an
-// escaping error is shown by the default error report and the event loop goes on.
+// datagram trace). The form builds the widgets and wires them; every handler is a one-line
+// forward to the part that owns its state:
 //
-// Where the handlers live: MainUnit.cpp (composition, start-up, status panel, decoding, plot
-// window), Acquisition.cpp (endpoint, device selection, start, stop, receiving),
-// CursorMarker.cpp (cursor, marker, bit-stream decoder), OscFiles.cpp (save and load),
-// Connection.cpp (connect action and device list).
+//   ConnectionPart   connect action, login dialog, device list, caption
+//   AcquisitionPart  endpoint, device selection, start, stop, datagram drain and decoding,
+//                    status panel, progress panel
+//   MeasurementPart  cursor, marker, readouts, decode lines
+//   TraceLogPart     trace memo, save, load and replay
+//
+// Each part sees its widgets through a narrow view that the form implements, and the other
+// parts only through callbacks that the form hands it. The plot's window handlers apply the
+// engine's window rules (core/plot_window.h) directly. Every handler that can raise runs
+// through ui::guarded, so an escaping error is shown by the default error report and the event
+// loop goes on. Widgets are private: tests reach them by object name (findChild).
 
-#include <QByteArray>
 #include <QMainWindow>
 
 #include <cstdint>
 #include <memory>
 #include <span>
-#include <vector>
 
 #include "core/capture_engine.h"
+#include "ui/AcquisitionPart.h"
+#include "ui/ConnectionPart.h"
+#include "ui/MeasurementPart.h"
+#include "ui/Messages.h"
 #include "ui/OscPlot.h"
+#include "ui/TraceLogPart.h"
 
 class QAction;
 class QCheckBox;
@@ -32,7 +41,6 @@ class QScrollBar;
 class QSpinBox;
 class QTabWidget;
 class QTimer;
-class QToolButton;
 
 namespace ui {
 class FormStorage;
@@ -44,7 +52,11 @@ namespace server {
 class ConnectionSession;
 }
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow,
+                 private ui::AcquisitionView,
+                 private ui::MeasurementView,
+                 private ui::ConnectionView,
+                 private ui::TraceLogView {
     Q_OBJECT
   public:
     explicit TfrmMain(QWidget* parent = nullptr);
@@ -96,32 +108,82 @@ class TfrmMain : public QMainWindow {
     // steps > 1: as many single steps, with the bar set once.
     void ProgressBar1StepIt(int steps = 1);
 
-    // The trace (Memo1). Appending is cheap; the text is also kept with CR LF line ends, which
-    // is exactly what an oscillogram file holds. Text the user typed into the memo is taken
-    // from the memo instead (encoded in Windows-1251 where the system offers it).
-    void TraceAppendLine(const QString& line);
-    void TraceClear();
-    QByteArray TraceText() const;
-    int TraceLineCount() const;  // a last empty line does not count
-
+    // --- Collaborators and parts ------------------------------------------------------------
     // The endpoint IdUDPServer1: UDP on port 971 of all local addresses unless replaced (the
     // demo's simulated network, tests) before it is first used.
     void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint);
-    osc::net::DatagramEndpoint& endpoint() { return *IdUDPServer1; }
+    osc::net::DatagramEndpoint& endpoint() { return acquisition_.endpoint(); }
     // The connection libraries' side of the connect action; loaded on first use unless set.
     void setConnectionSession(std::unique_ptr<server::ConnectionSession> session);
-    server::ConnectionSession& session();
-    // Takes the received datagrams one at a time and runs IdUDPServer1UDPRead for each, never
-    // nested in another datagram's handler.
-    void drainReceived();
+    server::ConnectionSession& session() { return connection_.session(); }
+    // --demo: the login dialog offers the demo server names when its fields are empty.
+    void setDemoMode(bool on) { demoMode_ = on; }
+    bool demoMode() const { return demoMode_; }
 
-    // --- State ------------------------------------------------------------------------------
-    osc::CaptureEngine FEngine;  // FTimeBase, FLastStatus, FDeviceId, traces, lines, window
-    std::int32_t FConnection = -1;
-    QString FDeviceAddress;
-    double FMarkerX = 0;
-    double FCursorX = 0;
-    bool demoMode = false;  // --demo: the login dialog offers the demo server names
+    // FTimeBase, FLastStatus, FDeviceId, traces, marker and cursor lines, window.
+    osc::CaptureEngine& engine() { return FEngine; }
+    ui::AcquisitionPart& acquisition() { return acquisition_; }
+    ui::MeasurementPart& measurement() { return measurement_; }
+    ui::ConnectionPart& connection() { return connection_; }
+    ui::TraceLogPart& traceLog() { return traceLog_; }
+    ui::FormStorage& formStorage() { return *FormStorage1; }
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void createActions();
+    void createToolBar(QWidget* parent);
+    void createOscillogramTab();
+    void createTraceTab();
+    void wire();
+
+    // ui::AcquisitionView
+    std::optional<QString> selectedDeviceEntry() const override;
+    int windowBits() const override;
+    QString statusText() const override;
+    void setStatusText(const QString& text) override;
+    void beginCompletion() override;
+    void endCompletion() override;
+    Progress progress() const override;
+    void setProgress(int value, bool drawNow) override;
+    void plotChanged() override;  // also ui::MeasurementView
+    void syncScrollBar() override;
+    void processPendingEvents() override;
+    // ui::MeasurementView
+    QRect plotRect() const override;
+    double pointerBottomValue() const override;
+    int channelAtMouse() const override;
+    osc::BitStreamOptions bitStreamOptions() const override;
+    void setCursorText(const QString& text) override;
+    void setMarkerText(const QString& text) override;
+    void setDistanceText(const QString& text) override;
+    void setDecodedText(const QString& bits, const QString& values) override;
+    // ui::ConnectionView
+    bool runLogin(
+        const std::function<void(const QString& user, const QString& password)>& setUser) override;
+    QString ntServer() const override;
+    QString tmServer() const override;
+    void setCaption(const QString& caption) override;
+    void setDeviceEntries(const QStringList& entries) override;
+    void dropDownDeviceList() override;
+    // ui::TraceLogView
+    bool tracingEnabled() const override;
+    void appendToMemo(const QString& lines) override;
+    void clearMemo() override;
+    QString memoText() const override;
+    void scheduleMemoFlush() override;
+    QString chooseOscFile(FileDialog dialog) override;
+
+    // --- State and parts --------------------------------------------------------------------
+    osc::CaptureEngine FEngine;
+    ui::WindowMessages messages_{this};
+    ui::AcquisitionPart acquisition_;
+    ui::MeasurementPart measurement_;
+    ui::ConnectionPart connection_;
+    ui::TraceLogPart traceLog_;
+    bool demoMode_ = false;
+    bool FClosing = false;  // the window is closing: replays and draining stop
 
     // --- Components -------------------------------------------------------------------------
     QAction* actConnect = nullptr;
@@ -130,8 +192,7 @@ class TfrmMain : public QMainWindow {
     QAction* actOSCstop = nullptr;
     QAction* actSaveToFile = nullptr;
     QAction* actLoadFromFile = nullptr;
-    QWidget* ActionToolBar1 = nullptr;
-    QList<QToolButton*> toolButtons;  // the six buttons, left to right
+    QWidget* ActionToolBar1 = nullptr;  // the six buttons, left to right, then the list
     QComboBox* ComboBox1 = nullptr;
     QLabel* Panel1 = nullptr;
     QTabWidget* PageControl1 = nullptr;
@@ -157,36 +218,8 @@ class TfrmMain : public QMainWindow {
     QCheckBox* cbTraceEnabled = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QTimer* Timer1 = nullptr;
+    QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
-
-    // The file dialogs' filter and default extension.
-    static QString oscFileFilter() { return QStringLiteral("Файлы осциллограм ОИК (*.osc)"); }
-    static QString oscDefaultSuffix() { return QStringLiteral("osc"); }
-
-  protected:
-    void closeEvent(QCloseEvent* event) override;
-
-    std::unique_ptr<osc::net::DatagramEndpoint> IdUDPServer1;
-    std::unique_ptr<server::ConnectionSession> FSession;
-    bool FInDatagramHandler = false;  // a received datagram's handler is running
-    bool FClosing = false;            // the window is closing: replays and draining stop
-
-  private:
-    void createActions();
-    void createToolBar(QWidget* parent);
-    void createOscillogramTab();
-    void createTraceTab();
-    void wire();
-
-    QByteArray FTraceText;  // CR LF line ends
-    int FTraceLines = 0;
-    bool FTraceEdited = false;
-    mutable bool FTraceAppending = false;
-    // Lines not yet in the memo: appended in one go at most every 50 ms, so that a fast
-    // stream does not lay out the memo once per datagram.
-    mutable QString FTracePending;
-    QTimer* FTraceFlushTimer = nullptr;
-    void TraceFlush() const;
 };
 
 extern TfrmMain* frmMain;

@@ -64,6 +64,44 @@ void guarded(QWidget* parent, F&& f) noexcept {
     }
 }
 
+// Where a part of the window sends its messages; the form hands its parts a WindowMessages, and
+// tests a recorder.
+class MessageSink {
+  public:
+    virtual ~MessageSink() = default;
+    // An expected failure: showError above.
+    virtual void showError(const QString& text, const QString& detail = {}) = 0;
+    // An error that escaped a handler: the default error report.
+    virtual void reportException(const QString& errorText) = 0;
+};
+
+// The message boxes of a window.
+class WindowMessages final : public MessageSink {
+  public:
+    explicit WindowMessages(QWidget* parent) : parent_(parent) {}
+    void showError(const QString& text, const QString& detail) override {
+        ui::showError(parent_, text, detail);
+    }
+    void reportException(const QString& errorText) override {
+        ui::reportException(parent_, errorText);
+    }
+
+  private:
+    QWidget* parent_;
+};
+
+// Runs f; an exception that escapes it goes to the sink's default error report.
+template <class F>
+void guarded(MessageSink& sink, F&& f) noexcept {
+    try {
+        std::forward<F>(f)();
+    } catch (const std::exception& e) {
+        sink.reportException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        sink.reportException(QStringLiteral("Unknown error"));
+    }
+}
+
 // Runs a dialog modally and returns its result (QDialog::exec unless a hook is installed).
 using ModalHook = std::function<int(QDialog&)>;
 ModalHook setModalHook(ModalHook hook);

@@ -27,7 +27,7 @@ std::unique_ptr<osc::net::DatagramEndpoint> demoNetwork() {
 
 void createForms(const StartupOptions& options) {
     new TfrmMain;  // sets frmMain; FormCreate has run
-    frmMain->demoMode = options.demo;
+    frmMain->setDemoMode(options.demo);
     if (options.demo) {
         frmMain->setEndpoint(demoNetwork());
     }

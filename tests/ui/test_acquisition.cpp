@@ -26,11 +26,11 @@ std::vector<std::uint8_t> toVector(std::span<const std::uint8_t> s) {
 class Acquisition : public CaptureTest {
   protected:
     void addDevices() {
-        frmMain->ComboBox1->addItem(QStringLiteral("КП-1 (IP:10.0.0.5)"));
-        frmMain->ComboBox1->addItem(QStringLiteral("КП-4"));
+        ComboBox1()->addItem(QStringLiteral("КП-1 (IP:10.0.0.5)"));
+        ComboBox1()->addItem(QStringLiteral("КП-4"));
     }
     void select(int index) {
-        frmMain->ComboBox1->setCurrentIndex(index);
+        ComboBox1()->setCurrentIndex(index);
         ui::guarded(frmMain, [] { frmMain->ComboBox1Change(); });
     }
     void identify(const osc::DeviceId& id) {
@@ -49,28 +49,28 @@ TEST_F(Acquisition, SelectionStopsThePreviousDeviceAndAsksForTheIdentity) {
     EXPECT_EQ(endpoint->sent[0].bytes, toVector(osc::stopCommand({})));
     EXPECT_EQ(endpoint->sent[1].address, "10.0.0.5");
     EXPECT_EQ(endpoint->sent[1].bytes, kGD);
-    EXPECT_EQ(frmMain->FDeviceAddress, QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(frmMain->acquisition().deviceAddress(), QStringLiteral("10.0.0.5"));
 
     frmMain->Timer1Timer();
-    EXPECT_EQ(frmMain->Panel1->text(), QStringLiteral("???"));
+    EXPECT_EQ(Panel1()->text(), QStringLiteral("???"));
     identify(kId);
     frmMain->Timer1Timer();
-    EXPECT_EQ(frmMain->Panel1->text(), QStringLiteral("IP=10.0.0.5 MAC=00:1A:2B:3C:4D:5E"));
+    EXPECT_EQ(Panel1()->text(), QStringLiteral("IP=10.0.0.5 MAC=00:1A:2B:3C:4D:5E"));
 
     // The next selection stops this device with its identity, then forgets it.
     select(1);
     EXPECT_EQ(endpoint->sent[2].address, "10.0.0.5");
     EXPECT_EQ(endpoint->sent[2].bytes, toVector(osc::stopCommand(kId)));
     EXPECT_EQ(endpoint->sent[3].address, "");  // an entry without an address part
-    EXPECT_TRUE(osc::isZero(frmMain->FEngine.state.FDeviceId));
+    EXPECT_TRUE(osc::isZero(frmMain->engine().state.FDeviceId));
 }
 
 TEST_F(Acquisition, StartWithoutIdentityRunsTheSelectionFirst) {
     addDevices();
-    frmMain->ComboBox1->setCurrentIndex(0);
-    frmMain->cbTraceEnabled->setChecked(true);
-    frmMain->TraceAppendLine(QStringLiteral("23 "));
-    frmMain->FMarkerX = 512;
+    ComboBox1()->setCurrentIndex(0);
+    cbTraceEnabled()->setChecked(true);
+    frmMain->traceLog().appendLine(QStringLiteral("23 "));
+    frmMain->measurement().setMarkerX(512);
     frmMain->actOSCstartExecute();
     ASSERT_EQ(endpoint->sent.size(), 3u);
     EXPECT_EQ(endpoint->sent[0].bytes, toVector(osc::stopCommand({})));
@@ -79,15 +79,15 @@ TEST_F(Acquisition, StartWithoutIdentityRunsTheSelectionFirst) {
     EXPECT_EQ(endpoint->sent[2].bytes, bytes({0x44, 0x44, 0, 0, 0, 0, 0, 0, 0x36}));
     // Traces restarted with their first points, log cleared, marker reset, window 0..100 bits.
     for (int c = 0; c < 4; ++c) {
-        const osc::ChannelTrace& t = frmMain->FEngine.traces[static_cast<std::size_t>(c)];
+        const osc::ChannelTrace& t = frmMain->engine().traces[static_cast<std::size_t>(c)];
         ASSERT_EQ(t.count(), 1u) << c;
         EXPECT_EQ(t.x(0), 0);
         EXPECT_EQ(t.y(0), osc::kChannels[static_cast<std::size_t>(c)].levelSet);
     }
-    EXPECT_EQ(frmMain->TraceLineCount(), 0);
-    EXPECT_EQ(frmMain->FMarkerX, 0);
-    EXPECT_EQ(frmMain->FEngine.window.minimum(), 0);
-    EXPECT_EQ(frmMain->FEngine.window.maximum(), 25600);
+    EXPECT_EQ(frmMain->traceLog().lineCount(), 0);
+    EXPECT_EQ(frmMain->measurement().markerX(), 0);
+    EXPECT_EQ(frmMain->engine().window.minimum(), 0);
+    EXPECT_EQ(frmMain->engine().window.maximum(), 25600);
 
     // With the identity known, start sends only the start command.
     identify(kId);
@@ -103,15 +103,15 @@ TEST_F(Acquisition, StopTwiceGivesTwoSetsOfClosingPoints) {
     settle();
     frmMain->actOSCstopExecute();
     frmMain->actOSCstopExecute();
-    const osc::ChannelTrace& strobe = frmMain->FEngine.traces[0];
+    const osc::ChannelTrace& strobe = frmMain->engine().traces[0];
     ASSERT_EQ(strobe.count(), 4u);  // first point, the strobe edge, two closing points
     EXPECT_EQ(strobe.x(2), 256);
     EXPECT_EQ(strobe.x(3), 256);
-    EXPECT_EQ(frmMain->FEngine.traces[1].lastX(), 256);
-    EXPECT_EQ(frmMain->FEngine.traces[1].y(
-                  static_cast<std::ptrdiff_t>(frmMain->FEngine.traces[1].count()) - 1),
+    EXPECT_EQ(frmMain->engine().traces[1].lastX(), 256);
+    EXPECT_EQ(frmMain->engine().traces[1].y(
+                  static_cast<std::ptrdiff_t>(frmMain->engine().traces[1].count()) - 1),
               5);
-    EXPECT_TRUE(frmMain->pbPanel->isHidden());
+    EXPECT_TRUE(pbPanel()->isHidden());
     int stops = 0;
     for (const SentDatagram& d : endpoint->sent) {
         stops += d.bytes == toVector(osc::stopCommand({})) ? 1 : 0;
@@ -134,14 +134,14 @@ TEST_F(Acquisition, FailedActivationKeepsAddressAndIdentity) {
     EXPECT_EQ(messages[0].text, QStringLiteral("Не удалось открыть UDP-порт для обмена. Возможно "
                                                "запущена программа настроки Morvel-IP"));
     EXPECT_EQ(messages[0].detail, QStringLiteral("Address already in use"));
-    EXPECT_EQ(frmMain->FDeviceAddress, QStringLiteral("10.0.0.5"));
-    EXPECT_EQ(frmMain->FEngine.state.FDeviceId, kId);
+    EXPECT_EQ(frmMain->acquisition().deviceAddress(), QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(frmMain->engine().state.FDeviceId, kId);
     EXPECT_TRUE(failing->sent.empty());
 
     // The start action ends there as well, with nothing cleared.
-    frmMain->FMarkerX = 300;
+    frmMain->measurement().setMarkerX(300);
     frmMain->actOSCstartExecute();
-    EXPECT_EQ(frmMain->FMarkerX, 300);
+    EXPECT_EQ(frmMain->measurement().markerX(), 300);
     EXPECT_EQ(messages.size(), 2u);
 }
 
@@ -157,24 +157,24 @@ TEST_F(Acquisition, FailedSendsEndTheHandlersWhereTheyStand) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].kind, ui::MessageKind::Exception);
     EXPECT_EQ(messages[0].text, QStringLiteral("Cannot resolve host name '10.0.0.5': test."));
-    EXPECT_EQ(frmMain->FDeviceAddress, QStringLiteral("10.0.0.5"));
-    EXPECT_EQ(frmMain->FEngine.state.FDeviceId, kId);
+    EXPECT_EQ(frmMain->acquisition().deviceAddress(), QStringLiteral("10.0.0.5"));
+    EXPECT_EQ(frmMain->engine().state.FDeviceId, kId);
 
     // A failed start command leaves the traces and the log cleared.
-    frmMain->cbTraceEnabled->setChecked(true);
-    frmMain->TraceAppendLine(QStringLiteral("47 "));
+    cbTraceEnabled()->setChecked(true);
+    frmMain->traceLog().appendLine(QStringLiteral("47 "));
     ui::guarded(frmMain, [] { frmMain->actOSCstartExecute(); });
-    EXPECT_EQ(frmMain->TraceLineCount(), 0);
-    EXPECT_EQ(frmMain->FEngine.traces[0].count(), 1u);
+    EXPECT_EQ(frmMain->traceLog().lineCount(), 0);
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 1u);
 
     // A failed stop command adds no closing points.
     ui::guarded(frmMain, [] { frmMain->actOSCstopExecute(); });
-    EXPECT_EQ(frmMain->FEngine.traces[0].count(), 1u);
-    EXPECT_TRUE(frmMain->pbPanel->isHidden());
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 1u);
+    EXPECT_TRUE(pbPanel()->isHidden());
 }
 
 TEST_F(Acquisition, ReceivedDatagramsAreTracedAndDecodedInOrderNeverNested) {
-    frmMain->cbTraceEnabled->setChecked(true);
+    cbTraceEnabled()->setChecked(true);
     frmMain->actOSCstartExecute();
     // Each sample datagram's decoder processes pending events, which is where a nested
     // hand-over would run: all three must come one after the other, in order.
@@ -182,14 +182,14 @@ TEST_F(Acquisition, ReceivedDatagramsAreTracedAndDecodedInOrderNeverNested) {
     endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x00, 0}));
     endpoint->inject(bytes({0x23, 0x08, 0x0A}));
     settle();
-    EXPECT_EQ(frmMain->TraceText(), QByteArray("23 08 00 00 00 00 00 00 04 00 \r\n"
-                                               "23 08 00 00 00 00 00 00 00 00 \r\n"
-                                               "23 08 0A \r\n"));
-    const osc::ChannelTrace& strobe = frmMain->FEngine.traces[0];
+    EXPECT_EQ(frmMain->traceLog().text(), QByteArray("23 08 00 00 00 00 00 00 04 00 \r\n"
+                                                     "23 08 00 00 00 00 00 00 00 00 \r\n"
+                                                     "23 08 0A \r\n"));
+    const osc::ChannelTrace& strobe = frmMain->engine().traces[0];
     ASSERT_EQ(strobe.count(), 3u);
     EXPECT_EQ(strobe.x(1), 256);
     EXPECT_EQ(strobe.x(2), 512);
-    EXPECT_EQ(frmMain->ScrollBar1->maximum(), 25600);
+    EXPECT_EQ(ScrollBar1()->maximum(), 25600);
 }
 
 // The window against a simulated device over real UDP on loopback, on test ports.
@@ -205,23 +205,22 @@ TEST_F(Acquisition, CaptureFromASimulatedDeviceOverLoopback) {
     options.port = 0;
     options.devicePort = device.localPort();
     frmMain->setEndpoint(std::make_unique<osc::net::UdpEndpoint>(options));
-    frmMain->ComboBox1->addItem(QStringLiteral("КП (IP:127.0.0.2)"));
+    ComboBox1()->addItem(QStringLiteral("КП (IP:127.0.0.2)"));
     select(0);
-    for (int i = 0; i < 200 && osc::isZero(frmMain->FEngine.state.FDeviceId); ++i) {
+    for (int i = 0; i < 200 && osc::isZero(frmMain->engine().state.FDeviceId); ++i) {
         QTest::qWait(10);
     }
-    EXPECT_EQ(frmMain->FEngine.state.FDeviceId, device.identity());
+    EXPECT_EQ(frmMain->engine().state.FDeviceId, device.identity());
     frmMain->Timer1Timer();
-    EXPECT_EQ(frmMain->Panel1->text(),
-              QStringLiteral("IP=127.0.0.2 MAC=") +
-                  QString::fromStdString(osc::deviceIdText(device.identity())));
+    EXPECT_EQ(Panel1()->text(), QStringLiteral("IP=127.0.0.2 MAC=") +
+                                    QString::fromStdString(osc::deviceIdText(device.identity())));
     frmMain->actOSCstartExecute();
-    for (int i = 0; i < 300 && frmMain->FEngine.state.FTimeBase < 2560; ++i) {
+    for (int i = 0; i < 300 && frmMain->engine().state.FTimeBase < 2560; ++i) {
         QTest::qWait(10);
     }
     frmMain->actOSCstopExecute();
-    EXPECT_GE(frmMain->FEngine.state.FTimeBase, 2560);
-    EXPECT_GT(frmMain->FEngine.traces[0].count(), 10u);
+    EXPECT_GE(frmMain->engine().state.FTimeBase, 2560);
+    EXPECT_GT(frmMain->engine().traces[0].count(), 10u);
     EXPECT_TRUE(messages.empty()) << messages.front().text.toStdString();
 }
 

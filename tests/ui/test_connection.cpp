@@ -85,7 +85,7 @@ TEST_F(Connection, CancelCallsNothing) {
     connectWith(QStringLiteral("nt1"), QStringLiteral("tm1"), QStringLiteral("u"),
                 QDialog::Rejected);
     EXPECT_EQ(api.setUser + api.connects + api.fetches, 0);
-    EXPECT_EQ(frmMain->FConnection, -1);
+    EXPECT_EQ(frmMain->connection().connection(), -1);
     EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("МорвелIP-осциллограф"));
 }
 
@@ -94,12 +94,12 @@ TEST_F(Connection, ConnectedWindowListsTheDevicesAndShowsTheServers) {
     EXPECT_EQ(api.setUser, 0);  // an empty user name hands no credentials over
     EXPECT_EQ(api.connects, 1);
     EXPECT_EQ(api.lastTm, "dnt$tm1");
-    EXPECT_NE(frmMain->FConnection, -1);
+    EXPECT_NE(frmMain->connection().connection(), -1);
     EXPECT_TRUE(messages.empty());
-    ASSERT_EQ(frmMain->ComboBox1->count(), 2);
-    EXPECT_EQ(frmMain->ComboBox1->itemText(0), QStringLiteral("KP-1 (IP:10.1.2.3)"));
-    EXPECT_EQ(frmMain->ComboBox1->itemText(1), QStringLiteral("KP-2"));
-    EXPECT_EQ(frmMain->ComboBox1->currentIndex(), -1);
+    ASSERT_EQ(ComboBox1()->count(), 2);
+    EXPECT_EQ(ComboBox1()->itemText(0), QStringLiteral("KP-1 (IP:10.1.2.3)"));
+    EXPECT_EQ(ComboBox1()->itemText(1), QStringLiteral("KP-2"));
+    EXPECT_EQ(ComboBox1()->currentIndex(), -1);
     EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("МорвелIP-осциллограф - nt1\\tm1"));
     // While connected the action shows nothing and connects nothing.
     int shown = 0;
@@ -118,14 +118,14 @@ TEST_F(Connection, FailedFetchShowsTheMessageAndLeavesTheProgramNotConnected) {
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].caption, QStringLiteral("Ошибка"));
     EXPECT_EQ(messages[0].text, QStringLiteral("Не удалось получить конфигурацию с nt1\\nosuch"));
-    EXPECT_EQ(frmMain->FConnection, -1);
-    EXPECT_EQ(frmMain->ComboBox1->count(), 0);
+    EXPECT_EQ(frmMain->connection().connection(), -1);
+    EXPECT_EQ(ComboBox1()->count(), 0);
     EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("МорвелIP-осциллограф"));
 
     // The next connect action asks again, and now succeeds.
     connectWith(QStringLiteral("nt1"), QStringLiteral("tm1"), QString(), QDialog::Accepted);
-    EXPECT_EQ(frmMain->ComboBox1->count(), 2);
-    EXPECT_NE(frmMain->FConnection, -1);
+    EXPECT_EQ(ComboBox1()->count(), 2);
+    EXPECT_NE(frmMain->connection().connection(), -1);
 }
 
 }  // namespace

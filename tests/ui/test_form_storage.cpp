@@ -14,6 +14,7 @@ using uitest::kMainKey;
 using uitest::store;
 using uitest::stored;
 using uitest::WindowTest;
+using namespace uitest;  // the components by name
 
 namespace {
 
@@ -94,9 +95,9 @@ TEST_F(Storage, SaveWritesInTheFixedOrderAndDestructionDoesNotSaveAgain) {
             return std::make_unique<RecordingSection>(ui::openQSettingsSection(key, section), log);
         });
     startUp();
-    EXPECT_EQ(frmMain->FormStorage1->state(), ui::FormStorage::State::Restored);
+    EXPECT_EQ(frmMain->formStorage().state(), ui::FormStorage::State::Restored);
     frmMain->close();
-    EXPECT_EQ(frmMain->FormStorage1->state(), ui::FormStorage::State::Saved);
+    EXPECT_EQ(frmMain->formStorage().state(), ui::FormStorage::State::Saved);
     ui::destroyForms();
     ui::setSectionFactory(std::move(previous));
     const QStringList expected{"FormVersion",
@@ -193,7 +194,7 @@ TEST_F(Storage, DifferentPixelsPerInchStillRestoresStateAndProperties) {
     EXPECT_TRUE(frmMain->isMaximized());
     frmMain->close();  // the normal frame is still the created one
     EXPECT_EQ(storedMain("NormPos").toString(), "0,103,800,539");
-    EXPECT_EQ(frmMain->seByteBitsCount->value(), 12);
+    EXPECT_EQ(seByteBitsCount()->value(), 12);
 }
 
 TEST_F(Storage, ShowCmdMinimizedOpensNormalThenMinimizes) {
@@ -224,7 +225,7 @@ TEST_F(Storage, VersionBelowZeroRestoresNothingButCloseSaves) {
         {{"FormVersion", "-1"}, {"seByteBitsCount_Value", "12"}, {"NormPos", "10,20,610,420"}});
     startUp();
     EXPECT_EQ(dialogRuns, 0);  // no connect action
-    EXPECT_EQ(frmMain->seByteBitsCount->value(), 8);
+    EXPECT_EQ(seByteBitsCount()->value(), 8);
     EXPECT_EQ(frmMain->pos(), QPoint(0, 103));
     frmMain->close();
     EXPECT_EQ(storedMain("FormVersion").toString(), "0");
@@ -241,25 +242,25 @@ TEST_F(Storage, StoredPropertyTexts) {
     };
     const Row rows[] = {
         {"byte bits clamped to 16", "seByteBitsCount_Value", "40",
-         [](TfrmMain& w) { return w.seByteBitsCount->value() == 16; }},
+         [](TfrmMain& w) { return seByteBitsCount()->value() == 16; }},
         {"byte bits clamped to 1", "seByteBitsCount_Value", "-5",
-         [](TfrmMain& w) { return w.seByteBitsCount->value() == 1; }},
+         [](TfrmMain& w) { return seByteBitsCount()->value() == 1; }},
         {"half rounds to even (down)", "seByteBitsCount_Value", "8.5",
-         [](TfrmMain& w) { return w.seByteBitsCount->value() == 8; }},
+         [](TfrmMain& w) { return seByteBitsCount()->value() == 8; }},
         {"half rounds to even (up)", "seByteBitsCount_Value", "9.5",
-         [](TfrmMain& w) { return w.seByteBitsCount->value() == 10; }},
+         [](TfrmMain& w) { return seByteBitsCount()->value() == 10; }},
         {"not a number leaves the value", "seByteBitsCount_Value", "abc",
-         [](TfrmMain& w) { return w.seByteBitsCount->value() == 8; }},
+         [](TfrmMain& w) { return seByteBitsCount()->value() == 8; }},
         {"blanks are trimmed", "seByteBitsCount_Value", " \t12 ",
-         [](TfrmMain& w) { return w.seByteBitsCount->value() == 12; }},
+         [](TfrmMain& w) { return seByteBitsCount()->value() == 12; }},
         {"window bits unbounded", "seWindowBitsCount_Value", "100000",
-         [](TfrmMain& w) { return w.seWindowBitsCount->value() == 100000; }},
+         [](TfrmMain& w) { return seWindowBitsCount()->value() == 100000; }},
         {"true in lower case checks", "cbBitStaff_Checked", "true",
-         [](TfrmMain& w) { return w.cbBitStaff->isChecked(); }},
+         [](TfrmMain& w) { return cbBitStaff()->isChecked(); }},
         {"yes leaves the box unchanged", "cbBitStaff_Checked", "yes",
-         [](TfrmMain& w) { return !w.cbBitStaff->isChecked(); }},
+         [](TfrmMain& w) { return !cbBitStaff()->isChecked(); }},
         {"TRUE with blanks checks", "cbReverseBits_Checked", "  TRUE ",
-         [](TfrmMain& w) { return w.cbReverseBits->isChecked(); }},
+         [](TfrmMain& w) { return cbReverseBits()->isChecked(); }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -275,7 +276,7 @@ TEST_F(Storage, WindowBitsSetTheWindowWidthBeforeTheWindowIsShown) {
     storeMain({{"seWindowBitsCount_Value", "250"}});
     double widthDuringDialog = 0;
     onDialog = [&] {
-        widthDuringDialog = frmMain->FEngine.window.maximum() - frmMain->FEngine.window.minimum();
+        widthDuringDialog = frmMain->engine().window.maximum() - frmMain->engine().window.minimum();
     };
     startUp();
     EXPECT_EQ(widthDuringDialog, 64000);
@@ -288,8 +289,8 @@ TEST_F(Storage, WrongTypeEndsTheRestoreAndNothingIsSaved) {
     EXPECT_EQ(messages[0].kind, ui::MessageKind::Exception);
     EXPECT_EQ(messages[0].text, QStringLiteral("Invalid data type for 'Flags'"));
     EXPECT_EQ(dialogRuns, 0);
-    EXPECT_EQ(frmMain->seByteBitsCount->value(), 8);
-    EXPECT_EQ(frmMain->FormStorage1->state(), ui::FormStorage::State::NotRestored);
+    EXPECT_EQ(seByteBitsCount()->value(), 8);
+    EXPECT_EQ(frmMain->formStorage().state(), ui::FormStorage::State::NotRestored);
     frmMain->close();
     ui::destroyForms();
     EXPECT_FALSE(storedMain("ShowCmd").isValid());
@@ -299,8 +300,8 @@ TEST_F(Storage, WrongTypeOfAStoredPropertyIsIgnored) {
     writeRawMain("seByteBitsCount_Value=@ByteArray(12)\ncbBitStaff_Checked=True\n");
     startUp();
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(frmMain->seByteBitsCount->value(), 8);
-    EXPECT_TRUE(frmMain->cbBitStaff->isChecked());
+    EXPECT_EQ(seByteBitsCount()->value(), 8);
+    EXPECT_TRUE(cbBitStaff()->isChecked());
     EXPECT_EQ(dialogRuns, 1);
 }
 
@@ -315,7 +316,7 @@ TEST_F(Storage, WriteFailureIsReported) {
     frmMain->close();
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].text, QStringLiteral("Failed to set data for 'FormVersion'"));
-    EXPECT_EQ(frmMain->FormStorage1->state(), ui::FormStorage::State::Restored);
+    EXPECT_EQ(frmMain->formStorage().state(), ui::FormStorage::State::Restored);
 }
 
 // --- Login dialog -----------------------------------------------------------------------------

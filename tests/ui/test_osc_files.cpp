@@ -47,7 +47,7 @@ class OscFiles : public CaptureTest {
     }
     std::vector<std::vector<std::pair<osc::Tick, int>>> traces() const {
         std::vector<std::vector<std::pair<osc::Tick, int>>> all;
-        for (const osc::ChannelTrace& t : frmMain->FEngine.traces) {
+        for (const osc::ChannelTrace& t : frmMain->engine().traces) {
             all.emplace_back();
             for (std::size_t i = 0; i < t.count(); ++i) {
                 all.back().emplace_back(t.x(i), t.y(i));
@@ -60,7 +60,7 @@ class OscFiles : public CaptureTest {
 };
 
 TEST_F(OscFiles, SavedCaptureLoadsBackToTheSameTraces) {
-    frmMain->cbTraceEnabled->setChecked(true);
+    cbTraceEnabled()->setChecked(true);
     frmMain->actOSCstartExecute();
     endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x04, 0, 0x44, 17, 0x40, 0}));
     // Ending on the status the capture began with, so that the replay judges its first
@@ -79,7 +79,7 @@ TEST_F(OscFiles, SavedCaptureLoadsBackToTheSameTraces) {
     withDialog(file, &TfrmMain::actLoadFromFileExecute);
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(traces(), captured);
-    EXPECT_EQ(frmMain->TraceLineCount(), 0);  // the load's start action cleared the trace
+    EXPECT_EQ(frmMain->traceLog().lineCount(), 0);  // the load's start action cleared the trace
 
     // Saving right after a load finds the trace empty: the message, and no file.
     const QString second = dir.filePath(QStringLiteral("second.osc"));
@@ -91,12 +91,12 @@ TEST_F(OscFiles, SavedCaptureLoadsBackToTheSameTraces) {
 }
 
 TEST_F(OscFiles, CancelledDialogsDoNothing) {
-    frmMain->FMarkerX = 700;
+    frmMain->measurement().setMarkerX(700);
     withDialog({}, &TfrmMain::actLoadFromFileExecute);
     withDialog({}, &TfrmMain::actSaveToFileExecute);
     EXPECT_EQ(dialogs, 2);
     EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(frmMain->FMarkerX, 700);
+    EXPECT_EQ(frmMain->measurement().markerX(), 700);
     EXPECT_TRUE(endpoint->sent.empty());
 }
 
@@ -115,12 +115,12 @@ TEST_F(OscFiles, LoadErrorsAreReportedWithTheirTexts) {
     withDialog(bad, &TfrmMain::actLoadFromFileExecute);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text, QStringLiteral("'$2G' is not a valid integer value."));
-    EXPECT_EQ(frmMain->FEngine.traces[0].count(), 2u);  // first point and the strobe edge
-    EXPECT_TRUE(frmMain->pbPanel->isHidden());
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 2u);  // first point and the strobe edge
+    EXPECT_TRUE(pbPanel()->isHidden());
 
     // A save into a folder that does not exist cannot create its file.
-    frmMain->cbTraceEnabled->setChecked(true);
-    frmMain->TraceAppendLine(QStringLiteral("23 "));
+    cbTraceEnabled()->setChecked(true);
+    frmMain->traceLog().appendLine(QStringLiteral("23 "));
     const QString nowhere = dir.filePath(QStringLiteral("no/such/folder/x.osc"));
     withDialog(nowhere, &TfrmMain::actSaveToFileExecute);
     ASSERT_EQ(messages.size(), 3u);
@@ -132,7 +132,7 @@ TEST_F(OscFiles, EmptyLineEndsTheReplayThenTheStopRuns) {
     writeFile(file, "23 08 00 00 00 00 00 00 04 00 \n\n23 08 00 00 00 00 00 00 00 00 \n");
     withDialog(file, &TfrmMain::actLoadFromFileExecute);
     EXPECT_TRUE(messages.empty());
-    const osc::ChannelTrace& strobe = frmMain->FEngine.traces[0];
+    const osc::ChannelTrace& strobe = frmMain->engine().traces[0];
     ASSERT_EQ(strobe.count(), 3u);  // first point, the edge at 256, the closing point
     EXPECT_EQ(strobe.x(1), 256);
     EXPECT_EQ(strobe.x(2), 256);
@@ -142,8 +142,8 @@ TEST_F(OscFiles, FailedSaveLeavesTheOldFileIntact) {
     // The chosen name is taken by a folder: the save fails and what was there stays.
     const QString taken = dir.filePath(QStringLiteral("taken.osc"));
     ASSERT_TRUE(QDir().mkpath(taken + QStringLiteral("/inside")));
-    frmMain->cbTraceEnabled->setChecked(true);
-    frmMain->TraceAppendLine(QStringLiteral("23 "));
+    cbTraceEnabled()->setChecked(true);
+    frmMain->traceLog().appendLine(QStringLiteral("23 "));
     withDialog(taken, &TfrmMain::actSaveToFileExecute);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_TRUE(QDir(taken + QStringLiteral("/inside")).exists());
@@ -173,14 +173,14 @@ TEST_F(OscFiles, ClosingTheWindowEndsAReplayPromptly) {
     // events): no line after that one is decoded.
     osc::Tick closedAt = -1;
     QTimer::singleShot(0, frmMain, [&] {
-        closedAt = frmMain->FEngine.state.FTimeBase;
+        closedAt = frmMain->engine().state.FTimeBase;
         frmMain->close();
     });
     withDialog(file, &TfrmMain::actLoadFromFileExecute);
-    EXPECT_EQ(frmMain->FEngine.state.FTimeBase, closedAt);
+    EXPECT_EQ(frmMain->engine().state.FTimeBase, closedAt);
     EXPECT_TRUE(frmMain->isHidden());
-    EXPECT_LT(frmMain->FEngine.state.FTimeBase, 20000LL * 256 * 256);  // not all replayed
-    EXPECT_TRUE(frmMain->pbPanel->isHidden());
+    EXPECT_LT(frmMain->engine().state.FTimeBase, 20000LL * 256 * 256);  // not all replayed
+    EXPECT_TRUE(pbPanel()->isHidden());
 }
 
 }  // namespace

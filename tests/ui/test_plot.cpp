@@ -17,6 +17,7 @@
 #include "ui_test_support.h"
 
 using uitest::WindowTest;
+using namespace uitest;  // the components by name
 
 namespace {
 
@@ -25,7 +26,7 @@ class Plot : public WindowTest {
     void SetUp() override {
         startUp();
         w = frmMain;
-        chart = w->Chart1;
+        chart = Chart1();
     }
     // Makes the plotting rectangle 9 * 40 pixels high, so that whole and half levels fall on
     // whole pixel rows.
@@ -65,7 +66,7 @@ class Plot : public WindowTest {
         }
         return false;
     }
-    osc::PlotWindow& window() { return w->FEngine.window; }
+    osc::PlotWindow& window() { return w->engine().window; }
 
     TfrmMain* w = nullptr;
     OscPlot* chart = nullptr;
@@ -154,18 +155,18 @@ TEST_F(Plot, BitCountKeepsTheLeftEdge) {
     };
     for (const Row& r : rows) {
         window().setMinMax(5120, 99999);
-        w->seWindowBitsCount->setValue(r.bits);
+        seWindowBitsCount()->setValue(r.bits);
         EXPECT_EQ(window().minimum(), r.min) << r.name;
         EXPECT_EQ(window().maximum(), r.max) << r.name;
         render();  // an empty or reversed range draws without failing
-        w->seWindowBitsCount->setValue(1);
+        seWindowBitsCount()->setValue(1);
     }
 }
 
 TEST_F(Plot, ScrollingKeepsTheWholeWidth) {
-    w->ScrollBar1->setRange(0, 1000000);
+    ScrollBar1()->setRange(0, 1000000);
     window().setMinMax(0, 25600.7);
-    w->ScrollBar1->setValue(1000);
+    ScrollBar1()->setValue(1000);
     EXPECT_EQ(window().minimum(), 1000);
     EXPECT_EQ(window().maximum(), 26600);
 }
@@ -182,17 +183,17 @@ TEST_F(Plot, SyncScrollBarDoesNotRunTheScrollHandler) {
     for (const auto& r : rows) {
         window().setMinMax(r.min, r.max);
         w->SyncScrollBar();
-        EXPECT_EQ(w->ScrollBar1->minimum(), 0);
-        EXPECT_EQ(w->ScrollBar1->maximum(), r.range);
-        EXPECT_EQ(w->ScrollBar1->value(), r.position);
+        EXPECT_EQ(ScrollBar1()->minimum(), 0);
+        EXPECT_EQ(ScrollBar1()->maximum(), r.range);
+        EXPECT_EQ(ScrollBar1()->value(), r.position);
         EXPECT_EQ(window().minimum(), r.min);  // ScrollBar1Change stayed detached
         EXPECT_EQ(window().maximum(), r.max);
     }
 }
 
 TEST_F(Plot, ZoomPanAndUndoLeaveTheScrollBarAlone) {
-    w->ScrollBar1->setRange(0, 50000);
-    w->ScrollBar1->setValue(0);
+    ScrollBar1()->setRange(0, 50000);
+    ScrollBar1()->setValue(0);
     const QRect r = chart->plotRect();
     const QPoint a(r.left() + 100, r.top() + 10), b(r.left() + 300, r.top() + r.height() - 10);
     const double t0 = chart->bottomValueAt(a.x()), t1 = chart->bottomValueAt(b.x());
@@ -217,7 +218,7 @@ TEST_F(Plot, ZoomPanAndUndoLeaveTheScrollBarAlone) {
     EXPECT_EQ(window().maximum(), left + 100 * 256);
     EXPECT_EQ(chart->leftMinimum(), 0);
     EXPECT_EQ(chart->leftMaximum(), 9);
-    EXPECT_EQ(w->ScrollBar1->value(), 0);
+    EXPECT_EQ(ScrollBar1()->value(), 0);
 }
 
 TEST_F(Plot, WheelZoomsAboutThePointer) {
@@ -256,7 +257,7 @@ TEST_F(Plot, ClickWithoutMovementIsAClickNotAZoom) {
 }
 
 TEST_F(Plot, LargeTracePaintsExpectedPixels) {
-    osc::CaptureEngine& e = w->FEngine;
+    osc::CaptureEngine& e = w->engine();
     // Channel 0 toggles every 100 ticks for a million points; channel 3 stays at level 1;
     // channel 1 is hidden.
     osc::ChannelTrace& strobe = e.traces[0];
@@ -327,7 +328,7 @@ TEST_F(Plot, RepaintsAreCoalesced) {
     QApplication::processEvents();
     paints = 0;
     const std::uint64_t requested = chart->repaintsRequested();
-    osc::ChannelTrace& t = w->FEngine.traces[2];
+    osc::ChannelTrace& t = w->engine().traces[2];
     for (int i = 1; i <= 200; ++i) {
         t.add(i * 10, i % 2 ? 3 : 4);
         chart->markDirty();
@@ -347,35 +348,35 @@ TEST_F(Plot, RepaintsAreCoalesced) {
 }
 
 TEST_F(Plot, ProgressBarStepsAndWrapsAround) {
-    w->ProgressBar1->setValue(0);
+    ProgressBar1()->setValue(0);
     for (int i = 0; i < 10; ++i)
         w->ProgressBar1StepIt();
-    EXPECT_EQ(w->ProgressBar1->value(), 100);
+    EXPECT_EQ(ProgressBar1()->value(), 100);
     w->ProgressBar1StepIt();
-    EXPECT_EQ(w->ProgressBar1->value(), 10);
-    w->ProgressBar1->setValue(95);
+    EXPECT_EQ(ProgressBar1()->value(), 10);
+    ProgressBar1()->setValue(95);
     w->ProgressBar1StepIt();
-    EXPECT_EQ(w->ProgressBar1->value(), 5);
+    EXPECT_EQ(ProgressBar1()->value(), 5);
 }
 
 TEST_F(Plot, TraceKeepsHexLinesWithCrLf) {
     const std::uint8_t datagram[] = {0x23, 0x08, 0x0A, 0xFF};
     w->TraceDatagram(datagram, 4);
-    EXPECT_EQ(w->TraceLineCount(), 0);  // tracing off
-    w->cbTraceEnabled->setChecked(true);
+    EXPECT_EQ(w->traceLog().lineCount(), 0);  // tracing off
+    cbTraceEnabled()->setChecked(true);
     w->IdUDPServer1UDPRead(datagram);
     w->TraceDatagram(datagram, 1);
-    EXPECT_EQ(w->TraceLineCount(), 2);
-    EXPECT_EQ(w->TraceText(), QByteArray("23 08 0A FF \r\n23 \r\n"));
-    EXPECT_EQ(w->Memo1->toPlainText(), QStringLiteral("23 08 0A FF \n23 "));
+    EXPECT_EQ(w->traceLog().lineCount(), 2);
+    EXPECT_EQ(w->traceLog().text(), QByteArray("23 08 0A FF \r\n23 \r\n"));
+    EXPECT_EQ(Memo1()->toPlainText(), QStringLiteral("23 08 0A FF \n23 "));
     // Text the user types is part of the trace.
-    w->Memo1->appendPlainText(QStringLiteral("Ж"));
-    EXPECT_EQ(w->TraceLineCount(), 3);
-    EXPECT_TRUE(w->TraceText().startsWith("23 08 0A FF \r\n23 \r\n"));
-    EXPECT_TRUE(w->TraceText().endsWith("\r\n"));
-    w->TraceClear();
-    EXPECT_EQ(w->TraceLineCount(), 0);
-    EXPECT_TRUE(w->TraceText().isEmpty());
+    Memo1()->appendPlainText(QStringLiteral("Ж"));
+    EXPECT_EQ(w->traceLog().lineCount(), 3);
+    EXPECT_TRUE(w->traceLog().text().startsWith("23 08 0A FF \r\n23 \r\n"));
+    EXPECT_TRUE(w->traceLog().text().endsWith("\r\n"));
+    w->traceLog().clear();
+    EXPECT_EQ(w->traceLog().lineCount(), 0);
+    EXPECT_TRUE(w->traceLog().text().isEmpty());
 }
 
 // With MO_SHOT_DIR set, writes pictures of the window with synthetic traces (for looking).
@@ -384,7 +385,7 @@ TEST_F(Plot, ScreenshotsOnRequest) {
     if (dir.isEmpty()) {
         GTEST_SKIP() << "MO_SHOT_DIR not set";
     }
-    osc::CaptureEngine& e = w->FEngine;
+    osc::CaptureEngine& e = w->engine();
     std::srand(7);
     for (int c = 0; c < osc::kChannelCount; ++c) {
         osc::ChannelTrace& t = e.traces[static_cast<std::size_t>(c)];
@@ -409,7 +410,7 @@ TEST_F(Plot, ScreenshotsOnRequest) {
     w->grab().save(QString::fromUtf8(dir) + "/window-100bits.png");
     window().setMinMax(0, 51200000);
     w->SyncScrollBar();
-    w->pbPanel->show();
+    pbPanel()->show();
     w->grab().save(QString::fromUtf8(dir) + "/window-whole.png");
 }
 

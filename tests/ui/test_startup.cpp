@@ -10,6 +10,7 @@
 #include "ui_test_support.h"
 
 using uitest::WindowTest;
+using namespace uitest;  // the components by name
 
 namespace {
 
@@ -47,8 +48,8 @@ TEST_F(Startup, RealModalLoopCancelledByTimer) {
     ui::showMainForm();
     EXPECT_FALSE(mainOnScreenDuringDialog);
     EXPECT_EQ(frmMain->windowTitle(), QStringLiteral("МорвелIP-осциллограф"));
-    EXPECT_EQ(frmMain->FConnection, -1);
-    EXPECT_EQ(frmMain->ComboBox1->count(), 0);
+    EXPECT_EQ(frmMain->connection().connection(), -1);
+    EXPECT_EQ(ComboBox1()->count(), 0);
 }
 
 TEST_F(Startup, FirstRunLooksAsCreated) {
@@ -57,22 +58,22 @@ TEST_F(Startup, FirstRunLooksAsCreated) {
     EXPECT_EQ(w.pos(), QPoint(0, 103));
     EXPECT_EQ(w.size(), QSize(800, 436));
     EXPECT_EQ(w.windowState(), Qt::WindowNoState);
-    EXPECT_EQ(w.seByteBitsCount->value(), 8);
-    EXPECT_EQ(w.seWindowBitsCount->value(), 100);
-    EXPECT_FALSE(w.cbReverseBits->isChecked());
-    EXPECT_FALSE(w.cbInverseBits->isChecked());
-    EXPECT_FALSE(w.cbBitStaff->isChecked());
-    EXPECT_FALSE(w.cbTraceEnabled->isChecked());
-    EXPECT_EQ(w.FEngine.window.minimum(), 0);
-    EXPECT_EQ(w.FEngine.window.maximum(), 25600);
-    EXPECT_EQ(w.PageControl1->currentWidget(), w.TabSheet1);
-    EXPECT_EQ(w.PageControl1->tabPosition(), QTabWidget::South);
-    EXPECT_EQ(w.PageControl1->tabText(0), QStringLiteral("Осциллограмма"));
-    EXPECT_EQ(w.PageControl1->tabText(1), QStringLiteral("Отладка"));
-    EXPECT_TRUE(w.pbPanel->isHidden());
+    EXPECT_EQ(seByteBitsCount()->value(), 8);
+    EXPECT_EQ(seWindowBitsCount()->value(), 100);
+    EXPECT_FALSE(cbReverseBits()->isChecked());
+    EXPECT_FALSE(cbInverseBits()->isChecked());
+    EXPECT_FALSE(cbBitStaff()->isChecked());
+    EXPECT_FALSE(cbTraceEnabled()->isChecked());
+    EXPECT_EQ(w.engine().window.minimum(), 0);
+    EXPECT_EQ(w.engine().window.maximum(), 25600);
+    EXPECT_EQ(PageControl1()->currentWidget(), TabSheet1());
+    EXPECT_EQ(PageControl1()->tabPosition(), QTabWidget::South);
+    EXPECT_EQ(PageControl1()->tabText(0), QStringLiteral("Осциллограмма"));
+    EXPECT_EQ(PageControl1()->tabText(1), QStringLiteral("Отладка"));
+    EXPECT_TRUE(pbPanel()->isHidden());
     EXPECT_TRUE(messages.empty());
     // Marker and cursor lines: exactly (0,0) and (1,0).
-    for (const osc::ChannelTrace* line : {&w.FEngine.markerLine, &w.FEngine.cursorLine}) {
+    for (const osc::ChannelTrace* line : {&w.engine().markerLine, &w.engine().cursorLine}) {
         ASSERT_EQ(line->count(), 2u);
         EXPECT_EQ(line->x(0), 0);
         EXPECT_EQ(line->y(0), 0);
@@ -84,24 +85,24 @@ TEST_F(Startup, FirstRunLooksAsCreated) {
 TEST_F(Startup, ToolBarButtonsInOrderAndComponentsPlaced) {
     startUp();
     TfrmMain& w = *frmMain;
-    const QList<QAction*> expected{w.actConnect,      w.actOSCstart,   w.actOSCstop,
-                                   w.actLoadFromFile, w.actSaveToFile, w.actLoadFromFile};
-    ASSERT_EQ(w.toolButtons.size(), 6);
+    const QList<QAction*> expected{actConnect(),      actOSCstart(),   actOSCstop(),
+                                   actLoadFromFile(), actSaveToFile(), actLoadFromFile()};
+    ASSERT_EQ(toolButtons().size(), 6);
     for (int i = 0; i < 6; ++i) {
-        EXPECT_EQ(w.toolButtons[i]->defaultAction(), expected[i]) << i;
-        EXPECT_EQ(w.toolButtons[i]->toolButtonStyle(), Qt::ToolButtonIconOnly);
-        EXPECT_FALSE(w.toolButtons[i]->icon().isNull()) << i;
+        EXPECT_EQ(toolButtons()[i]->defaultAction(), expected[i]) << i;
+        EXPECT_EQ(toolButtons()[i]->toolButtonStyle(), Qt::ToolButtonIconOnly);
+        EXPECT_FALSE(toolButtons()[i]->icon().isNull()) << i;
     }
-    EXPECT_EQ(w.ComboBox1->geometry().topLeft(), QPoint(128, 1));
-    EXPECT_EQ(w.ComboBox1->width(), 300);
-    EXPECT_FALSE(w.ComboBox1->isEditable());
-    EXPECT_EQ(w.Panel1->geometry(), QRect(431, 2, 300, 21));
-    EXPECT_EQ(w.seWindowBitsCount->geometry(), QRect(536, 4, 57, 21));
-    EXPECT_EQ(w.seByteBitsCount->geometry(), QRect(669, 4, 57, 21));
-    EXPECT_EQ(w.Panel3->height(), 63);
-    EXPECT_EQ(w.pbPanel->size(), QSize(265, 41));
-    EXPECT_EQ(w.Timer1->interval(), 1000);
-    EXPECT_TRUE(w.Timer1->isActive());
+    EXPECT_EQ(ComboBox1()->geometry().topLeft(), QPoint(128, 1));
+    EXPECT_EQ(ComboBox1()->width(), 300);
+    EXPECT_FALSE(ComboBox1()->isEditable());
+    EXPECT_EQ(Panel1()->geometry(), QRect(431, 2, 300, 21));
+    EXPECT_EQ(seWindowBitsCount()->geometry(), QRect(536, 4, 57, 21));
+    EXPECT_EQ(seByteBitsCount()->geometry(), QRect(669, 4, 57, 21));
+    EXPECT_EQ(Panel3()->height(), 63);
+    EXPECT_EQ(pbPanel()->size(), QSize(265, 41));
+    EXPECT_EQ(Timer1()->interval(), 1000);
+    EXPECT_TRUE(Timer1()->isActive());
 }
 
 TEST_F(Startup, ConnectActionShowsDialogOnlyWhileNotConnected) {
@@ -111,23 +112,23 @@ TEST_F(Startup, ConnectActionShowsDialogOnlyWhileNotConnected) {
         ++runs;
         return int(QDialog::Rejected);
     });
-    frmMain->actConnect->trigger();
+    actConnect()->trigger();
     EXPECT_EQ(runs, 1);  // cancelled at start-up: the button opens it again
-    frmMain->FConnection = 7;
-    frmMain->actConnect->trigger();
+    frmMain->connection().setConnection(7);
+    actConnect()->trigger();
     EXPECT_EQ(runs, 1);
 }
 
 TEST_F(Startup, StatusPanelShowsAddressAndIdentity) {
     startUp();
     TfrmMain& w = *frmMain;
-    EXPECT_EQ(w.Panel1->text(), QString());  // empty until the first tick
+    EXPECT_EQ(Panel1()->text(), QString());  // empty until the first tick
     w.Timer1Timer();
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("???"));
-    w.FDeviceAddress = QStringLiteral("10.0.0.5");
-    w.FEngine.state.FDeviceId = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    EXPECT_EQ(Panel1()->text(), QStringLiteral("???"));
+    w.acquisition().setDeviceAddress(QStringLiteral("10.0.0.5"));
+    w.engine().state.FDeviceId = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     w.Timer1Timer();
-    EXPECT_EQ(w.Panel1->text(), QStringLiteral("IP=10.0.0.5 MAC=00:1A:2B:3C:4D:5E"));
+    EXPECT_EQ(Panel1()->text(), QStringLiteral("IP=10.0.0.5 MAC=00:1A:2B:3C:4D:5E"));
 }
 
 TEST_F(Startup, EscapingErrorIsReportedAndTheLoopGoesOn) {
@@ -142,7 +143,7 @@ TEST_F(Startup, EscapingErrorIsReportedAndTheLoopGoesOn) {
 
 TEST_F(Startup, DemoFlagReachesTheWindow) {
     ui::createForms({.demo = true});
-    EXPECT_TRUE(frmMain->demoMode);
+    EXPECT_TRUE(frmMain->demoMode());
 }
 
 }  // namespace

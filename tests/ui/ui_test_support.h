@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -77,6 +78,56 @@ inline QVariant stored(const QString& key, const QString& section, const QString
     QSettings s(ui::iniFilePathFor(key), QSettings::IniFormat);
     s.beginGroup(section);
     return s.value(name);
+}
+
+// A component of the main window, found by its object name.
+template <class T = QWidget>
+T* component(const char* name) {
+    T* c = frmMain ? frmMain->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+    if (!c) {
+        ADD_FAILURE() << "frmMain has no component " << name;
+    }
+    return c;
+}
+
+// The main window's components by their names.
+#define UITEST_COMPONENT(type, name)   \
+    inline type* name() {              \
+        return component<type>(#name); \
+    }
+UITEST_COMPONENT(QAction, actConnect)
+UITEST_COMPONENT(QAction, actOSCstart)
+UITEST_COMPONENT(QAction, actOSCstop)
+UITEST_COMPONENT(QAction, actSaveToFile)
+UITEST_COMPONENT(QAction, actLoadFromFile)
+UITEST_COMPONENT(QComboBox, ComboBox1)
+UITEST_COMPONENT(QLabel, Panel1)
+UITEST_COMPONENT(QTabWidget, PageControl1)
+UITEST_COMPONENT(QWidget, TabSheet1)
+UITEST_COMPONENT(QFrame, Panel3)
+UITEST_COMPONENT(QLabel, lblMarker)
+UITEST_COMPONENT(QLabel, lblStrobe)
+UITEST_COMPONENT(QLabel, lblDiff)
+UITEST_COMPONENT(QSpinBox, seWindowBitsCount)
+UITEST_COMPONENT(QSpinBox, seByteBitsCount)
+UITEST_COMPONENT(QCheckBox, cbReverseBits)
+UITEST_COMPONENT(QCheckBox, cbInverseBits)
+UITEST_COMPONENT(QCheckBox, cbBitStaff)
+UITEST_COMPONENT(QLabel, lblBitStream)
+UITEST_COMPONENT(QLabel, lblBytesDecoded)
+UITEST_COMPONENT(OscPlot, Chart1)
+UITEST_COMPONENT(QScrollBar, ScrollBar1)
+UITEST_COMPONENT(QFrame, pbPanel)
+UITEST_COMPONENT(QProgressBar, ProgressBar1)
+UITEST_COMPONENT(QCheckBox, cbTraceEnabled)
+UITEST_COMPONENT(QPlainTextEdit, Memo1)
+UITEST_COMPONENT(QTimer, Timer1)
+#undef UITEST_COMPONENT
+
+// The tool bar's buttons, left to right.
+inline QList<QToolButton*> toolButtons() {
+    return component<>("ActionToolBar1")
+        ->findChildren<QToolButton*>(QString(), Qt::FindDirectChildrenOnly);
 }
 
 // Base fixture: application, private settings, recorded messages, windows torn down after.

@@ -1,0 +1,175 @@
+#include "ui/AcquisitionPart.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <vector>
+
+#include "core/config_line.h"
+#include "core/datagram.h"
+
+namespace ui {
+
+namespace {
+
+const QString kPortFailure = QStringLiteral(
+    "Не удалось открыть UDP-порт для обмена. Возможно запущена программа настроки Morvel-IP");
+
+// The completion's wait cursor and progress panel for the time of a scope, also when the work
+// ends with an error.
+class Completion {
+  public:
+    explicit Completion(AcquisitionView& view) : view_(view) { view_.beginCompletion(); }
+    ~Completion() { view_.endCompletion(); }
+    Completion(const Completion&) = delete;
+    Completion& operator=(const Completion&) = delete;
+
+  private:
+    AcquisitionView& view_;
+};
+
+}  // namespace
+
+AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view,
+                                 MessageSink& messages, Hooks hooks)
+    : engine_(engine), view_(view), messages_(messages), hooks_(std::move(hooks)) {}
+
+AcquisitionPart::~AcquisitionPart() {
+    releaseEndpoint();
+}
+
+void AcquisitionPart::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint) {
+    endpoint_ = std::move(endpoint);
+    // Runs on the receiving thread: only posts the drain to the user-interface thread.
+    endpoint_->setReadyCallback([this] { hooks_.postToUiThread([this] { drainReceived(); }); });
+}
+
+void AcquisitionPart::drainReceived() {
+    // A handler of a received datagram is running further up (its decoder is processing
+    // pending events): the datagrams wait for it to return, as they would at the socket.
+    if (inDatagramHandler_) {
+        return;
+    }
+    std::vector<std::uint8_t> datagram;
+    while (!hooks_.closing() && endpoint_->takeReceived(datagram)) {
+        inDatagramHandler_ = true;
+        guarded(messages_, [&] { receive(datagram); });
+        inDatagramHandler_ = false;
+    }
+}
+
+bool AcquisitionPart::activateEndpoint() {
+    if (endpoint_->active()) {
+        return true;
+    }
+    try {
+        endpoint_->activate();
+    } catch (const std::exception& e) {
+        messages_.showError(kPortFailure, QString::fromUtf8(e.what()));
+        return false;
+    }
+    return true;
+}
+
+void AcquisitionPart::start() {
+    if (!activateEndpoint()) {
+        return;
+    }
+    engine_.resetTimeBase();
+    static constexpr std::array<std::uint8_t, 6> kNoIdentity{};
+    if (osc::MemDiffers(engine_.state.FDeviceId.data(), kNoIdentity.data(), 6) == 0) {
+        selectDevice();
+    }
+    engine_.restartTraces();
+    view_.plotChanged();
+    hooks_.clearTrace();
+    osc::startWindow(engine_.window, view_.windowBits());
+    view_.plotChanged();
+    hooks_.resetMarker();
+    endpoint_->send(deviceAddress_.toStdString(), osc::startCommand(engine_.state.FDeviceId));
+}
+
+void AcquisitionPart::stop() {
+    endpoint_->send(deviceAddress_.toStdString(), osc::stopCommand(engine_.state.FDeviceId));
+    const Completion completion(view_);
+    engine_.closeTraces();
+    // The completion processes no events; the bar takes its steps in batches (a step can come
+    // every few hundred points) and is drawn about every 50 ms, so that a long completion shows
+    // that it advances.
+    std::int64_t lastDrawn = hooks_.clockMs();
+    int pendingSteps = 0;
+    engine_.completeTraces([&] {
+        ++pendingSteps;
+        const std::int64_t now = hooks_.clockMs();
+        if (now - lastDrawn >= 50) {
+            view_.setProgress(progressAfterSteps(view_.progress(), pendingSteps), true);
+            pendingSteps = 0;
+            lastDrawn = now;
+        }
+    });
+    stepProgress(pendingSteps);
+    view_.plotChanged();
+}
+
+void AcquisitionPart::selectDevice() {
+    if (!activateEndpoint()) {
+        return;
+    }
+    stop();
+    engine_.state.FDeviceId = {};
+    deviceAddress_.clear();
+    const std::optional<QString> entry = view_.selectedDeviceEntry();
+    if (!entry) {
+        return;
+    }
+    deviceAddress_ = QString::fromStdString(osc::EntryAddress(entry->toStdString()));
+    endpoint_->send(deviceAddress_.toStdString(), osc::identityRequest());
+}
+
+void AcquisitionPart::refreshStatus() {
+    static constexpr osc::DeviceId kNoIdentity{};
+    const osc::DeviceId& id = engine_.state.FDeviceId;
+    QString text = QStringLiteral("???");
+    if (osc::MemDiffers(id.data(), kNoIdentity.data(), 6) != 0) {
+        text = QStringLiteral("IP=") + deviceAddress_ + QStringLiteral(" MAC=") +
+               QString::fromStdString(osc::deviceIdText(id));
+    }
+    if (view_.statusText() != text) {
+        view_.setStatusText(text);
+    }
+}
+
+void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    hooks_.traceDatagram(datagram.data(), length);
+    decode(datagram.data(), length);
+}
+
+void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
+    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
+    if (engine_.decodeDatagram(std::span<const std::uint8_t>(data, n)) ==
+        osc::DatagramKind::Sample) {
+        view_.plotChanged();
+        view_.syncScrollBar();
+        view_.processPendingEvents();
+    }
+}
+
+int AcquisitionPart::progressAfterSteps(const AcquisitionView::Progress& bar, int steps) {
+    int pos = bar.value;
+    for (int i = 0; i < steps; ++i) {
+        pos += 10;
+        if (pos > bar.maximum && bar.maximum > bar.minimum) {
+            pos = bar.minimum + (pos - bar.minimum) % (bar.maximum - bar.minimum);
+        }
+        pos = std::clamp(pos, bar.minimum, bar.maximum);
+    }
+    return pos;
+}
+
+void AcquisitionPart::stepProgress(int steps) {
+    view_.setProgress(progressAfterSteps(view_.progress(), steps), false);
+}
+
+}  // namespace ui

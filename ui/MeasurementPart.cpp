@@ -1,0 +1,84 @@
+#include "ui/MeasurementPart.h"
+
+#include <cmath>
+#include <optional>
+#include <stdexcept>
+
+#include "core/cursor_snap.h"
+#include "core/plot_labels.h"
+
+namespace ui {
+
+namespace {
+
+QString bitText(double ticks) {
+    return QString::fromStdString(osc::TicksToBitText(osc::truncateToTick(ticks)));
+}
+
+// Both points of a vertical line at x: (x, 20) and (x, 0).
+void placeLine(osc::ChannelTrace& line, double x) {
+    const osc::Tick tick = osc::truncateToTick(x);
+    line.setX(0, tick);
+    line.setX(1, tick);
+    line.setY(0, 20);
+    line.setY(1, 0);
+}
+
+}  // namespace
+
+MeasurementPart::MeasurementPart(osc::CaptureEngine& engine, MeasurementView& view)
+    : engine_(engine), view_(view) {}
+
+void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
+    const QRect plot = view_.plotRect();
+    // Left and top edges inside, right and bottom edges outside.
+    if (x < plot.left() || x >= plot.left() + plot.width() || y < plot.top() ||
+        y >= plot.top() + plot.height()) {
+        return;
+    }
+    // Whatever fails from here on ends this move silently; what was done stays done.
+    try {
+        const double mx = view_.pointerBottomValue();
+        const int channel = view_.channelAtMouse();
+        const std::optional<double> cursor =
+            osc::cursorForMouse(engine_.traces, channel, shift.testFlag(Qt::ControlModifier),
+                                engine_.window.minimum(), engine_.window.maximum(), mx);
+        if (!cursor) {
+            return;  // no point left of the mouse: the read fails
+        }
+        cursorX_ = *cursor;
+        if (cursorX_ == osc::kNoCursor) {
+            view_.setCursorText(QStringLiteral("???"));
+        } else {
+            view_.setCursorText(bitText(cursorX_));
+            if (markerX_ != 0) {
+                view_.setDistanceText(bitText(std::fabs(cursorX_ - markerX_)));
+            }
+            if (cursorX_ > markerX_) {
+                decodeBitStream();
+            }
+        }
+        placeLine(engine_.cursorLine, cursorX_);
+        view_.plotChanged();
+    } catch (...) {
+    }
+}
+
+void MeasurementPart::click() {
+    markerX_ = cursorX_;
+    view_.setMarkerText(bitText(markerX_));
+    placeLine(engine_.markerLine, markerX_);
+    view_.plotChanged();
+}
+
+void MeasurementPart::decodeBitStream() {
+    const osc::BitStreamResult result = osc::DecodeBitStream(
+        engine_.traces, view_.channelAtMouse(), markerX_, cursorX_, view_.bitStreamOptions());
+    if (result.status == osc::BitStreamStatus::Aborted) {
+        throw std::domain_error("Division by zero");
+    }
+    view_.setDecodedText(QString::fromStdString(result.bitText),
+                         QString::fromStdString(result.valueText));
+}
+
+}  // namespace ui

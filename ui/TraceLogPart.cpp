@@ -1,0 +1,126 @@
+#include "ui/TraceLogPart.h"
+
+#include <QStringEncoder>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "core/osc_file.h"
+
+namespace ui {
+
+namespace {
+
+std::filesystem::path toPath(const QString& name) {
+    return std::filesystem::path(name.toStdString());
+}
+
+}  // namespace
+
+TraceLogPart::TraceLogPart(TraceLogView& view, MessageSink& messages, Capture capture)
+    : view_(view), messages_(messages), capture_(std::move(capture)) {}
+
+void TraceLogPart::traceDatagram(const std::uint8_t* data, std::int32_t length) {
+    if (!view_.tracingEnabled()) {
+        return;
+    }
+    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
+    appendLine(QString::fromStdString(osc::traceLine({data, n})));
+}
+
+void TraceLogPart::appendLine(const QString& line) {
+    if (!pending_.isEmpty()) {
+        pending_ += QLatin1Char('\n');
+    }
+    pending_ += line;
+    view_.scheduleMemoFlush();
+    text_ += line.toLatin1();
+    text_ += "\r\n";
+    ++lines_;
+}
+
+void TraceLogPart::flushToMemo() const {
+    if (pending_.isEmpty()) {
+        return;
+    }
+    ownChange_ = true;
+    view_.appendToMemo(pending_);
+    ownChange_ = false;
+    pending_.clear();
+}
+
+void TraceLogPart::memoChanged() {
+    if (!ownChange_) {
+        edited_ = true;
+    }
+}
+
+void TraceLogPart::clear() {
+    pending_.clear();
+    ownChange_ = true;
+    view_.clearMemo();
+    ownChange_ = false;
+    text_.clear();
+    lines_ = 0;
+    edited_ = false;
+}
+
+QByteArray TraceLogPart::text() const {
+    flushToMemo();
+    if (!edited_) {
+        return text_;
+    }
+    QString text = view_.memoText();
+    if (text.isEmpty()) {
+        return {};
+    }
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    text += QStringLiteral("\r\n");
+    QStringEncoder encoder("windows-1251");
+    if (encoder.isValid()) {
+        return encoder.encode(text);
+    }
+    return text.toLatin1();
+}
+
+int TraceLogPart::lineCount() const {
+    if (!edited_) {
+        return lines_;
+    }
+    return static_cast<int>(text().count("\r\n"));
+}
+
+void TraceLogPart::save() {
+    const QString name = view_.chooseOscFile(TraceLogView::FileDialog::Save);
+    if (name.isEmpty()) {
+        return;
+    }
+    if (lineCount() == 0) {
+        messages_.showError(QStringLiteral("Включите трассировку принимаемых посылок"));
+        return;
+    }
+    const QByteArray bytes = text();
+    osc::writeFileAtomically(
+        toPath(name), std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+}
+
+void TraceLogPart::load() {
+    const QString name = view_.chooseOscFile(TraceLogView::FileDialog::Open);
+    if (name.isEmpty()) {
+        return;
+    }
+    const std::string text = osc::readWholeFile(toPath(name));
+    capture_.start();
+    osc::OscReader reader(text);
+    std::vector<std::uint8_t> datagram;
+    while (reader.next(datagram)) {
+        capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
+        if (capture_.closing()) {
+            return;  // the window is closing: the rest of the replay is not wanted
+        }
+    }
+    capture_.stop();
+}
+
+}  // namespace ui
