@@ -10,7 +10,6 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -599,24 +598,17 @@ bool TfrmMain::runLogin(
     }
     LoginDlg->setUser = setUser;
     if (demoMode_) {
-        LoginDlg->afterRestore = [] {
-            if (LoginDlg->ServerE->text().isEmpty()) {
-                LoginDlg->ServerE->setText(QStringLiteral("localhost"));
-            }
-            if (LoginDlg->TmsE->text().isEmpty()) {
-                LoginDlg->TmsE->setText(QStringLiteral("demo"));
-            }
-        };
+        LoginDlg->setDefaultServerNames(QStringLiteral("localhost"), QStringLiteral("demo"));
     }
     return ui::runModal(*LoginDlg) == QDialog::Accepted;
 }
 
 QString TfrmMain::ntServer() const {
-    return LoginDlg ? LoginDlg->ServerE->text() : QString();
+    return LoginDlg ? LoginDlg->ntServer() : QString();
 }
 
 QString TfrmMain::tmServer() const {
-    return LoginDlg ? LoginDlg->TmsE->text() : QString();
+    return LoginDlg ? LoginDlg->tmServer() : QString();
 }
 
 void TfrmMain::setCaption(const QString& caption) {

@@ -103,6 +103,19 @@ void TLoginDlg::BitBtn1Click() {
     accept();
 }
 
+void TLoginDlg::setDefaultServerNames(const QString& ntServer, const QString& tmServer) {
+    defaultNtServer_ = ntServer;
+    defaultTmServer_ = tmServer;
+}
+
+QString TLoginDlg::ntServer() const {
+    return ServerE->text();
+}
+
+QString TLoginDlg::tmServer() const {
+    return TmsE->text();
+}
+
 void TLoginDlg::showEvent(QShowEvent* event) {
     // The settings store has restored before this (its filter sees the event first); a dialog
     // without a stored placement opens centred on the screen.
@@ -112,8 +125,11 @@ void TLoginDlg::showEvent(QShowEvent* event) {
             move(area.center() - QPoint(width() / 2, height() / 2));
         }
     }
-    if (afterRestore) {
-        afterRestore();
+    if (ServerE->text().isEmpty()) {
+        ServerE->setText(defaultNtServer_);
+    }
+    if (TmsE->text().isEmpty()) {
+        TmsE->setText(defaultTmServer_);
     }
     QDialog::showEvent(event);
 }

@@ -28,12 +28,21 @@ class TLoginDlg : public QDialog {
 
     // Where BitBtn1Click hands the credentials (the connection library's cfsSetUser).
     std::function<void(const QString& user, const QString& password)> setUser;
-    // Runs at each show, after the stored texts have been restored (the demo fills in its
-    // server names there when the fields are empty).
-    std::function<void()> afterRestore;
+    // The server names the dialog offers at each show, after the stored texts have been
+    // restored, in fields that are still empty (the demo's "localhost" and "demo").
+    void setDefaultServerNames(const QString& ntServer, const QString& tmServer);
+
+    // ServerE and TmsE as they are now.
+    QString ntServer() const;
+    QString tmServer() const;
 
     void done(int result) override;
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
     QLabel* Label1 = nullptr;
     QLabel* Label2 = nullptr;
     QLabel* Label3 = nullptr;
@@ -45,10 +54,7 @@ class TLoginDlg : public QDialog {
     QPushButton* BitBtn2 = nullptr;
     QLineEdit* TmsE = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
-
-  protected:
-    void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
+    QString defaultNtServer_, defaultTmServer_;
 };
 
 extern TLoginDlg* LoginDlg;

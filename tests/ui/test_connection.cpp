@@ -66,10 +66,10 @@ class Connection : public WindowTest {
     // Runs the connect action with the dialog filled in and answered.
     void connectWith(const QString& nt, const QString& tm, const QString& user, int answer) {
         ui::ScopedModalHook hook([&](QDialog&) {
-            LoginDlg->ServerE->setText(nt);
-            LoginDlg->TmsE->setText(tm);
-            LoginDlg->UserE->setText(user);
-            LoginDlg->PasswordE->setText(QStringLiteral("secret"));
+            loginEdit("ServerE")->setText(nt);
+            loginEdit("TmsE")->setText(tm);
+            loginEdit("UserE")->setText(user);
+            loginEdit("PasswordE")->setText(QStringLiteral("secret"));
             if (answer == QDialog::Accepted) {
                 LoginDlg->BitBtn1Click();
             }

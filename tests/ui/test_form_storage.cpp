@@ -242,25 +242,25 @@ TEST_F(Storage, StoredPropertyTexts) {
     };
     const Row rows[] = {
         {"byte bits clamped to 16", "seByteBitsCount_Value", "40",
-         [](TfrmMain& w) { return seByteBitsCount()->value() == 16; }},
+         [](TfrmMain&) { return seByteBitsCount()->value() == 16; }},
         {"byte bits clamped to 1", "seByteBitsCount_Value", "-5",
-         [](TfrmMain& w) { return seByteBitsCount()->value() == 1; }},
+         [](TfrmMain&) { return seByteBitsCount()->value() == 1; }},
         {"half rounds to even (down)", "seByteBitsCount_Value", "8.5",
-         [](TfrmMain& w) { return seByteBitsCount()->value() == 8; }},
+         [](TfrmMain&) { return seByteBitsCount()->value() == 8; }},
         {"half rounds to even (up)", "seByteBitsCount_Value", "9.5",
-         [](TfrmMain& w) { return seByteBitsCount()->value() == 10; }},
+         [](TfrmMain&) { return seByteBitsCount()->value() == 10; }},
         {"not a number leaves the value", "seByteBitsCount_Value", "abc",
-         [](TfrmMain& w) { return seByteBitsCount()->value() == 8; }},
+         [](TfrmMain&) { return seByteBitsCount()->value() == 8; }},
         {"blanks are trimmed", "seByteBitsCount_Value", " \t12 ",
-         [](TfrmMain& w) { return seByteBitsCount()->value() == 12; }},
+         [](TfrmMain&) { return seByteBitsCount()->value() == 12; }},
         {"window bits unbounded", "seWindowBitsCount_Value", "100000",
-         [](TfrmMain& w) { return seWindowBitsCount()->value() == 100000; }},
+         [](TfrmMain&) { return seWindowBitsCount()->value() == 100000; }},
         {"true in lower case checks", "cbBitStaff_Checked", "true",
-         [](TfrmMain& w) { return cbBitStaff()->isChecked(); }},
+         [](TfrmMain&) { return cbBitStaff()->isChecked(); }},
         {"yes leaves the box unchanged", "cbBitStaff_Checked", "yes",
-         [](TfrmMain& w) { return !cbBitStaff()->isChecked(); }},
+         [](TfrmMain&) { return !cbBitStaff()->isChecked(); }},
         {"TRUE with blanks checks", "cbReverseBits_Checked", "  TRUE ",
-         [](TfrmMain& w) { return cbReverseBits()->isChecked(); }},
+         [](TfrmMain&) { return cbReverseBits()->isChecked(); }},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.name);
@@ -340,8 +340,8 @@ TEST_F(LoginStorage, ServerNamesRestoredAtShowAndSavedAtEveryClose) {
     store(kLoginKey, "TLoginDlg", {{"ServerE_Text", "  nt1 "}, {"TmsE_Text", "tm1"}});
     QString seenServer, seenTms;
     onDialog = [&] {
-        seenServer = LoginDlg->ServerE->text();
-        seenTms = LoginDlg->TmsE->text();
+        seenServer = loginEdit("ServerE")->text();
+        seenTms = loginEdit("TmsE")->text();
     };
     startUp();
     EXPECT_EQ(seenServer, "nt1");
@@ -349,16 +349,16 @@ TEST_F(LoginStorage, ServerNamesRestoredAtShowAndSavedAtEveryClose) {
     for (const int result : {int(QDialog::Rejected), int(QDialog::Accepted)}) {
         const QString name = QStringLiteral("srv%1").arg(result);
         connectOnce(result, [&](TLoginDlg& d) {
-            d.ServerE->setText(name);
-            d.UserE->setText("operator");
-            d.PasswordE->setText("secret");
+            loginEdit("ServerE", &d)->setText(name);
+            loginEdit("UserE", &d)->setText("operator");
+            loginEdit("PasswordE", &d)->setText("secret");
         });
         EXPECT_EQ(stored(kLoginKey, "TLoginDlg", "ServerE_Text").toString(), name);
     }
     EXPECT_FALSE(stored(kLoginKey, "TLoginDlg", "UserE_Text").isValid());
     EXPECT_FALSE(stored(kLoginKey, "TLoginDlg", "PasswordE_Text").isValid());
     // Hidden between uses, the dialog keeps what was typed.
-    EXPECT_EQ(LoginDlg->UserE->text(), "operator");
+    EXPECT_EQ(loginEdit("UserE")->text(), "operator");
 }
 
 TEST_F(LoginStorage, OpensCentredUntilAPlacementIsStored) {
@@ -382,15 +382,15 @@ TEST_F(LoginStorage, OkHandsOnlyANonEmptyUserName) {
     startUp();
     std::vector<std::pair<QString, QString>> calls;
     LoginDlg->setUser = [&](const QString& u, const QString& p) { calls.emplace_back(u, p); };
-    LoginDlg->PasswordE->setText("pw");
+    loginEdit("PasswordE")->setText("pw");
     LoginDlg->BitBtn1Click();
     EXPECT_TRUE(calls.empty());
     EXPECT_EQ(LoginDlg->result(), QDialog::Accepted);
-    LoginDlg->UserE->setText("op");
+    loginEdit("UserE")->setText("op");
     LoginDlg->BitBtn1Click();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], std::make_pair(QString("op"), QString("pw")));
-    EXPECT_EQ(LoginDlg->PasswordE->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(loginEdit("PasswordE")->echoMode(), QLineEdit::Password);
 }
 
 }  // namespace

@@ -84,7 +84,6 @@ TEST_F(Startup, FirstRunLooksAsCreated) {
 
 TEST_F(Startup, ToolBarButtonsInOrderAndComponentsPlaced) {
     startUp();
-    TfrmMain& w = *frmMain;
     const QList<QAction*> expected{actConnect(),      actOSCstart(),   actOSCstop(),
                                    actLoadFromFile(), actSaveToFile(), actLoadFromFile()};
     ASSERT_EQ(toolButtons().size(), 6);

@@ -124,6 +124,15 @@ UITEST_COMPONENT(QPlainTextEdit, Memo1)
 UITEST_COMPONENT(QTimer, Timer1)
 #undef UITEST_COMPONENT
 
+// An edit of the login dialog by its name ("ServerE", "TmsE", "UserE", "PasswordE").
+inline QLineEdit* loginEdit(const char* name, TLoginDlg* dialog = LoginDlg) {
+    QLineEdit* e = dialog ? dialog->findChild<QLineEdit*>(QString::fromLatin1(name)) : nullptr;
+    if (!e) {
+        ADD_FAILURE() << "LoginDlg has no edit " << name;
+    }
+    return e;
+}
+
 // The tool bar's buttons, left to right.
 inline QList<QToolButton*> toolButtons() {
     return component<>("ActionToolBar1")
