@@ -151,20 +151,37 @@ void OscLineWriter::run() {
             at = written_;
         }
         if (!batch.empty() && !failed()) {
-            const int error = writeAll(fd_, batch.data(), batch.size());
+            std::size_t done = 0;
+            int error = 0;
+            while (done < batch.size()) {
+                const ssize_t n = ::write(fd_, batch.data() + done, batch.size() - done);
+                if (n < 0 && errno == EINTR) {
+                    continue;
+                }
+                if (n <= 0) {
+                    error = n < 0 ? errno : EIO;
+                    break;
+                }
+                done += static_cast<std::size_t>(n);
+            }
             if (error != 0) {
-                // Whatever part of the batch got in ends in a cut line: back to the last whole
-                // one (a device or FIFO cannot be cut, and needs not be).
-                if (::ftruncate(fd_, static_cast<off_t>(at.bytes)) == 0) {
-                    ::lseek(fd_, static_cast<off_t>(at.bytes), SEEK_SET);
+                // What got in of the batch may end in a cut line: back to the last whole one
+                // (a device or FIFO cannot be cut, and needs not be).
+                const std::size_t lineEnd = batch.rfind('\n', done == 0 ? 0 : done - 1);
+                const std::size_t keep =
+                    done == 0 || lineEnd == std::string::npos ? 0 : lineEnd + 1;
+                lines = static_cast<std::uint64_t>(std::count(
+                    batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(keep), '\n'));
+                if (::ftruncate(fd_, static_cast<off_t>(at.bytes + keep)) == 0) {
+                    ::lseek(fd_, static_cast<off_t>(at.bytes + keep), SEEK_SET);
                 }
                 fail(systemReason(error));
-            } else {
-                std::lock_guard lock(mutex_);
-                written_.bytes += batch.size();
-                written_.datagrams += lines;
-                unsynced = true;
+                done = keep;
             }
+            std::lock_guard lock(mutex_);
+            written_.bytes += done;
+            written_.datagrams += lines;
+            unsynced = unsynced || done > 0;
         }
         batch.clear();
         const Clock::time_point now = Clock::now();

@@ -45,6 +45,7 @@ struct OscLineTiming {
 struct OscLineProgress {
     std::uint64_t datagrams = 0;
     std::uint64_t bytes = 0;
+    bool operator==(const OscLineProgress&) const = default;
 };
 
 class OscLineWriter {
@@ -156,6 +157,8 @@ class CaptureJournal {
     // This program's journal (empty before the first start).
     std::filesystem::path path() const;
     std::uint64_t datagrams() const { return writer_ ? writer_->datagramsAppended() : 0; }
+    // What the current capture's journal has written out so far.
+    OscLineProgress written() const { return writer_ ? writer_->written() : OscLineProgress{}; }
 
   private:
     bool takeSlot() noexcept;
