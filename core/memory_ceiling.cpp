@@ -138,7 +138,9 @@ std::uint64_t defaultMemoryLimit(const MemoryBudget& b) {
         take(b.available / 2);
     }
     if (b.cgroupLimit != 0) {
-        take(b.cgroupLimit > b.cgroupUsed ? (b.cgroupLimit - b.cgroupUsed) / 2 : 0);
+        // Not less what the group uses: that counts the file cache, which the system gives
+        // back under pressure.
+        take(b.cgroupLimit / 2);
     }
     if (b.addressSpaceLimit != 0) {
         take(b.addressSpaceLimit > b.addressSpaceUsed
