@@ -265,6 +265,56 @@ TEST_F(JournalTest, AJournalThatCannotBeWrittenFailsOnceAndTheCaptureGoesOn) {
     journal.stop();
 }
 
+TEST_F(JournalTest, ARecordingFileGoesToItsPartFileAndReplacesTheFileAtTheEnd) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir_ / "data");
+    const fs::path real = dir_ / "data" / "real.osc";
+    std::ofstream(real) << "old";
+    fs::permissions(real, fs::perms(0640));
+    fs::create_symlink("data/real.osc", dir_ / "link.osc");
+    const fs::path part = dir_ / "data" / "real.osc.part";
+    {
+        StreamedOscFile out(dir_ / "link.osc");
+        EXPECT_EQ(out.writingPath(), part) << "beside the link's target";
+        try {
+            StreamedOscFile second(dir_ / "link.osc", true);
+            ADD_FAILURE() << "two recordings into one file";
+        } catch (const FileError& e) {
+            EXPECT_EQ(e.reason(), part.string() + " is being written by another program");
+        }
+        for (std::uint32_t n = 0; n < 3; ++n) {
+            out.append(datagram(n));
+        }
+        EXPECT_EQ(out.datagrams(), 3u);
+        out.commit();
+        EXPECT_FALSE(out.failed());
+    }
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.osc"));
+    EXPECT_EQ(readWholeFile(real), expectedText(3));
+    EXPECT_EQ(fs::status(real).permissions(), fs::perms(0640));
+    EXPECT_FALSE(fs::exists(part));
+
+    // What a killed recording left is named, not replaced, unless asked.
+    std::ofstream(part, std::ios::binary) << expectedText(2) << "23 0";
+    try {
+        StreamedOscFile again(real);
+        ADD_FAILURE() << "the leftover was replaced";
+    } catch (const LeftoverRecordingError& e) {
+        EXPECT_EQ(e.leftover().datagrams, 2u);
+        EXPECT_EQ(e.leftover().bytes, expectedText(2).size());
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + real.string());
+        EXPECT_EQ(e.reason(), part.string() + " holds an earlier recording of 2 datagrams (" +
+                                  std::to_string(expectedText(2).size()) + " bytes)");
+    }
+    {
+        StreamedOscFile replacing(real, true);
+        replacing.append(datagram(7));
+        replacing.discard();  // nothing worth keeping
+    }
+    EXPECT_FALSE(fs::exists(part));
+    EXPECT_EQ(readWholeFile(real), expectedText(3)) << "a discarded recording leaves the file";
+}
+
 TEST(JournalState, TextRoundTripAndDamagedRecords) {
     const JournalState s{true, 1700000000, {123, 456789}};
     const std::string text = journalStateText(s);
