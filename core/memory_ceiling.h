@@ -23,7 +23,7 @@ struct MemoryBudget {
     std::uint64_t physical = 0;   // MemTotal
     std::uint64_t available = 0;  // MemAvailable
     std::uint64_t cgroupLimit = 0;
-    std::uint64_t cgroupUsed = 0;  // shown, not counted: it holds the reclaimable file cache
+    std::uint64_t cgroupUsed = 0;         // shown, not counted: it holds the reclaimable file cache
     std::uint64_t addressSpaceLimit = 0;  // RLIMIT_AS
     std::uint64_t addressSpaceUsed = 0;   // VmSize
 };
