@@ -1,13 +1,15 @@
 #include "core/osc_file.h"
 
+#include <unistd.h>
+
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <system_error>
+
+#include "core/file_replacement.h"
 
 namespace osc {
 
@@ -73,14 +75,21 @@ std::size_t findLineBreak(const unsigned char* p, const unsigned char* end) {
 }
 
 [[noreturn]] void throwBadGroup(const unsigned char* group) {
+    throw OscFormatError(static_cast<char>(group[0]), static_cast<char>(group[1]));
+}
+
+std::string badGroupText(char first, char second) {
     std::string text = "'$";
-    text += static_cast<char>(group[0]);
-    text += static_cast<char>(group[1]);
+    text += first;
+    text += second;
     text += "' is not a valid integer value";
-    throw OscFormatError(text);
+    return text;
 }
 
 }  // namespace
+
+OscFormatError::OscFormatError(char first, char second)
+    : std::runtime_error(badGroupText(first, second)), group_{first, second}, groupSize_(2) {}
 
 std::string traceLine(std::span<const std::uint8_t> data) {
     std::string out;
@@ -153,12 +162,12 @@ bool OscReader::next(std::vector<std::uint8_t>& out) {
 }
 
 std::string readWholeFile(const std::filesystem::path& path) {
-    const auto fail = [&]() -> std::runtime_error {
-        return std::runtime_error("Cannot open file " + path.string());
+    const auto fail = [&](int error) {
+        return FileError("Cannot open file " + path.string(), systemReason(error));
     };
     std::FILE* f = std::fopen(path.string().c_str(), "rb");
     if (f == nullptr) {
-        throw fail();
+        throw fail(errno);
     }
     std::string text;
     std::error_code ec;
@@ -168,63 +177,66 @@ std::string readWholeFile(const std::filesystem::path& path) {
     }
     // Read in chunks rather than trusting the size: the file may grow or shrink meanwhile.
     constexpr std::size_t kChunk = 1 << 20;
-    bool failed = false;
+    int error = 0;
     for (;;) {
         const std::size_t have = text.size();
         text.resize(have + kChunk);
         const std::size_t got = std::fread(text.data() + have, 1, kChunk, f);
         text.resize(have + got);
         if (got < kChunk) {
-            failed = std::ferror(f) != 0;  // a folder opens but cannot be read
+            if (std::ferror(f) != 0) {
+                error = errno != 0 ? errno : EIO;  // a folder opens but cannot be read
+            }
             break;
         }
     }
     std::fclose(f);
-    if (failed) {
-        throw fail();
+    if (error != 0) {
+        throw fail(error);
     }
     return text;
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    const auto fail = [&]() -> std::runtime_error {
-        return std::runtime_error("Cannot create file " + path.string());
-    };
-    if (path.filename().empty()) {
-        throw fail();
-    }
-    // A name of our own beside the target, so that the rename never crosses file systems.
-    static std::atomic<unsigned> counter{0};
-    std::random_device random;
-    std::filesystem::path temp;
-    std::FILE* f = nullptr;
-    for (int attempt = 0; attempt < 16 && f == nullptr; ++attempt) {
-        char suffix[40];
-        std::snprintf(suffix, sizeof suffix, ".%08x%04x.tmp", static_cast<unsigned>(random()),
-                      counter.fetch_add(1) & 0xFFFF);
-        // A long name would push the temporary one past the file system's limit.
-        const std::string name = path.filename().string();
-        temp = path;
-        temp.replace_filename((name.size() <= 200 ? "." + name : std::string(".osc")) + suffix);
-        f = std::fopen(temp.string().c_str(), "wbx");  // never reuses an existing file
-        if (f == nullptr && errno != EEXIST) {
-            break;
+    const std::string text = "Cannot create file " + path.string();
+    const auto fail = [&](int error) { return FileError(text, systemReason(error)); };
+    const SaveTarget target = findSaveTarget(path, text);
+    const auto writeInPlace = [&] {
+        const int fd = openInPlace(target);
+        if (fd < 0) {
+            throw fail(errno);
         }
+        int error = writeAll(fd, bytes.data(), bytes.size());
+        if (error == 0 && target.regular && ::fsync(fd) != 0) {
+            error = errno;
+        }
+        ::close(fd);
+        if (error != 0) {
+            throw fail(error);
+        }
+    };
+    if (!target.regular) {
+        writeInPlace();
+        return;
     }
-    if (f == nullptr) {
-        throw fail();
+    std::filesystem::path temp;
+    const int fd = createBeside(target, "", temp);
+    if (fd < 0) {
+        // A folder that takes no new file: a file there that may be written is written in place.
+        if (!target.exists) {
+            throw fail(errno);
+        }
+        writeInPlace();
+        return;
     }
-    bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-    ok = std::fflush(f) == 0 && ok;
-    ok = std::fclose(f) == 0 && ok;
-    std::error_code ec;
-    if (ok) {
-        std::filesystem::rename(temp, path, ec);
-        ok = !ec;
+    int error = writeAll(fd, bytes.data(), bytes.size());
+    if (error == 0) {
+        error = replaceTarget(target, fd, temp);
     }
-    if (!ok) {
-        std::filesystem::remove(temp, ec);
-        throw fail();
+    ::close(fd);
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        throw fail(error);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace osc {
@@ -17,10 +18,32 @@ std::string traceLine(std::span<const std::uint8_t> data);
 void appendTraceLine(std::string& out, std::span<const std::uint8_t> data);
 
 // A group whose first two characters are not both hex digits, e.g. "'$2G' is not a valid
-// integer value".
+// integer value". The text holds the two characters as the file has them; group() gives the
+// same two bytes, so that a caller can show 8-bit characters in the file's code page.
 class OscFormatError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+    OscFormatError(char first, char second);
+    // The two characters of the bad group; empty for an error made from a text alone.
+    std::string_view group() const { return std::string_view(group_, groupSize_); }
+
+  private:
+    char group_[2] = {};
+    std::size_t groupSize_ = 0;
+};
+
+// A file that cannot be read or written. what() is the text that names the file ("Cannot create
+// file PATH"); reason() the system's reason ("Permission denied"), empty when there is none;
+// message() both, "Cannot create file PATH: Permission denied".
+class FileError : public std::runtime_error {
+  public:
+    FileError(const std::string& text, std::string reason)
+        : std::runtime_error(text), reason_(std::move(reason)) {}
+    const std::string& reason() const { return reason_; }
+    std::string message() const { return reason_.empty() ? what() : what() + (": " + reason_); }
+
+  private:
+    std::string reason_;
 };
 
 // Reads datagrams from oscillogram file text. Lines end at CR LF, LF or CR; a NUL ends the
@@ -38,11 +61,15 @@ class OscReader {
     bool ended_ = false;
 };
 
-// Whole-file read; throws std::runtime_error("Cannot open file " + path).
+// Whole-file read; throws FileError("Cannot open file " + path, reason).
 std::string readWholeFile(const std::filesystem::path& path);
-// Writes through a temporary file in the same folder and renames it over path, so that a
-// failure never leaves a half file nor destroys an existing one; throws
-// std::runtime_error("Cannot create file " + path).
+// Writes through a temporary file beside the file and renames it over that file once it is
+// fully written and synced, so that a failure never leaves a half file nor destroys the old one.
+// A symbolic link is followed: its target gets the contents and the link stays. The replaced
+// file's permission bits (and owner, where the system allows) carry over. A file that cannot be
+// opened for writing is refused, not replaced. A writable file in a folder where no temporary
+// file can be made is written in place, and so is a device or a FIFO (never replaced). Throws
+// FileError("Cannot create file " + path, reason).
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace osc

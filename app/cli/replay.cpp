@@ -1,6 +1,7 @@
 #include "app/cli/replay.h"
 
 #include <QCoreApplication>
+#include <QStringDecoder>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -13,10 +14,26 @@ std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
 
+QString oscFormatErrorText(const osc::OscFormatError& error) {
+    const std::string_view group = error.group();
+    if (group.empty()) {
+        return QString::fromLocal8Bit(error.what());
+    }
+    // Files come from the window's trace, whose 8-bit characters are Windows-1251.
+    QStringDecoder decode("windows-1251");
+    const QByteArray bytes(group.data(), static_cast<qsizetype>(group.size()));
+    const QString characters = decode.isValid() ? decode(bytes) : QString::fromLatin1(bytes);
+    return QStringLiteral("'$") + characters + QStringLiteral("' is not a valid integer value");
+}
+
 bool replayFileForCli(const QString& path, osc::CaptureEngine& engine) {
     try {
         const std::string text = osc::readWholeFile(localPath(path));
         engine.replayOscText(text);
+    } catch (const osc::OscFormatError& e) {
+        const QByteArray text = oscFormatErrorText(e).toLocal8Bit();
+        std::fprintf(stderr, "%s\n", text.constData());
+        return false;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;

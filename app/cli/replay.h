@@ -9,13 +9,17 @@
 #include <string_view>
 
 #include "core/capture_engine.h"
+#include "core/osc_file.h"
 
 namespace cli {
 
 // Reads the file and replays it through engine (start, every datagram, stop). On failure prints
 // the error's text on stderr ("Cannot open file FILE", "'$2G' is not a valid integer value")
 // and returns false; the engine then holds what the replay had reached.
+// A bad group's characters are shown as Windows-1251 text, as the window wrote them.
 bool replayFileForCli(const QString& path, osc::CaptureEngine& engine);
+// "'$Ж1' is not a valid integer value": the group's two bytes read as Windows-1251.
+QString oscFormatErrorText(const osc::OscFormatError& error);
 
 // The file name as the core file functions take it (the local 8-bit encoding).
 std::string localPath(const QString& path);

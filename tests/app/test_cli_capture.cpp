@@ -2,19 +2,25 @@
 // namespace of its own, joined by a veth pair. The recorded file replays through `traces`, and
 // a frame decoded from it gives back the text the device was told to send.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <chrono>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "core/bit_stream.h"
+#include "core/capture_journal.h"
 #include "core/osc_file.h"
 #include "core/sample_decoder.h"
 #include "tests/app/cli_run.h"
@@ -56,6 +62,20 @@ class SimProcess {
     }
     bool started() const { return started_; }
     const std::string& listeningLine() const { return listening_; }
+    // Waits for a printed line holding `part`; false after timeoutMs.
+    bool waitForLine(const std::string& part, int timeoutMs) {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            while (p_.canReadLine()) {
+                if (p_.readLine().toStdString().find(part) != std::string::npos) {
+                    return true;
+                }
+            }
+            p_.waitForReadyRead(50);
+        }
+        return false;
+    }
     // SIGTERM; the exit code (-1 when it did not end cleanly) and what it printed since.
     int terminate(std::string& out) {
         p_.terminate();
@@ -135,6 +155,11 @@ class NamespacePair {
     int made_ = 0;
     bool ready_ = false;
 };
+
+// Whole lines of an .osc file.
+std::size_t inspectLines(const QString& file) {
+    return static_cast<std::size_t>(osc::inspectOscLines(file.toStdString()).datagrams);
+}
 
 // The traces printed by `traces FILE`, "C X Y" a line.
 osc::ChannelTraces parseTraces(const std::string& text) {
@@ -306,6 +331,113 @@ TEST(CliCapture, FailuresExitWithOneAndSayWhy) {
     EXPECT_EQ(runCli({"capture", "--device", "x", "-o", file}).exitCode, 2);
     EXPECT_EQ(runCli({"sim", "--bit-rate", "0"}).exitCode, 2);
     EXPECT_EQ(runCli({"sim", "--mac", "00:11:22:33:44"}).exitCode, 2);
+}
+
+// A sim on loopback at a port of this test's own; nothing when the port is taken.
+struct LoopbackSim {
+    quint16 port = 0;
+    std::unique_ptr<SimProcess> sim;
+};
+LoopbackSim startLoopbackSim(int offset, const QStringList& extra = {}) {
+    LoopbackSim s;
+    s.port = static_cast<quint16>(20000 + (::getpid() + offset) % 20000);
+    s.sim = std::make_unique<SimProcess>(
+        cliPath(), QStringList{"sim", "--bind", "127.0.0.3", "--port", QString::number(s.port),
+                               "--text", "Hello"} +
+                       extra);
+    if (!s.sim->started() || s.sim->listeningLine().find("listening") == std::string::npos) {
+        s.sim.reset();
+    }
+    return s;
+}
+
+QStringList captureArgs(const LoopbackSim& s, const QString& file, const QString& seconds) {
+    const QString port = QString::number(s.port);
+    return {"capture", "--device",  "127.0.0.3", "--seconds", seconds,         "-o", file,
+            "--bind",  "127.0.0.2", "--port",    port,        "--device-port", port};
+}
+
+TEST(CliCapture, AKilledCaptureLeavesAValidPartFileWithAllButTheLastSecond) {
+    QTemporaryDir dir;
+    LoopbackSim s = startLoopbackSim(1);
+    if (!s.sim) {
+        GTEST_SKIP() << "port " << s.port << " is taken here";
+    }
+    const QString file = dir.filePath("killed.osc");
+    const QString part = file + ".part";
+    QProcess capture;
+    capture.start(cliPath(), captureArgs(s, file, "60"));
+    ASSERT_TRUE(capture.waitForStarted(5000));
+    ASSERT_TRUE(s.sim->waitForLine(" start (9 bytes)", 10000));
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    const double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ::kill(static_cast<pid_t>(capture.processId()), SIGKILL);
+    ASSERT_TRUE(capture.waitForFinished(5000));
+    EXPECT_EQ(capture.exitStatus(), QProcess::CrashExit);
+    EXPECT_FALSE(QFile::exists(file)) << "only a finished capture replaces the file";
+
+    // The sim streams 75 datagrams a second (9600 bit/s, 128 bits a datagram) from the start
+    // command on: all that were due a second before the kill are there, in whole lines.
+    std::string text = osc::readWholeFile(part.toStdString());
+    text.resize(text.rfind("\r\n") + 2);  // a line cut by the kill itself does not count
+    std::size_t lines = 0;
+    for (std::size_t pos = 0; pos < text.size(); pos += 520 * 3 + 2, ++lines) {
+        ASSERT_EQ(text.compare(pos, 6, "23 08 "), 0) << "line " << lines;
+        ASSERT_EQ(text.compare(pos + 520 * 3, 2, "\r\n"), 0) << "line " << lines;
+    }
+    const auto due = static_cast<std::size_t>((elapsed - 1.0) * 75);
+    EXPECT_GE(lines, due) << "after " << elapsed << " s";
+    EXPECT_LE(lines, static_cast<std::size_t>(elapsed * 75) + 20);
+    const clitest::Run replay = runCli({"traces", part});
+    EXPECT_EQ(replay.exitCode, 0) << replay.err;
+
+    // Started again, it names what the killed one left rather than replacing it; --force does.
+    const clitest::Run again = runCli(captureArgs(s, file, "1"));
+    EXPECT_EQ(again.exitCode, 1);
+    const std::string count = std::to_string(inspectLines(part));
+    EXPECT_NE(again.err.find(part.toStdString() + " holds an earlier recording of " + count +
+                             " datagrams"),
+              std::string::npos)
+        << again.err;
+    EXPECT_NE(again.err.find("give --force to replace it"), std::string::npos) << again.err;
+    const clitest::Run forced = runCli(captureArgs(s, file, "1") << "--force");
+    EXPECT_EQ(forced.exitCode, 0) << forced.err;
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_FALSE(QFile::exists(part));
+}
+
+TEST(CliCapture, MemoryLimitStopsTheCaptureCleanlyWithEverythingKept) {
+    QTemporaryDir dir;
+    LoopbackSim s = startLoopbackSim(2, {"--bit-rate", "100000"});
+    if (!s.sim) {
+        GTEST_SKIP() << "port " << s.port << " is taken here";
+    }
+    const QString file = dir.filePath("ceiling.osc");
+    const clitest::Run r = runCli(captureArgs(s, file, "30") << "--memory-limit"
+                                                             << "64K");
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.err.find("stopped early: the traces hold "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("could pass the memory limit of 64 KiB; " + file.toStdString() +
+                         " holds every datagram received"),
+              std::string::npos)
+        << r.err;
+    const std::size_t received = r.out.find("Datagrams received: ");
+    ASSERT_NE(received, std::string::npos) << r.out;
+    const std::size_t datagrams = std::stoul(r.out.substr(received + 20));
+    EXPECT_GT(datagrams, 0u);
+    EXPECT_LT(datagrams, 30u * 781) << "stopped well before the time was up";
+    EXPECT_EQ(inspectLines(file), datagrams) << "every datagram received is in the file";
+    EXPECT_FALSE(QFile::exists(file + ".part"));
+    EXPECT_EQ(runCli({"traces", file}).exitCode, 0);
+
+    const clitest::Run bad = runCli(captureArgs(s, file, "1") << "--memory-limit"
+                                                              << "lots");
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("--memory-limit takes a size such as 512M or 2G, not 'lots'."),
+              std::string::npos)
+        << bad.err;
 }
 
 }  // namespace

@@ -1,9 +1,16 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -31,6 +38,7 @@ Reading readAll(std::string_view text) {
         EXPECT_FALSE(reader.next(datagram)) << "the end must stay the end";
     } catch (const OscFormatError& e) {
         r.error = e.what();
+        EXPECT_EQ(e.group(), r.error->substr(2, 2)) << "the raw bytes of the group";
         EXPECT_FALSE(reader.next(datagram)) << "nothing is read after an error";
     }
     return r;
@@ -237,6 +245,181 @@ TEST_F(FilesTest, FailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     auto names = entries();
     std::sort(names.begin(), names.end());
     EXPECT_EQ(names, (std::vector<std::string>{"plain", "taken.osc"}));
+}
+
+struct FileFacts {
+    bool link = false;
+    bool exists = false;
+    ino_t inode = 0;
+    unsigned mode = 0;
+};
+
+FileFacts factsOf(const std::filesystem::path& path) {
+    FileFacts f;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        f.link = S_ISLNK(st.st_mode);
+    }
+    if (::stat(path.c_str(), &st) == 0) {
+        f.exists = true;
+        f.inode = st.st_ino;
+        f.mode = st.st_mode & 07777;
+    }
+    return f;
+}
+
+void writePlain(const std::filesystem::path& path, const std::string& text, unsigned mode) {
+    std::ofstream(path, std::ios::binary) << text;
+    std::filesystem::permissions(path, static_cast<std::filesystem::perms>(mode));
+}
+
+// The reason of a failed save, "" when it succeeded.
+std::string saveReason(const std::filesystem::path& path, std::string_view bytes) {
+    try {
+        writeFileAtomically(path, bytes);
+    } catch (const FileError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + path.string());
+        EXPECT_EQ(e.message(), e.what() + (": " + e.reason()));
+        return e.reason();
+    }
+    return "";
+}
+
+TEST_F(FilesTest, SavingThroughLinksWritesTheirTargets) {
+    namespace fs = std::filesystem;
+    fs::create_directory(dir_ / "data");
+    writePlain(dir_ / "data" / "real.osc", "old", 0640);
+    fs::create_symlink("data/real.osc", dir_ / "relative.osc");  // relative to the link's folder
+    fs::create_symlink(dir_ / "relative.osc", dir_ / "chain.osc");
+    fs::create_symlink("data/new.osc", dir_ / "dangling.osc");
+    struct Row {
+        const char* name;
+        fs::path path;
+        fs::path target;
+    };
+    const Row rows[] = {
+        {"relative link", dir_ / "relative.osc", dir_ / "data" / "real.osc"},
+        {"link to a link", dir_ / "chain.osc", dir_ / "data" / "real.osc"},
+        {"link to no file yet", dir_ / "dangling.osc", dir_ / "data" / "new.osc"},
+    };
+    for (const Row& row : rows) {
+        const std::string text = std::string("01 \r\n") + row.name;
+        EXPECT_EQ(saveReason(row.path, text), "") << row.name;
+        EXPECT_TRUE(factsOf(row.path).link) << row.name << ": the link stays";
+        EXPECT_EQ(readWholeFile(row.target), text) << row.name;
+    }
+    EXPECT_EQ(factsOf(dir_ / "data" / "real.osc").mode, 0640u);
+    auto names = entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names,
+              (std::vector<std::string>{"chain.osc", "dangling.osc", "data", "relative.osc"}));
+    std::vector<std::string> data;
+    for (const auto& e : fs::directory_iterator(dir_ / "data")) {
+        data.push_back(e.path().filename().string());
+    }
+    std::sort(data.begin(), data.end());
+    EXPECT_EQ(data, (std::vector<std::string>{"new.osc", "real.osc"})) << "no temporary file left";
+}
+
+// Root writes read-only files and folders, so the permission rows run in a child process as
+// the unprivileged user "nobody" when the test runs as root. The body returns its failures.
+std::string asUnprivileged(const std::filesystem::path& dir,
+                           const std::function<std::string()>& body) {
+    if (::geteuid() != 0) {
+        return body();
+    }
+    if (::chown(dir.c_str(), 65534, 65534) != 0) {
+        return "cannot give the folder to nobody";
+    }
+    int fds[2];
+    if (::pipe(fds) != 0) {
+        return "no pipe";
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        std::string out = "cannot become nobody";
+        if (::setgid(65534) == 0 && ::setuid(65534) == 0) {
+            out = body();
+        }
+        const ssize_t written = ::write(fds[1], out.data(), out.size());
+        ::_exit(written == static_cast<ssize_t>(out.size()) ? 0 : 1);
+    }
+    ::close(fds[1]);
+    std::string out;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) {
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? out : out + " (the child failed)";
+}
+
+TEST_F(FilesTest, PermissionsAreKeptAndReadOnlyIsRefused) {
+    const auto dir = dir_;
+    const std::string failures = asUnprivileged(dir_, [dir] {
+        namespace fs = std::filesystem;
+        std::ostringstream out;
+        const auto expect = [&](bool ok, const std::string& what) {
+            if (!ok) {
+                out << what << "; ";
+            }
+        };
+        const fs::path plain = dir / "plain.osc";
+        const fs::path readOnly = dir / "read-only.osc";
+        const fs::path lockedFolder = dir / "locked";
+        const fs::path inLocked = lockedFolder / "in.osc";
+        writePlain(plain, "old", 0604);
+        writePlain(readOnly, "old", 0444);
+        fs::create_directory(lockedFolder);
+        writePlain(inLocked, "old", 0620);
+        fs::permissions(lockedFolder, fs::perms(0555));
+
+        const FileFacts before = factsOf(plain);
+        expect(saveReason(plain, "A") == "", "plain file saved");
+        expect(factsOf(plain).mode == 0604, "its permission bits kept");
+        expect(factsOf(plain).inode != before.inode, "replaced by a new file");
+
+        const std::string refused = saveReason(readOnly, "B");
+        expect(refused == "Permission denied", "read-only file refused: " + refused);
+        expect(readWholeFile(readOnly) == "old", "read-only file untouched");
+
+        const FileFacts inside = factsOf(inLocked);
+        expect(saveReason(inLocked, "C") == "", "file in a read-only folder saved");
+        expect(readWholeFile(inLocked) == "C", "its new contents");
+        expect(factsOf(inLocked).inode == inside.inode, "written in place");
+        expect(factsOf(inLocked).mode == 0620, "in place keeps the mode");
+        const std::string newFile = saveReason(lockedFolder / "new.osc", "D");
+        expect(newFile == "Permission denied", "no new file in a read-only folder: " + newFile);
+        std::size_t count = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(lockedFolder)) {
+            ++count;
+        }
+        expect(count == 1, "nothing else in the read-only folder");
+        fs::permissions(lockedFolder, fs::perms(0755));
+        return out.str();
+    });
+    EXPECT_EQ(failures, "");
+    std::filesystem::permissions(dir_ / "locked", std::filesystem::perms(0755));
+}
+
+TEST_F(FilesTest, AFifoIsWrittenInPlaceNeverReplaced) {
+    const auto fifo = dir_ / "pipe.osc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(saveReason(fifo, "01 \r\n"), "No such device or address") << "no reader: no wait";
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(saveReason(fifo, "01 \r\n"), "");
+    char got[16] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 5);
+    EXPECT_EQ(std::string(got), "01 \r\n");
+    ::close(reader);
+    struct stat st {};
+    ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(entries().size(), 1u);
 }
 
 }  // namespace
