@@ -57,6 +57,10 @@ void TfrmMain::actLoadFromFileExecute() {
     if (name.isEmpty()) {
         return;
     }
+    LoadOscFile(name);
+}
+
+void TfrmMain::LoadOscFile(const QString& name) {
     const std::string text = osc::readWholeFile(toPath(name));
     actOSCstartExecute();
     osc::OscReader reader(text);
