@@ -5,7 +5,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo test-sanitize test-tsan fuzz bench clean
+.PHONY: all deps configure build test demo package test-sanitize test-tsan fuzz bench clean
 
 all: build
 
@@ -29,6 +29,10 @@ demo: build
 	else \
 		echo "The window program is not there yet: make demo opens it once it has been built."; \
 	fi
+
+# The Debian package of the built tree: $(BUILD)/morvelip-osc_VERSION_ARCH.deb
+package: build
+	cmake --build $(BUILD) --target package
 
 # The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps

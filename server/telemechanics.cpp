@@ -20,17 +20,24 @@ fs::path executableFolder() {
     return ec ? fs::path() : exe.parent_path();
 }
 
+// In this order: beside the program (a site's own library), the build tree's lib/ beside bin/,
+// the installed private folder lib/morvelip-osc, the search path (with the program's RPATH),
+// and last the library folder of the build that compiled this, so that an installed program
+// never prefers a build tree that happens to be there. The private folder is tried by path
+// as well as through the RPATH: the loader may disregard $ORIGIN for a program that holds a
+// file capability (the installed ones bind port 971 through one).
 std::vector<std::string> candidatesFor(const std::string& file) {
     std::vector<std::string> out;
     const fs::path exeDir = executableFolder();
     if (!exeDir.empty()) {
         out.push_back((exeDir / file).string());
         out.push_back((exeDir.parent_path() / "lib" / file).string());
+        out.push_back((exeDir.parent_path() / "lib" / "morvelip-osc" / file).string());
     }
+    out.push_back(file);  // the system's search path
 #ifdef MO_BUILD_LIBRARY_DIR
     out.push_back((fs::path(MO_BUILD_LIBRARY_DIR) / file).string());
 #endif
-    out.push_back(file);  // the system's search path
     return out;
 }
 

@@ -7,8 +7,9 @@
 //   config-fails     present: tmcDntGetConfig fails;
 //   disconnected     present: tmcIsConnected answers 0;
 //   items-fail       present: every tmcDntOpenItem fails.
-// The folder of definitions is $TMCONN_SERVERS_DIR, else share/morvelip-osc/servers beside the
-// installed library, else the servers/ folder of the source tree.
+// The folder of definitions is $TMCONN_SERVERS_DIR, else share/morvelip-osc/servers of the
+// prefix the library is installed in (lib/ or lib/morvelip-osc/), else the servers/ folder of
+// the source tree.
 
 #include <dlfcn.h>
 
@@ -119,10 +120,14 @@ fs::path serversRoot() {
         std::error_code ec;
         const fs::path lib = fs::weakly_canonical(fs::path(info.dli_fname), ec);
         if (!ec) {
-            const fs::path installed =
-                lib.parent_path().parent_path() / "share" / "morvelip-osc" / "servers";
-            if (fs::is_directory(installed, ec)) {
-                return installed;
+            // PREFIX/lib/morvelip-osc/libtmconn.so (installed) or PREFIX/lib/libtmconn.so.
+            const fs::path folder = lib.parent_path();
+            for (const fs::path& prefix :
+                 {folder.parent_path(), folder.parent_path().parent_path()}) {
+                const fs::path installed = prefix / "share" / "morvelip-osc" / "servers";
+                if (fs::is_directory(installed, ec)) {
+                    return installed;
+                }
             }
         }
     }

@@ -9,6 +9,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev
     iproute2 fonts-dejavu-core
+    dpkg-dev help2man lintian desktop-file-utils appstream shared-mime-info libcap2-bin
 )
 
 missing=()

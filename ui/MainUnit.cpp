@@ -398,6 +398,10 @@ void TfrmMain::actLoadFromFileExecute() {
     traceLog_.load();
 }
 
+void TfrmMain::LoadOscFile(const QString& fileName) {
+    traceLog_.loadFile(fileName);
+}
+
 void TfrmMain::ComboBox1Change() {
     acquisition_.selectDevice();
 }

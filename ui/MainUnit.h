@@ -99,6 +99,9 @@ class TfrmMain : public QMainWindow,
     int ChannelAtMouse() const;
     // A left drag to the left on the plot: the window's width from the bit count again.
     void Chart1UndoZoom();
+    // The load action after its file dialog: reads the file (throws "Cannot open file %s"),
+    // start action, every line decoded, stop action. Also the replay of a file given at start.
+    void LoadOscFile(const QString& fileName);
 
     // --- Helpers for the handlers -----------------------------------------------------------
     // Scroll bar := range 0..window maximum, position window minimum (truncated, clamped to

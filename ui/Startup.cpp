@@ -1,9 +1,15 @@
 #include "ui/Startup.h"
 
 #include <QApplication>
+#include <QDialog>
+#include <QTimer>
+
+#include <cstdio>
+#include <optional>
 
 #include "net/simulated_network.h"
 #include "ui/MainUnit.h"
+#include "ui/Messages.h"
 #include "ui/logind.h"
 
 namespace ui {
@@ -21,6 +27,16 @@ std::unique_ptr<osc::net::DatagramEndpoint> demoNetwork() {
         options.devices.push_back(device);
     }
     return std::make_unique<osc::net::SimulatedNetwork>(std::move(options));
+}
+
+// After a replay without the user: one line per channel, "C points lastX".
+void printTraceSummary() {
+    for (std::size_t c = 0; c < frmMain->engine().traces.size(); ++c) {
+        const osc::ChannelTrace& trace = frmMain->engine().traces[c];
+        std::printf("%zu %zu %lld\n", c, trace.count(),
+                    trace.empty() ? 0LL : static_cast<long long>(trace.lastX()));
+    }
+    std::fflush(stdout);
 }
 
 }  // namespace
@@ -46,8 +62,32 @@ void destroyForms() {
 }
 
 int runApplication(QApplication& app, const StartupOptions& options) {
+    // Unattended: nobody answers a dialog or reads a message box.
+    bool messageShown = false;
+    std::optional<ScopedModalHook> modal;
+    std::optional<ScopedMessageHook> messages;
+    if (options.quitAfterLoad) {
+        modal.emplace([](QDialog&) { return int(QDialog::Rejected); });
+        messages.emplace([&messageShown](const Message& m) {
+            messageShown = true;
+            QString line = m.caption + QStringLiteral(": ") + m.text;
+            if (!m.detail.isEmpty()) {
+                line += QStringLiteral(" (") + m.detail + QStringLiteral(")");
+            }
+            std::fprintf(stderr, "morvelip-osc: %s\n", line.toLocal8Bit().constData());
+        });
+    }
     createForms(options);
     showMainForm();
+    if (!options.file.isEmpty()) {
+        QTimer::singleShot(0, frmMain, [&options, &messageShown] {
+            guarded(frmMain, [&options] { frmMain->LoadOscFile(options.file); });
+            if (options.quitAfterLoad) {
+                printTraceSummary();
+                QCoreApplication::exit(messageShown ? 1 : 0);
+            }
+        });
+    }
     const int code = app.exec();
     destroyForms();
     return code;

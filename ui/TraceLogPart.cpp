@@ -110,6 +110,10 @@ void TraceLogPart::load() {
     if (name.isEmpty()) {
         return;
     }
+    loadFile(name);
+}
+
+void TraceLogPart::loadFile(const QString& name) {
     const std::string text = osc::readWholeFile(toPath(name));
     capture_.start();
     osc::OscReader reader(text);

@@ -52,6 +52,9 @@ class TraceLogPart {
     void traceDatagram(const std::uint8_t* data, std::int32_t length);
     void save();  // actSaveToFileExecute
     void load();  // actLoadFromFileExecute
+    // The load after its file dialog: reads the file (throws "Cannot open file %s"), start,
+    // every line decoded, stop. Also the replay of a file given at start-up.
+    void loadFile(const QString& name);
 
     void appendLine(const QString& line);
     void clear();

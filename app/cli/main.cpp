@@ -25,11 +25,25 @@ constexpr Subcommand kSubcommands[] = {
 };
 
 void printUsage(std::FILE* out) {
-    std::fprintf(out, "Usage: morvelip-osc-cli SUBCOMMAND [OPTIONS]\n\nSubcommands:\n");
+    std::fprintf(out,
+                 "Usage: morvelip-osc-cli SUBCOMMAND [OPTIONS]\n"
+                 "  or:  morvelip-osc-cli --help | --version\n\n"
+                 "The engine of the window program without a window: replays oscillogram files\n"
+                 "(.osc) and prints, decodes or exports their traces, lists the devices of a\n"
+                 "telemechanics server, records a capture from a device over UDP and runs a\n"
+                 "simulated device.\n\nSubcommands:\n");
     for (const Subcommand& s : kSubcommands) {
         std::fprintf(out, "  %-9s %s\n", s.name, s.summary);
     }
-    std::fprintf(out, "\nmorvelip-osc-cli SUBCOMMAND --help shows the options of one.\n");
+    std::fprintf(out,
+                 "\nmorvelip-osc-cli SUBCOMMAND --help shows the options of one.\n"
+                 "\nOptions:\n"
+                 "  -h, --help     Shows this help.\n"
+                 "  -v, --version  Shows the version.\n");
+}
+
+bool isOption(const char* arg, const char* shortName, const char* longName) {
+    return std::strcmp(arg, shortName) == 0 || std::strcmp(arg, longName) == 0;
 }
 
 }  // namespace
@@ -37,12 +51,17 @@ void printUsage(std::FILE* out) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("morvelip-osc-cli");
+    QCoreApplication::setApplicationVersion(QStringLiteral(MO_VERSION));
     if (argc < 2) {
         printUsage(stderr);
         return 2;
     }
-    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+    if (isOption(argv[1], "-h", "--help")) {
         printUsage(stdout);
+        return 0;
+    }
+    if (isOption(argv[1], "-v", "--version")) {
+        std::printf("morvelip-osc-cli %s\n", MO_VERSION);
         return 0;
     }
     for (const Subcommand& s : kSubcommands) {
