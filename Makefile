@@ -39,13 +39,13 @@ test-sanitize: deps
 
 # The tests of the threaded parts (endpoints, simulated devices) under ThreadSanitizer.
 BUILD_TSAN ?= build-tsan
-TSAN_TESTS := $(patsubst tests/%.cpp,%,$(subst /test_,_,$(wildcard tests/net/test_*.cpp tests/sim/test_*.cpp)))
+TSAN_TESTS := $(patsubst tests/%.cpp,%,$(subst /test_,_,$(wildcard tests/net/test_*.cpp tests/netsim/test_*.cpp tests/sim/test_*.cpp)))
 test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO_TSAN=ON \
 		-DMO_WITH_UI=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TESTS)
 	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-		ctest --output-on-failure -j $(JOBS) -R '^(net|sim)_'
+		ctest --output-on-failure -j $(JOBS) -R '^(net|netsim|sim)_'
 
 # libFuzzer targets (clang): build-fuzz/fuzz/fuzz_*
 fuzz: deps

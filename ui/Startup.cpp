@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "net/simulated_network.h"
+#include "netsim/simulated_network.h"
 #include "ui/MainUnit.h"
 #include "ui/logind.h"
 

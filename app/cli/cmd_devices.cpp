@@ -8,9 +8,7 @@
 
 #include "app/cli/commands.h"
 
-#ifdef MO_HAVE_server
 #include "server/connection_session.h"
-#endif
 
 namespace cli {
 
@@ -72,7 +70,6 @@ int runDevices(const QStringList& args) {
         qputenv("TMCONN_SERVERS_DIR", parser.value(serversOption).toLocal8Bit());
     }
 
-#ifdef MO_HAVE_server
     try {
         server::ConnectionSession session;
         session.applyCredentials(user, password);
@@ -97,11 +94,6 @@ int runDevices(const QStringList& args) {
         printError(e.what());
         return 1;
     }
-#else
-    (void)user;
-    printError("morvelip-osc-cli devices: built without the server adapter");
-    return 1;
-#endif
 }
 
 }  // namespace cli

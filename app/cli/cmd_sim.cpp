@@ -9,7 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
 #include "net/address.h"
-#include "net/udp_device_server.h"
+#include "netsim/udp_device_server.h"
 
 namespace cli {
 

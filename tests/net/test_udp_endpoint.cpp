@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "core/datagram.h"
-#include "net/udp_device_server.h"
+#include "netsim/udp_device_server.h"
 
 namespace osc::net {
 namespace {

@@ -1,11 +1,11 @@
-#include "server/win1251.h"
+#include "codepage/win1251.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <stdexcept>
 
-namespace server {
+namespace codepage {
 
 namespace {
 
@@ -94,4 +94,4 @@ std::string Utf8ToWin1251(std::string_view utf8) {
     return c.convert(utf8, "?", utf8SequenceLength);
 }
 
-}  // namespace server
+}  // namespace codepage

@@ -1,4 +1,4 @@
-#include "net/udp_device_server.h"
+#include "netsim/udp_device_server.h"
 
 #include <algorithm>
 

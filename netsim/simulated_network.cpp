@@ -1,4 +1,4 @@
-#include "net/simulated_network.h"
+#include "netsim/simulated_network.h"
 
 #include <algorithm>
 
