@@ -210,8 +210,9 @@ std::optional<VcdTimeScale> exactScaleFor(std::uint64_t rate) {
     for (const TimeUnit& u : kUnits) {
         if (256 * rate <= kFs / unitFs) {
             const std::uint64_t divisor = 256 * rate * unitFs;
-            if (kFs % divisor == 0 && kFs / divisor <= 1'000'000) {
-                return VcdTimeScale{u.text, static_cast<long double>(kFs / divisor), true};
+            const std::uint64_t unitsPerTick = kFs / divisor;  // whole when the rest is 0
+            if (kFs % divisor == 0 && unitsPerTick <= 1'000'000) {
+                return VcdTimeScale{u.text, static_cast<long double>(unitsPerTick), true};
             }
         }
         unitFs /= 10;

@@ -70,7 +70,7 @@ std::string SimulatedNetwork::keyOf(const std::string& address) const {
     if (address.empty()) {
         return localKey_;  // the empty name is this computer, as on UDP
     }
-    const std::string key = lowerCase(address);
+    std::string key = lowerCase(address);
     for (const auto& d : devices_) {
         if (d->key == key) {
             return key;

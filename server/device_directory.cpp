@@ -128,7 +128,7 @@ std::string FetchFailureText(std::string_view ntServer, std::string_view tmServe
 
 fs::path TemporaryFolder() {
     std::error_code ec;
-    const fs::path folder = fs::temp_directory_path(ec);
+    fs::path folder = fs::temp_directory_path(ec);
     if (ec || folder.empty() || folder.string().size() >= kTempPathBuffer) {
         return fs::path(".");
     }

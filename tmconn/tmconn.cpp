@@ -119,7 +119,7 @@ fs::path serversRoot() {
         std::error_code ec;
         const fs::path lib = fs::weakly_canonical(fs::path(info.dli_fname), ec);
         if (!ec) {
-            const fs::path installed =
+            fs::path installed =
                 lib.parent_path().parent_path() / "share" / "morvelip-osc" / "servers";
             if (fs::is_directory(installed, ec)) {
                 return installed;
