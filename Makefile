@@ -1,11 +1,13 @@
 # make demo: install what is missing, build, open the window on the demo server and devices.
 # make test: install what is missing, build, run every test.
+# make check: formatting, the layering of the includes and clang-tidy (CI runs them all).
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo package test-sanitize test-tsan fuzz bench clean
+.PHONY: all deps configure build test demo package test-sanitize test-tsan fuzz bench clean \
+	check check-format check-layers tidy
 
 all: build
 
@@ -43,13 +45,13 @@ test-sanitize: deps
 
 # The tests of the threaded parts (endpoints, simulated devices) under ThreadSanitizer.
 BUILD_TSAN ?= build-tsan
-TSAN_TESTS := $(patsubst tests/%.cpp,%,$(subst /test_,_,$(wildcard tests/net/test_*.cpp tests/sim/test_*.cpp)))
+TSAN_TESTS := $(patsubst tests/%.cpp,%,$(subst /test_,_,$(wildcard tests/net/test_*.cpp tests/netsim/test_*.cpp tests/sim/test_*.cpp)))
 test-tsan: deps
 	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO_TSAN=ON \
 		-DMO_WITH_UI=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TESTS)
 	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-		ctest --output-on-failure -j $(JOBS) -R '^(net|sim)_'
+		ctest --output-on-failure -j $(JOBS) -R '^(net|netsim|sim)_'
 
 # libFuzzer targets (clang): build-fuzz/fuzz/fuzz_*
 fuzz: deps
@@ -59,6 +61,23 @@ fuzz: deps
 
 bench: build
 	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Every tracked C++ file as .clang-format says (tools/check-format --fix rewrites them).
+check-format: deps
+	tools/check-format
+
+# No include points up the layers; core/ and sim/ stay free of Qt and platform headers.
+check-layers:
+	tools/check-layers
+
+# clang-tidy with the checks of .clang-tidy over the layers below the window (needs the
+# build's compile_commands.json).
+TIDY_DIRS := core|codepage|net|netsim|sim|server|tmconn|cfshare|app
+tidy: configure
+	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) '^$(CURDIR)/($(TIDY_DIRS))/' > $(BUILD)/tidy.log 2>&1 \
+		|| { grep -E 'warning:|error:' -A3 $(BUILD)/tidy.log; exit 1; }
+
+check: check-format check-layers tidy
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-fuzz

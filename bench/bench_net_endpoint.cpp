@@ -1,6 +1,7 @@
 // Receiving on loopback: the endpoint (socket → receive thread → queue → consumer) against a
 // bare recv loop on a plain socket, in the same run, with the same sender; the queue alone;
-// the simulated device's datagram generator.
+// the simulated device's datagram generator; how long activating and destroying an endpoint
+// takes (its thread is woken, not waited for).
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -177,5 +178,17 @@ void BM_SimDeviceNextDatagram(benchmark::State& state) {
 BENCHMARK(BM_SimDeviceNextDatagram);
 
 }  // namespace
+
+// Activation binds a socket and starts the receive thread; destruction wakes and joins it.
+void BM_EndpointActivateAndDestroy(benchmark::State& state) {
+    for (auto _ : state) {
+        osc::net::UdpEndpointOptions o;
+        o.bindAddress = "127.0.0.2";
+        o.port = 0;
+        osc::net::UdpEndpoint endpoint(o);
+        endpoint.activate();
+    }
+}
+BENCHMARK(BM_EndpointActivateAndDestroy)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -21,7 +21,7 @@
 #include <fstream>
 
 #include "core/osc_file.h"
-#include "net/simulated_network.h"
+#include "netsim/simulated_network.h"
 #include "sim/sim_device.h"
 #include "ui/MainUnit.h"
 #include "ui/Messages.h"

@@ -4,8 +4,8 @@
 #include <mutex>
 #include <string>
 
-#include "tmconn/standin_credentials.h"
-#include "tmconn/tmconn_api.h"
+#include "abi/standin_credentials.h"
+#include "abi/tmconn_api.h"
 
 namespace {
 

@@ -2,6 +2,9 @@
 
 add_library(mo_warnings INTERFACE)
 target_compile_options(mo_warnings INTERFACE -Wall -Wextra -Wpedantic)
+if(MO_WERROR)
+    target_compile_options(mo_warnings INTERFACE -Werror)
+endif()
 
 add_library(mo_sanitizers INTERFACE)
 if(MO_SANITIZE)

@@ -79,24 +79,24 @@ std::string DeviceEntryText(std::string_view name, const std::optional<std::stri
 // the file; carriage returns inside a line are dropped.
 class ConfigLineSplitter {
   public:
-    // Calls emit(std::string_view line) for every complete line in the chunk.
+    // Calls onLine(std::string_view line) for every complete line in the chunk.
     template <typename Emit>
-    void feed(std::string_view chunk, Emit&& emit) {
+    void feed(std::string_view chunk, Emit&& onLine) {
         for (char c : chunk) {
             if (ended_) {
                 return;
             }
             if (push(c)) {
-                emit(std::string_view(line_));
+                onLine(std::string_view(line_));
                 line_.clear();
             }
         }
     }
     // The end of the file: emits the last line when it has no line feed.
     template <typename Emit>
-    void finish(Emit&& emit) {
+    void finish(Emit&& onLine) {
         if (inLine_) {
-            emit(std::string_view(line_));
+            onLine(std::string_view(line_));
         }
         line_.clear();
         inLine_ = false;

@@ -23,7 +23,7 @@ struct SenderAddress {
 
 struct QueueLimits {
     std::size_t maxDatagrams = 262'144;
-    std::size_t maxBytes = 160u * 1024 * 1024;
+    std::size_t maxBytes = std::size_t{160} * 1024 * 1024;
 };
 
 class DatagramQueue {

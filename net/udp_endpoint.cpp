@@ -18,8 +18,7 @@ namespace osc::net {
 
 namespace {
 
-constexpr int kBatch = 32;            // datagrams taken from the socket per system call
-constexpr int kPollTimeoutMs = 1000;  // the thread looks up at least this often
+constexpr int kBatch = 32;  // datagrams taken from the socket per system call
 
 std::string systemReason(int error) {
     return std::strerror(error);
@@ -40,8 +39,10 @@ UdpEndpoint::UdpEndpoint(UdpEndpointOptions options)
 
 UdpEndpoint::~UdpEndpoint() {
     if (receiver_.joinable()) {
+        // The thread waits for the socket or this wake-up, nothing else.
         const std::uint64_t one = 1;
-        [[maybe_unused]] ssize_t n = ::write(wakeFd_, &one, sizeof one);
+        while (::write(wakeFd_, &one, sizeof one) < 0 && errno == EINTR) {
+        }
         receiver_.join();
     }
     if (socket_ >= 0) {
@@ -162,7 +163,7 @@ void UdpEndpoint::receiveLoop() {
     for (;;) {
         fds[0].revents = 0;
         fds[1].revents = 0;
-        const int n = ::poll(fds.data(), fds.size(), kPollTimeoutMs);
+        const int n = ::poll(fds.data(), fds.size(), -1);
         if (n < 0) {
             if (errno != EINTR) {
                 receiveErrors_.fetch_add(1, std::memory_order_relaxed);

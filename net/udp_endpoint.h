@@ -5,8 +5,8 @@
 // Receiving: datagrams of 1 to 8192 bytes are queued whole, with their exact length, in the
 // order of arrival; empty and longer datagrams are dropped and counted, and so are datagrams
 // that find the queue full; socket errors are counted and receiving goes on. The ready
-// callback runs on the receiving thread when a datagram joins an empty queue. The destructor
-// stops the thread within a few milliseconds (an eventfd wakes it).
+// callback runs on the receiving thread when a datagram joins an empty queue. The thread waits
+// for the socket or for the destructor, which wakes it through an eventfd and joins it.
 //
 // Binding port 971 needs privilege: run as root, give the program the capability
 // (setcap 'cap_net_bind_service=+ep' PROGRAM) or lower the first unprivileged port

@@ -1,6 +1,6 @@
 #include "server/connection_session.h"
 
-#include "server/win1251.h"
+#include "codepage/win1251.h"
 
 namespace server {
 
@@ -31,14 +31,14 @@ void ConnectionSession::applyCredentials(std::string_view user, std::string_view
     if (user.empty()) {
         return;
     }
-    const std::string u = Utf8ToWin1251(user);
-    const std::string p = Utf8ToWin1251(password);
+    const std::string u = codepage::Utf8ToWin1251(user);
+    const std::string p = codepage::Utf8ToWin1251(password);
     api().cfsSetUser(u.c_str(), p.c_str());
 }
 
 std::int32_t ConnectionSession::connect(std::string_view ntServer, std::string_view tmServer) {
-    const std::string nt = Utf8ToWin1251(ntServer);
-    const std::string tm = "dnt$" + Utf8ToWin1251(tmServer);
+    const std::string nt = codepage::Utf8ToWin1251(ntServer);
+    const std::string tm = "dnt$" + codepage::Utf8ToWin1251(tmServer);
     return api().tmcConnect(nt.c_str(), tm.c_str(), 0, 0, 0);
 }
 

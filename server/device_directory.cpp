@@ -12,8 +12,8 @@
 #include <optional>
 #include <system_error>
 
+#include "codepage/win1251.h"
 #include "core/config_line.h"
-#include "server/win1251.h"
 
 namespace server {
 
@@ -128,7 +128,7 @@ std::string FetchFailureText(std::string_view ntServer, std::string_view tmServe
 
 fs::path TemporaryFolder() {
     std::error_code ec;
-    const fs::path folder = fs::temp_directory_path(ec);
+    fs::path folder = fs::temp_directory_path(ec);
     if (ec || folder.empty() || folder.string().size() >= kTempPathBuffer) {
         return fs::path(".");
     }
@@ -168,7 +168,8 @@ DeviceListResult RebuildDeviceList(TelemechanicsApi& api, std::int32_t connectio
         }
         const std::optional<std::string> address =
             deviceAddress(api, connection, parsed.head.Address);
-        result.entries.push_back(Win1251ToUtf8(osc::DeviceEntryText(parsed.name, address)));
+        result.entries.push_back(
+            codepage::Win1251ToUtf8(osc::DeviceEntryText(parsed.name, address)));
     };
     osc::ConfigLineSplitter splitter;
     char buffer[65536];

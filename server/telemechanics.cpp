@@ -6,7 +6,7 @@
 #include <system_error>
 #include <vector>
 
-#include "tmconn/tmconn_api.h"
+#include "abi/tmconn_api.h"
 
 namespace server {
 

@@ -144,7 +144,7 @@ std::uint64_t SimulatedDevice::datagramsDue(std::chrono::nanoseconds elapsed) co
     if (elapsed.count() < 0) {
         return 0;
     }
-    const auto pairsPerSecond = static_cast<std::uint64_t>(2 * options_.bitRate);
+    const auto pairsPerSecond = 2 * static_cast<std::uint64_t>(options_.bitRate);
     const auto ns = static_cast<std::uint64_t>(elapsed.count());
     const std::uint64_t pairs = ns / kNanosPerSecond * pairsPerSecond +
                                 ns % kNanosPerSecond * pairsPerSecond / kNanosPerSecond;
@@ -152,7 +152,7 @@ std::uint64_t SimulatedDevice::datagramsDue(std::chrono::nanoseconds elapsed) co
 }
 
 std::chrono::nanoseconds SimulatedDevice::dueTime(std::uint64_t n) const {
-    const auto pairsPerSecond = static_cast<std::uint64_t>(2 * options_.bitRate);
+    const auto pairsPerSecond = 2 * static_cast<std::uint64_t>(options_.bitRate);
     const std::uint64_t pairs = n * static_cast<std::uint64_t>(options_.pairsPerDatagram);
     const std::uint64_t rem = pairs % pairsPerSecond;
     const std::uint64_t ns = pairs / pairsPerSecond * kNanosPerSecond +

@@ -26,9 +26,9 @@
 #include <system_error>
 #include <vector>
 
-#include "server/win1251.h"
-#include "tmconn/standin_credentials.h"
-#include "tmconn/tmconn_api.h"
+#include "abi/standin_credentials.h"
+#include "abi/tmconn_api.h"
+#include "codepage/win1251.h"
 
 namespace fs = std::filesystem;
 
@@ -143,7 +143,7 @@ std::optional<std::string> folderName(const char* name) {
     if (!name) {
         return std::nullopt;
     }
-    std::string utf8 = server::Win1251ToUtf8(name);
+    std::string utf8 = codepage::Win1251ToUtf8(name);
     if (utf8.empty() || utf8 == "." || utf8 == ".." ||
         utf8.find_first_of("/\\") != std::string::npos) {
         return std::nullopt;
@@ -189,8 +189,8 @@ bool credentialsAccepted(const fs::path& folder) {
         return false;
     }
     const Credentials given = keptCredentials();
-    const std::string user = server::Win1251ToUtf8(given.user);
-    const std::string password = server::Win1251ToUtf8(given.password);
+    const std::string user = codepage::Win1251ToUtf8(given.user);
+    const std::string password = codepage::Win1251ToUtf8(given.password);
     for (std::string_view line : lines(*users)) {
         if (line.empty() || line.front() == '#') {
             continue;

@@ -7,7 +7,8 @@ packages=(
     cmake ninja-build g++ make pkg-config ccache
     qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-dev
+    clang libclang-rt-dev clang-format clang-tidy python3
+    sigrok-cli
     iproute2 fonts-dejavu-core
     dpkg-dev help2man lintian desktop-file-utils appstream shared-mime-info libcap2-bin
 )

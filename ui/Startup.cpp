@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "net/simulated_network.h"
+#include "netsim/simulated_network.h"
 #include "ui/MainUnit.h"
 #include "ui/Messages.h"
 #include "ui/logind.h"

@@ -9,7 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
 #include "net/address.h"
-#include "net/udp_device_server.h"
+#include "netsim/udp_device_server.h"
 
 namespace cli {
 
@@ -31,108 +31,116 @@ bool parseMac(const QString& text, osc::DeviceId& id) {
     return true;
 }
 
-}  // namespace
-
-int runSim(const QStringList& args) {
-    QCommandLineParser parser;
+void addSimOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
         "Runs one simulated device on UDP until SIGINT or SIGTERM. It answers the identity "
         "request, and between a start and a stop command streams the sample datagrams of a "
         "polled serial link (framed bits on the transmit and the two receive lines) to the "
         "sender of the start command. One line is printed when it listens and one per "
         "datagram received."));
-    const QCommandLineOption bind(QStringLiteral("bind"),
-                                  QStringLiteral("Local address (default: all)."),
-                                  QStringLiteral("ADDR"));
-    const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("Local UDP port (default 971)."),
-                                  QStringLiteral("P"), QStringLiteral("971"));
-    const QCommandLineOption mac(QStringLiteral("mac"),
-                                 QStringLiteral("Identity (default: derived from --bind)."),
-                                 QStringLiteral("XX:XX:XX:XX:XX:XX"));
-    const QCommandLineOption bitRate(
-        QStringLiteral("bit-rate"), QStringLiteral("Bits per second, 1 to 1000000 (default 9600)."),
-        QStringLiteral("R"), QStringLiteral("9600"));
-    const QCommandLineOption seed(QStringLiteral("seed"),
-                                  QStringLiteral("Seed of the frame contents (default 1)."),
-                                  QStringLiteral("S"), QStringLiteral("1"));
-    const QCommandLineOption text(QStringLiteral("text"),
-                                  QStringLiteral("Payload of every answer frame instead."),
-                                  QStringLiteral("TEXT"));
-    const QCommandLineOption pairs(
-        QStringLiteral("pairs"),
-        QStringLiteral("Sample pairs a datagram, 1 to 4092 (default 256)."), QStringLiteral("N"),
-        QStringLiteral("256"));
-    parser.addOptions({bind, port, mac, bitRate, seed, text, pairs});
+    parser.addOptions({
+        {"bind", "Local address (default: all).", "ADDR"},
+        {"port", "Local UDP port (default 971).", "P", "971"},
+        {"mac", "Identity (default: derived from --bind).", "XX:XX:XX:XX:XX:XX"},
+        {"bit-rate", "Bits per second, 1 to 1000000 (default 9600).", "R", "9600"},
+        {"seed", "Seed of the frame contents (default 1).", "S", "1"},
+        {"text", "Payload of every answer frame instead.", "TEXT"},
+        {"pairs", "Sample pairs a datagram, 1 to 4092 (default 256).", "N", "256"},
+    });
+}
+
+// The device's options from the parsed ones; an empty text when they are fine, else the usage
+// error's text.
+QString takeSimOptions(const QCommandLineParser& parser, osc::net::DeviceServerOptions& options) {
+    options.endpoint.bindAddress = parser.value("bind").toStdString();
+    bool ok = false;
+    const uint portValue = parser.value("port").toUInt(&ok);
+    if (!ok || portValue > 65535) {
+        return QStringLiteral("--port takes 0 to 65535.");
+    }
+    options.endpoint.port = static_cast<std::uint16_t>(portValue);
+    options.device.bitRate = parser.value("bit-rate").toInt(&ok);
+    if (!ok || options.device.bitRate < 1 || options.device.bitRate > 1'000'000) {
+        return QStringLiteral("--bit-rate takes 1 to 1000000.");
+    }
+    options.device.pairsPerDatagram = parser.value("pairs").toInt(&ok);
+    if (!ok || options.device.pairsPerDatagram < 1 || options.device.pairsPerDatagram > 4092) {
+        return QStringLiteral("--pairs takes 1 to 4092.");
+    }
+    options.device.link.seed = parser.value("seed").toULongLong(&ok);
+    if (!ok) {
+        return QStringLiteral("--seed takes a whole number.");
+    }
+    options.device.link.text = parser.value("text").toStdString();
+    if (parser.isSet("mac")) {
+        osc::DeviceId id{};
+        if (!parseMac(parser.value("mac"), id)) {
+            return QStringLiteral("--mac takes six hex bytes joined by ':'.");
+        }
+        options.device.identity = id;
+    }
+    return QString();
+}
+
+// -1 and the options filled in, or the exit status of a usage error or the help.
+int parseSim(const QStringList& args, osc::net::DeviceServerOptions& options) {
+    QCommandLineParser parser;
+    addSimOptions(parser);
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
     if (!parser.positionalArguments().isEmpty()) {
         return usageError(parser, args, QStringLiteral("No arguments are taken."));
     }
+    if (const QString error = takeSimOptions(parser, options); !error.isEmpty()) {
+        return usageError(parser, args, error);
+    }
+    return -1;
+}
 
+void printCommand(const osc::net::DeviceCommandEvent& e) {
+    std::printf("%s:%u %s (%zu bytes)\n", osc::net::ipv4Text(e.from.ip).c_str(),
+                static_cast<unsigned>(e.from.port), osc::sim::commandName(e.kind), e.length);
+    std::fflush(stdout);
+}
+
+// Serves until one of stopSignals arrives; throws EndpointError.
+void serveUntil(const osc::net::DeviceServerOptions& options, const sigset_t& stopSignals) {
+    osc::net::UdpDeviceServer server(options);
+    server.setCommandObserver(printCommand);
+    server.start();
+    const std::string& bind = options.endpoint.bindAddress;
+    std::printf("Simulated device %s listening on %s:%u, %d bit/s\n",
+                osc::deviceIdText(server.identity()).c_str(),
+                bind.empty() ? "0.0.0.0" : bind.c_str(), static_cast<unsigned>(server.localPort()),
+                options.device.bitRate);
+    std::fflush(stdout);
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    server.stop();
+    std::printf("Stopped by signal %d after %llu sample datagrams\n", signal,
+                static_cast<unsigned long long>(server.datagramsStreamed()));
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int runSim(const QStringList& args) {
     osc::net::DeviceServerOptions options;
-    options.endpoint.bindAddress = parser.value(bind).toStdString();
-    bool ok = false;
-    const uint portValue = parser.value(port).toUInt(&ok);
-    if (!ok || portValue > 65535) {
-        return usageError(parser, args, QStringLiteral("--port takes 0 to 65535."));
+    if (const int status = parseSim(args, options); status >= 0) {
+        return status;
     }
-    options.endpoint.port = static_cast<std::uint16_t>(portValue);
-    options.device.bitRate = parser.value(bitRate).toInt(&ok);
-    if (!ok || options.device.bitRate < 1 || options.device.bitRate > 1'000'000) {
-        return usageError(parser, args, QStringLiteral("--bit-rate takes 1 to 1000000."));
-    }
-    options.device.pairsPerDatagram = parser.value(pairs).toInt(&ok);
-    if (!ok || options.device.pairsPerDatagram < 1 || options.device.pairsPerDatagram > 4092) {
-        return usageError(parser, args, QStringLiteral("--pairs takes 1 to 4092."));
-    }
-    options.device.link.seed = parser.value(seed).toULongLong(&ok);
-    if (!ok) {
-        return usageError(parser, args, QStringLiteral("--seed takes a whole number."));
-    }
-    options.device.link.text = parser.value(text).toStdString();
-    if (parser.isSet(mac)) {
-        osc::DeviceId id{};
-        if (!parseMac(parser.value(mac), id)) {
-            return usageError(parser, args,
-                              QStringLiteral("--mac takes six hex bytes joined by ':'."));
-        }
-        options.device.identity = id;
-    }
-
-    // The signals are taken by sigwait below; blocked before any thread starts, so that no
-    // other thread receives them.
+    // The signals are taken by sigwait; blocked before any thread starts, so that no other
+    // thread receives them.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
-    const std::string name = args.value(0).toStdString();
     try {
-        osc::net::UdpDeviceServer server(options);
-        server.setCommandObserver([](const osc::net::DeviceCommandEvent& e) {
-            std::printf("%s:%u %s (%zu bytes)\n", osc::net::ipv4Text(e.from.ip).c_str(),
-                        static_cast<unsigned>(e.from.port), osc::sim::commandName(e.kind),
-                        e.length);
-            std::fflush(stdout);
-        });
-        server.start();
-        std::printf(
-            "Simulated device %s listening on %s:%u, %d bit/s\n",
-            osc::deviceIdText(server.identity()).c_str(),
-            options.endpoint.bindAddress.empty() ? "0.0.0.0" : options.endpoint.bindAddress.c_str(),
-            static_cast<unsigned>(server.localPort()), options.device.bitRate);
-        std::fflush(stdout);
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        server.stop();
-        std::printf("Stopped by signal %d after %llu sample datagrams\n", signal,
-                    static_cast<unsigned long long>(server.datagramsStreamed()));
-        std::fflush(stdout);
+        serveUntil(options, stopSignals);
     } catch (const osc::net::EndpointError& e) {
-        std::fprintf(stderr, "%s: %s\n", name.c_str(), e.what());
+        std::fprintf(stderr, "%s: %s\n", qPrintable(args.value(0)), e.what());
         return 1;
     }
     return 0;

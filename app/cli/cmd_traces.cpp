@@ -18,9 +18,8 @@ void appendNumber(std::string& out, long long v) {
     out.append(buf, r.ptr);
 }
 
-}  // namespace
-
-int runTraces(const QStringList& args) {
+// -1 and the file, or the exit status of a usage error or the help.
+int parseTraces(const QStringList& args, QString& file) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Replays an oscillogram file as the window's load action does in a program that has "
@@ -31,23 +30,18 @@ int runTraces(const QStringList& args) {
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
-    QString file;
-    if (const int status = takeSingleFile(parser, args, file); status >= 0) {
-        return status;
-    }
+    return takeSingleFile(parser, args, file);
+}
 
-    osc::CaptureEngine engine;
-    if (!replayFileForCli(file, engine)) {
-        return 1;
-    }
+std::string pointLines(const osc::ChannelTraces& traces) {
     std::size_t points = 0;
-    for (const osc::ChannelTrace& trace : engine.traces) {
+    for (const osc::ChannelTrace& trace : traces) {
         points += trace.count();
     }
     std::string out;
     out.reserve(points * 16);
     for (int c = 0; c < osc::kChannelCount; ++c) {
-        const osc::ChannelTrace& trace = engine.traces[static_cast<std::size_t>(c)];
+        const osc::ChannelTrace& trace = traces[static_cast<std::size_t>(c)];
         for (const osc::TracePoint p : trace.points()) {
             out += static_cast<char>('0' + c);
             out += ' ';
@@ -57,7 +51,21 @@ int runTraces(const QStringList& args) {
             out += '\n';
         }
     }
-    if (!writeStdout(out)) {
+    return out;
+}
+
+}  // namespace
+
+int runTraces(const QStringList& args) {
+    QString file;
+    if (const int status = parseTraces(args, file); status >= 0) {
+        return status;
+    }
+    osc::CaptureEngine engine;
+    if (!replayFileForCli(file, engine)) {
+        return 1;
+    }
+    if (!writeStdout(pointLines(engine.traces))) {
         std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
         return 1;
     }

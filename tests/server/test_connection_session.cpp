@@ -1,5 +1,5 @@
 // The login's library calls, the rebuild's call order and item accounting against a recording
-// fake of the libraries, the codec, and the loader's errors.
+// fake of the libraries, and the loader's errors.
 
 #include "server/connection_session.h"
 
@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "server/win1251.h"
 #include "tests/server/server_folder.h"
 
 namespace server {
@@ -234,30 +233,6 @@ TEST_F(SessionTest, ExceptionFromTheLibraryStillClosesTheItemAndRemovesTheFile) 
     EXPECT_THROW(RebuildDeviceList(fake, 7, folder.tempFolder()), std::runtime_error);
     EXPECT_EQ(fake.closes, (std::map<std::int32_t, int>{{104, 1}}));
     EXPECT_TRUE(leftovers(folder.tempFolder()).empty());
-}
-
-TEST(Win1251, Table) {
-    struct Row {
-        const char* name;
-        std::string cp1251;
-        std::string utf8;
-    } rows[] = {
-        {"ASCII", "IP (IP:1.2.3.4)", "IP (IP:1.2.3.4)"},
-        {"Cyrillic", "\xCA\xEE\xF2\xB8\xEB", "Котёл"},
-        {"signs", "\xAB\xB9\xBB", "«№»"},
-        {"empty", "", ""},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(Win1251ToUtf8(r.cp1251), r.utf8);
-        EXPECT_EQ(Utf8ToWin1251(r.utf8), r.cp1251);
-    }
-    EXPECT_EQ(Win1251ToUtf8("a\x98z"), "a\xEF\xBF\xBDz");
-    EXPECT_EQ(Utf8ToWin1251("a中z"), "a?z");
-    EXPECT_EQ(Utf8ToWin1251("a\xFF\xD0z"), "a??z");
-    EXPECT_EQ(Utf8ToWin1251("\xD0"), "?");
-    const std::string big(5000, '\xE0');
-    EXPECT_EQ(Utf8ToWin1251(Win1251ToUtf8(big)), big);
 }
 
 TEST(LibraryLoading, ErrorsNameTheLibraryAndTheFunction) {

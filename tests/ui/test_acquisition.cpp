@@ -10,8 +10,8 @@
 
 #include "capture_test_support.h"
 #include "core/datagram.h"
-#include "net/udp_device_server.h"
 #include "net/udp_endpoint.h"
+#include "netsim/udp_device_server.h"
 
 namespace uitest {
 namespace {

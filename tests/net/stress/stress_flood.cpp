@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/datagram.h"
-#include "net/udp_device_server.h"
 #include "net/udp_endpoint.h"
+#include "netsim/udp_device_server.h"
 #include "tests/net/stress/stress_common.h"
 
 int main(int argc, char** argv) {

@@ -30,7 +30,7 @@ struct DeviceCommandEvent {
 class UdpDeviceServer {
   public:
     // Binds at once; throws EndpointError when it cannot.
-    explicit UdpDeviceServer(DeviceServerOptions options);
+    explicit UdpDeviceServer(const DeviceServerOptions& options);
     ~UdpDeviceServer();
     UdpDeviceServer(const UdpDeviceServer&) = delete;
     UdpDeviceServer& operator=(const UdpDeviceServer&) = delete;

@@ -1,18 +1,19 @@
-#include "server/win1251.h"
+#include "codepage/win1251.h"
 
 #include <iconv.h>
 
 #include <cerrno>
 #include <stdexcept>
 
-namespace server {
+namespace codepage {
 
 namespace {
 
 class Converter {
   public:
     Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-        if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+        // iconv_open reports failure as (iconv_t)-1.
+        if (cd_ == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
             throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
         }
     }
@@ -94,4 +95,4 @@ std::string Utf8ToWin1251(std::string_view utf8) {
     return c.convert(utf8, "?", utf8SequenceLength);
 }
 
-}  // namespace server
+}  // namespace codepage

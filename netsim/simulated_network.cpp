@@ -1,4 +1,4 @@
-#include "net/simulated_network.h"
+#include "netsim/simulated_network.h"
 
 #include <algorithm>
 
@@ -70,7 +70,7 @@ std::string SimulatedNetwork::keyOf(const std::string& address) const {
     if (address.empty()) {
         return localKey_;  // the empty name is this computer, as on UDP
     }
-    const std::string key = lowerCase(address);
+    std::string key = lowerCase(address);
     for (const auto& d : devices_) {
         if (d->key == key) {
             return key;
@@ -136,7 +136,7 @@ bool SimulatedNetwork::deviceStreaming(const std::string& address) const {
     return false;
 }
 
-Clock::time_point SimulatedNetwork::step(std::vector<Outgoing>& out) {
+std::optional<Clock::time_point> SimulatedNetwork::step(std::vector<Outgoing>& out) {
     const Clock::time_point now = Clock::now();
     while (!inbox_.empty()) {
         auto [key, bytes] = std::move(inbox_.front());
@@ -158,7 +158,7 @@ Clock::time_point SimulatedNetwork::step(std::vector<Outgoing>& out) {
             d.streamStart = now;
         }
     }
-    Clock::time_point next = now + std::chrono::seconds(1);
+    std::optional<Clock::time_point> next;
     for (auto& dp : devices_) {
         Device& d = *dp;
         if (!d.device.streaming()) {
@@ -173,7 +173,9 @@ Clock::time_point SimulatedNetwork::step(std::vector<Outgoing>& out) {
             // Fell behind by more than a burst: the stream's clock moves on instead.
             d.streamStart = now - d.device.dueTime(d.device.streamDatagrams());
         }
-        next = std::min(next, d.streamStart + d.device.dueTime(d.device.streamDatagrams()));
+        const Clock::time_point dueAt =
+            d.streamStart + d.device.dueTime(d.device.streamDatagrams());
+        next = next ? std::min(*next, dueAt) : dueAt;
     }
     return next;
 }
@@ -183,7 +185,7 @@ void SimulatedNetwork::run() {
     std::unique_lock lock(mutex_);
     while (!stopping_) {
         out.clear();
-        const Clock::time_point next = step(out);
+        const std::optional<Clock::time_point> next = step(out);
         if (!out.empty()) {
             lock.unlock();
             for (Outgoing& o : out) {
@@ -194,7 +196,13 @@ void SimulatedNetwork::run() {
             lock.lock();
             continue;  // look at the inbox again before sleeping
         }
-        wake_.wait_until(lock, next, [this] { return stopping_ || !inbox_.empty(); });
+        // Only a command or the destructor wakes an idle network.
+        const auto woken = [this] { return stopping_ || !inbox_.empty(); };
+        if (next) {
+            wake_.wait_until(lock, *next, woken);
+        } else {
+            wake_.wait(lock, woken);
+        }
     }
 }
 

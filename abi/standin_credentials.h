@@ -5,7 +5,7 @@
 
 #include <stdint.h>
 
-#include "tmconn/tmconn_api.h"
+#include "abi/tmconn_api.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -1,4 +1,4 @@
-#include "net/udp_device_server.h"
+#include "netsim/udp_device_server.h"
 
 #include <algorithm>
 
@@ -9,7 +9,7 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint64_t kMaxBurst = 256;  // datagrams caught up with at once
 }  // namespace
 
-UdpDeviceServer::UdpDeviceServer(DeviceServerOptions options) : endpoint_(options.endpoint) {
+UdpDeviceServer::UdpDeviceServer(const DeviceServerOptions& options) : endpoint_(options.endpoint) {
     const std::string address =
         options.endpoint.bindAddress.empty() ? "0.0.0.0" : options.endpoint.bindAddress;
     device_ = std::make_unique<sim::SimulatedDevice>(address, options.device);

@@ -74,7 +74,8 @@ class SimulatedNetwork : public DatagramEndpoint {
     int deviceIndex(const std::string& key) const;
     void run();
     // Under the lock: handles the waiting commands and generates the datagrams that are due.
-    std::chrono::steady_clock::time_point step(std::vector<Outgoing>& out);
+    // Gives the time the next one is due; nothing while no device streams.
+    std::optional<std::chrono::steady_clock::time_point> step(std::vector<Outgoing>& out);
 
     SimulatedNetworkOptions options_;
     std::string localKey_;
