@@ -37,13 +37,17 @@ void CaptureEngine::closeTraces() {
     }
 }
 
-void CaptureEngine::completeTraces(const std::function<void()>& progressStep) {
+std::uint64_t CaptureEngine::completeTraces(
+    const std::function<void(std::uint64_t steps)>& progress) {
+    std::uint64_t total = 0;
     for (int c = 1; c < kChannelCount; ++c) {
-        CompleteTrace(traces[static_cast<std::size_t>(c)], progressStep);
+        const std::uint64_t steps = CompleteTrace(traces[static_cast<std::size_t>(c)]);
+        total += steps;
+        if (progress) {
+            progress(steps);
+        }
     }
-    // The completed traces are built to size; the strobe, which is not completed, grew by
-    // doubling during the capture.
-    traces[0].shrinkToFit();
+    return total;
 }
 
 double CaptureEngine::largestX() const {

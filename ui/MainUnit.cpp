@@ -448,18 +448,40 @@ void TfrmMain::SyncScrollBar() {
     ScrollBar1->setValue(clampToInt(s.position));
 }
 
-void TfrmMain::ProgressBar1StepIt(int steps) {
-    const int min = ProgressBar1->minimum();
-    const int max = ProgressBar1->maximum();
-    int pos = ProgressBar1->value();
-    for (int i = 0; i < steps; ++i) {
-        pos += 10;
+void TfrmMain::ProgressBar1StepIt(std::uint64_t steps) {
+    const long long min = ProgressBar1->minimum();
+    const long long max = ProgressBar1->maximum();
+    constexpr long long kStep = 10;
+    long long pos = ProgressBar1->value();
+    const auto step = [&] {
+        pos += kStep;
         if (pos > max && max > min) {
             pos = min + (pos - min) % (max - min);
         }
         pos = std::clamp(pos, min, max);
+    };
+    const long long range = max - min;
+    if (range > kStep) {
+        // From an offset o in 1..range a step goes to o + 10, or past the end to o + 10 -
+        // range: o -> (o + 9) mod range + 1, so n steps give (o - 1 + 10 n) mod range + 1.
+        for (; steps > 0 && pos - min < 1; --steps) {
+            step();  // at most twice: from below the range into it
+        }
+        const long long o = pos - min;
+        if (steps > 0) {
+            const auto r = static_cast<unsigned long long>(range);
+            const long long turn = static_cast<long long>((steps % r) * kStep % r);
+            pos = min + (o - 1 + turn) % range + 1;
+            steps = 0;
+        }
+    } else if (steps > 27720 + 11) {
+        // At most 11 positions: periodic after 11 steps, with a period that divides 27720.
+        steps = 11 + (steps - 11) % 27720;
     }
-    ProgressBar1->setValue(pos);
+    for (; steps > 0; --steps) {
+        step();
+    }
+    ProgressBar1->setValue(static_cast<int>(pos));
 }
 
 void TfrmMain::TraceAppendLine(const QString& line) {

@@ -93,8 +93,8 @@ class TfrmMain : public QMainWindow {
     // the int range), with ScrollBar1Change detached.
     void SyncScrollBar();
     // ProgressBar1 one step forward (10); past the maximum it wraps around from the minimum.
-    // steps > 1: as many single steps, with the bar set once.
-    void ProgressBar1StepIt(int steps = 1);
+    // steps > 1: as many single steps, worked out at once and the bar set once.
+    void ProgressBar1StepIt(std::uint64_t steps = 1);
 
     // The trace (Memo1). Appending is cheap; the text is also kept with CR LF line ends, which
     // is exactly what an oscillogram file holds. Text the user typed into the memo is taken
