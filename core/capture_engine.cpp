@@ -80,4 +80,20 @@ void CaptureEngine::replayOscText(std::string_view text, const std::function<voi
     completeTraces();
 }
 
+void CaptureEngine::replayOscFile(const std::filesystem::path& path,
+                                  const std::function<void()>& onDatagram) {
+    OscFileReader reader(path);
+    resetTimeBase();
+    restartTraces();
+    std::vector<std::uint8_t> datagram;
+    while (reader.next(datagram)) {
+        decodeDatagram(datagram);
+        if (onDatagram) {
+            onDatagram();
+        }
+    }
+    closeTraces();
+    completeTraces();
+}
+
 }  // namespace osc

@@ -3,6 +3,7 @@
 // cursor lines and the plot window, with what the start and stop actions do to them. The
 // window and the command-line tool both drive captures and replays through this class.
 
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <string_view>
@@ -42,6 +43,11 @@ class CaptureEngine {
     // points, completion). Throws OscFormatError at a bad group (the lines before it replayed,
     // no stop). onDatagram, when given, runs after each replayed datagram.
     void replayOscText(std::string_view text, const std::function<void()>& onDatagram = {});
+    // The same straight from a file, a chunk at a time (OscFileReader): memory does not grow
+    // with the file. A file that cannot be opened or read fails before the start
+    // (std::runtime_error "Cannot open file FILE"), nothing changed.
+    void replayOscFile(const std::filesystem::path& path,
+                       const std::function<void()>& onDatagram = {});
 
     DecoderState state;
     ChannelTraces traces;

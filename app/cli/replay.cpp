@@ -5,8 +5,6 @@
 #include <exception>
 #include <string>
 
-#include "core/osc_file.h"
-
 namespace cli {
 
 std::string localPath(const QString& path) {
@@ -15,8 +13,7 @@ std::string localPath(const QString& path) {
 
 bool replayFileForCli(const QString& path, osc::CaptureEngine& engine) {
     try {
-        const std::string text = osc::readWholeFile(localPath(path));
-        engine.replayOscText(text);
+        engine.replayOscFile(localPath(path));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;
