@@ -500,7 +500,7 @@ void ChannelTrace::reindexFrom(std::size_t k) {
 
 // ---- changes ------------------------------------------------------------------------------
 
-void ChannelTrace::add(Tick x, std::uint8_t y) {
+void ChannelTrace::addPoint(Tick x, std::uint8_t y) {
     ++revision_;
     if (blocks_.empty()) {
         appendBlock(x, y);

@@ -160,7 +160,22 @@ class ChannelTrace {
     // Inserts after the last point whose X is not greater than x (after equal X). A point
     // that lands among the points of a completed gap leaves them where they are, at their
     // level, as stored points would stay.
-    void add(Tick x, std::uint8_t y);
+    void add(Tick x, std::uint8_t y) {
+        // The next point of a regular stretch at the end (a strobe): a count goes up.
+        if (!blocks_.empty() && blocks_.size() > completed_) {
+            Block& b = blocks_.back();
+            if (b.run() && x >= b.last &&
+                static_cast<std::uint64_t>(x) - static_cast<std::uint64_t>(b.last) == b.step &&
+                y == ((b.count & 1) != 0 ? b.y1 : b.y0) && b.count >= 2) {
+                ++revision_;
+                ++b.count;
+                b.last = x;
+                ++storedTotal_;
+                return;
+            }
+        }
+        addPoint(x, y);
+    }
     // Removes every point and gives the memory back.
     void clear();
     // Room for the block index of about n stored points.
@@ -326,6 +341,7 @@ class ChannelTrace {
     Where find(std::uint64_t i) const;
     void checkIndex(std::ptrdiff_t i) const;
 
+    void addPoint(Tick x, std::uint8_t y);
     void appendBlock(Tick x, std::uint8_t y);
     void appendToPoints(Tick x, std::uint8_t y);
     void splitOffTailRun();
