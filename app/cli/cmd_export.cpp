@@ -96,10 +96,12 @@ struct Changes {
 
 Changes collectChanges(const osc::ChannelTraces& traces, const TimeScale& scale) {
     Changes out;
-    std::array<osc::TracePointIterator, osc::kChannelCount> next;
-    std::array<osc::TracePointIterator, osc::kChannelCount> ends;
+    // The stored points alone: a completion point repeats the level in force, so it never
+    // changes a bit.
+    std::array<osc::StoredPointIterator, osc::kChannelCount> next;
+    std::array<osc::StoredPointIterator, osc::kChannelCount> ends;
     for (std::size_t c = 0; c < osc::kChannelCount; ++c) {
-        const osc::TracePointRange all = traces[c].points();
+        const osc::StoredPointRange all = traces[c].storedPoints();
         next[c] = all.begin();
         ends[c] = all.end();
     }
