@@ -3,23 +3,18 @@
 // (each bit's samples are found by binary search, not by walking the points).
 #include <benchmark/benchmark.h>
 
-#include <vector>
-
 #include "core/bit_stream.h"
 
 namespace {
 
 osc::ChannelTraces makeTraces(osc::Tick pointsPerBit) {
     const std::size_t n = 10'000'000;
-    std::vector<osc::Tick> xs(n);
-    std::vector<std::uint8_t> ys(n);
     const osc::Tick step = osc::kTicksPerBit / pointsPerBit;
-    for (std::size_t k = 0; k < n; ++k) {
-        xs[k] = static_cast<osc::Tick>(k) * step;
-        ys[k] = static_cast<std::uint8_t>((k * 2654435761u >> 7) % 2 == 0 ? 3 : 4);
-    }
     osc::ChannelTraces traces;
-    traces[2].assign(std::move(xs), std::move(ys));
+    for (std::size_t k = 0; k < n; ++k) {
+        traces[2].add(static_cast<osc::Tick>(k) * step,
+                      static_cast<std::uint8_t>((k * 2654435761u >> 7) % 2 == 0 ? 3 : 4));
+    }
     return traces;
 }
 
@@ -30,7 +25,7 @@ void BM_DecodeBitStream_256_bits(benchmark::State& state) {
     // Marker deep inside the trace, cursor 256 bits later.
     const osc::Tick markerIndex = count / 2 / pointsPerBit * pointsPerBit;
     const double marker =
-        static_cast<double>(traces[2].xs()[static_cast<std::size_t>(markerIndex)]);
+        static_cast<double>(traces[2].x(static_cast<std::ptrdiff_t>(markerIndex)));
     const double cursor = marker + 256.0 * osc::kTicksPerBit;
     const osc::BitStreamOptions options{8, false, true, true};
     std::size_t bits = 0;

@@ -15,18 +15,12 @@ const osc::ChannelTrace& bigTrace() {
     static const osc::ChannelTrace trace = [] {
         std::mt19937_64 rng(3);
         std::uniform_int_distribution<int> step(0, 511);
-        std::vector<osc::Tick> xs;
-        std::vector<std::uint8_t> ys;
-        xs.reserve(10'000'000);
-        ys.reserve(10'000'000);
+        osc::ChannelTrace t;
         osc::Tick x = 0;
         for (int k = 0; k < 10'000'000; ++k) {
-            xs.push_back(x);
-            ys.push_back(static_cast<std::uint8_t>(1 + k % 2));
+            t.add(x, static_cast<std::uint8_t>(1 + k % 2));
             x += step(rng);
         }
-        osc::ChannelTrace t;
-        t.assign(std::move(xs), std::move(ys));
         return t;
     }();
     return trace;
@@ -38,7 +32,7 @@ std::vector<double> queries(std::size_t n, bool onPoints) {
     std::uniform_int_distribution<std::size_t> index(0, t.count() - 1);
     std::vector<double> out(n);
     for (double& q : out) {
-        const double x = static_cast<double>(t.xs()[index(rng)]);
+        const double x = static_cast<double>(t.x(static_cast<std::ptrdiff_t>(index(rng))));
         q = onPoints ? x : x + 0.5;
     }
     return out;

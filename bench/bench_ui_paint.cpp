@@ -1,15 +1,24 @@
-// Painting the oscillogram plot into a 1920x600 image with four traces of 10 million points
-// each: the whole capture visible, and a window of 100 bits; beside each, a plain painter path
-// over every visible point for comparison.
+// Painting the oscillogram plot into a 1920x600 image.
+//  - Four traces of 10 million irregular points each (a level change every half bit): the
+//    present renderer against the renderer of the two-array traces (bench/
+//    baseline_stair_renderer.h) on the same points, both timed in the same run, at several
+//    zooms from the whole capture down to 100 bits; the ratio is reported.
+//  - A capture of 400 million bit periods (strobe toggling every period, frames on the data
+//    lines a tenth of the time, completed): the present renderer alone, as the two-array
+//    traces would need some 14 GB for it.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
 #include <QImage>
 #include <QPainter>
-#include <QPainterPath>
 
+#include <array>
+#include <chrono>
 #include <memory>
+#include <random>
+#include <vector>
 
+#include "bench/baseline_stair_renderer.h"
 #include "core/capture_engine.h"
 #include "core/plot_labels.h"
 #include "ui/OscPlot.h"
@@ -19,25 +28,26 @@ namespace {
 constexpr std::size_t kPoints = 10'000'000;
 constexpr osc::Tick kSpacing = 128;  // a level change every half bit
 constexpr double kWholeWidth = static_cast<double>(kPoints) * kSpacing;
+constexpr osc::Tick kLongPeriods = 400'000'000;
+
+struct Plain {
+    std::vector<osc::Tick> xs;
+    std::vector<std::uint8_t> ys;
+    baseline::TraceSummary summary;
+};
 
 struct Fixture {
     osc::CaptureEngine engine;
     std::unique_ptr<OscPlot> plot;
     QImage image{1920, 600, QImage::Format_RGB32};
+    std::array<Plain, osc::kChannelCount> plain;
+    QVector<QPointF> line;
 
-    Fixture() {
-        for (int c = 0; c < osc::kChannelCount; ++c) {
-            osc::ChannelTrace& t = engine.traces[static_cast<std::size_t>(c)];
-            const osc::ChannelInfo& info = osc::kChannels[static_cast<std::size_t>(c)];
-            t.clear();
-            t.reserve(kPoints);
-            std::uint32_t noise = 12345u + static_cast<std::uint32_t>(c);
-            osc::Tick x = 0;
-            for (std::size_t i = 0; i < kPoints; ++i) {
-                noise = noise * 1664525u + 1013904223u;
-                t.add(x, (noise >> 16) & 1 ? info.levelSet : info.levelClear);
-                x += kSpacing;
-            }
+    explicit Fixture(bool longCapture) {
+        if (longCapture) {
+            fillLongCapture();
+        } else {
+            fillIrregular();
         }
         plot = std::make_unique<OscPlot>();
         plot->resize(image.size());
@@ -51,6 +61,53 @@ struct Fixture {
             });
     }
 
+    void fillIrregular() {
+        for (int c = 0; c < osc::kChannelCount; ++c) {
+            osc::ChannelTrace& t = engine.traces[static_cast<std::size_t>(c)];
+            Plain& p = plain[static_cast<std::size_t>(c)];
+            const osc::ChannelInfo& info = osc::kChannels[static_cast<std::size_t>(c)];
+            t.clear();
+            p.xs.reserve(kPoints);
+            p.ys.reserve(kPoints);
+            std::uint32_t noise = 12345u + static_cast<std::uint32_t>(c);
+            osc::Tick x = 0;
+            for (std::size_t i = 0; i < kPoints; ++i) {
+                noise = noise * 1664525u + 1013904223u;
+                const std::uint8_t y = (noise >> 16) & 1 ? info.levelSet : info.levelClear;
+                t.add(x, y);
+                p.xs.push_back(x);
+                p.ys.push_back(y);
+                x += kSpacing;
+            }
+            p.summary.build(p.xs, p.ys);
+        }
+    }
+
+    // As the decoder builds it, then stopped: closing points and completion.
+    void fillLongCapture() {
+        engine.resetTimeBase();
+        engine.restartTraces();
+        std::mt19937_64 rng(7);
+        std::array<std::uint8_t, osc::kChannelCount> level{7, 5, 3, 1};
+        for (osc::Tick k = 1; k <= kLongPeriods; ++k) {
+            const osc::Tick x = k * osc::kTicksPerBit;
+            level[0] = level[0] == 7 ? 8 : 7;
+            engine.traces[0].add(x, level[0]);
+            if (k % 2000 < 200) {
+                const std::size_t c = static_cast<std::size_t>(k / 2000 % 3 + 1);
+                const osc::ChannelInfo& info = osc::kChannels[c];
+                const std::uint8_t want = rng() % 2 != 0 ? info.levelSet : info.levelClear;
+                if (want != level[c]) {
+                    level[c] = want;
+                    engine.traces[c].add(x + 128, want);
+                }
+            }
+        }
+        engine.state.FTimeBase = kLongPeriods * osc::kTicksPerBit;
+        engine.closeTraces();
+        engine.completeTraces();
+    }
+
     void paint() {
         QPainter p(&image);
         plot->paintPlot(p);
@@ -62,101 +119,122 @@ struct Fixture {
         }
     }
 
-    // The same frame (axes, labels, lines), then every visible point of every trace as stairs
-    // in one painter path per trace.
-    void paintNaive() {
+    // The same frame (axes, labels, lines), then the traces by the baseline renderer.
+    void paintBaseline() {
         setTracesHidden(true);
         paint();
         setTracesHidden(false);
         QPainter p(&image);
         const QRect r = plot->plotRect();
-        p.setClipRect(r);
-        p.setPen(QPen(Qt::yellow, 0));
-        for (const osc::ChannelTrace& t : engine.traces) {
-            const std::size_t first = t.lowerBound(engine.window.minimum());
-            const std::size_t last = std::min(t.count(), t.lowerBound(engine.window.maximum()) + 1);
-            QPainterPath path;
-            for (std::size_t i = first == 0 ? 0 : first - 1; i < last; ++i) {
-                const double x = plot->pixelForBottom(static_cast<double>(t.xs()[i]));
-                const double y = plot->pixelForLeft(t.ys()[i]);
-                if (path.elementCount() == 0) {
-                    path.moveTo(x, y);
-                } else {
-                    path.lineTo(x, path.currentPosition().y());
-                    path.lineTo(x, y);
-                }
+        p.setClipRect(r.adjusted(0, 0, 1, 1));
+        p.setPen(QPen(QColor(255, 255, 0), 0));
+        ui::StairMapping m;
+        m.windowMin = engine.window.minimum();
+        m.windowMax = engine.window.maximum();
+        m.left = r.left();
+        m.columns = r.width();
+        m.levelMin = plot->leftMinimum();
+        m.levelMax = plot->leftMaximum();
+        m.top = r.top();
+        m.height = r.height();
+        for (const Plain& t : plain) {
+            baseline::buildStairPolyline(t.xs, t.ys, t.summary, m, line);
+            if (line.size() >= 2) {
+                p.drawPolyline(line.constData(), static_cast<int>(line.size()));
             }
-            p.drawPath(path);
         }
+    }
+
+    // Zoom 0: the whole capture; 1: a 64th of it; 2: 10,000 bits; 3: 100 bits (mid-capture).
+    void setZoom(std::int64_t zoom, double whole) {
+        const double widths[] = {whole, whole / 64, 10000.0 * 256, 100.0 * 256};
+        const double width = widths[zoom];
+        const double min = zoom == 0 ? 0 : whole / 2 - width / 3;
+        engine.window.setMinMax(min, min + width);
     }
 };
 
-Fixture& fixture() {
-    static Fixture f;
+Fixture& irregular() {
+    static Fixture f(false);
     return f;
 }
 
-void setWhole() {
-    fixture().engine.window.setMinMax(0, kWholeWidth);
-}
-void set100Bits() {
-    const double mid = kWholeWidth / 2;
-    fixture().engine.window.setMinMax(mid, mid + 100 * 256);
+Fixture& longCapture() {
+    static Fixture f(true);
+    return f;
 }
 
-void BM_PaintWholeCapture(benchmark::State& state) {
-    setWhole();
-    fixture().paint();  // the level-of-detail summaries are built once per data change
-    for (auto _ : state) {
-        fixture().paint();
-        benchmark::ClobberMemory();
-    }
+const char* zoomName(std::int64_t zoom) {
+    static const char* names[] = {"whole", "64th", "10000_bits", "100_bits"};
+    return names[zoom];
 }
-BENCHMARK(BM_PaintWholeCapture)->Unit(benchmark::kMillisecond);
 
-void BM_Paint100Bits(benchmark::State& state) {
-    set100Bits();
-    fixture().paint();
+// Both renderers on the same frame, alternately, best of several paints each.
+void BM_PaintVersusBaseline(benchmark::State& state) {
+    Fixture& f = irregular();
+    f.setZoom(state.range(0), kWholeWidth);
+    f.paint();  // the level-of-detail summaries are built once per data change
+    using Clock = std::chrono::steady_clock;
+    double best = 1e9, bestBaseline = 1e9;
     for (auto _ : state) {
-        fixture().paint();
-        benchmark::ClobberMemory();
+        for (int k = 0; k < 30; ++k) {
+            auto start = Clock::now();
+            f.paint();
+            best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+            start = Clock::now();
+            f.paintBaseline();
+            bestBaseline =
+                std::min(bestBaseline, std::chrono::duration<double>(Clock::now() - start).count());
+        }
+        state.SetIterationTime(best);
     }
+    state.SetLabel(zoomName(state.range(0)));
+    state.counters["paint_ms"] = best * 1e3;
+    state.counters["baseline_ms"] = bestBaseline * 1e3;
+    state.counters["baseline_over_paint"] = bestBaseline / best;
 }
-BENCHMARK(BM_Paint100Bits)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintVersusBaseline)
+    ->DenseRange(0, 3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
-void BM_NaiveWholeCapture(benchmark::State& state) {
-    setWhole();
+void BM_PaintLongCapture(benchmark::State& state) {
+    Fixture& f = longCapture();
+    f.setZoom(state.range(0), static_cast<double>(kLongPeriods) * 256);
+    f.paint();
     for (auto _ : state) {
-        fixture().paintNaive();
+        f.paint();
         benchmark::ClobberMemory();
     }
-}
-BENCHMARK(BM_NaiveWholeCapture)->Unit(benchmark::kMillisecond)->Iterations(1);
-
-void BM_Naive100Bits(benchmark::State& state) {
-    set100Bits();
-    for (auto _ : state) {
-        fixture().paintNaive();
-        benchmark::ClobberMemory();
+    state.SetLabel(zoomName(state.range(0)));
+    std::size_t points = 0, bytes = 0;
+    for (const osc::ChannelTrace& t : f.engine.traces) {
+        points += t.count();
+        bytes += t.memoryBytes();
     }
+    state.counters["points"] = static_cast<double>(points);
+    state.counters["trace_MB"] = static_cast<double>(bytes) / 1e6;
 }
-BENCHMARK(BM_Naive100Bits)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PaintLongCapture)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 
 // Axes, labels and the two lines alone: what every paint costs besides the traces.
 void BM_PaintFrameOnly(benchmark::State& state) {
-    setWhole();
-    fixture().setTracesHidden(true);
+    Fixture& f = irregular();
+    f.setZoom(0, kWholeWidth);
+    f.setTracesHidden(true);
     for (auto _ : state) {
-        fixture().paint();
+        f.paint();
         benchmark::ClobberMemory();
     }
-    fixture().setTracesHidden(false);
+    f.setTracesHidden(false);
 }
 BENCHMARK(BM_PaintFrameOnly)->Unit(benchmark::kMillisecond);
 
-// Rebuilding the summary of one 10-million-point trace (after a change that is not an append).
+// Rebuilding the summary of one 10-million-point trace (after a change that is not an append),
+// and the baseline's.
 void BM_SummaryRebuild(benchmark::State& state) {
-    osc::ChannelTrace& t = fixture().engine.traces[0];
+    const osc::ChannelTrace& t = irregular().engine.traces[0];
     for (auto _ : state) {
         ui::TraceSummary s;
         s.update(t);
@@ -164,6 +242,16 @@ void BM_SummaryRebuild(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_SummaryRebuild)->Unit(benchmark::kMillisecond);
+
+void BM_SummaryRebuildBaseline(benchmark::State& state) {
+    const Plain& t = irregular().plain[0];
+    for (auto _ : state) {
+        baseline::TraceSummary s;
+        s.build(t.xs, t.ys);
+        benchmark::DoNotOptimize(s);
+    }
+}
+BENCHMARK(BM_SummaryRebuildBaseline)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -1,6 +1,11 @@
 #include "core/capture_engine.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "core/osc_file.h"
@@ -37,13 +42,17 @@ void CaptureEngine::closeTraces() {
     }
 }
 
-void CaptureEngine::completeTraces(const std::function<void()>& progressStep) {
+std::uint64_t CaptureEngine::completeTraces(
+    const std::function<void(std::uint64_t steps)>& progress) {
+    std::uint64_t total = 0;
     for (int c = 1; c < kChannelCount; ++c) {
-        CompleteTrace(traces[static_cast<std::size_t>(c)], progressStep);
+        const std::uint64_t steps = CompleteTrace(traces[static_cast<std::size_t>(c)]);
+        total += steps;
+        if (progress) {
+            progress(steps);
+        }
     }
-    // The completed traces are built to size; the strobe, which is not completed, grew by
-    // doubling during the capture.
-    traces[0].shrinkToFit();
+    return total;
 }
 
 double CaptureEngine::largestX() const {
@@ -70,6 +79,111 @@ void CaptureEngine::replayOscText(std::string_view text, const std::function<voi
         decodeDatagram(datagram);
         if (onDatagram) {
             onDatagram();
+        }
+    }
+    closeTraces();
+    completeTraces();
+}
+
+namespace {
+
+// Datagrams read and parsed ahead of the decoder, a batch at a time.
+struct Batch {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::size_t> ends;  // end of each datagram in bytes
+    std::exception_ptr error;       // thrown by the reader after these datagrams
+    bool last = false;
+};
+
+// The reader's thread fills batches while the caller's thread decodes the ones before: a
+// replay takes about as long as the slower of the two, not their sum. At most kAhead batches
+// wait, so memory stays a few MiB however long the file.
+class ReadAhead {
+  public:
+    explicit ReadAhead(OscFileReader& reader) : thread_([this, &reader] { run(reader); }) {}
+    ~ReadAhead() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    Batch take() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !ready_.empty(); });
+        Batch b = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
+        return b;
+    }
+
+  private:
+    static constexpr std::size_t kAhead = 4;
+    static constexpr std::size_t kBatchBytes = 1 << 20;
+
+    void run(OscFileReader& reader) {
+        std::vector<std::uint8_t> datagram;
+        for (bool last = false; !last;) {
+            Batch b;
+            b.bytes.reserve(kBatchBytes + 8192);
+            try {
+                while (b.bytes.size() < kBatchBytes) {
+                    if (!reader.next(datagram)) {
+                        b.last = true;
+                        break;
+                    }
+                    b.bytes.insert(b.bytes.end(), datagram.begin(), datagram.end());
+                    b.ends.push_back(b.bytes.size());
+                }
+            } catch (...) {
+                b.error = std::current_exception();
+                b.last = true;
+            }
+            last = b.last;
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return stop_ || ready_.size() < kAhead; });
+            if (stop_) {
+                return;
+            }
+            ready_.push_back(std::move(b));
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Batch> ready_;
+    bool stop_ = false;
+    std::thread thread_;
+};
+
+}  // namespace
+
+void CaptureEngine::replayOscFile(const std::filesystem::path& path,
+                                  const std::function<void()>& onDatagram) {
+    OscFileReader reader(path);
+    resetTimeBase();
+    restartTraces();
+    {
+        ReadAhead ahead(reader);
+        for (bool last = false; !last;) {
+            Batch b = ahead.take();
+            std::size_t begin = 0;
+            for (const std::size_t end : b.ends) {
+                decodeDatagram(std::span<const std::uint8_t>(b.bytes.data() + begin, end - begin));
+                begin = end;
+                if (onDatagram) {
+                    onDatagram();
+                }
+            }
+            if (b.error) {
+                std::rethrow_exception(b.error);
+            }
+            last = b.last;
         }
     }
     closeTraces();

@@ -3,6 +3,7 @@
 // cursor lines and the plot window, with what the start and stop actions do to them. The
 // window and the command-line tool both drive captures and replays through this class.
 
+#include <filesystem>
 #include <functional>
 #include <span>
 #include <string_view>
@@ -29,8 +30,10 @@ class CaptureEngine {
     // Stop action: a closing point at the time base on each channel, at the level of its bit in
     // FLastStatus.
     void closeTraces();
-    // Stop action: completion of channels 1, 2, 3 (not the strobe).
-    void completeTraces(const std::function<void()>& progressStep = {});
+    // Stop action: completion of channels 1, 2, 3 (not the strobe), in O(1) for traces grown
+    // in order. Returns the progress steps of all three; progress, when given, gets each
+    // channel's steps once that channel is completed.
+    std::uint64_t completeTraces(const std::function<void(std::uint64_t steps)>& progress = {});
 
     // Largest X among the points of all six series.
     double largestX() const;
@@ -40,6 +43,11 @@ class CaptureEngine {
     // points, completion). Throws OscFormatError at a bad group (the lines before it replayed,
     // no stop). onDatagram, when given, runs after each replayed datagram.
     void replayOscText(std::string_view text, const std::function<void()>& onDatagram = {});
+    // The same straight from a file, a chunk at a time (OscFileReader): memory does not grow
+    // with the file. A file that cannot be opened or read fails before the start
+    // (std::runtime_error "Cannot open file FILE"), nothing changed.
+    void replayOscFile(const std::filesystem::path& path,
+                       const std::function<void()>& onDatagram = {});
 
     DecoderState state;
     ChannelTraces traces;

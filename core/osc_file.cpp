@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cerrno>
@@ -109,6 +110,38 @@ void appendTraceLine(std::string& out, std::span<const std::uint8_t> data) {
     }
 }
 
+namespace {
+
+// The datagram of one line (without its line break) into out: length / 3 bytes, byte k from
+// the characters 3k and 3k + 1. False for a line shorter than three characters, which ends
+// the data. Throws OscFormatError at the first bad group.
+bool decodeLine(const unsigned char* line, std::size_t length, std::vector<std::uint8_t>& out) {
+    const std::size_t n = length / 3;
+    if (n == 0) {
+        return false;
+    }
+    out.resize(n);
+    std::uint8_t* dst = out.data();
+    std::uint16_t bad = 0;
+    const unsigned char* g = line;
+    for (std::size_t k = 0; k < n; ++k, g += 3) {
+        const std::uint16_t hi = kDigit[g[0]];
+        const std::uint16_t lo = kDigit[g[1]];
+        bad |= static_cast<std::uint16_t>(hi | lo);
+        dst[k] = static_cast<std::uint8_t>((hi << 4) | lo);
+    }
+    if ((bad & kBadDigit) != 0) {
+        for (g = line;; g += 3) {
+            if (((kDigit[g[0]] | kDigit[g[1]]) & kBadDigit) != 0) {
+                throwBadGroup(g);
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 bool OscReader::next(std::vector<std::uint8_t>& out) {
     if (ended_) {
         return false;
@@ -134,29 +167,92 @@ bool OscReader::next(std::vector<std::uint8_t>& out) {
             ended_ = true;
         }
     }
-
-    const std::size_t n = length / 3;
-    if (n == 0) {
+    try {
+        if (!decodeLine(line, length, out)) {
+            ended_ = true;
+            return false;
+        }
+    } catch (const OscFormatError&) {
         ended_ = true;
+        throw;
+    }
+    return true;
+}
+
+OscFileReader::OscFileReader(const std::filesystem::path& path, std::size_t chunk)
+    : path_(path.string()), buffer_(std::max<std::size_t>(chunk, 16)) {
+    file_ = std::fopen(path_.c_str(), "rb");
+    if (file_ == nullptr) {
+        throw std::runtime_error("Cannot open file " + path_);
+    }
+    std::setvbuf(file_, nullptr, _IONBF, 0);  // read straight into the chunk
+    try {
+        fill();
+    } catch (...) {
+        std::fclose(file_);
+        throw;
+    }
+}
+
+OscFileReader::~OscFileReader() {
+    std::fclose(file_);
+}
+
+void OscFileReader::fill() {
+    if (begin_ > 0) {
+        std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
+        end_ -= begin_;
+        begin_ = 0;
+    }
+    if (end_ == buffer_.size()) {
+        buffer_.resize(2 * buffer_.size());  // a line longer than the chunk
+    }
+    const std::size_t want = buffer_.size() - end_;
+    const std::size_t got = std::fread(buffer_.data() + end_, 1, want, file_);
+    end_ += got;
+    if (got < want) {
+        if (std::ferror(file_) != 0) {  // e.g. a folder: it opens but cannot be read
+            throw std::runtime_error("Cannot open file " + path_);
+        }
+        eof_ = true;
+    }
+}
+
+bool OscFileReader::next(std::vector<std::uint8_t>& out) {
+    if (ended_) {
         return false;
     }
-    out.resize(n);
-    std::uint8_t* dst = out.data();
-    std::uint16_t bad = 0;
-    const unsigned char* g = line;
-    for (std::size_t k = 0; k < n; ++k, g += 3) {
-        const std::uint16_t hi = kDigit[g[0]];
-        const std::uint16_t lo = kDigit[g[1]];
-        bad |= static_cast<std::uint16_t>(hi | lo);
-        dst[k] = static_cast<std::uint8_t>((hi << 4) | lo);
-    }
-    if ((bad & kBadDigit) != 0) {
-        ended_ = true;
-        for (g = line;; g += 3) {
-            if (((kDigit[g[0]] | kDigit[g[1]]) & kBadDigit) != 0) {
-                throwBadGroup(g);
-            }
+    std::size_t length = 0;
+    for (;;) {
+        const unsigned char* const line = buffer_.data() + begin_;
+        const unsigned char* const end = buffer_.data() + end_;
+        length = findLineBreak(line, end);
+        // Read on while the line may go on, or a CR may yet be followed by its LF.
+        const bool open =
+            line + length == end || (line[length] == '\r' && line + length + 1 == end);
+        if (!open || eof_) {
+            break;
         }
+        fill();
+    }
+    const unsigned char* const line = buffer_.data() + begin_;
+    const unsigned char* const lineEnd = line + length;
+    if (lineEnd == buffer_.data() + end_ || *lineEnd == '\0') {
+        ended_ = true;
+        begin_ = end_;
+    } else {
+        const bool crlf =
+            *lineEnd == '\r' && lineEnd + 1 < buffer_.data() + end_ && lineEnd[1] == '\n';
+        begin_ += length + (crlf ? 2 : 1);
+    }
+    try {
+        if (!decodeLine(line, length, out)) {
+            ended_ = true;
+            return false;
+        }
+    } catch (const OscFormatError&) {
+        ended_ = true;
+        throw;
     }
     return true;
 }

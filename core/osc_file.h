@@ -2,6 +2,7 @@
 // The datagram trace line and the oscillogram file (.osc): one line of hex bytes per datagram.
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <span>
 #include <stdexcept>
@@ -58,6 +59,32 @@ class OscReader {
   private:
     std::string_view text_;
     std::size_t pos_ = 0;
+    bool ended_ = false;
+};
+
+// The same reading straight from a file, a chunk at a time, so that a replay holds no more of
+// the file than a chunk (and its longest line) however long the file is. The window's load
+// action and the command-line replay read files through it.
+class OscFileReader {
+  public:
+    // Opens the file and reads its first chunk, so that a file that cannot be read fails here,
+    // before any replay starts: std::runtime_error("Cannot open file " + path).
+    explicit OscFileReader(const std::filesystem::path& path, std::size_t chunk = 1 << 20);
+    ~OscFileReader();
+    OscFileReader(const OscFileReader&) = delete;
+    OscFileReader& operator=(const OscFileReader&) = delete;
+    // The next datagram into out; false when the data has ended. Throws OscFormatError, and
+    // std::runtime_error("Cannot open file " + path) when a later read fails.
+    bool next(std::vector<std::uint8_t>& out);
+
+  private:
+    void fill();
+
+    std::string path_;
+    std::FILE* file_ = nullptr;
+    std::vector<unsigned char> buffer_;
+    std::size_t begin_ = 0, end_ = 0;
+    bool eof_ = false;
     bool ended_ = false;
 };
 

@@ -79,7 +79,10 @@ DatagramKind decodeDatagram(DecoderState& state, std::span<const std::uint8_t> d
         }
         lastStrobe = strobe;
         const std::uint8_t changed = static_cast<std::uint8_t>((s ^ lastStatus) & kChannelBits);
-        if (changed != 0) {
+        if (changed == kChannels[0].statusBit) {  // the strobe alone: every other pair
+            traces[0].add(timeBase + t,
+                          (s & changed) != 0 ? kChannels[0].levelSet : kChannels[0].levelClear);
+        } else if (changed != 0) {
             const Tick x = timeBase + t;
             for (int c = 0; c < kChannelCount; ++c) {
                 const ChannelInfo& info = kChannels[static_cast<std::size_t>(c)];

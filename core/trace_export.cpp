@@ -35,7 +35,9 @@ class ChangeCollector {
   public:
     ChangeCollector(const ChannelTraces& traces, const VcdTimeScale& scale) : scale_(scale) {
         for (std::size_t c = 0; c < kChannelCount; ++c) {
-            const TracePointRange all = traces[c].points();
+            // The stored points alone: a completion point repeats the level in force, so it
+            // never changes a bit, and the last point of a trace is always a stored one.
+            const StoredPointRange all = traces[c].storedPoints();
             next_[c] = all.begin();
             ends_[c] = all.end();
         }
@@ -87,8 +89,8 @@ class ChangeCollector {
     }
 
     const VcdTimeScale& scale_;
-    std::array<TracePointIterator, kChannelCount> next_;
-    std::array<TracePointIterator, kChannelCount> ends_;
+    std::array<StoredPointIterator, kChannelCount> next_;
+    std::array<StoredPointIterator, kChannelCount> ends_;
 };
 
 void appendNumber(std::string& out, long long v) {

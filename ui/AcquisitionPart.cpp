@@ -93,13 +93,13 @@ void AcquisitionPart::stop() {
     endpoint_->send(deviceAddress_.toStdString(), osc::stopCommand(engine_.state.FDeviceId));
     const Completion completion(view_);
     engine_.closeTraces();
-    // The completion processes no events; the bar takes its steps in batches (a step can come
-    // every few hundred points) and is drawn about every 50 ms, so that a long completion shows
-    // that it advances.
+    // The completion derives its points instead of storing them, so it costs the same for a
+    // second and for an hour of capture; the bar takes each channel's steps at once and is
+    // drawn when 50 ms have passed since it was last drawn.
     std::int64_t lastDrawn = hooks_.clockMs();
-    int pendingSteps = 0;
-    engine_.completeTraces([&] {
-        ++pendingSteps;
+    std::uint64_t pendingSteps = 0;
+    engine_.completeTraces([&](std::uint64_t steps) {
+        pendingSteps += steps;
         const std::int64_t now = hooks_.clockMs();
         if (now - lastDrawn >= 50) {
             view_.setProgress(progressAfterSteps(view_.progress(), pendingSteps), true);
@@ -156,19 +156,43 @@ void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     }
 }
 
-int AcquisitionPart::progressAfterSteps(const AcquisitionView::Progress& bar, int steps) {
-    int pos = bar.value;
-    for (int i = 0; i < steps; ++i) {
-        pos += 10;
-        if (pos > bar.maximum && bar.maximum > bar.minimum) {
-            pos = bar.minimum + (pos - bar.minimum) % (bar.maximum - bar.minimum);
+int AcquisitionPart::progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps) {
+    const long long min = bar.minimum;
+    const long long max = bar.maximum;
+    constexpr long long kStep = 10;
+    long long pos = bar.value;
+    const auto step = [&] {
+        pos += kStep;
+        if (pos > max && max > min) {
+            pos = min + (pos - min) % (max - min);
         }
-        pos = std::clamp(pos, bar.minimum, bar.maximum);
+        pos = std::clamp(pos, min, max);
+    };
+    const long long range = max - min;
+    if (range > kStep) {
+        // From an offset o in 1..range a step goes to o + 10, or past the end to o + 10 -
+        // range: o -> (o + 9) mod range + 1, so n steps give (o - 1 + 10 n) mod range + 1.
+        for (; steps > 0 && pos - min < 1; --steps) {
+            step();  // at most twice: from below the range into it
+        }
+        const long long o = pos - min;
+        if (steps > 0) {
+            const auto r = static_cast<unsigned long long>(range);
+            const auto turn = static_cast<long long>((steps % r) * kStep % r);
+            pos = min + (o - 1 + turn) % range + 1;
+            steps = 0;
+        }
+    } else if (steps > 27720 + 11) {
+        // At most 11 positions: periodic after 11 steps, with a period that divides 27720.
+        steps = 11 + (steps - 11) % 27720;
     }
-    return pos;
+    for (; steps > 0; --steps) {
+        step();
+    }
+    return static_cast<int>(pos);
 }
 
-void AcquisitionPart::stepProgress(int steps) {
+void AcquisitionPart::stepProgress(std::uint64_t steps) {
     view_.setProgress(progressAfterSteps(view_.progress(), steps), false);
 }
 

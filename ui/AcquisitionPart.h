@@ -93,8 +93,8 @@ class AcquisitionPart {
     void drainReceived();
     // ProgressBar1 one step of 10 forward (steps times, drawn once); past the maximum it wraps
     // around from the minimum.
-    void stepProgress(int steps);
-    static int progressAfterSteps(const AcquisitionView::Progress& bar, int steps);
+    void stepProgress(std::uint64_t steps);
+    static int progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps);
 
     // FDeviceAddress: the address of the last selected entry, empty for none.
     const QString& deviceAddress() const { return deviceAddress_; }

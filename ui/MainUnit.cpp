@@ -482,7 +482,7 @@ void TfrmMain::SyncScrollBar() {
     ScrollBar1->setValue(clampToInt(s.position));
 }
 
-void TfrmMain::ProgressBar1StepIt(int steps) {
+void TfrmMain::ProgressBar1StepIt(std::uint64_t steps) {
     acquisition_.stepProgress(steps);
 }
 

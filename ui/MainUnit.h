@@ -108,8 +108,8 @@ class TfrmMain : public QMainWindow,
     // the int range), with ScrollBar1Change detached.
     void SyncScrollBar();
     // ProgressBar1 one step forward (10); past the maximum it wraps around from the minimum.
-    // steps > 1: as many single steps, with the bar set once.
-    void ProgressBar1StepIt(int steps = 1);
+    // steps > 1: as many single steps, worked out at once and the bar set once.
+    void ProgressBar1StepIt(std::uint64_t steps = 1);
 
     // --- Collaborators and parts ------------------------------------------------------------
     // The endpoint IdUDPServer1: UDP on port 971 of all local addresses unless replaced (the

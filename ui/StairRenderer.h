@@ -1,9 +1,12 @@
 #pragma once
-// Turning a stair trace into the few vertices that one pixel column can show. A level-of-detail
-// summary (minimum and maximum level per block of 64 and of 1024 points) answers "which levels
-// occur among points a..b" without walking them; per column the polyline gets at most four
-// vertices: the level entering the column, the lowest and highest level in it, and the level
-// leaving it. A column holding a single point keeps that point's exact X.
+// Turning a stair trace into the few vertices that one pixel column can show. Only the
+// trace's stored points matter for the picture (a completion point repeats the level in
+// force), and they come in blocks of up to 64 points or runs of any length. A level-of-detail
+// summary over the blocks (last X, lowest and highest level; the same per 64 blocks) answers
+// "which levels occur between two positions" without walking the points; per column the
+// polyline gets at most four vertices: the level entering the column, the lowest and highest
+// level in it, and the level leaving it. A column holding a single point keeps that point's
+// exact X.
 
 #include <QPointF>
 #include <QVector>
@@ -17,38 +20,43 @@ namespace ui {
 
 class TraceSummary {
   public:
-    static constexpr std::size_t kBlock = 64;
-    static constexpr std::size_t kSuperBlock = 1024;
+    static constexpr std::size_t kSuperBlock = 64;  // blocks per summary entry of the upper level
 
-    // Brings the summary in line with the trace; cheap when nothing changed (same revision) and
-    // for points appended at the end (only the tail blocks are recomputed).
+    // A stored point: point `point` of block `block`; {blockCount(), 0} is the end.
+    struct Position {
+        std::size_t block = 0;
+        std::uint64_t point = 0;
+        bool operator==(const Position&) const = default;
+    };
+
+    // Brings the summary in line with the trace; cheap when only the last block changed and
+    // blocks were appended (the points a capture adds), a full pass over the blocks otherwise.
     void update(const osc::ChannelTrace& trace);
-    // Lowest and highest level among points [begin, end) (end > begin) of the summarised trace.
-    void minMax(std::span<const std::uint8_t> ys, std::size_t begin, std::size_t end,
-                std::uint8_t& lo, std::uint8_t& hi) const;
 
-    // First index i >= from with xs[i] >= key (xs.size() when none), for the summarised trace.
-    // Searches the first X of each block of 64 points (a small array that stays in cache)
-    // before the points themselves, so a column costs a few cache misses, not a full search.
-    // hint: a guess of the answer (e.g. from the previous column's point count); a good guess
-    // saves most of the probes, a bad one costs a few more.
-    std::size_t lowerBound(std::span<const osc::Tick> xs, std::size_t from, double key,
-                           std::size_t hint = 0) const;
+    // The first stored point at or after `from` whose X is at least x. Gallops over the
+    // blocks' last X (a small array that stays in cache) from `from`, so that a walk from left
+    // to right costs a few probes per step however many points it passes.
+    Position lowerBound(const osc::ChannelTrace& trace, Position from, osc::Tick x) const;
+    // Lowest and highest level among the stored points [from, to), folded into lo and hi.
+    void minMax(const osc::ChannelTrace& trace, Position from, Position to, std::uint8_t& lo,
+                std::uint8_t& hi) const;
+    // The next position, and the stored point in front of a position (not the first).
+    Position next(Position p) const;
+    Position previous(const osc::ChannelTrace& trace, Position p) const;
+    Position end() const { return {lastX_.size(), 0}; }
 
     std::uint64_t fullRebuilds() const { return fullRebuilds_; }
 
   private:
-    void rebuildFrom(std::span<const osc::Tick> xs, std::span<const std::uint8_t> ys,
-                     std::size_t firstBlock);
+    void refreshFrom(const osc::ChannelTrace& trace, std::size_t firstBlock);
 
-    std::vector<osc::Tick> blockX_;  // X of the first point of each block
+    std::vector<osc::Tick> lastX_;  // X of the last point of each block
+    std::vector<std::uint64_t> counts_;
     std::vector<std::uint8_t> blockMin_, blockMax_, superMin_, superMax_;
     std::uint8_t allMin_ = 255, allMax_ = 0;  // over the whole trace
     bool valid_ = false;
-    std::uint64_t revision_ = 0;
-    std::size_t count_ = 0;
-    osc::Tick firstX_ = 0, lastX_ = 0;
-    std::uint8_t lastY_ = 0;
+    const osc::ChannelTrace* trace_ = nullptr;
+    std::uint64_t layout_ = 0;
     std::uint64_t fullRebuilds_ = 0;
 };
 
@@ -70,7 +78,8 @@ struct StairMapping {
 
 // Appends the polyline of the visible part of trace to out (cleared first). The line starts at
 // the left edge with the level of the last point before the window (or at the first point), and
-// ends at the right edge when points follow the window, else at the trace's last point.
+// ends at the right edge when points follow the window, else at the trace's last point. The
+// summary must have been updated with this trace.
 void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summary,
                         const StairMapping& map, QVector<QPointF>& out);
 

@@ -114,9 +114,10 @@ void TraceLogPart::load() {
 }
 
 void TraceLogPart::loadFile(const QString& name) {
-    const std::string text = osc::readWholeFile(toPath(name));
+    // Read a chunk at a time; the file is opened before the start action, so that a file that
+    // cannot be read changes nothing.
+    osc::OscFileReader reader(toPath(name));
     capture_.start();
-    osc::OscReader reader(text);
     std::vector<std::uint8_t> datagram;
     while (reader.next(datagram)) {
         capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));

@@ -6,8 +6,6 @@
 #include <exception>
 #include <string>
 
-#include "core/osc_file.h"
-
 namespace cli {
 
 std::string localPath(const QString& path) {
@@ -28,8 +26,7 @@ QString oscFormatErrorText(const osc::OscFormatError& error) {
 
 bool replayFileForCli(const QString& path, osc::CaptureEngine& engine) {
     try {
-        const std::string text = osc::readWholeFile(localPath(path));
-        engine.replayOscText(text);
+        engine.replayOscFile(localPath(path));
     } catch (const osc::OscFormatError& e) {
         const QByteArray text = oscFormatErrorText(e).toLocal8Bit();
         std::fprintf(stderr, "%s\n", text.constData());

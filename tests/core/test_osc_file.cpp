@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <optional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -216,6 +217,63 @@ TEST_F(FilesTest, CannotOpen) {
     for (const auto& path : {dir_ / "missing.osc", dir_}) {
         try {
             readWholeFile(path);
+            FAIL() << path;
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(std::string(e.what()), "Cannot open file " + path.string());
+        }
+    }
+}
+
+// The file read a chunk at a time gives exactly what the whole text gives, whatever the chunk
+// size: lines across chunk ends, a CR at a chunk's end with its LF in the next, NULs, short
+// and bad lines, long lines.
+TEST_F(FilesTest, FileReaderSameAsTheWholeText) {
+    std::mt19937 rng(11);
+    const char* pieces[] = {"23 ",
+                            "08 ",
+                            "0a ",
+                            "FF ",
+                            "\r\n",
+                            "\n",
+                            "\r",
+                            "2G ",
+                            "4",
+                            "7 ",
+                            std::string(1, '\0').c_str(),
+                            "\r\n\r\n",
+                            "ab-"};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        for (int k = 0, n = static_cast<int>(rng() % 200); k < n; ++k) {
+            const std::size_t piece = rng() % 13;
+            text += piece == 10 ? std::string(1, '\0') : std::string(pieces[piece]);
+            if (rng() % 40 == 0) {
+                text += std::string(3 * (rng() % 3000), 'A');  // a line longer than a chunk
+            }
+        }
+        const Reading whole = readAll(text);
+        const auto path = dir_ / "chunks.osc";
+        writeFileAtomically(path, text);
+        for (const std::size_t chunk : {1, 2, 3, 5, 16, 4096}) {
+            Reading r;
+            OscFileReader reader(path, chunk);
+            Bytes datagram;
+            try {
+                while (reader.next(datagram)) {
+                    r.datagrams.push_back(datagram);
+                }
+                EXPECT_FALSE(reader.next(datagram));
+            } catch (const OscFormatError& e) {
+                r.error = e.what();
+                EXPECT_FALSE(reader.next(datagram));
+            }
+            ASSERT_EQ(r.datagrams, whole.datagrams) << "round " << round << " chunk " << chunk;
+            ASSERT_EQ(r.error, whole.error) << "round " << round << " chunk " << chunk;
+        }
+    }
+    for (const auto& path : {dir_ / "missing.osc", dir_}) {
+        try {
+            OscFileReader reader(path);
             FAIL() << path;
         } catch (const std::runtime_error& e) {
             EXPECT_EQ(std::string(e.what()), "Cannot open file " + path.string());

@@ -359,6 +359,30 @@ TEST_F(Plot, ProgressBarStepsAndWrapsAround) {
     EXPECT_EQ(ProgressBar1()->value(), 5);
 }
 
+// A count of steps lands where as many single steps do, at once also for huge counts.
+TEST_F(Plot, ProgressBarTakesACountOfSteps) {
+    const auto setStart = [&](int start) {
+        if (start < 0)
+            ProgressBar1()->reset();  // value -1, below the range
+        else
+            ProgressBar1()->setValue(start);
+    };
+    for (const int start : {-1, 0, 3, 50, 95, 100}) {
+        for (std::uint64_t n = 0; n < 260; n += 7) {
+            setStart(start);
+            for (std::uint64_t k = 0; k < n; ++k)
+                w->ProgressBar1StepIt();
+            const int expected = ProgressBar1()->value();
+            setStart(start);
+            w->ProgressBar1StepIt(n);
+            ASSERT_EQ(ProgressBar1()->value(), expected) << start << " + " << n;
+        }
+    }
+    ProgressBar1()->setValue(0);
+    w->ProgressBar1StepIt(std::uint64_t{1} << 62);
+    EXPECT_EQ(ProgressBar1()->value(), 10 + static_cast<int>(((1ull << 62) - 1) % 10 * 10));
+}
+
 TEST_F(Plot, TraceKeepsHexLinesWithCrLf) {
     const std::uint8_t datagram[] = {0x23, 0x08, 0x0A, 0xFF};
     w->TraceDatagram(datagram, 4);
