@@ -19,6 +19,7 @@ DatagramKind CaptureEngine::decodeDatagram(std::span<const std::uint8_t> data) {
     const DatagramKind kind = osc::decodeDatagram(state, data, traces);
     if (kind == DatagramKind::Sample) {
         followTimeBase(window, state.FTimeBase, largestX());
+        frames.follow(traces, state.FTimeBase);
     }
     return kind;
 }
@@ -29,6 +30,7 @@ void CaptureEngine::restartTraces() {
         trace.clear();
         trace.add(0, kChannels[static_cast<std::size_t>(c)].levelSet);
     }
+    frames.restart();
 }
 
 void CaptureEngine::closeTraces() {
@@ -38,6 +40,7 @@ void CaptureEngine::closeTraces() {
 }
 
 void CaptureEngine::completeTraces(const std::function<void()>& progressStep) {
+    frames.finish(traces);
     for (int c = 1; c < kChannelCount; ++c) {
         CompleteTrace(traces[static_cast<std::size_t>(c)], progressStep);
     }
