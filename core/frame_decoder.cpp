@@ -204,7 +204,7 @@ Framer::Framer(const FrameOptions& options)
       maxBits_(static_cast<std::uint64_t>(sane(options).maxLength) * 8) {}
 
 void Framer::appendOnes(std::uint64_t k) {
-    // Called with k <= 6 and nbits_ <= maxBits_, so the buffer holds every bit.
+    // Called with k <= 6 and nbits_ <= maxBits_ + 1, so the buffer holds every bit.
     for (std::uint64_t i = 0; i < k; ++i, ++nbits_) {
         const std::size_t byte = static_cast<std::size_t>(nbits_ >> 3);
         buffer_[byte] = static_cast<std::uint8_t>(buffer_[byte] | (1u << (nbits_ & 7)));
@@ -268,6 +268,7 @@ void Framer::feed(int bit, std::uint64_t count, std::vector<RawFrame>& closed) {
     const std::uint64_t z = pos_;
     const std::uint64_t k = ones_;
     const bool flag = k == 6 && zeroBefore_;
+    bool overflowBeforeZero = false;
     if (open_) {
         if (flag) {
             nbits_ = lengthBeforeLastZero_;  // the flag's first 0 is no data
@@ -277,6 +278,7 @@ void Framer::feed(int bit, std::uint64_t count, std::vector<RawFrame>& closed) {
         } else {
             appendOnes(k);  // at most 5 here: six after a 0 make a flag, seven an abort
             lengthBeforeLastZero_ = nbits_;
+            overflowBeforeZero = nbits_ > maxBits_;
             if (!(stuffing_ && k == 5)) {
                 appendZeros(1);
             }
@@ -291,9 +293,12 @@ void Framer::feed(int bit, std::uint64_t count, std::vector<RawFrame>& closed) {
             appendZeros(count - 1);
             lengthBeforeLastZero_ = afterFirst + (count - 2);
         }
-        if (nbits_ > maxBits_) {
+        // The last 0 may still open a flag, so only the bits before it can make the frame too
+        // long; the end is the bit after the first bit past the limit.
+        if (lengthBeforeLastZero_ > maxBits_) {
             const std::uint64_t endBit =
-                afterFirst > maxBits_ ? z + 1 : z + 2 + (maxBits_ - afterFirst);
+                overflowBeforeZero ? z
+                                   : z + 1 + (maxBits_ + 1 - std::min(afterFirst, maxBits_ + 1));
             open_ = false;
             report(FrameEnding::TooLong, endBit, closed);
         }
