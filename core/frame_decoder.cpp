@@ -365,13 +365,13 @@ void FrameList::apply(Frame& f) const {
     }
 }
 
-void FrameList::add(const RawFrame& raw, int channel, Tick start, Tick end) {
+void FrameList::add(RawFrame&& raw, int channel, Tick start, Tick end) {
     Frame f;
     f.channel = channel;
     f.start = start;
     f.end = end;
     f.bitCount = raw.bitCount;
-    f.bytes = raw.bits;
+    f.bytes = std::move(raw.bits);
     if (options_.order == BitOrder::MsbFirst) {
         for (std::uint8_t& b : f.bytes) {
             b = kReversed[b];
@@ -455,8 +455,8 @@ void FrameList::clear() {
 FrameBitDecoder::FrameBitDecoder(FrameOptions options) : framer_(options), list_(options) {}
 
 void FrameBitDecoder::collect() {
-    for (const detail::RawFrame& r : closed_) {
-        list_.add(r, 0, static_cast<Tick>(r.startBit), static_cast<Tick>(r.endBit));
+    for (detail::RawFrame& r : closed_) {
+        list_.add(std::move(r), 0, static_cast<Tick>(r.startBit), static_cast<Tick>(r.endBit));
     }
     closed_.clear();
 }
@@ -534,29 +534,34 @@ void ChannelFrameDecoder::take(Tick start, std::uint64_t count, Segment& s) {
 }
 
 void ChannelFrameDecoder::readGap(Tick x0, std::uint8_t level, const Tick* x1) {
-    Segment s;
+    const std::size_t slot = (ringHead_ + 1) % kRing;
+    Segment& s = ring_[slot];
+    s = Segment{};
     s.firstBit = framer_.position();
     take(x0, 1, s);
-    if (x1 != nullptr && completeGaps_) {
+    // The completion of the gap (core/trace_completion.h): left points x0 + 256k while the
+    // rest is longer than 256, right points x1 - 256k while it is longer than 512.
+    if (x1 != nullptr && completeGaps_ && *x1 > x0 &&
+        static_cast<std::uint64_t>(*x1) - static_cast<std::uint64_t>(x0) > kBit) {
         const GapCompletion c = completionOf(x0, *x1);
-        if (c.count() != 0) {
-            take(c.at(0), c.left, s);
-            if (c.right != 0) {
-                take(c.at(c.left), c.right, s);
-            }
+        take(c.at(0), c.left, s);
+        if (c.right != 0) {
+            take(c.at(c.left), c.right, s);
         }
     }
     if (s.count == 0) {
         return;
     }
-    ringHead_ = (ringHead_ + 1) % kRing;
-    ring_[ringHead_] = s;
+    ringHead_ = slot;
     ringSize_ = std::min(ringSize_ + 1, kRing);
     if (!pending_.empty()) {
         resolvePending(false);
     }
     framer_.feed((level + 1) % 2, s.count, closed_);
-    collect();
+    if (!closed_.empty() || framer_.open() != (openStartBit_ != kNoStart) ||
+        (framer_.open() && framer_.openStart() != openStartBit_)) {
+        collect();
+    }
 }
 
 bool ChannelFrameDecoder::tickOf(std::uint64_t bit, Tick& tick) const {
@@ -589,14 +594,16 @@ void ChannelFrameDecoder::collect() {
         }
         Tick end = 0;
         if (pending_.empty() && r.endBit < framer_.position() && tickOf(r.endBit, end)) {
-            list_.add(r, channel_, start, end);
+            list_.add(std::move(r), channel_, start, end);
         } else {
             pending_.push_back(std::move(r));
             pendingStart_.push_back(start);
         }
     }
     closed_.clear();
-    if (framer_.open() && framer_.openStart() != openStartBit_) {
+    if (!framer_.open()) {
+        openStartBit_ = kNoStart;
+    } else if (framer_.openStart() != openStartBit_) {
         openStartBit_ = framer_.openStart();
         if (!tickOf(openStartBit_, openStartTick_)) {
             openStartTick_ = lastRead_;
@@ -607,7 +614,7 @@ void ChannelFrameDecoder::collect() {
 void ChannelFrameDecoder::resolvePending(bool atEnd) {
     std::size_t done = 0;
     for (; done < pending_.size(); ++done) {
-        const detail::RawFrame& r = pending_[done];
+        detail::RawFrame& r = pending_[done];
         Tick end = 0;
         if (r.endBit < framer_.position() && tickOf(r.endBit, end)) {
             // the bit after the frame has been read
@@ -623,7 +630,7 @@ void ChannelFrameDecoder::resolvePending(bool atEnd) {
         } else {
             break;
         }
-        list_.add(r, channel_, pendingStart_[done], end);
+        list_.add(std::move(r), channel_, pendingStart_[done], end);
     }
     pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(done));
     pendingStart_.erase(pendingStart_.begin(),

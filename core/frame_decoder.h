@@ -162,7 +162,7 @@ class Framer {
 class FrameList {
   public:
     explicit FrameList(const FrameOptions& options);
-    void add(const RawFrame& raw, int channel, Tick start, Tick end);
+    void add(RawFrame&& raw, int channel, Tick start, Tick end);
     const std::vector<Frame>& frames() const;
     const FrameCounts& counts() const;
     FrameCheck checkInUse() const;
@@ -263,7 +263,8 @@ class ChannelFrameDecoder {
     std::uint8_t lastLevel_ = 0;
     Tick lastRead_ = -1;      // the last tick read as a bit (-1 as the bit-stream decoder)
     bool saturated_ = false;  // no tick lies a bit period after lastRead_
-    std::uint64_t openStartBit_ = UINT64_MAX;  // the open frame whose start tick is known
+    static constexpr std::uint64_t kNoStart = UINT64_MAX;
+    std::uint64_t openStartBit_ = kNoStart;  // the open frame whose start tick is known
     Tick openStartTick_ = 0;
     bool finished_ = false;
 };
