@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/bit_stream.h"
 #include "core/trace_completion.h"
 
 namespace osc {
@@ -374,12 +375,13 @@ TEST(FrameDecoder, ChecksAndCounts) {
     EXPECT_EQ(dec.frames()[1].checkBytes(), 2u);
 }
 
-// Random lines of frames, idle time, noise and glitches: the trace decoder, fed the real points
-// in any pieces, equals one pass over the completed trace, and every good frame's bits
-// between start and end are its bytes encoded again.
+// Random lines of frames, idle time, noise and glitches: the trace decoder fed the real points
+// equals one pass over the completed trace, every good frame's bits between start and end are
+// its bytes encoded again, and the bit-stream decoder between them shows its bytes.
 TEST(FrameDecoder, RandomLinesAgreeAndReencode) {
     std::mt19937 rng(11);
     std::size_t goodFrames = 0;
+    std::size_t readByMarker = 0;
     for (int round = 0; round < 60; ++round) {
         FrameOptions o;
         o.invert = rng() % 4 == 0;
@@ -460,9 +462,24 @@ TEST(FrameDecoder, RandomLinesAgreeAndReencode) {
             again.insert(again.end(), data.begin(), data.end());
             again.insert(again.end(), kFlag.begin(), kFlag.end());
             ASSERT_EQ(between, again) << "round " << round << " frame at " << f.start;
+
+            // The operator's reading: marker at the start, cursor at the end.
+            if (f.end - f.start < 257 * 256) {
+                ChannelTraces traces;
+                traces[1] = completed;
+                BitStreamOptions b;
+                b.reverse = o.order == BitOrder::MsbFirst;
+                b.invert = o.invert;
+                b.unstuff = o.stuffing;
+                const BitStreamResult r = DecodeBitStream(traces, 1, static_cast<double>(f.start),
+                                                          static_cast<double>(f.end), b);
+                EXPECT_EQ(r.valueText, "7E " + hex(f.bytes) + "7E ") << "round " << round;
+                ++readByMarker;
+            }
         }
     }
     EXPECT_GT(goodFrames, 30u * 20u);
+    EXPECT_GT(readByMarker, goodFrames / 2);
 }
 
 }  // namespace
