@@ -521,13 +521,9 @@ void ChannelFrameDecoder::take(Tick start, std::uint64_t count, Segment& s) {
     }
     const std::uint64_t taken = count - j;
     const Tick first = static_cast<Tick>(static_cast<std::uint64_t>(start) + j * kBit);
-    for (std::size_t p = 0; p < s.n.size(); ++p) {
-        if (s.n[p] == 0) {
-            s.tick[p] = first;
-            s.n[p] = taken;
-            break;
-        }
-    }
+    s.tick[s.pieces] = first;
+    s.n[s.pieces] = taken;
+    ++s.pieces;
     s.count += taken;
     lastRead_ = static_cast<Tick>(static_cast<std::uint64_t>(first) + (taken - 1) * kBit);
     saturated_ = lastRead_ > kMaxTick - kTicksPerBit;
@@ -536,8 +532,9 @@ void ChannelFrameDecoder::take(Tick start, std::uint64_t count, Segment& s) {
 void ChannelFrameDecoder::readGap(Tick x0, std::uint8_t level, const Tick* x1) {
     const std::size_t slot = (ringHead_ + 1) % kRing;
     Segment& s = ring_[slot];
-    s = Segment{};
     s.firstBit = framer_.position();
+    s.count = 0;
+    s.pieces = 0;
     take(x0, 1, s);
     // The completion of the gap (core/trace_completion.h): left points x0 + 256k while the
     // rest is longer than 256, right points x1 - 256k while it is longer than 512.
@@ -574,7 +571,7 @@ bool ChannelFrameDecoder::tickOf(std::uint64_t bit, Tick& tick) const {
             return false;
         }
         std::uint64_t off = bit - s.firstBit;
-        for (std::size_t p = 0; p < s.n.size(); ++p) {
+        for (std::size_t p = 0; p < s.pieces; ++p) {
             if (off < s.n[p]) {
                 tick = static_cast<Tick>(static_cast<std::uint64_t>(s.tick[p]) + off * kBit);
                 return true;

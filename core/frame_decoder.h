@@ -238,6 +238,7 @@ class ChannelFrameDecoder {
         std::uint64_t count = 0;
         std::array<Tick, 3> tick{};
         std::array<std::uint64_t, 3> n{};
+        std::size_t pieces = 0;  // runs in use
     };
     static constexpr std::size_t kRing = 16;
 
