@@ -129,7 +129,9 @@ void BM_StopAfterCapture115200(benchmark::State& state) {
     std::size_t bytes = 0, points = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        osc::CaptureEngine e = source;
+        osc::CaptureEngine e;
+        e.state = source.state;
+        e.traces = source.traces;
         state.ResumeTiming();
         e.closeTraces();
         benchmark::DoNotOptimize(e.completeTraces());

@@ -24,6 +24,7 @@ DatagramKind CaptureEngine::decodeDatagram(std::span<const std::uint8_t> data) {
     const DatagramKind kind = osc::decodeDatagram(state, data, traces);
     if (kind == DatagramKind::Sample) {
         followTimeBase(window, state.FTimeBase, largestX());
+        frames.follow(traces, state.FTimeBase);
     }
     return kind;
 }
@@ -34,6 +35,7 @@ void CaptureEngine::restartTraces() {
         trace.clear();
         trace.add(0, kChannels[static_cast<std::size_t>(c)].levelSet);
     }
+    frames.restart();
 }
 
 void CaptureEngine::closeTraces() {
@@ -45,6 +47,7 @@ void CaptureEngine::closeTraces() {
 std::uint64_t CaptureEngine::completeTraces(
     const std::function<void(std::uint64_t steps)>& progress) {
     std::uint64_t total = 0;
+    frames.finish(traces);
     for (int c = 1; c < kChannelCount; ++c) {
         const std::uint64_t steps = CompleteTrace(traces[static_cast<std::size_t>(c)]);
         total += steps;

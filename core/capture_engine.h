@@ -8,6 +8,7 @@
 #include <span>
 #include <string_view>
 
+#include "core/capture_frames.h"
 #include "core/plot_window.h"
 #include "core/sample_decoder.h"
 
@@ -18,19 +19,20 @@ class CaptureEngine {
     CaptureEngine();
 
     // Decodes one datagram; for a sample datagram also shifts the window when the time base
-    // has passed its maximum. Returns the kind (Sample: the caller brings the scroll bar into
-    // line and lets the user interface run).
+    // has passed its maximum and reads the new settled points into the frames. Returns the kind
+    // (Sample: the caller brings the scroll bar into line and lets the user interface run).
     DatagramKind decodeDatagram(std::span<const std::uint8_t> data);
 
     // Start action: the time base back to 0 (FLastStrobe and FLastStatus stay).
     void resetTimeBase() { state.FTimeBase = 0; }
     // Start action: each channel trace cleared and given its first point (0, level for the set
-    // bit), whatever FLastStatus holds.
+    // bit), whatever FLastStatus holds; the frames forgotten.
     void restartTraces();
     // Stop action: a closing point at the time base on each channel, at the level of its bit in
     // FLastStatus.
     void closeTraces();
-    // Stop action: completion of channels 1, 2, 3 (not the strobe), in O(1) for traces grown
+    // Stop action: the frames finished over the closed traces, then the completion of channels
+    // 1, 2, 3 (not the strobe), in O(1) for traces grown
     // in order. Returns the progress steps of all three; progress, when given, gets each
     // channel's steps once that channel is completed.
     std::uint64_t completeTraces(const std::function<void(std::uint64_t steps)>& progress = {});
@@ -54,6 +56,8 @@ class CaptureEngine {
     ChannelTrace markerLine;  // series 4: two points, (0,0) and (1,0) at creation
     ChannelTrace cursorLine;  // series 5: likewise
     PlotWindow window;
+    // Decoded live with every sample datagram once enabled (frames.setEnabled before the start).
+    CaptureFrames frames;
 };
 
 }  // namespace osc

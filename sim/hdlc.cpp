@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "core/frame_decoder.h"
+
 namespace osc::sim {
 
 namespace {
@@ -12,16 +14,9 @@ void appendFlag(std::vector<std::uint8_t>& bits) {
     bits.insert(bits.end(), kFlagBits.begin(), kFlagBits.end());
 }
 
-bool flagAt(std::span<const std::uint8_t> bits, std::size_t i) {
-    if (bits.size() < 8 || i > bits.size() - 8) {
-        return false;
-    }
-    for (std::size_t k = 0; k < 8; ++k) {
-        if (bits[i + k] != kFlagBits[k]) {
-            return false;
-        }
-    }
-    return true;
+std::vector<std::uint8_t> payloadOf(const Frame& frame) {
+    return std::vector<std::uint8_t>(
+        frame.bytes.begin(), frame.bytes.end() - static_cast<std::ptrdiff_t>(frame.checkBytes()));
 }
 
 }  // namespace
@@ -67,60 +62,26 @@ std::vector<std::uint8_t> frameBits(std::span<const std::uint8_t> payload) {
 }
 
 std::optional<std::vector<std::uint8_t>> unframeBits(std::span<const std::uint8_t> between) {
-    std::vector<std::uint8_t> bytes;
-    std::uint8_t current = 0;
-    int filled = 0;
-    int ones = 0;
-    for (std::uint8_t bit : between) {
-        if (bit != 0) {
-            if (++ones > 5) {
-                return std::nullopt;  // six 1s cannot occur inside a frame
-            }
-        } else {
-            if (ones == 5) {
-                ones = 0;
-                continue;  // the stuffed zero
-            }
-            ones = 0;
-        }
-        current = static_cast<std::uint8_t>(current | ((bit != 0 ? 1u : 0u) << filled));
-        if (++filled == 8) {
-            bytes.push_back(current);
-            current = 0;
-            filled = 0;
-        }
-    }
-    if (filled != 0 || bytes.size() < 2) {
+    FrameBitDecoder decoder;
+    decoder.feed(kFlagBits);
+    decoder.feed(between);
+    decoder.feed(kFlagBits);
+    decoder.finish();
+    const std::vector<Frame>& frames = decoder.frames();
+    if (frames.size() != 1 || !frames[0].good()) {
         return std::nullopt;
     }
-    const std::uint16_t received =
-        static_cast<std::uint16_t>(bytes[bytes.size() - 2] | (bytes[bytes.size() - 1] << 8));
-    bytes.resize(bytes.size() - 2);
-    if (frameCheck(bytes) != received) {
-        return std::nullopt;
-    }
-    return bytes;
+    return payloadOf(frames[0]);
 }
 
 std::vector<std::vector<std::uint8_t>> findFrames(std::span<const std::uint8_t> lineBits) {
-    std::vector<std::vector<std::uint8_t>> frames;
-    std::size_t openEnd = 0;
-    bool open = false;
-    for (std::size_t i = 0; i < lineBits.size();) {
-        if (!flagAt(lineBits, i)) {
-            ++i;
-            continue;
+    std::vector<std::vector<std::uint8_t>> out;
+    for (const Frame& frame : decodeFrameBits(lineBits)) {
+        if (frame.good()) {
+            out.push_back(payloadOf(frame));
         }
-        if (open && i > openEnd) {
-            if (auto payload = unframeBits(lineBits.subspan(openEnd, i - openEnd))) {
-                frames.push_back(std::move(*payload));
-            }
-        }
-        open = true;
-        i += 8;
-        openEnd = i;
     }
-    return frames;
+    return out;
 }
 
 }  // namespace osc::sim

@@ -21,13 +21,14 @@ std::uint16_t frameCheck(std::span<const std::uint8_t> bytes);
 // (each element 0 or 1).
 std::vector<std::uint8_t> frameBits(std::span<const std::uint8_t> payload);
 
-// Reverses frameBits for the bits strictly between the two flags: removes the stuffed zeros,
-// packs LSB first, checks the length (a whole number of bytes, at least the frame check) and
-// the frame check. Returns the payload, or nothing when the bits do not form a good frame.
+// Reverses frameBits for the bits strictly between the two flags, through the engine's frame
+// decoder with its defaults: removes the stuffed zeros, packs LSB first, checks the length (a
+// whole number of bytes, at least the frame check) and the frame check. Returns the payload,
+// or nothing when the bits do not form one good frame.
 std::optional<std::vector<std::uint8_t>> unframeBits(std::span<const std::uint8_t> between);
 
-// Finds every good frame in a sequence of line bits (one per bit period), as a receiver of the
-// link would: a flag opens and closes a frame; an abort (seven 1s) or a bad check discards it.
+// The payloads of the good frames in a sequence of line bits (one per bit period), as the
+// engine's frame decoder finds them with its defaults.
 std::vector<std::vector<std::uint8_t>> findFrames(std::span<const std::uint8_t> lineBits);
 
 }  // namespace osc::sim
