@@ -96,6 +96,7 @@ TfrmMain::TfrmMain(QWidget* parent)
                   },
               .closing = [this] { return FClosing; },
               .clockMs = [] { return steadyMilliseconds(); },
+              .traceLogBytes = [this] { return traceLog_.memoryBytes(); },
           }),
       measurement_(FEngine, *this),
       connection_(*this, messages_),
@@ -106,7 +107,13 @@ TfrmMain::TfrmMain(QWidget* parent)
                     .decode = [this](const std::uint8_t* data,
                                      std::int32_t length) { DecodeDatagram(data, length); },
                     .closing = [this] { return FClosing; },
-                }) {
+                }),
+      journalRecovery_(
+          this, messages_,
+          {
+              .replay = [this](const std::string& text) { traceLog_.replayText(text); },
+              .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
+          }) {
     frmMain = this;
     setObjectName(QStringLiteral("frmMain"));
     setFont(ui::formFont());
@@ -152,6 +159,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     wire();
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
+    acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
     FormCreate();
 }
@@ -400,6 +408,10 @@ void TfrmMain::actLoadFromFileExecute() {
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
     traceLog_.loadFile(fileName);
+}
+
+void TfrmMain::OfferUnfinishedJournals() {
+    journalRecovery_.offerUnfinished(osc::defaultJournalFolder());
 }
 
 void TfrmMain::ComboBox1Change() {
