@@ -160,6 +160,9 @@ void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
 }
 
 void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
+    if (folder != journalFolder_) {
+        journal_.reset();  // the next start makes the journal in the new folder
+    }
     journalFolder_ = std::move(folder);
 }
 

@@ -110,7 +110,8 @@ class AcquisitionPart {
     const QString& deviceAddress() const { return deviceAddress_; }
     void setDeviceAddress(const QString& address) { deviceAddress_ = address; }
 
-    // The capture journal in folder, made at the first start; without one nothing is journaled.
+    // The capture journal in folder, made at the next start; without one nothing is journaled.
+    // Set between captures.
     void setJournalFolder(std::filesystem::path folder);
     // nullptr before the first start with a journal folder.
     osc::CaptureJournal* journal() { return journal_.get(); }
