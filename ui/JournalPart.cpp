@@ -28,13 +28,18 @@ QString JournalPart::questionText(const osc::JournalInfo& journal) {
              QString::fromStdString(osc::memorySizeText(journal.bytes)));
 }
 
-void JournalPart::offerUnfinished(const std::filesystem::path& folder) {
+int JournalPart::offerUnfinished(const std::filesystem::path& folder,
+                                 const std::function<void()>& beforeAsking) {
     std::vector<osc::JournalInfo> journals;
     guarded(messages_, [&] { journals = osc::findUnfinishedJournals(folder); });
+    if (!journals.empty() && beforeAsking) {
+        beforeAsking();
+    }
     for (const osc::JournalInfo& journal : journals) {
         const Answer choice = ask(journal);
         guarded(messages_, [&] { answer(journal, choice); });
     }
+    return static_cast<int>(journals.size());
 }
 
 JournalPart::Answer JournalPart::ask(const osc::JournalInfo& journal) {

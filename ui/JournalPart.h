@@ -34,8 +34,10 @@ class JournalPart {
     JournalPart(QWidget* parent, MessageSink& messages, Hooks hooks);
 
     // Asks about every unfinished journal in folder; the errors of one answer are shown and the
-    // next journal is still offered.
-    void offerUnfinished(const std::filesystem::path& folder = osc::defaultJournalFolder());
+    // next journal is still offered. beforeAsking runs once before the first question. The
+    // number of journals asked about.
+    int offerUnfinished(const std::filesystem::path& folder = osc::defaultJournalFolder(),
+                        const std::function<void()>& beforeAsking = {});
     // "Найден незавершённый журнал захвата от 09.12.2026 05:40:12 (1234 посылок, 56 KiB). ..."
     static QString questionText(const osc::JournalInfo& journal);
 

@@ -1,5 +1,6 @@
 #include "ui/MainUnit.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -411,7 +412,17 @@ void TfrmMain::LoadOscFile(const QString& fileName) {
 }
 
 void TfrmMain::OfferUnfinishedJournals() {
-    journalRecovery_.offerUnfinished(osc::defaultJournalFolder());
+    // The device list dropped down after the login would take the question's input and close
+    // it: the list goes up for the questions and comes down again after them.
+    const bool dropped = ComboBox1->view()->isVisible();
+    const int asked = journalRecovery_.offerUnfinished(osc::defaultJournalFolder(), [&] {
+        if (dropped) {
+            ComboBox1->hidePopup();
+        }
+    });
+    if (dropped && asked > 0) {
+        ComboBox1->showPopup();
+    }
 }
 
 void TfrmMain::ComboBox1Change() {
