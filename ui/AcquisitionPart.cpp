@@ -7,6 +7,7 @@
 
 #include "core/config_line.h"
 #include "core/datagram.h"
+#include "core/memory_ceiling.h"
 
 namespace ui {
 
@@ -81,6 +82,7 @@ void AcquisitionPart::start() {
         selectDevice();
     }
     engine_.restartTraces();
+    startJournal();
     view_.plotChanged();
     hooks_.clearTrace();
     osc::startWindow(engine_.window, view_.windowBits());
@@ -109,6 +111,10 @@ void AcquisitionPart::stop() {
     });
     stepProgress(pendingSteps);
     view_.plotChanged();
+    capturing_ = false;
+    if (journal_) {
+        journal_->stop();
+    }
 }
 
 void AcquisitionPart::selectDevice() {
@@ -137,13 +143,70 @@ void AcquisitionPart::refreshStatus() {
     if (view_.statusText() != text) {
         view_.setStatusText(text);
     }
+    checkJournal();
 }
 
 void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    if (capturing_ && journal_) {
+        journal_->append(datagram);
+    }
     hooks_.traceDatagram(datagram.data(), length);
     decode(datagram.data(), length);
+    if (capturing_) {
+        checkCeiling();
+    }
+}
+
+void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
+    if (folder != journalFolder_) {
+        journal_.reset();  // the next start makes the journal in the new folder
+    }
+    journalFolder_ = std::move(folder);
+}
+
+void AcquisitionPart::startJournal() {
+    const std::uint64_t limit =
+        memoryLimit_ > 0 ? memoryLimit_ : osc::defaultMemoryLimit(osc::readMemoryBudget());
+    ceiling_ = osc::MemoryCeiling(limit);
+    capturing_ = true;
+    ceilingReached_ = false;
+    if (journalFolder_.empty()) {
+        return;
+    }
+    if (!journal_) {
+        journal_ = std::make_unique<osc::CaptureJournal>(journalFolder_);
+    }
+    journal_->start();
+    checkJournal();  // a journal that cannot be made is told at once
+}
+
+void AcquisitionPart::checkCeiling() {
+    const std::uint64_t held =
+        osc::traceMemoryBytes(engine_.traces) + (hooks_.traceLogBytes ? hooks_.traceLogBytes() : 0);
+    if (ceilingReached_ || !ceiling_.mustStop(held)) {
+        return;
+    }
+    ceilingReached_ = true;  // once, also when the stop fails to reach the device
+    stop();
+    QString text = QStringLiteral("Захват остановлен: память графика (%1) подошла к пределу %2.")
+                       .arg(QString::fromStdString(osc::memorySizeText(held)),
+                            QString::fromStdString(osc::memorySizeText(ceiling_.limit())));
+    // Only a journal that holds them all may be named as their keeper.
+    if (journal_ && !journal_->failed()) {
+        text += QStringLiteral(" Все принятые посылки сохранены в журнале.");
+    }
+    messages_.showError(text);
+}
+
+void AcquisitionPart::checkJournal() {
+    if (journal_ && journal_->takeFailureNotice()) {
+        messages_.showError(
+            QStringLiteral("Не удалось записать журнал захвата: %1. Захват продолжается без "
+                           "журнала.")
+                .arg(QString::fromStdString(journal_->error())));
+    }
 }
 
 void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {

@@ -8,16 +8,24 @@
 // datagrams are handled one at a time in arrival order, never nested in one another: a drain
 // that starts while a datagram's handler runs further up returns at once, and that handler's
 // drain takes the rest.
+//
+// With a journal folder set, every received datagram of a capture (between start and stop) goes
+// to the capture journal before it is decoded, so that a crash loses at most the last second;
+// and a memory ceiling stops the capture cleanly before the traces and the trace log would
+// take more than the system can give.
 
 #include <QString>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <span>
 
 #include "core/capture_engine.h"
+#include "core/capture_journal.h"
+#include "core/memory_ceiling.h"
 #include "net/datagram_endpoint.h"
 #include "ui/Messages.h"
 
@@ -63,6 +71,8 @@ class AcquisitionPart {
         std::function<bool()> closing;  // the window is closing: draining stops
         // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms.
         std::function<std::int64_t()> clockMs;
+        // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
+        std::function<std::uint64_t()> traceLogBytes = {};
     };
 
     AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
@@ -100,7 +110,24 @@ class AcquisitionPart {
     const QString& deviceAddress() const { return deviceAddress_; }
     void setDeviceAddress(const QString& address) { deviceAddress_ = address; }
 
+    // The capture journal in folder, made at the next start; without one nothing is journaled.
+    // Set between captures.
+    void setJournalFolder(std::filesystem::path folder);
+    // nullptr before the first start with a journal folder.
+    osc::CaptureJournal* journal() { return journal_.get(); }
+    // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
+    // read at each start.
+    void setMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
+    std::uint64_t memoryLimit() const { return ceiling_.limit(); }
+    // A capture is running: started and not yet stopped.
+    bool capturing() const { return capturing_; }
+    // Timer1Timer, after the status: the one warning of a journal that cannot be written.
+    void checkJournal();
+
   private:
+    void startJournal();  // the journal and the ceiling of a new capture
+    void checkCeiling();
+
     osc::CaptureEngine& engine_;
     AcquisitionView& view_;
     MessageSink& messages_;
@@ -108,6 +135,12 @@ class AcquisitionPart {
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
     QString deviceAddress_;
     bool inDatagramHandler_ = false;
+    std::filesystem::path journalFolder_;
+    std::unique_ptr<osc::CaptureJournal> journal_;
+    std::uint64_t memoryLimit_ = 0;
+    osc::MemoryCeiling ceiling_{0};
+    bool capturing_ = false;
+    bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
 };
 
 }  // namespace ui

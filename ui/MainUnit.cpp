@@ -1,5 +1,6 @@
 #include "ui/MainUnit.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -96,6 +97,7 @@ TfrmMain::TfrmMain(QWidget* parent)
                   },
               .closing = [this] { return FClosing; },
               .clockMs = [] { return steadyMilliseconds(); },
+              .traceLogBytes = [this] { return traceLog_.memoryBytes(); },
           }),
       measurement_(FEngine, *this),
       connection_(*this, messages_),
@@ -106,7 +108,13 @@ TfrmMain::TfrmMain(QWidget* parent)
                     .decode = [this](const std::uint8_t* data,
                                      std::int32_t length) { DecodeDatagram(data, length); },
                     .closing = [this] { return FClosing; },
-                }) {
+                }),
+      journalRecovery_(
+          this, messages_,
+          {
+              .replay = [this](const std::string& text) { traceLog_.replayText(text); },
+              .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
+          }) {
     frmMain = this;
     setObjectName(QStringLiteral("frmMain"));
     setFont(ui::formFont());
@@ -152,6 +160,7 @@ TfrmMain::TfrmMain(QWidget* parent)
 
     wire();
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
+    acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
     FormCreate();
 }
@@ -400,6 +409,20 @@ void TfrmMain::actLoadFromFileExecute() {
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
     traceLog_.loadFile(fileName);
+}
+
+void TfrmMain::OfferUnfinishedJournals() {
+    // The device list dropped down after the login would take the question's input and close
+    // it: the list goes up for the questions and comes down again after them.
+    const bool dropped = ComboBox1->view()->isVisible();
+    const int asked = journalRecovery_.offerUnfinished(osc::defaultJournalFolder(), [&] {
+        if (dropped) {
+            ComboBox1->hidePopup();
+        }
+    });
+    if (dropped && asked > 0) {
+        ComboBox1->showPopup();
+    }
 }
 
 void TfrmMain::ComboBox1Change() {

@@ -9,6 +9,7 @@
 //                    status panel, progress panel
 //   MeasurementPart  cursor, marker, readouts, decode lines
 //   TraceLogPart     trace memo, save, load and replay
+//   JournalPart      capture journals left unfinished, offered at start-up
 //
 // Each part sees its widgets through a narrow view that the form implements, and the other
 // parts only through callbacks that the form hands it. The plot's window handlers apply the
@@ -25,6 +26,7 @@
 #include "core/capture_engine.h"
 #include "ui/AcquisitionPart.h"
 #include "ui/ConnectionPart.h"
+#include "ui/JournalPart.h"
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
 #include "ui/OscPlot.h"
@@ -102,6 +104,9 @@ class TfrmMain : public QMainWindow,
     // The load action after its file dialog: reads the file (throws "Cannot open file %s"),
     // start action, every line decoded, stop action. Also the replay of a file given at start.
     void LoadOscFile(const QString& fileName);
+    // After the login at start-up: each capture journal that a crash left unfinished is offered
+    // for replay, saving or discarding.
+    void OfferUnfinishedJournals();
 
     // --- Helpers for the handlers -----------------------------------------------------------
     // Scroll bar := range 0..window maximum, position window minimum (truncated, clamped to
@@ -129,6 +134,7 @@ class TfrmMain : public QMainWindow,
     ui::MeasurementPart& measurement() { return measurement_; }
     ui::ConnectionPart& connection() { return connection_; }
     ui::TraceLogPart& traceLog() { return traceLog_; }
+    ui::JournalPart& journalRecovery() { return journalRecovery_; }
     ui::FormStorage& formStorage() { return *FormStorage1; }
 
   protected:
@@ -185,6 +191,7 @@ class TfrmMain : public QMainWindow,
     ui::MeasurementPart measurement_;
     ui::ConnectionPart connection_;
     ui::TraceLogPart traceLog_;
+    ui::JournalPart journalRecovery_;
     bool demoMode_ = false;
     bool FClosing = false;  // the window is closing: replays and draining stop
 

@@ -54,11 +54,12 @@ QString reportText(const QString& errorText) {
 }
 
 void reportException(QWidget* parent, const QString& errorText) {
-    show(parent, Message{MessageKind::Exception,
-                         applicationTitle(),
-                         reportText(errorText),
-                         QMessageBox::Critical,
-                         {}});
+    reportException(parent, errorText, QString());
+}
+
+void reportException(QWidget* parent, const QString& errorText, const QString& detail) {
+    show(parent, Message{MessageKind::Exception, applicationTitle(), reportText(errorText),
+                         QMessageBox::Critical, detail});
 }
 
 ModalHook setModalHook(ModalHook hook) {

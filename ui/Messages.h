@@ -11,6 +11,8 @@
 #include <functional>
 #include <utility>
 
+#include "core/osc_file.h"
+
 class QDialog;
 class QWidget;
 
@@ -50,6 +52,9 @@ QString reportText(const QString& errorText);
 // The default error report: the error's text (see reportText), the application title as caption,
 // error icon, OK button.
 void reportException(QWidget* parent, const QString& errorText);
+// The same with a detail text under the message: the system's reason of a FileError, whose
+// text stays as the error names it.
+void reportException(QWidget* parent, const QString& errorText, const QString& detail);
 
 // Runs f; an exception that escapes it is shown by the default error report and the event
 // loop goes on.
@@ -57,6 +62,8 @@ template <class F>
 void guarded(QWidget* parent, F&& f) noexcept {
     try {
         std::forward<F>(f)();
+    } catch (const osc::FileError& e) {
+        reportException(parent, QString::fromUtf8(e.what()), QString::fromStdString(e.reason()));
     } catch (const std::exception& e) {
         reportException(parent, QString::fromUtf8(e.what()));
     } catch (...) {
@@ -73,6 +80,11 @@ class MessageSink {
     virtual void showError(const QString& text, const QString& detail = {}) = 0;
     // An error that escaped a handler: the default error report.
     virtual void reportException(const QString& errorText) = 0;
+    // A FileError that escaped a handler: the same report with the system's reason as detail.
+    virtual void reportFileError(const QString& errorText, const QString& reason) {
+        (void)reason;
+        reportException(errorText);
+    }
 };
 
 // The message boxes of a window.
@@ -85,6 +97,9 @@ class WindowMessages final : public MessageSink {
     void reportException(const QString& errorText) override {
         ui::reportException(parent_, errorText);
     }
+    void reportFileError(const QString& errorText, const QString& reason) override {
+        ui::reportException(parent_, errorText, reason);
+    }
 
   private:
     QWidget* parent_;
@@ -95,6 +110,8 @@ template <class F>
 void guarded(MessageSink& sink, F&& f) noexcept {
     try {
         std::forward<F>(f)();
+    } catch (const osc::FileError& e) {
+        sink.reportFileError(QString::fromUtf8(e.what()), QString::fromStdString(e.reason()));
     } catch (const std::exception& e) {
         sink.reportException(QString::fromUtf8(e.what()));
     } catch (...) {

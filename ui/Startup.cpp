@@ -44,15 +44,19 @@ void printTraceSummary() {
 void createForms(const StartupOptions& options) {
     new TfrmMain;  // sets frmMain; FormCreate has run
     frmMain->setDemoMode(options.demo);
+    frmMain->acquisition().setMemoryLimit(options.memoryLimit);
     if (options.demo) {
         frmMain->setEndpoint(demoNetwork());
     }
     new TLoginDlg;  // sets LoginDlg; hidden until the connect action shows it
 }
 
-void showMainForm() {
+void showMainForm(bool offerJournals) {
     if (frmMain) {
-        frmMain->show();
+        frmMain->show();  // returns once the login has been answered
+    }
+    if (frmMain && offerJournals) {
+        guarded(frmMain, [] { frmMain->OfferUnfinishedJournals(); });
     }
 }
 
@@ -78,7 +82,7 @@ int runApplication(QApplication& app, const StartupOptions& options) {
         });
     }
     createForms(options);
-    showMainForm();
+    showMainForm(!options.quitAfterLoad);
     if (!options.file.isEmpty()) {
         QTimer::singleShot(0, frmMain, [&options, &messageShown] {
             guarded(frmMain, [&options] { frmMain->LoadOscFile(options.file); });

@@ -4,9 +4,13 @@
 // raises the show event, in which the main window's settings store restores and runs
 // FormStorage1RestorePlacement, that is the connect action with the modal login dialog; the
 // window reaches the screen only after that returns. A file given to runApplication is replayed
-// once the event loop runs, as the load action does after its file dialog.
+// once the event loop runs, as the load action does after its file dialog. Journals of captures
+// that a crash left unfinished are offered once the login has been answered (not when the
+// run is unattended).
 
 #include <QString>
+
+#include <cstdint>
 
 class QApplication;
 
@@ -19,12 +23,16 @@ struct StartupOptions {
     // last X are printed to stdout after the replay and the event loop ends (status 1 when a
     // message was shown).
     bool quitAfterLoad = false;
+    // --memory-limit: the memory ceiling of a capture in bytes; 0 for the default share of what
+    // the system can give.
+    std::uint64_t memoryLimit = 0;
 };
 
 // Creates frmMain and LoginDlg (globals of MainUnit and logind).
 void createForms(const StartupOptions& options);
-// Shows frmMain (restore, connect action, then the window appears).
-void showMainForm();
+// Shows frmMain (restore, connect action, then the window appears), then offers the capture
+// journals that a crash left unfinished unless offerJournals is false.
+void showMainForm(bool offerJournals = true);
 // Destroys both windows as at the end of the program.
 void destroyForms();
 // The whole run: create, show, event loop, destroy. Returns the event loop's exit code.

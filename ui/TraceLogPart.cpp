@@ -1,7 +1,11 @@
 #include "ui/TraceLogPart.h"
 
+#include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <stdexcept>
+
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +18,24 @@ namespace {
 
 std::filesystem::path toPath(const QString& name) {
     return std::filesystem::path(name.toStdString());
+}
+
+// The error's text with its bad group's two bytes decoded from Windows-1251 (the files' code
+// page) instead of passed on as broken UTF-8; plain ASCII texts stay as they are.
+std::string groupErrorText(const osc::OscFormatError& e) {
+    const std::string text = e.what();
+    const std::string_view group = e.group();
+    const std::size_t at = group.empty() ? std::string::npos : text.find(group);
+    const bool ascii = std::all_of(group.begin(), group.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (at == std::string::npos || ascii) {
+        return text;
+    }
+    QStringDecoder decoder("windows-1251");
+    QString decoded = decoder.isValid()
+                          ? decoder.decode(QByteArrayView(group.data(), qsizetype(group.size())))
+                          : QString::fromLatin1(group.data(), qsizetype(group.size()));
+    return text.substr(0, at) + decoded.toStdString() + text.substr(at + group.size());
 }
 
 }  // namespace
@@ -117,15 +139,34 @@ void TraceLogPart::loadFile(const QString& name) {
     // Read a chunk at a time; the file is opened before the start action, so that a file that
     // cannot be read changes nothing.
     osc::OscFileReader reader(toPath(name));
+    replay(reader);
+}
+
+void TraceLogPart::replayText(const std::string& text) {
+    osc::OscReader reader(text);
+    replay(reader);
+}
+
+template <class Reader>
+void TraceLogPart::replay(Reader& reader) {
     capture_.start();
     std::vector<std::uint8_t> datagram;
-    while (reader.next(datagram)) {
-        capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
-        if (capture_.closing()) {
-            return;  // the window is closing: the rest of the replay is not wanted
+    try {
+        while (reader.next(datagram)) {
+            capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
+            if (capture_.closing()) {
+                return;  // the window is closing: the rest of the replay is not wanted
+            }
         }
+    } catch (const osc::OscFormatError& e) {
+        throw std::runtime_error(groupErrorText(e));
     }
     capture_.stop();
+}
+
+std::uint64_t TraceLogPart::memoryBytes() const {
+    return static_cast<std::uint64_t>(text_.capacity()) +
+           static_cast<std::uint64_t>(pending_.capacity()) * sizeof(QChar);
 }
 
 }  // namespace ui

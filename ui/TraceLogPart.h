@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "ui/Messages.h"
 
@@ -55,11 +56,16 @@ class TraceLogPart {
     // The load after its file dialog: reads the file (throws "Cannot open file %s"), start,
     // every line decoded, stop. Also the replay of a file given at start-up.
     void loadFile(const QString& name);
+    // The same replay of oscillogram text (a recovered capture journal). A bad group is
+    // reported with its two bytes shown in Windows-1251, as the file's writer saw them.
+    void replayText(const std::string& text);
 
     void appendLine(const QString& line);
     void clear();
     QByteArray text() const;  // the whole trace, CR LF after every line
     int lineCount() const;    // a last empty line does not count
+    // What the trace holds in memory, roughly (the lines twice: kept and waiting for the memo).
+    std::uint64_t memoryBytes() const;
 
     // The memo takes the lines appended since its last flush.
     void flushToMemo() const;
@@ -67,6 +73,9 @@ class TraceLogPart {
     void memoChanged();
 
   private:
+    // Start, every datagram of the reader, stop.
+    template <class Reader>
+    void replay(Reader& reader);
     TraceLogView& view_;
     MessageSink& messages_;
     Capture capture_;

@@ -5,7 +5,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
+#include "core/memory_ceiling.h"
 #include "ui/Startup.h"
 
 namespace {
@@ -55,6 +57,13 @@ int main(int argc, char** argv) {
                        "go to standard error, each channel's point count and last X are "
                        "printed, and the exit status is 1 when an error was shown."));
     parser.addOption(quitAfterLoad);
+    const QCommandLineOption memoryLimit(
+        QStringLiteral("memory-limit"),
+        QStringLiteral("Stop a capture cleanly before its traces and trace log hold SIZE "
+                       "(512M, 2G, 1.5G; binary units). Default: a safe share of the memory the "
+                       "system can give."),
+        QStringLiteral("SIZE"));
+    parser.addOption(memoryLimit);
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("Oscillogram file (.osc) to replay."),
                                  QStringLiteral("[FILE]"));
@@ -82,6 +91,16 @@ int main(int argc, char** argv) {
     options.demo = parser.isSet(demo);
     options.file = files.value(0);
     options.quitAfterLoad = parser.isSet(quitAfterLoad);
+    if (parser.isSet(memoryLimit)) {
+        const QString text = parser.value(memoryLimit);
+        const std::optional<std::uint64_t> bytes = osc::parseMemorySize(text.toStdString());
+        if (!bytes) {
+            std::fprintf(stderr, "morvelip-osc: --memory-limit: not a size: %s\n",
+                         text.toLocal8Bit().constData());
+            return 2;
+        }
+        options.memoryLimit = *bytes;
+    }
     if (options.quitAfterLoad && options.file.isEmpty()) {
         std::fprintf(stderr, "morvelip-osc: --quit-after-load needs a FILE\n");
         return 2;

@@ -125,6 +125,7 @@ TEST_F(OscFiles, LoadErrorsAreReportedWithTheirTexts) {
     withDialog(nowhere, &TfrmMain::actSaveToFileExecute);
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2].text, QStringLiteral("Cannot create file ") + nowhere + ".");
+    EXPECT_EQ(messages[2].detail, QStringLiteral("No such file or directory"));  // the reason
 }
 
 TEST_F(OscFiles, EmptyLineEndsTheReplayThenTheStopRuns) {

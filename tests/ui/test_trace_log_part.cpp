@@ -148,6 +148,11 @@ TEST_F(TraceLogPartTest, ReplayTable) {
          false,
          {"start", "23 "},
          "'$2G' is not a valid integer value"},
+        {"bad group in the files' code page",
+         "23 \n\xC6\xE6 08 \n",
+         false,
+         {"start", "23 "},
+         "'$\xD0\x96\xD0\xB6' is not a valid integer value"},
         {"closing window: no stop", "23 \n24 \n25 \n", true, {"start", "23 "}, nullptr},
     };
     for (const Row& r : rows) {

@@ -45,18 +45,25 @@ inline QApplication& app() {
     return *instance;
 }
 
-// XDG_CONFIG_HOME points into a fresh temporary folder for the lifetime of the object.
+// XDG_CONFIG_HOME and XDG_STATE_HOME (the capture journals) point into a fresh temporary
+// folder for the lifetime of the object.
 class TempConfig {
   public:
-    TempConfig() : old_(qgetenv("XDG_CONFIG_HOME")) {
+    TempConfig() : old_(qgetenv("XDG_CONFIG_HOME")), oldState_(qgetenv("XDG_STATE_HOME")) {
         qputenv("XDG_CONFIG_HOME", dir_.path().toUtf8());
+        qputenv("XDG_STATE_HOME", (dir_.path() + QStringLiteral("/state")).toUtf8());
     }
-    ~TempConfig() { qputenv("XDG_CONFIG_HOME", old_); }
+    ~TempConfig() {
+        qputenv("XDG_CONFIG_HOME", old_);
+        qputenv("XDG_STATE_HOME", oldState_);
+    }
     QString path() const { return dir_.path(); }
+    QString statePath() const { return dir_.path() + QStringLiteral("/state"); }
 
   private:
     QTemporaryDir dir_;
     QByteArray old_;
+    QByteArray oldState_;
 };
 
 inline const QString kMainKey = QStringLiteral("Software\\Kestrowel\\MorvelIP_OSC\\MainForm");
