@@ -10,7 +10,7 @@ packages=(
     clang libclang-rt-dev clang-format clang-tidy python3
     sigrok-cli
     iproute2 fonts-dejavu-core
-    xvfb xdotool imagemagick
+    xvfb xdotool imagemagick twm
     dpkg-dev help2man lintian desktop-file-utils appstream shared-mime-info libcap2-bin
 )
 
