@@ -29,10 +29,12 @@
 
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
+#include "core/time_text.h"
 #include "net/udp_endpoint.h"
 #include "server/connection_session.h"
 #include "ui/CaptureStatusPart.h"
 #include "ui/DeviceListLook.h"
+#include "ui/ExportPart.h"
 #include "ui/Fonts.h"
 #include "ui/FormStorage.h"
 #include "ui/NavigationPart.h"
@@ -197,6 +199,24 @@ TfrmMain::TfrmMain(QWidget* parent)
     };
 
     wire();
+    tools_ = new ui::ToolsPart(
+        this, FormStorage1->key(), Chart1, FEngine, messages_,
+        {
+            .openFile = [this](const QString& file) { LoadOscFile(file); },
+            .stretch =
+                [this] {
+                    return ui::markerCursorStretch(measurement_.markerX(), measurement_.cursorX());
+                },
+            .bitRateChanged =
+                [this](std::optional<double> rate) {
+                    measurement_.setBitRate(rate);
+                    Chart1->setBottomLabelSample(
+                        QString::fromStdString(osc::bottomAxisLabelSample(rate)));
+                    Chart1->update();
+                },
+            .closing = [this] { return FClosing; },
+        });
+    tools_->addButtons(ActionToolBar1, 733);  // after the status panel
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
@@ -341,8 +361,16 @@ void TfrmMain::createOscillogramTab() {
     Chart1->setFocusPolicy(Qt::StrongFocus);  // the navigation keys go to the plot
     column->addWidget(Chart1, 1);
 
-    Overview = new ui::OverviewStrip(FEngine, Chart1, TabSheet1);
-    column->addWidget(Overview);
+    // The overview strip, with the navigation buttons at its left (createNavigation): the
+    // tool bar's row is full at the window's width.
+    auto* overviewRow = new QWidget(TabSheet1);
+    overviewRow->setObjectName(QStringLiteral("OverviewRow"));
+    auto* row = new QHBoxLayout(overviewRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    Overview = new ui::OverviewStrip(FEngine, Chart1, overviewRow);
+    row->addWidget(Overview, 1);
+    column->addWidget(overviewRow);
 
     ScrollBar1 = new QScrollBar(Qt::Horizontal, TabSheet1);
     ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
@@ -458,18 +486,27 @@ void TfrmMain::actOSCstopExecute() {
 }
 
 void TfrmMain::actSaveToFileExecute() {
+    chosenOscFile_.clear();
     traceLog_.save();
+    if (!chosenOscFile_.isEmpty() && traceLog_.lineCount() > 0) {
+        tools_->fileUsed(chosenOscFile_);
+    }
 }
 
 void TfrmMain::actLoadFromFileExecute() {
     const ReplayScope replay(replaying_);
+    chosenOscFile_.clear();
     traceLog_.load();
+    if (!chosenOscFile_.isEmpty()) {
+        tools_->fileUsed(chosenOscFile_);
+    }
     Chart1->setFocus();
 }
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
     const ReplayScope replay(replaying_);
     traceLog_.loadFile(fileName);
+    tools_->fileUsed(fileName);
     Chart1->setFocus();
 }
 
@@ -508,9 +545,10 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
-    labelText =
-        QString::fromStdString(axis == OscPlot::Axis::Left ? osc::leftAxisLabel(labelText.toInt())
-                                                           : osc::bottomAxisLabel(value));
+    labelText = QString::fromStdString(
+        axis == OscPlot::Axis::Left
+            ? osc::leftAxisLabel(labelText.toInt())
+            : osc::bottomAxisLabelWithTime(value, tools_ ? tools_->bitRate() : std::nullopt));
 }
 
 void TfrmMain::seWindowBitsCountChange() {
@@ -600,16 +638,19 @@ void TfrmMain::createNavigation() {
     ui::keyed(actSaveToFile, {QKeySequence(Qt::CTRL | Qt::Key_S)});
     ui::keyed(actOSCstart, {QKeySequence(Qt::Key_F5)});
     ui::keyed(actOSCstop, {QKeySequence(Qt::SHIFT | Qt::Key_F5)});
-    // The new buttons after the six and the status panel.
-    int x = Panel1->geometry().right() + 4;
-    for (QAction* a : {navigation_->fitAction(), navigation_->goToBitAction()}) {
-        auto* b = new QToolButton(ActionToolBar1);
+    // Their buttons left of the overview strip, which they act on with it.
+    auto* row = static_cast<QHBoxLayout*>(Overview->parentWidget()->layout());
+    int at = 0;
+    for (auto [a, name] : {std::pair{navigation_->fitAction(), "btnZoomFit"},
+                           std::pair{navigation_->goToBitAction(), "btnGoToBit"}}) {
+        auto* b = new QToolButton(Overview->parentWidget());
+        b->setObjectName(QString::fromLatin1(name));
         b->setDefaultAction(a);
         b->setToolButtonStyle(Qt::ToolButtonIconOnly);
         b->setAutoRaise(true);
         b->setIconSize(QSize(16, 16));
-        b->setGeometry(x, 2, 21, 22);
-        x += 21;
+        b->setFixedSize(22, ui::OverviewStrip::kHeight);
+        row->insertWidget(at++, b);
     }
     ui::attachDeviceListLook(ComboBox1);
     Chart1->setFocus();
@@ -792,5 +833,6 @@ QString TfrmMain::chooseOscFile(FileDialog which) {
         return {};
     }
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.front();
+    chosenOscFile_ = files.isEmpty() ? QString() : files.front();
+    return chosenOscFile_;
 }

@@ -30,6 +30,7 @@
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
 #include "ui/OscPlot.h"
+#include "ui/ToolsPart.h"
 #include "ui/TraceLogPart.h"
 
 class QAction;
@@ -143,6 +144,8 @@ class TfrmMain : public QMainWindow,
     ui::NavigationPart& navigation() { return *navigation_; }
     // The status bar: the capture's state, time, datagrams, bytes and losses.
     ui::CaptureStatusPart& captureStatus() { return *captureStatus_; }
+    // Pictures, exports, recent and dropped files, the bit rate (the tools after the panel).
+    ui::ToolsPart& tools() { return *tools_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -243,6 +246,8 @@ class TfrmMain : public QMainWindow,
     QTimer* Timer1 = nullptr;
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
+    ui::ToolsPart* tools_ = nullptr;
+    QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
 };
 
 extern TfrmMain* frmMain;

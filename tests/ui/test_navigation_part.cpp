@@ -78,11 +78,16 @@ TEST_F(Navigation, ActionsHaveKeysNamedInTheirTooltips) {
     // The captions of the window's own actions stay as they were.
     EXPECT_EQ(actLoadFromFile()->text(), QStringLiteral("Считать график из файла"));
     EXPECT_EQ(actOSCstop()->text(), QStringLiteral("Останов осциллографа"));
-    const QList<QToolButton*> buttons = toolButtons();
-    ASSERT_EQ(buttons.size(), 8);
-    EXPECT_EQ(buttons[6]->defaultAction(), action("actZoomFit"));
-    EXPECT_EQ(buttons[7]->defaultAction(), action("actGoToBit"));
-    EXPECT_GT(buttons[6]->x(), Panel1()->geometry().right());
+    // Their buttons stand left of the overview strip (the tool bar's row is full).
+    QToolButton* fit = component<QToolButton>("btnZoomFit");
+    QToolButton* goTo = component<QToolButton>("btnGoToBit");
+    ASSERT_TRUE(fit && goTo);
+    EXPECT_EQ(fit->defaultAction(), action("actZoomFit"));
+    EXPECT_EQ(goTo->defaultAction(), action("actGoToBit"));
+    EXPECT_FALSE(fit->icon().isNull());
+    EXPECT_LT(fit->x(), goTo->x());
+    EXPECT_LT(goTo->geometry().right(), overview()->x());
+    EXPECT_EQ(fit->parentWidget(), overview()->parentWidget());
 }
 
 // Key -> window, each from bits 100 to 200 of a 10000-bit capture, with the plot focused;
@@ -206,8 +211,9 @@ TEST_F(Navigation, GoToBitCentresTheWindow) {
 TEST_F(Navigation, OverviewClickAndDragMoveTheWindow) {
     ui::OverviewStrip* strip = overview();
     ASSERT_NE(strip, nullptr);
-    EXPECT_LT(strip->geometry().bottom(), ScrollBar1()->geometry().top());
-    EXPECT_GT(strip->geometry().top(), Chart1()->geometry().bottom());
+    const QRect placed(strip->mapTo(TabSheet1(), QPoint(0, 0)), strip->size());
+    EXPECT_LT(placed.bottom(), ScrollBar1()->geometry().top());
+    EXPECT_GT(placed.top(), Chart1()->geometry().bottom());
     EXPECT_EQ(strip->span(), (osc::AxisRange{0, 2'560'000}));
 
     const auto mouse = [&](QEvent::Type type, double x, Qt::MouseButton b, Qt::MouseButtons bs) {
