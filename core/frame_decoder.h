@@ -246,6 +246,7 @@ class ChannelFrameDecoder {
     ChannelFrameDecoder(int channel, FrameOptions options = {}, bool completeGaps = true);
 
     void addPoint(Tick x, std::uint8_t level);
+    // The same for many points at once: the fast way to feed a trace.
     void addPoints(std::span<const TracePoint> points);
     // The end of the trace: the last point is read, an open frame is reported unfinished and
     // a frame that ended on the last bit gets the last point as its end (or one bit period
