@@ -10,6 +10,8 @@
 //   MeasurementPart  cursor, marker, readouts, decode lines
 //   TraceLogPart     trace memo, save, load and replay
 //   JournalPart      capture journals left unfinished, offered at start-up
+//   FramesPart       the tab "Кадры": frame decoder options, the table of frames, navigation,
+//                    the frames drawn on the plot
 //
 // Each part sees its widgets through a narrow view that the form implements, and the other
 // parts only through callbacks that the form hands it. The plot's window handlers apply the
@@ -26,6 +28,7 @@
 #include "core/capture_engine.h"
 #include "ui/AcquisitionPart.h"
 #include "ui/ConnectionPart.h"
+#include "ui/FramesPart.h"
 #include "ui/JournalPart.h"
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
@@ -136,6 +139,7 @@ class TfrmMain : public QMainWindow,
     ui::TraceLogPart& traceLog() { return traceLog_; }
     ui::JournalPart& journalRecovery() { return journalRecovery_; }
     ui::FormStorage& formStorage() { return *FormStorage1; }
+    ui::FramesPart& frames() { return *frames_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -145,6 +149,7 @@ class TfrmMain : public QMainWindow,
     void createToolBar(QWidget* parent);
     void createOscillogramTab();
     void createTraceTab();
+    void createFramesTab();
     void wire();
 
     // ui::AcquisitionView
@@ -192,6 +197,7 @@ class TfrmMain : public QMainWindow,
     ui::ConnectionPart connection_;
     ui::TraceLogPart traceLog_;
     ui::JournalPart journalRecovery_;
+    std::unique_ptr<ui::FramesPart> frames_;
     bool demoMode_ = false;
     bool FClosing = false;  // the window is closing: replays and draining stop
 

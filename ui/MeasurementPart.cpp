@@ -1,6 +1,7 @@
 #include "ui/MeasurementPart.h"
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 
@@ -69,6 +70,30 @@ void MeasurementPart::click() {
     view_.setMarkerText(bitText(markerX_));
     placeLine(engine_.markerLine, markerX_);
     view_.plotChanged();
+}
+
+osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, double cursorX,
+                                              std::string_view fallbackBits) {
+    markerX_ = markerX;
+    view_.setMarkerText(bitText(markerX_));
+    placeLine(engine_.markerLine, markerX_);
+    cursorX_ = cursorX;
+    view_.setCursorText(bitText(cursorX_));
+    view_.setDistanceText(bitText(std::fabs(cursorX_ - markerX_)));
+    placeLine(engine_.cursorLine, cursorX_);
+    osc::BitStreamOptions options = view_.bitStreamOptions();
+    options.spanLimit = std::numeric_limits<double>::infinity();
+    osc::BitStreamResult result =
+        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, options);
+    if (result.status == osc::BitStreamStatus::Failed && !fallbackBits.empty()) {
+        result = osc::GroupBitText(fallbackBits, options);
+    }
+    if (result.status != osc::BitStreamStatus::Aborted) {
+        view_.setDecodedText(QString::fromStdString(result.bitText),
+                             QString::fromStdString(result.valueText));
+    }
+    view_.plotChanged();
+    return result;
 }
 
 void MeasurementPart::decodeBitStream() {

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "core/capture_engine.h"
@@ -78,6 +79,12 @@ class OscPlot : public QWidget {
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
     void paintPlot(QPainter& p);
 
+    // Drawn on every paint inside the plotting rectangle (clipped to it) after the grid and
+    // before the series, so that the traces and the marker and cursor lines stay on top: the
+    // frame annotations. Gets the mapping of that paint.
+    using Overlay = std::function<void(QPainter&, const osc::PlotMapping&)>;
+    void setOverlay(Overlay overlay);
+
     // Centred horizontally near the top of the plot on every resize (the progress panel).
     void setCentredPanel(QWidget* panel);
 
@@ -123,6 +130,7 @@ class OscPlot : public QWidget {
     std::uint64_t repaintsRequested_ = 0;
     std::optional<QPoint> pointerOverride_;
     QPointer<QWidget> centredPanel_;
+    Overlay overlay_;
 
     enum class Drag { None, Pending, Zoom, Pan };
     Drag drag_ = Drag::None;
