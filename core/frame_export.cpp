@@ -15,8 +15,9 @@ void appendNumber(std::string& out, long long v) {
 }
 
 const char* channelName(int channel) {
-    return channel >= 0 && channel < kChannelCount ? kChannels[static_cast<std::size_t>(channel)].name
-                                                   : "?";
+    return channel >= 0 && channel < kChannelCount
+               ? kChannels[static_cast<std::size_t>(channel)].name
+               : "?";
 }
 
 void appendText(std::string& out, std::uint64_t index, const Frame& f) {

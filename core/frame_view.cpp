@@ -26,10 +26,9 @@ FrameRange framesInWindow(const std::vector<Frame>& frames, double minimum, doub
 
 std::size_t firstFrameFrom(const std::vector<Frame>& frames, std::size_t from, double tick) {
     from = std::min(from, frames.size());
-    const auto it = std::partition_point(frames.begin() + static_cast<std::ptrdiff_t>(from),
-                                         frames.end(), [&](const Frame& f) {
-                                             return static_cast<double>(f.start) < tick;
-                                         });
+    const auto it =
+        std::partition_point(frames.begin() + static_cast<std::ptrdiff_t>(from), frames.end(),
+                             [&](const Frame& f) { return static_cast<double>(f.start) < tick; });
     return static_cast<std::size_t>(it - frames.begin());
 }
 

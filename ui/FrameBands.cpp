@@ -168,14 +168,13 @@ void FrameBands::paintFrame(QPainter& p, const osc::PlotMapping& m, const QRectF
     }
 }
 
-void FrameBands::paintMarks(QPainter& p, const osc::PlotMapping& m, const QRectF& band,
-                            int channel, const std::vector<osc::Frame>& frames,
-                            osc::FrameRange range) {
+void FrameBands::paintMarks(QPainter& p, const osc::PlotMapping& m, const QRectF& band, int channel,
+                            const std::vector<osc::Frame>& frames, osc::FrameRange range) {
     const std::vector<std::uint32_t>& bad = badOf(channel).bad;
     std::size_t i = range.first;
     while (i < range.last) {
-        const double px = std::max(m.left, std::floor(m.pixelForTick(
-                                               static_cast<double>(frames[i].start))));
+        const double px =
+            std::max(m.left, std::floor(m.pixelForTick(static_cast<double>(frames[i].start))));
         // The frames that start left of the next column's edge share this column.
         std::size_t j = osc::firstFrameFrom(frames, i + 1, m.tickAt(px + 1));
         j = std::clamp(j, i + 1, range.last);

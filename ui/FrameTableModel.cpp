@@ -19,8 +19,8 @@ constexpr std::size_t kInsertOneByOne = 64;
 
 QString hexText(const std::vector<std::uint8_t>& bytes, std::size_t limit) {
     const std::size_t n = std::min(bytes.size(), limit);
-    QString text = QString::fromStdString(
-        osc::frameBytesHex(std::span<const std::uint8_t>(bytes.data(), n)));
+    QString text =
+        QString::fromStdString(osc::frameBytesHex(std::span<const std::uint8_t>(bytes.data(), n)));
     if (n < bytes.size()) {
         text += QStringLiteral(" …");
     }
@@ -204,17 +204,16 @@ QVariant FrameTableModel::headerData(int section, Qt::Orientation orientation, i
     if (orientation != Qt::Horizontal) {
         return {};
     }
-    static const char* const kTitles[ColumnCount] = {"№",    "Канал", "Начало",   "Конец",
-                                                      "Длина", "Байты", "Контроль", "Ошибка"};
-    static const char* const kTips[ColumnCount] = {
-        "Номер кадра по времени начала",
-        "Канал, на котором принят кадр",
-        "Начало открывающего флага, в битах",
-        "Конец закрывающего флага, в битах",
-        "Байты между флагами (с контрольной суммой)",
-        "Байты между флагами, шестнадцатеричные",
-        "Контрольная сумма и её проверка",
-        "Ошибка кадра"};
+    static const char* const kTitles[ColumnCount] = {"№",     "Канал", "Начало",   "Конец",
+                                                     "Длина", "Байты", "Контроль", "Ошибка"};
+    static const char* const kTips[ColumnCount] = {"Номер кадра по времени начала",
+                                                   "Канал, на котором принят кадр",
+                                                   "Начало открывающего флага, в битах",
+                                                   "Конец закрывающего флага, в битах",
+                                                   "Байты между флагами (с контрольной суммой)",
+                                                   "Байты между флагами, шестнадцатеричные",
+                                                   "Контрольная сумма и её проверка",
+                                                   "Ошибка кадра"};
     if (section < 0 || section >= ColumnCount) {
         return {};
     }
@@ -372,8 +371,8 @@ void FrameTableModel::sort(int column, Qt::SortOrder order) {
         QModelIndexList after;
         after.reserve(before.size());
         for (qsizetype k = 0; k < before.size(); ++k) {
-            after.push_back(index(rowOfPosition[positions[static_cast<std::size_t>(k)]],
-                                  before[k].column()));
+            after.push_back(
+                index(rowOfPosition[positions[static_cast<std::size_t>(k)]], before[k].column()));
         }
         changePersistentIndexList(before, after);
     }
@@ -486,11 +485,10 @@ void FrameTableModel::refresh() {
     } else if (fresh.size() <= kInsertOneByOne) {
         const bool ascending = sortOrder_ == Qt::AscendingOrder;
         for (const std::uint32_t p : fresh) {
-            const auto at = std::upper_bound(rows_.begin(), rows_.end(), p,
-                                             [&](std::uint32_t x, std::uint32_t y) {
-                                                 return ascending ? lessInColumn(x, y)
-                                                                  : lessInColumn(y, x);
-                                             });
+            const auto at = std::upper_bound(
+                rows_.begin(), rows_.end(), p, [&](std::uint32_t x, std::uint32_t y) {
+                    return ascending ? lessInColumn(x, y) : lessInColumn(y, x);
+                });
             const int row = static_cast<int>(at - rows_.begin());
             beginInsertRows({}, row, row);
             rows_.insert(at, p);

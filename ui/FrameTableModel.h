@@ -90,8 +90,8 @@ class FrameTableModel : public QAbstractTableModel {
     void remember();
 
     const osc::CaptureFrames& frames_;
-    std::vector<Key> order_;            // every frame, in order of start
-    std::vector<std::uint32_t> rows_;   // positions in order_, as shown
+    std::vector<Key> order_;           // every frame, in order of start
+    std::vector<std::uint32_t> rows_;  // positions in order_, as shown
     std::array<std::size_t, osc::kChannelCount> seen_{};
     std::array<osc::Tick, osc::kChannelCount> lastStart_{};
     std::array<osc::Tick, osc::kChannelCount> lastEnd_{};

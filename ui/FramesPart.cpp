@@ -91,8 +91,8 @@ void FramesPart::buildPage() {
     options->addWidget(caption(page_, QStringLiteral("Каналы:")));
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const QString name = QString::fromUtf8(osc::kChannels[static_cast<std::size_t>(c)].name);
-        auto* box = checkBox(page_, nullptr, name,
-                             QStringLiteral("Искать кадры на линии «%1»").arg(name));
+        auto* box =
+            checkBox(page_, nullptr, name, QStringLiteral("Искать кадры на линии «%1»").arg(name));
         box->setObjectName(QStringLiteral("cbFrameChannel%1").arg(c));
         box->setChecked((osc::kDataChannels & (1u << c)) != 0);
         channelBoxes_[c] = box;
@@ -299,12 +299,11 @@ osc::FrameOptions FramesPart::options() const {
     osc::FrameOptions o;
     o.invert = cbFrameInvert->isChecked();
     o.stuffing = cbFrameStuffing->isChecked();
-    o.order = cmbFrameBitOrder->currentIndex() == 1 ? osc::BitOrder::MsbFirst
-                                                     : osc::BitOrder::LsbFirst;
+    o.order =
+        cmbFrameBitOrder->currentIndex() == 1 ? osc::BitOrder::MsbFirst : osc::BitOrder::LsbFirst;
     const int check = cmbFrameCheck->currentIndex();
-    o.check = check >= 0 && check < static_cast<int>(std::size(kChecks))
-                  ? kChecks[check]
-                  : osc::FrameCheck::X25;
+    o.check = check >= 0 && check < static_cast<int>(std::size(kChecks)) ? kChecks[check]
+                                                                         : osc::FrameCheck::X25;
     o.minLength = std::clamp(seFrameMinLength->value(), 1, o.maxLength);
     return o;
 }

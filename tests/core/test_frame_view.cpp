@@ -106,7 +106,8 @@ TEST(FrameView, CellsCoverTheFrame) {
          {{512, 2560, FramePart::Flag, 0},
           {2560, 4608, FramePart::Payload, 0},
           {4608, 6656, FramePart::Payload, 1}}},
-        {"shorter than a flag", frameAt(0, 1000, {}, FrameError::Abort),
+        {"shorter than a flag",
+         frameAt(0, 1000, {}, FrameError::Abort),
          {{0, 1000, FramePart::Flag, 0}}},
         {"empty", frameAt(500, 500), {}},
     };
@@ -256,8 +257,8 @@ TEST(FrameView, LineBitsEqualTheBitStreamBetweenStartAndEnd) {
                 ++fiveOnes;
                 continue;
             }
-            const BitStreamResult read = DecodeBitStream(
-                traces, 1, static_cast<double>(f.start), static_cast<double>(f.end), b);
+            const BitStreamResult read = DecodeBitStream(traces, 1, static_cast<double>(f.start),
+                                                         static_cast<double>(f.end), b);
             const BitStreamResult own = GroupBitText(bits, b);
             ASSERT_EQ(read.status, BitStreamStatus::Decoded);
             EXPECT_EQ(own.bitText, read.bitText)

@@ -172,9 +172,9 @@ TEST(FrameBands, MarksPerColumnFurtherOut) {
         if (static_cast<double>(f.end) <= min || static_cast<double>(f.start) >= max) {
             continue;
         }
-        const int column = std::max(0, static_cast<int>(std::floor(canvas.m.pixelForTick(
-                                           static_cast<double>(f.start)))) -
-                                           50);
+        const int column = std::max(
+            0,
+            static_cast<int>(std::floor(canvas.m.pixelForTick(static_cast<double>(f.start)))) - 50);
         expected[static_cast<std::size_t>(column)] =
             std::max(expected[static_cast<std::size_t>(column)], f.good() ? 1 : 2);
     }

@@ -154,8 +154,8 @@ TEST(FrameTableModel, EveryKindOfFrameAsTheTableShowsIt) {
         const char* numbers;
     };
     const Filter filters[] = {
-        {2, false, "2"}, {-1, true, "3 4 5 6 7 8"}, {1, true, "3 4 5 6 7 8"},
-        {2, true, ""},   {3, false, ""},            {-1, false, "1 2 3 4 5 6 7 8"},
+        {2, false, "2"}, {-1, true, "3 4 5 6 7 8"},      {1, true, "3 4 5 6 7 8"}, {2, true, ""},
+        {3, false, ""},  {-1, false, "1 2 3 4 5 6 7 8"},
     };
     for (const Filter& filter : filters) {
         model.setFilter(filter.channel, filter.onlyBad);

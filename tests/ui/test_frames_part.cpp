@@ -90,8 +90,8 @@ TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
         b.unstuff = true;
         b.spanLimit = 1e18;
         const osc::BitStreamResult read =
-            osc::DecodeBitStream(frmMain->engine().traces, f.channel,
-                                 static_cast<double>(f.start), static_cast<double>(f.end), b);
+            osc::DecodeBitStream(frmMain->engine().traces, f.channel, static_cast<double>(f.start),
+                                 static_cast<double>(f.end), b);
         EXPECT_EQ(lblBitStream()->text().toStdString(), read.bitText);
         EXPECT_EQ(lblBytesDecoded()->text().toStdString(), read.valueText);
     }
@@ -111,9 +111,9 @@ TEST_F(FramesTab, KeysStepThroughTheFramesAndTheBadOnes) {
     };
     // Rows 5 (misaligned) and 9 (unfinished) are the bad ones.
     const Step steps[] = {
-        {"actFrameNext", 0},        {"actFrameNext", 1},        {"actFramePrevious", 0},
-        {"actFramePrevious", 0},    {"actFrameNextBad", 5},     {"actFrameNextBad", 9},
-        {"actFrameNextBad", 9},     {"actFramePreviousBad", 5}, {"actFramePreviousBad", 5},
+        {"actFrameNext", 0},     {"actFrameNext", 1},        {"actFramePrevious", 0},
+        {"actFramePrevious", 0}, {"actFrameNextBad", 5},     {"actFrameNextBad", 9},
+        {"actFrameNextBad", 9},  {"actFramePreviousBad", 5}, {"actFramePreviousBad", 5},
         {"actFrameNext", 6},
     };
     for (const Step& s : steps) {
@@ -124,8 +124,10 @@ TEST_F(FramesTab, KeysStepThroughTheFramesAndTheBadOnes) {
     }
     // Each action with its key, named in its tooltip.
     const std::pair<const char*, const char*> keys[] = {
-        {"actFrameNext", "F3"},          {"actFramePrevious", "Shift+F3"},
-        {"actFrameNextBad", "F4"},       {"actFramePreviousBad", "Shift+F4"},
+        {"actFrameNext", "F3"},
+        {"actFramePrevious", "Shift+F3"},
+        {"actFrameNextBad", "F4"},
+        {"actFramePreviousBad", "Shift+F4"},
         {"actFramesExport", "Ctrl+Shift+F"},
     };
     for (const auto& [name, key] : keys) {
@@ -161,11 +163,11 @@ TEST_F(FramesTab, OptionsStoredAndRestoredGarbageTolerated) {
     component<QCheckBox>("cbFrameBands")->setChecked(false);
     frmMain->close();
     const std::pair<const char*, const char*> written[] = {
-        {"cbFrameChannel0_Checked", "True"},   {"cbFrameChannel1_Checked", "True"},
-        {"cbFrameChannel2_Checked", "True"},   {"cbFrameChannel3_Checked", "False"},
-        {"cbFrameInvert_Checked", "True"},     {"cbFrameStuffing_Checked", "False"},
-        {"cmbFrameBitOrder_ItemIndex", "1"},   {"cmbFrameCheck_ItemIndex", "4"},
-        {"seFrameMinLength_Value", "7"},       {"cbFrameBands_Checked", "False"},
+        {"cbFrameChannel0_Checked", "True"}, {"cbFrameChannel1_Checked", "True"},
+        {"cbFrameChannel2_Checked", "True"}, {"cbFrameChannel3_Checked", "False"},
+        {"cbFrameInvert_Checked", "True"},   {"cbFrameStuffing_Checked", "False"},
+        {"cmbFrameBitOrder_ItemIndex", "1"}, {"cmbFrameCheck_ItemIndex", "4"},
+        {"seFrameMinLength_Value", "7"},     {"cbFrameBands_Checked", "False"},
         {"seByteBitsCount_Value", "8"},  // the window's own values stay as they were
     };
     for (const auto& [name, value] : written) {
@@ -300,7 +302,8 @@ TEST_F(FramesTab, CsvExportEqualsTheCommandLineTool) {
         component<QAction>("actFramesExport")->trigger();
     }
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(messages[0].text.startsWith("Cannot create file")) << messages[0].text.toStdString();
+    EXPECT_TRUE(messages[0].text.startsWith("Cannot create file"))
+        << messages[0].text.toStdString();
 }
 
 }  // namespace
