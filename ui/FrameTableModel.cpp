@@ -440,6 +440,7 @@ void FrameTableModel::refresh() {
         }
     }
     if (changed) {
+        emit framesReplaced();
         reload();
         return;
     }

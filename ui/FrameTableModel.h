@@ -52,6 +52,12 @@ class FrameTableModel : public QAbstractTableModel {
 
     // See the header comment. Cheap when nothing changed.
     void refresh();
+  signals:
+    // Before a refresh reloads because the frames are no longer those listed (a new capture,
+    // a rebuild): a frame remembered by its FrameRef is gone.
+    void framesReplaced();
+
+  public:
     // Rebuilds the rows from the engine's frames (after a rebuild of the frames).
     void reload();
 

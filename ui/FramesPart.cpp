@@ -215,6 +215,7 @@ void FramesPart::buildPage() {
             [this](const QModelIndex& now) { currentRowChanged(now.isValid() ? now.row() : -1); });
     connect(table_, &QTableView::doubleClicked, this,
             [this] { guarded(messages_, [this] { showCurrentOnPlot(); }); });
+    connect(model_.get(), &FrameTableModel::framesReplaced, this, [this] { current_ = {}; });
     // A reload drops the selection: the frame shown stays current.
     connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] {
         const int row = model_->rowOf(current_);
