@@ -255,7 +255,6 @@ void BM_SummaryRebuildBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_SummaryRebuildBaseline)->Unit(benchmark::kMillisecond);
 
-
 // A million frames on the three data lines (bench/framed_capture.h) drawn under the traces, as
 // the window draws them, against the same plot with the frames switched off, at the four
 // zooms (the whole capture: marks per column; 100 bits: bands with the bytes in hex).

@@ -81,14 +81,17 @@ FramesPart::~FramesPart() {
 void FramesPart::buildPage() {
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsFrames"));
+    // The tab never widens the window: narrower than its rows, the rows are cut at the right.
+    page_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     auto* column = new QVBoxLayout(page_);
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(4);
 
-    // Decoder options.
-    auto* options = new QHBoxLayout;
-    options->setSpacing(6);
-    options->addWidget(caption(page_, QStringLiteral("Каналы:")));
+    // Three short rows, so that the tab fits the window at its first size: the lines and what
+    // the table shows, the decoder's options, the navigation.
+    auto* lines = new QHBoxLayout;
+    lines->setSpacing(6);
+    lines->addWidget(caption(page_, QStringLiteral("Каналы:")));
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const QString name = QString::fromUtf8(osc::kChannels[static_cast<std::size_t>(c)].name);
         auto* box =
@@ -96,9 +99,30 @@ void FramesPart::buildPage() {
         box->setObjectName(QStringLiteral("cbFrameChannel%1").arg(c));
         box->setChecked((osc::kDataChannels & (1u << c)) != 0);
         channelBoxes_[c] = box;
-        options->addWidget(box);
+        lines->addWidget(box);
     }
-    options->addSpacing(8);
+    cbFrameBands = checkBox(page_, "cbFrameBands", QStringLiteral("На графике"),
+                            QStringLiteral("Показывать кадры под линиями графика"));
+    cbFrameBands->setChecked(true);
+    lines->addWidget(cbFrameBands);
+    lines->addSpacing(12);
+    lines->addWidget(caption(page_, QStringLiteral("Показать")));
+    cmbFrameFilter = new QComboBox(page_);
+    cmbFrameFilter->setObjectName(QStringLiteral("cmbFrameFilter"));
+    cmbFrameFilter->addItem(QStringLiteral("все каналы"));
+    for (const osc::ChannelInfo& c : osc::kChannels) {
+        cmbFrameFilter->addItem(QString::fromUtf8(c.name));
+    }
+    cmbFrameFilter->setToolTip(QStringLiteral("Кадры одного канала или всех"));
+    lines->addWidget(cmbFrameFilter);
+    cbFrameOnlyBad = checkBox(page_, "cbFrameOnlyBad", QStringLiteral("только ошибочные"),
+                              QStringLiteral("Показывать только кадры с ошибкой"));
+    lines->addWidget(cbFrameOnlyBad);
+    lines->addStretch(1);
+    column->addLayout(lines);
+
+    auto* options = new QHBoxLayout;
+    options->setSpacing(6);
     options->addWidget(caption(page_, QStringLiteral("Контроль")));
     cmbFrameCheck = new QComboBox(page_);
     cmbFrameCheck->setObjectName(QStringLiteral("cmbFrameCheck"));
@@ -131,30 +155,12 @@ void FramesPart::buildPage() {
     seFrameMinLength->setToolTip(
         QStringLiteral("Меньше байтов между флагами (с контрольной суммой) — короткий кадр"));
     options->addWidget(seFrameMinLength);
-    cbFrameBands = checkBox(page_, "cbFrameBands", QStringLiteral("На графике"),
-                            QStringLiteral("Показывать кадры под линиями графика"));
-    cbFrameBands->setChecked(true);
-    options->addWidget(cbFrameBands);
     options->addStretch(1);
     column->addLayout(options);
 
-    // Filters and navigation.
-    auto* filters = filterBar_ = new QHBoxLayout;
-    filters->setSpacing(6);
-    filters->addWidget(caption(page_, QStringLiteral("Показать")));
-    cmbFrameFilter = new QComboBox(page_);
-    cmbFrameFilter->setObjectName(QStringLiteral("cmbFrameFilter"));
-    cmbFrameFilter->addItem(QStringLiteral("все каналы"));
-    for (const osc::ChannelInfo& c : osc::kChannels) {
-        cmbFrameFilter->addItem(QString::fromUtf8(c.name));
-    }
-    cmbFrameFilter->setToolTip(QStringLiteral("Кадры одного канала или всех"));
-    filters->addWidget(cmbFrameFilter);
-    cbFrameOnlyBad = checkBox(page_, "cbFrameOnlyBad", QStringLiteral("только ошибочные"),
-                              QStringLiteral("Показывать только кадры с ошибкой"));
-    filters->addWidget(cbFrameOnlyBad);
-    filters->addSpacing(8);
-    column->addLayout(filters);
+    actionBar_ = new QHBoxLayout;
+    actionBar_->setSpacing(2);
+    column->addLayout(actionBar_);
 
     table_ = new QTableView(page_);
     table_->setObjectName(QStringLiteral("tblFrames"));
@@ -190,6 +196,7 @@ void FramesPart::buildPage() {
     lblFrameCounts = new QLabel(page_);
     lblFrameCounts->setObjectName(QStringLiteral("lblFrameCounts"));
     lblFrameCounts->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lblFrameCounts->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(lblFrameCounts);
     lblFrameCounts->setText(countsText());
 
@@ -242,16 +249,16 @@ void FramesPart::createActions(QWidget* window) {
          [this] { previous(); }},
         {&actFrameNext, "actFrameNext", QStringLiteral("Следующий"), QKeySequence(Qt::Key_F3),
          QStringLiteral("Следующий кадр (F3)"), [this] { next(); }},
-        {&actFramePreviousBad, "actFramePreviousBad", QStringLiteral("Предыдущий ошибочный"),
+        {&actFramePreviousBad, "actFramePreviousBad", QStringLiteral("Пред. ошибочный"),
          QKeySequence(Qt::SHIFT | Qt::Key_F4),
          QStringLiteral("Предыдущий кадр с ошибкой (Shift+F4)"), [this] { previousBad(); }},
-        {&actFrameNextBad, "actFrameNextBad", QStringLiteral("Следующий ошибочный"),
+        {&actFrameNextBad, "actFrameNextBad", QStringLiteral("След. ошибочный"),
          QKeySequence(Qt::Key_F4), QStringLiteral("Следующий кадр с ошибкой (F4)"),
          [this] { nextBad(); }},
-        {&actFrameShow, "actFrameShow", QStringLiteral("На графике"), QKeySequence(Qt::Key_Return),
+        {&actFrameShow, "actFrameShow", QStringLiteral("На график"), QKeySequence(Qt::Key_Return),
          QStringLiteral("Показать кадр на графике (Enter, двойной щелчок)"),
          [this] { showCurrentOnPlot(); }},
-        {&actFramesExport, "actFramesExport", QStringLiteral("В файл CSV…"),
+        {&actFramesExport, "actFramesExport", QStringLiteral("В CSV…"),
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
          QStringLiteral("Записать таблицу кадров в файл CSV (Ctrl+Shift+F)"),
          [this] { exportCsv(); }},
@@ -279,9 +286,9 @@ void FramesPart::createActions(QWidget* window) {
         auto* button = new QToolButton(page_);
         button->setDefaultAction(a);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
-        filterBar_->addWidget(button);
+        actionBar_->addWidget(button);
     }
-    filterBar_->addStretch(1);
+    actionBar_->addStretch(1);
 }
 
 void FramesPart::storeSettingsIn(FormStorage& storage) {

@@ -117,7 +117,7 @@ class FramesPart : public QObject {
     bool restoring_ = false;  // the selection is being put back after a reload
 
     QPointer<QWidget> page_;
-    QHBoxLayout* filterBar_ = nullptr;
+    QHBoxLayout* actionBar_ = nullptr;
     QCheckBox* channelBoxes_[osc::kChannelCount] = {};
     QCheckBox* cbFrameInvert = nullptr;
     QCheckBox* cbFrameStuffing = nullptr;

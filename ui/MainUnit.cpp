@@ -363,8 +363,7 @@ void TfrmMain::createFramesTab() {
             .chooseCsvFile = {},
         },
         this);
-    PageControl1->insertTab(PageControl1->indexOf(TabSheet1) + 1, frames_->page(),
-                            QStringLiteral("Кадры"));
+    PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
     Chart1->setOverlay(
         [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The main window frmMain: tool bar with the actions, device list, status panel, and two tabs:
 // "Осциллограмма" (readout panel, plot Chart1, scroll bar, progress panel) and "Отладка" (the
-// datagram trace). The form builds the widgets and wires them; every handler is a one-line
+// datagram trace), then the frames tab "Кадры" that FramesPart builds. The form builds the
+// widgets and wires them; every handler is a one-line
 // forward to the part that owns its state:
 //
 //   ConnectionPart   connect action, login dialog, device list, caption

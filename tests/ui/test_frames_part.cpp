@@ -51,8 +51,8 @@ TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
     auto* tabs = PageControl1();
     ASSERT_EQ(tabs->count(), 3);
     EXPECT_EQ(tabs->tabText(0), "Осциллограмма");
-    EXPECT_EQ(tabs->tabText(1), "Кадры");
-    EXPECT_EQ(tabs->tabText(2), "Отладка");
+    EXPECT_EQ(tabs->tabText(1), "Отладка");
+    EXPECT_EQ(tabs->tabText(2), "Кадры");
     load();
     const std::vector<osc::Frame> all = frmMain->engine().frames.byStart();
     ASSERT_EQ(all.size(), 10u);
@@ -96,7 +96,7 @@ TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
         EXPECT_EQ(lblBytesDecoded()->text().toStdString(), read.valueText);
     }
     // Enter (or a double click) brings the plot forward.
-    tabs->setCurrentIndex(1);
+    tabs->setCurrentIndex(2);
     component<QAction>("actFrameShow")->trigger();
     EXPECT_EQ(tabs->currentIndex(), 0);
 }
