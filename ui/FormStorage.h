@@ -87,6 +87,7 @@ class FormStorage : public QObject {
     std::function<void()> onRestorePlacement;
 
     State state() const;
+    const QString& key() const { return key_; }
     bool restored() const { return restored_; }
 
     // The restore, as the show event runs it. Failures are shown by the default error report.

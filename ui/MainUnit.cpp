@@ -28,8 +28,10 @@
 
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
+#include "core/time_text.h"
 #include "net/udp_endpoint.h"
 #include "server/connection_session.h"
+#include "ui/ExportPart.h"
 #include "ui/Fonts.h"
 #include "ui/FormStorage.h"
 #include "ui/logind.h"
@@ -161,6 +163,24 @@ TfrmMain::TfrmMain(QWidget* parent)
     };
 
     wire();
+    tools_ = new ui::ToolsPart(
+        this, FormStorage1->key(), Chart1, FEngine, messages_,
+        {
+            .openFile = [this](const QString& file) { LoadOscFile(file); },
+            .stretch =
+                [this] {
+                    return ui::markerCursorStretch(measurement_.markerX(), measurement_.cursorX());
+                },
+            .bitRateChanged =
+                [this](std::optional<double> rate) {
+                    measurement_.setBitRate(rate);
+                    Chart1->setBottomLabelSample(
+                        QString::fromStdString(osc::bottomAxisLabelSample(rate)));
+                    Chart1->update();
+                },
+            .closing = [this] { return FClosing; },
+        });
+    tools_->addButtons(ActionToolBar1, 733);  // after the status panel
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
@@ -428,15 +448,24 @@ void TfrmMain::actOSCstopExecute() {
 }
 
 void TfrmMain::actSaveToFileExecute() {
+    chosenOscFile_.clear();
     traceLog_.save();
+    if (!chosenOscFile_.isEmpty() && traceLog_.lineCount() > 0) {
+        tools_->fileUsed(chosenOscFile_);
+    }
 }
 
 void TfrmMain::actLoadFromFileExecute() {
+    chosenOscFile_.clear();
     traceLog_.load();
+    if (!chosenOscFile_.isEmpty()) {
+        tools_->fileUsed(chosenOscFile_);
+    }
 }
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
     traceLog_.loadFile(fileName);
+    tools_->fileUsed(fileName);
 }
 
 void TfrmMain::OfferUnfinishedJournals() {
@@ -474,9 +503,10 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
-    labelText =
-        QString::fromStdString(axis == OscPlot::Axis::Left ? osc::leftAxisLabel(labelText.toInt())
-                                                           : osc::bottomAxisLabel(value));
+    labelText = QString::fromStdString(
+        axis == OscPlot::Axis::Left
+            ? osc::leftAxisLabel(labelText.toInt())
+            : osc::bottomAxisLabelWithTime(value, tools_ ? tools_->bitRate() : std::nullopt));
 }
 
 void TfrmMain::seWindowBitsCountChange() {
@@ -724,5 +754,6 @@ QString TfrmMain::chooseOscFile(FileDialog which) {
         return {};
     }
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.front();
+    chosenOscFile_ = files.isEmpty() ? QString() : files.front();
+    return chosenOscFile_;
 }

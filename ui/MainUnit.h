@@ -34,6 +34,7 @@
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
 #include "ui/OscPlot.h"
+#include "ui/ToolsPart.h"
 #include "ui/TraceLogPart.h"
 
 class QAction;
@@ -141,6 +142,8 @@ class TfrmMain : public QMainWindow,
     ui::JournalPart& journalRecovery() { return journalRecovery_; }
     ui::FormStorage& formStorage() { return *FormStorage1; }
     ui::FramesPart& frames() { return *frames_; }
+    // Pictures, exports, recent and dropped files, the bit rate (the tools after the panel).
+    ui::ToolsPart& tools() { return *tools_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -237,6 +240,8 @@ class TfrmMain : public QMainWindow,
     QTimer* Timer1 = nullptr;
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
+    ui::ToolsPart* tools_ = nullptr;
+    QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
 };
 
 extern TfrmMain* frmMain;

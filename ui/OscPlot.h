@@ -78,6 +78,13 @@ class OscPlot : public QWidget {
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
     void paintPlot(QPainter& p);
+    // Paints the plot as it would look at `size` into p (pictures at a chosen size); the widget
+    // itself stays as it is. On an SVG painter the series are paths.
+    void paintPlotAt(QPainter& p, QSize size);
+
+    // The widest bottom-axis label expected, which sets the height of the label band
+    // ("000000" unless set; the labels are vertical).
+    void setBottomLabelSample(const QString& text);
 
     // Drawn on every paint inside the plotting rectangle (clipped to it) after the grid and
     // before the series, so that the traces and the marker and cursor lines stay on top: the
@@ -119,6 +126,8 @@ class OscPlot : public QWidget {
     void onDirtyTimer();
     void placePanel();
     osc::PlotMapping plotMapping() const;  // the rectangle against the window and the levels
+    QSize canvasSize() const { return paintSize_ ? *paintSize_ : size(); }
+    int bottomLabelsHeight() const;
     ui::StairMapping mapping() const;
 
     osc::CaptureEngine* engine_ = nullptr;
@@ -131,6 +140,8 @@ class OscPlot : public QWidget {
     std::optional<QPoint> pointerOverride_;
     QPointer<QWidget> centredPanel_;
     Overlay overlay_;
+    std::optional<QSize> paintSize_;  // the size paintPlotAt paints at, while it does
+    int bottomLabelsHeight_ = 0;      // 0: from the default sample
 
     enum class Drag { None, Pending, Zoom, Pan };
     Drag drag_ = Drag::None;

@@ -86,7 +86,8 @@ TEST_F(Startup, ToolBarButtonsInOrderAndComponentsPlaced) {
     startUp();
     const QList<QAction*> expected{actConnect(),      actOSCstart(),   actOSCstop(),
                                    actLoadFromFile(), actSaveToFile(), actLoadFromFile()};
-    ASSERT_EQ(toolButtons().size(), 6);
+    // The six buttons first; the tools after the status panel follow them.
+    ASSERT_GE(toolButtons().size(), 6);
     for (int i = 0; i < 6; ++i) {
         EXPECT_EQ(toolButtons()[i]->defaultAction(), expected[i]) << i;
         EXPECT_EQ(toolButtons()[i]->toolButtonStyle(), Qt::ToolButtonIconOnly);
