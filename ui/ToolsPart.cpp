@@ -64,8 +64,8 @@ QString toolTipWithKey(const QString& text, const QKeySequence& key) {
     return QStringLiteral("%1 (%2)").arg(plain, key.toString(QKeySequence::NativeText));
 }
 
-ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot,
-                     osc::CaptureEngine& engine, MessageSink& messages, Hooks hooks)
+ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
+                     MessageSink& messages, Hooks hooks)
     : QObject(window),
       window_(window),
       key_(key),
@@ -97,12 +97,10 @@ void ToolsPart::createActions() {
                 [this, handler] { guarded(messages_, [this, handler] { (this->*handler)(); }); });
         return a;
     };
-    actSavePicture_ =
-        make("actSavePicture", QStringLiteral("Сохранить изображение…"),
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ToolsPart::savePicture);
-    actCopyPicture_ =
-        make("actCopyPicture", QStringLiteral("Копировать изображение"),
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), &ToolsPart::copyPicture);
+    actSavePicture_ = make("actSavePicture", QStringLiteral("Сохранить изображение…"),
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ToolsPart::savePicture);
+    actCopyPicture_ = make("actCopyPicture", QStringLiteral("Копировать изображение"),
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), &ToolsPart::copyPicture);
     actExport_ = make("actExport", QStringLiteral("Экспорт…"), QKeySequence(Qt::CTRL | Qt::Key_E),
                       &ToolsPart::exportTraces);
     actRecentFiles_ =
@@ -142,9 +140,9 @@ void ToolsPart::addButtons(QWidget* toolBar, int x) {
     output->setIcon(actSavePicture_->icon());
     output->setMenu(outputMenu_);
     output->setPopupMode(QToolButton::InstantPopup);
-    output->setToolTip(QStringLiteral("Изображение и экспорт: %1, %2, %3")
-                           .arg(actSavePicture_->toolTip(), actCopyPicture_->toolTip(),
-                                actExport_->toolTip()));
+    output->setToolTip(
+        QStringLiteral("Изображение и экспорт: %1, %2, %3")
+            .arg(actSavePicture_->toolTip(), actCopyPicture_->toolTip(), actExport_->toolTip()));
     // The menu indicator would not fit the 21 pixels of a tool bar button.
     output->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
 
@@ -168,9 +166,9 @@ QString ToolsPart::defaultFolder() const {
 }
 
 void ToolsPart::savePicture() {
-    const QString start =
-        lastPicture_.isEmpty() ? defaultFolder() + QStringLiteral("/осциллограмма.png")
-                               : lastPicture_;
+    const QString start = lastPicture_.isEmpty()
+                              ? defaultFolder() + QStringLiteral("/осциллограмма.png")
+                              : lastPicture_;
     PictureDialog dialog(window_, start, plot_->size());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
@@ -236,12 +234,12 @@ void ToolsPart::rebuildRecentMenu() {
     for (int i = 0; i < files.size(); ++i) {
         const QString& path = files[i];
         const QFileInfo info(path);
-        QString text = fm.elidedText(info.fileName(), Qt::ElideMiddle, 300).replace(
-                           QLatin1Char('&'), QStringLiteral("&&")) +
-                       QStringLiteral("  —  ") +
-                       fm.elidedText(QDir::toNativeSeparators(info.absolutePath()),
-                                     Qt::ElideMiddle, 300)
-                           .replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QString text =
+            fm.elidedText(info.fileName(), Qt::ElideMiddle, 300)
+                .replace(QLatin1Char('&'), QStringLiteral("&&")) +
+            QStringLiteral("  —  ") +
+            fm.elidedText(QDir::toNativeSeparators(info.absolutePath()), Qt::ElideMiddle, 300)
+                .replace(QLatin1Char('&'), QStringLiteral("&&"));
         if (i < 9) {
             text = QStringLiteral("&%1 ").arg(i + 1) + text;
         }

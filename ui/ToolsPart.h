@@ -57,10 +57,10 @@ class ToolsPart : public QObject {
     void addButtons(QWidget* toolBar, int x);
 
     // The actions' handlers.
-    void savePicture();  // the picture dialog, then the file
-    void copyPicture();  // the plot at its size to the clipboard
-    void exportTraces();  // the export dialog, then the file with progress
-    void editBitRate();   // the bit rate dialog
+    void savePicture();      // the picture dialog, then the file
+    void copyPicture();      // the plot at its size to the clipboard
+    void exportTraces();     // the export dialog, then the file with progress
+    void editBitRate();      // the bit rate dialog
     void showRecentFiles();  // pops the recent files menu up under its button
 
     // A file was opened or saved: it becomes the first recent file.

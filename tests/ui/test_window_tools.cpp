@@ -37,8 +37,8 @@ std::string readFile(const QString& path) {
 std::string summaryOf(const osc::ChannelTraces& traces) {
     std::string out;
     for (const osc::ChannelTrace& t : traces) {
-        out += std::to_string(t.count()) + " " + (t.empty() ? "-" : std::to_string(t.lastX())) +
-               "\n";
+        out +=
+            std::to_string(t.count()) + " " + (t.empty() ? "-" : std::to_string(t.lastX())) + "\n";
     }
     return out;
 }
@@ -110,8 +110,8 @@ TEST_F(WindowTools, StretchExportHoldsOnlyMarkerToCursor) {
     cursorAt(last * 0.3);
     frmMain->Chart1Click();
     cursorAt(last * 0.6);
-    const auto stretch = ui::markerCursorStretch(frmMain->measurement().markerX(),
-                                                 frmMain->measurement().cursorX());
+    const auto stretch =
+        ui::markerCursorStretch(frmMain->measurement().markerX(), frmMain->measurement().cursorX());
     ASSERT_TRUE(stretch);
     exportAs(out("s.csv"), osc::ExportFormat::Csv, true);
     exportAs(out("s.vcd"), osc::ExportFormat::Vcd, true);
@@ -334,7 +334,8 @@ TEST_F(WindowTools, BitRateAddsTimesToTheReadoutsAndIsKept) {
             s.setValue(ui::ToolsPart::readoutSection() + QStringLiteral("/BitRate"), garbage);
         }
         restart();
-        EXPECT_EQ(frmMain->tools().bitRate(), std::nullopt) << garbage.toString().left(20).toStdString();
+        EXPECT_EQ(frmMain->tools().bitRate(), std::nullopt)
+            << garbage.toString().left(20).toStdString();
     }
 }
 
