@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QSpinBox>
 #include <QTableView>
@@ -222,6 +223,7 @@ void FramesPart::buildPage() {
             [this](const QModelIndex& now) { currentRowChanged(now.isValid() ? now.row() : -1); });
     connect(table_, &QTableView::doubleClicked, this,
             [this] { guarded(messages_, [this] { showCurrentOnPlot(); }); });
+    table_->installEventFilter(this);
     connect(model_.get(), &FrameTableModel::framesReplaced, this, [this] { current_ = {}; });
     // A reload drops the selection: the frame shown stays current.
     connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] {
@@ -232,6 +234,32 @@ void FramesPart::buildPage() {
             restoring_ = false;
         }
     });
+}
+
+bool FramesPart::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == table_ && event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods =
+            key->modifiers() & ~(Qt::ShiftModifier | Qt::ControlModifier | Qt::KeypadModifier);
+        switch (key->key()) {
+            case Qt::Key_Up:
+            case Qt::Key_Down:
+            case Qt::Key_Left:
+            case Qt::Key_Right:
+            case Qt::Key_PageUp:
+            case Qt::Key_PageDown:
+            case Qt::Key_Home:
+            case Qt::Key_End:
+                if (mods == Qt::NoModifier) {
+                    event->accept();  // a key press for the table, not a shortcut
+                    return true;
+                }
+                break;
+            default:
+                break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void FramesPart::createActions(QWidget* window) {

@@ -97,6 +97,11 @@ class FramesPart : public QObject {
     void exportCsv();
     void exportCsvTo(const QString& fileName);
 
+  protected:
+    // The table keeps its own moving keys (arrows, pages, Home, End) when it has the focus,
+    // although the window uses some of them to move the plot.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void buildPage();
     void createActions(QWidget* window);

@@ -149,6 +149,27 @@ TEST_F(FramesTab, KeysStepThroughTheFramesAndTheBadOnes) {
     EXPECT_EQ(model().numberAt(1), 6u);
     QTest::keyClick(frmMain, Qt::Key_F3, Qt::ShiftModifier);
     EXPECT_EQ(currentRow(), 0);
+
+    // In the table its own moving keys move through the rows, although the window uses some
+    // of them to move the plot.
+    component<QComboBox>("cmbFrameFilter")->setCurrentIndex(0);
+    frames().table()->sortByColumn(ui::FrameTableModel::Number, Qt::AscendingOrder);
+    PageControl1()->setCurrentIndex(2);
+    frames().chooseRow(0);
+    frames().table()->setFocus();
+    QTest::keyClick(frames().table(), Qt::Key_PageDown);
+    const int paged = currentRow();
+    EXPECT_GT(paged, 0);
+    QTest::keyClick(frames().table(), Qt::Key_PageUp);
+    EXPECT_EQ(currentRow(), 0);
+    QTest::keyClick(frames().table(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(currentRow(), 9);
+    const double left = frmMain->engine().window.minimum();
+    QTest::keyClick(frames().table(), Qt::Key_Home);  // the first column: the window stays
+    EXPECT_EQ(frmMain->engine().window.minimum(), left);
+    QTest::keyClick(frames().table(), Qt::Key_Up);
+    EXPECT_EQ(currentRow(), 8);
+    EXPECT_EQ(frmMain->measurement().markerX(), static_cast<double>(model().frameAt(8)->start));
 }
 
 TEST_F(FramesTab, OptionsStoredAndRestoredGarbageTolerated) {
