@@ -106,8 +106,8 @@ std::string TicksToTimeText(Tick ticks, double bitRate) {
     if (ticks == 0) {
         return "0 с";
     }
-    const long double seconds = std::fabs(static_cast<long double>(ticks)) /
-                                (256.0L * static_cast<long double>(bitRate));
+    const long double seconds =
+        std::fabs(static_cast<long double>(ticks)) / (256.0L * static_cast<long double>(bitRate));
     if (!std::isfinite(seconds)) {
         return {};
     }

@@ -44,9 +44,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     check(osc::parseBitRate(osc::bitRateText(*rate)) == rate);
     osc::Tick ticks = 0;
     std::memcpy(&ticks, data, std::min(size, sizeof ticks));
-    for (const osc::Tick t : {ticks, osc::Tick{0}, osc::Tick{-1}, osc::Tick{256},
-                              std::numeric_limits<osc::Tick>::max(),
-                              std::numeric_limits<osc::Tick>::min()}) {
+    for (const osc::Tick t :
+         {ticks, osc::Tick{0}, osc::Tick{-1}, osc::Tick{256}, std::numeric_limits<osc::Tick>::max(),
+          std::numeric_limits<osc::Tick>::min()}) {
         checkTime(t, *rate);
     }
     return 0;

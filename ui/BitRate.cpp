@@ -20,8 +20,8 @@ const QString kValueName = QStringLiteral("BitRate");
 
 // The rate as the user reads it: decimal comma.
 QString shownText(double rate) {
-    return QString::fromStdString(osc::bitRateText(rate)).replace(QLatin1Char('.'),
-                                                                   QLatin1Char(','));
+    return QString::fromStdString(osc::bitRateText(rate))
+        .replace(QLatin1Char('.'), QLatin1Char(','));
 }
 
 }  // namespace
@@ -57,10 +57,9 @@ BitRateDialog::BitRateDialog(QWidget* parent, std::optional<double> rate) : QDia
     edit_->setPlaceholderText(QStringLiteral("не задана"));
     edit_->setClearButtonEnabled(true);
     form->addRow(QStringLiteral("Скорость, бит/с"), edit_);
-    auto* hint = new QLabel(
-        QStringLiteral("С заданной скоростью маркер, курсор, разность и шкала\n"
-                       "показывают ещё и время. Пустое поле — только биты."),
-        this);
+    auto* hint = new QLabel(QStringLiteral("С заданной скоростью маркер, курсор, разность и шкала\n"
+                                           "показывают ещё и время. Пустое поле — только биты."),
+                            this);
     form->addRow(hint);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));

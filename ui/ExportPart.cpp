@@ -90,8 +90,7 @@ std::optional<osc::ExportFormat> exportFormatFor(const QString& fileName) {
 }
 
 ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
-                           std::optional<osc::ExportStretch> stretch,
-                           std::optional<double> bitRate)
+                           std::optional<osc::ExportStretch> stretch, std::optional<double> bitRate)
     : QDialog(parent), stretch_(stretch) {
     setObjectName(QStringLiteral("ExportDialog"));
     setWindowTitle(QStringLiteral("Экспорт"));
@@ -128,8 +127,8 @@ ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
     whole_->setObjectName(QStringLiteral("rbWhole"));
     QString stretchText = QStringLiteral("От маркера до курсора");
     if (stretch) {
-        stretchText += QStringLiteral(" (%1 … %2)").arg(bitsText(stretch->from),
-                                                        bitsText(stretch->to));
+        stretchText +=
+            QStringLiteral(" (%1 … %2)").arg(bitsText(stretch->from), bitsText(stretch->to));
     }
     stretchButton_ = new QRadioButton(stretchText, this);
     stretchButton_->setObjectName(QStringLiteral("rbStretch"));
@@ -146,11 +145,10 @@ ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
     ranges->addWidget(stretchButton_);
     form->addRow(QStringLiteral("Что"), ranges);
 
-    auto* scale = new QLabel(
-        bitRate ? QStringLiteral("Время в VCD по скорости %1 бит/с")
-                      .arg(QString::fromStdString(osc::bitRateText(*bitRate)))
-                : QStringLiteral("Скорость не задана: в VCD один тик — 1 нс"),
-        this);
+    auto* scale = new QLabel(bitRate ? QStringLiteral("Время в VCD по скорости %1 бит/с")
+                                           .arg(QString::fromStdString(osc::bitRateText(*bitRate)))
+                                     : QStringLiteral("Скорость не задана: в VCD один тик — 1 нс"),
+                             this);
     scale->setObjectName(QStringLiteral("lblTimeScale"));
     form->addRow(scale);
 

@@ -35,8 +35,7 @@ QSize boundedSize(QSize size) {
 }
 
 QString pictureFilters() {
-    return QStringLiteral(
-        "Изображение PNG (*.png);;Рисунок SVG (*.svg);;Документ PDF (*.pdf)");
+    return QStringLiteral("Изображение PNG (*.png);;Рисунок SVG (*.svg);;Документ PDF (*.pdf)");
 }
 
 }  // namespace
@@ -92,8 +91,9 @@ QByteArray plotPictureBytes(OscPlot& plot, QSize size, PictureFormat format) {
             pdf.setTitle(QStringLiteral("Осциллограмма"));
             pdf.setCreator(QStringLiteral("МорвелIP-осциллограф"));
             pdf.setResolution(72);
-            pdf.setPageLayout(QPageLayout(QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch),
-                                          QPageLayout::Portrait, QMarginsF()));
+            pdf.setPageLayout(QPageLayout(
+                QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch),
+                QPageLayout::Portrait, QMarginsF()));
             QPainter p(&pdf);
             plot.paintPlotAt(p, size);
             p.end();
@@ -196,15 +196,15 @@ void PictureDialog::browse() {
     const QStringList filters = pictureFilters().split(QStringLiteral(";;"));
     const int index = format ? static_cast<int>(*format) : 0;
     dialog.selectNameFilter(filters.value(index));
-    dialog.setDefaultSuffix(QStringList{QStringLiteral("png"), QStringLiteral("svg"),
-                                        QStringLiteral("pdf")}
-                                .value(index));
+    dialog.setDefaultSuffix(
+        QStringList{QStringLiteral("png"), QStringLiteral("svg"), QStringLiteral("pdf")}.value(
+            index));
     // The default extension follows the chosen filter.
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& f) {
         const int i = static_cast<int>(filters.indexOf(f));
-        dialog.setDefaultSuffix(QStringList{QStringLiteral("png"), QStringLiteral("svg"),
-                                            QStringLiteral("pdf")}
-                                    .value(std::max(i, 0)));
+        dialog.setDefaultSuffix(
+            QStringList{QStringLiteral("png"), QStringLiteral("svg"), QStringLiteral("pdf")}.value(
+                std::max(i, 0)));
     });
     if (runModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
         file_->setText(dialog.selectedFiles().constFirst());

@@ -64,8 +64,8 @@ QString toolTipWithKey(const QString& text, const QKeySequence& key) {
     return QStringLiteral("%1 (%2)").arg(plain, key.toString(QKeySequence::NativeText));
 }
 
-ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot,
-                     osc::CaptureEngine& engine, MessageSink& messages, Hooks hooks)
+ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
+                     MessageSink& messages, Hooks hooks)
     : QObject(window),
       window_(window),
       key_(key),
@@ -97,12 +97,10 @@ void ToolsPart::createActions() {
                 [this, handler] { guarded(messages_, [this, handler] { (this->*handler)(); }); });
         return a;
     };
-    actSavePicture_ =
-        make("actSavePicture", QStringLiteral("Сохранить изображение…"),
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ToolsPart::savePicture);
-    actCopyPicture_ =
-        make("actCopyPicture", QStringLiteral("Копировать изображение"),
-             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), &ToolsPart::copyPicture);
+    actSavePicture_ = make("actSavePicture", QStringLiteral("Сохранить изображение…"),
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S), &ToolsPart::savePicture);
+    actCopyPicture_ = make("actCopyPicture", QStringLiteral("Копировать изображение"),
+                           QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_C), &ToolsPart::copyPicture);
     actExport_ = make("actExport", QStringLiteral("Экспорт…"), QKeySequence(Qt::CTRL | Qt::Key_E),
                       &ToolsPart::exportTraces);
     actRecentFiles_ =
@@ -142,9 +140,9 @@ void ToolsPart::addButtons(QWidget* toolBar, int x) {
     output->setIcon(actSavePicture_->icon());
     output->setMenu(outputMenu_);
     output->setPopupMode(QToolButton::InstantPopup);
-    output->setToolTip(QStringLiteral("Изображение и экспорт: %1, %2, %3")
-                           .arg(actSavePicture_->toolTip(), actCopyPicture_->toolTip(),
-                                actExport_->toolTip()));
+    output->setToolTip(
+        QStringLiteral("Изображение и экспорт: %1, %2, %3")
+            .arg(actSavePicture_->toolTip(), actCopyPicture_->toolTip(), actExport_->toolTip()));
     // The menu indicator would not fit the 21 pixels of a tool bar button.
     output->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; }"));
 
@@ -159,23 +157,33 @@ void ToolsPart::addButtons(QWidget* toolBar, int x) {
     rate->setDefaultAction(actBitRate_);
 }
 
-QString ToolsPart::defaultFolder() const {
-    if (!recent_.files().isEmpty()) {
-        return QFileInfo(recent_.files().constFirst()).absolutePath();
+QString ToolsPart::suggestedFile(const QString& lastInDialog, const QString& extension) const {
+    const QStringList& recent = recent_.files();
+    QString folder = lastFolder_;
+    if (folder.isEmpty() && !recent.isEmpty()) {
+        folder = QFileInfo(recent.constFirst()).absolutePath();
     }
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
+    if (folder.isEmpty()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    }
+    if (folder.isEmpty()) {
+        folder = QDir::homePath();
+    }
+    const QString base = recent.isEmpty() ? QStringLiteral("осциллограмма")
+                                          : QFileInfo(recent.constFirst()).completeBaseName();
+    const QString suffix = QFileInfo(lastInDialog).suffix();
+    return folder + QLatin1Char('/') + base + QLatin1Char('.') +
+           (suffix.isEmpty() ? extension : suffix);
 }
 
 void ToolsPart::savePicture() {
-    const QString start =
-        lastPicture_.isEmpty() ? defaultFolder() + QStringLiteral("/осциллограмма.png")
-                               : lastPicture_;
-    PictureDialog dialog(window_, start, plot_->size());
+    PictureDialog dialog(window_, suggestedFile(lastPicture_, QStringLiteral("png")),
+                         plot_->size());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     lastPicture_ = dialog.fileName();
+    lastFolder_ = QFileInfo(lastPicture_).absolutePath();
     savePlotPicture(*plot_, dialog.fileName(), dialog.pictureSize());
 }
 
@@ -186,15 +194,14 @@ void ToolsPart::copyPicture() {
 void ToolsPart::exportTraces() {
     const std::optional<osc::ExportStretch> stretch =
         hooks_.stretch ? hooks_.stretch() : std::nullopt;
-    const QString start = lastExport_.isEmpty()
-                              ? defaultFolder() + QStringLiteral("/осциллограмма.vcd")
-                              : lastExport_;
-    ExportDialog dialog(window_, start, stretch, bitRate_);
+    ExportDialog dialog(window_, suggestedFile(lastExport_, QStringLiteral("vcd")), stretch,
+                        bitRate_);
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     const ExportRequest request = dialog.request();
     lastExport_ = request.fileName;
+    lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, hooks_.closing);
     writeTraceExport(engine_.traces, request, bitRate_, progress);
 }
@@ -236,12 +243,12 @@ void ToolsPart::rebuildRecentMenu() {
     for (int i = 0; i < files.size(); ++i) {
         const QString& path = files[i];
         const QFileInfo info(path);
-        QString text = fm.elidedText(info.fileName(), Qt::ElideMiddle, 300).replace(
-                           QLatin1Char('&'), QStringLiteral("&&")) +
-                       QStringLiteral("  —  ") +
-                       fm.elidedText(QDir::toNativeSeparators(info.absolutePath()),
-                                     Qt::ElideMiddle, 300)
-                           .replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QString text =
+            fm.elidedText(info.fileName(), Qt::ElideMiddle, 300)
+                .replace(QLatin1Char('&'), QStringLiteral("&&")) +
+            QStringLiteral("  —  ") +
+            fm.elidedText(QDir::toNativeSeparators(info.absolutePath()), Qt::ElideMiddle, 300)
+                .replace(QLatin1Char('&'), QStringLiteral("&&"));
         if (i < 9) {
             text = QStringLiteral("&%1 ").arg(i + 1) + text;
         }

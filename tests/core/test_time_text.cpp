@@ -81,7 +81,8 @@ TEST(TimeText, RandomValuesStayWithinTheirUnit) {
         std::string number = text.substr(0, space);
         const std::string unit = text.substr(space + 1);
         ASSERT_TRUE(unit == "мкс" || unit == "мс" || unit == "с");
-        EXPECT_EQ(number[0] == '-', ticks < 0 && number.find_first_not_of("-0,") != std::string::npos);
+        EXPECT_EQ(number[0] == '-',
+                  ticks < 0 && number.find_first_not_of("-0,") != std::string::npos);
         std::replace(number.begin(), number.end(), ',', '.');
         const long double shown = std::fabs(std::strtold(number.c_str(), nullptr));
         const long double perSecond = unit == "мкс" ? 1e6L : unit == "мс" ? 1e3L : 1.0L;

@@ -72,13 +72,16 @@ TEST_F(PlotPicture, TracesMarkerAndCursorHaveTheirColoursWhereThePlotDrawsThem) 
         SCOPED_TRACE(c);
         const int lower = osc::kChannels[c].levelSet;
         // Lower level left of 2560, upper level between 2560 and 5120, lower again after.
-        EXPECT_TRUE(colourNear(image, plot.pixelForBottom(1200), plot.pixelForLeft(lower), kYellow));
+        EXPECT_TRUE(
+            colourNear(image, plot.pixelForBottom(1200), plot.pixelForLeft(lower), kYellow));
         EXPECT_FALSE(
             colourNear(image, plot.pixelForBottom(1200), plot.pixelForLeft(lower + 1), kYellow));
         EXPECT_TRUE(
             colourNear(image, plot.pixelForBottom(3000), plot.pixelForLeft(lower + 1), kYellow));
-        EXPECT_FALSE(colourNear(image, plot.pixelForBottom(3000), plot.pixelForLeft(lower), kYellow));
-        EXPECT_TRUE(colourNear(image, plot.pixelForBottom(5800), plot.pixelForLeft(lower), kYellow));
+        EXPECT_FALSE(
+            colourNear(image, plot.pixelForBottom(3000), plot.pixelForLeft(lower), kYellow));
+        EXPECT_TRUE(
+            colourNear(image, plot.pixelForBottom(5800), plot.pixelForLeft(lower), kYellow));
     }
     EXPECT_TRUE(colourNear(image, plot.pixelForBottom(3840), plot.pixelForLeft(4.5), kRed));
     EXPECT_TRUE(colourNear(image, plot.pixelForBottom(6400), plot.pixelForLeft(4.5), kWhite));
@@ -110,7 +113,8 @@ TEST_F(PlotPicture, SvgParsesAsXmlWithAPathPerSeries) {
             strokes.push_back(stroke.isEmpty() ? strokes.back() : stroke);
             if (xml.name() == QLatin1String("svg")) {
                 root = true;
-                EXPECT_EQ(xml.attributes().value(QStringLiteral("viewBox")).toString(), QStringLiteral("0 0 640 360"));
+                EXPECT_EQ(xml.attributes().value(QStringLiteral("viewBox")).toString(),
+                          QStringLiteral("0 0 640 360"));
             }
             if (xml.name() == QLatin1String("path")) {
                 ++paths[strokes.back().toLower()];

@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
@@ -37,8 +38,8 @@ std::string readFile(const QString& path) {
 std::string summaryOf(const osc::ChannelTraces& traces) {
     std::string out;
     for (const osc::ChannelTrace& t : traces) {
-        out += std::to_string(t.count()) + " " + (t.empty() ? "-" : std::to_string(t.lastX())) +
-               "\n";
+        out +=
+            std::to_string(t.count()) + " " + (t.empty() ? "-" : std::to_string(t.lastX())) + "\n";
     }
     return out;
 }
@@ -110,8 +111,8 @@ TEST_F(WindowTools, StretchExportHoldsOnlyMarkerToCursor) {
     cursorAt(last * 0.3);
     frmMain->Chart1Click();
     cursorAt(last * 0.6);
-    const auto stretch = ui::markerCursorStretch(frmMain->measurement().markerX(),
-                                                 frmMain->measurement().cursorX());
+    const auto stretch =
+        ui::markerCursorStretch(frmMain->measurement().markerX(), frmMain->measurement().cursorX());
     ASSERT_TRUE(stretch);
     exportAs(out("s.csv"), osc::ExportFormat::Csv, true);
     exportAs(out("s.vcd"), osc::ExportFormat::Vcd, true);
@@ -334,7 +335,8 @@ TEST_F(WindowTools, BitRateAddsTimesToTheReadoutsAndIsKept) {
             s.setValue(ui::ToolsPart::readoutSection() + QStringLiteral("/BitRate"), garbage);
         }
         restart();
-        EXPECT_EQ(frmMain->tools().bitRate(), std::nullopt) << garbage.toString().left(20).toStdString();
+        EXPECT_EQ(frmMain->tools().bitRate(), std::nullopt)
+            << garbage.toString().left(20).toStdString();
     }
 }
 
@@ -345,6 +347,10 @@ TEST_F(WindowTools, PictureActionsSaveAndCopy) {
         ui::ScopedModalHook hook([&](QDialog& d) {
             auto& dialog = dynamic_cast<ui::PictureDialog&>(d);
             EXPECT_EQ(dialog.pictureSize(), Chart1()->size());
+            // Beside the file opened last, named after it.
+            EXPECT_EQ(dialog.fileName(),
+                      QFileInfo(clitest::fixture(QStringLiteral("worked_example.png")))
+                          .absoluteFilePath());
             dialog.setFileName(out("p.txt"));
             dialog.accept();  // no format: refused, the dialog stays
             EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -357,6 +363,11 @@ TEST_F(WindowTools, PictureActionsSaveAndCopy) {
     }
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(QImage(out("p.png")).size(), QSize(300, 150));
+    // The next dialogs start in the folder written to, with the extension used last there.
+    EXPECT_EQ(frmMain->tools().suggestedFile(out("p.png"), QStringLiteral("vcd")),
+              out("worked_example.png"));
+    EXPECT_EQ(frmMain->tools().suggestedFile(QString(), QStringLiteral("vcd")),
+              out("worked_example.vcd"));
     component<QAction>("actCopyPicture")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->image().size(), Chart1()->size());
 }
