@@ -22,8 +22,8 @@ const osc::ChannelTraces& longCapture() {
             for (std::size_t c = 1; c < osc::kChannelCount; ++c) {
                 seed = seed * 1664525u + 1013904223u;
                 if ((seed >> 28) < 3) {
-                    const auto level = static_cast<std::uint8_t>(osc::kChannels[c].levelSet +
-                                                                 ((seed >> 20) & 1));
+                    const auto level =
+                        static_cast<std::uint8_t>(osc::kChannels[c].levelSet + ((seed >> 20) & 1));
                     t[c].add(x + static_cast<osc::Tick>((seed >> 8) & 127), level);
                 }
             }

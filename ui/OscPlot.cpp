@@ -171,12 +171,6 @@ void OscPlot::zoomTo(const QRect& pixels) {
     if (!window) {
         return;
     }
-    if (pixels.height() >= QApplication::startDragDistance()) {
-        if (const auto levels = osc::zoomLevelsToPixels(m, pixels.top(), pixels.height())) {
-            leftMin_ = levels->minimum;
-            leftMax_ = levels->maximum;
-        }
-    }
     engine_->window.setMinMax(window->minimum, window->maximum);
     update();
     emit windowChangedByMouse();
@@ -272,9 +266,17 @@ void OscPlot::resizeEvent(QResizeEvent* event) {
     placePanel();
 }
 
-void OscPlot::paintEvent(QPaintEvent*) {
+void OscPlot::paintEvent(QPaintEvent* event) {
+    // A paint of a part only (the progress panel hidden, a window moved away) puts the current
+    // traces there, while the rest still shows the last whole paint: after a change since then,
+    // the whole plot is painted again.
+    const bool stale = !painted_ || !(*painted_ == signature());
     QPainter p(this);
     paintPlot(p);
+    if (stale && !QRegion(rect()).subtracted(event->region()).isEmpty()) {
+        painted_.reset();
+        update();
+    }
 }
 
 void OscPlot::paintPlotAt(QPainter& p, QSize size) {
@@ -389,8 +391,11 @@ void OscPlot::paintPlot(QPainter& p) {
     p.drawLine(r.left() - 1, axisY, r.left() + r.width(), axisY);
 
     if (drag_ == Drag::Zoom) {
+        // The zoom takes the dragged span of ticks only: the band over the plot's full height.
+        const QRect band(QPoint(std::min(pressPos_.x(), lastPos_.x()), r.top()),
+                         QPoint(std::max(pressPos_.x(), lastPos_.x()), axisY));
         p.setPen(QPen(Qt::white, 0, Qt::DotLine));
-        p.drawRect(QRect(pressPos_, lastPos_).normalized());
+        p.drawRect(band);
     }
 }
 

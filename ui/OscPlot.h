@@ -3,9 +3,9 @@
 // cursor line of an osc::CaptureEngine, drawn as stairs on black over a bottom axis in ticks
 // (the engine's window) and a left axis 0..9.
 //
-// Mouse: left drag to the right zooms to the dragged rectangle (horizontally always, vertically
-// when the drag is also at least a few pixels high); left drag to the left undoes the zoom
-// (zoomUndone: the window gets its width from the bit count again, the left axis 0..9); right or
+// Mouse: left drag to the right zooms to the dragged span of ticks (the levels stay 0..9); left
+// drag to the left undoes the zoom (zoomUndone: the window gets back the width the user chose,
+// the left axis 0..9); right or
 // middle drag pans horizontally; the wheel zooms horizontally about the pointer, Shift+wheel (or
 // a horizontal wheel) pans. None of these touches the scroll bar. A left press and release
 // without movement is a click. Every move is reported by mouseMoved.
