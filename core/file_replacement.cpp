@@ -167,4 +167,76 @@ int writeAll(int fd, const char* bytes, std::size_t size) {
     return 0;
 }
 
+ReplacingFileWriter::ReplacingFileWriter(const std::filesystem::path& path)
+    : failureText_("Cannot create file " + path.string()),
+      target_(findSaveTarget(path, failureText_)) {
+    inPlace_ = !target_.regular;
+    int error = 0;
+    if (!inPlace_) {
+        fd_ = createBeside(target_, "", temp_);
+        error = errno;
+        if (fd_ < 0) {
+            temp_.clear();  // not ours
+        }
+        // A folder that takes no new file: a file there that may be written is written in place.
+        inPlace_ = fd_ < 0 && target_.exists;
+    }
+    if (inPlace_) {
+        fd_ = openInPlace(target_);
+        error = errno;
+    }
+    if (fd_ < 0) {
+        throw FileError(failureText_, systemReason(error));
+    }
+}
+
+ReplacingFileWriter::~ReplacingFileWriter() {
+    cancel();
+}
+
+void ReplacingFileWriter::fail(int error) {
+    cancel();
+    throw FileError(failureText_, systemReason(error));
+}
+
+void ReplacingFileWriter::write(std::string_view bytes) {
+    if (fd_ < 0) {
+        fail(EBADF);
+    }
+    const int error = writeAll(fd_, bytes.data(), bytes.size());
+    if (error != 0) {
+        fail(error);
+    }
+    written_ += bytes.size();
+}
+
+void ReplacingFileWriter::commit() {
+    if (fd_ < 0) {
+        fail(EBADF);
+    }
+    int error = 0;
+    if (!inPlace_) {
+        error = replaceTarget(target_, fd_, temp_);
+    } else if (target_.regular && ::fsync(fd_) != 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        fail(error);
+    }
+    ::close(fd_);
+    fd_ = -1;
+    temp_.clear();
+}
+
+void ReplacingFileWriter::cancel() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    if (!temp_.empty()) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+    }
+}
+
 }  // namespace osc
