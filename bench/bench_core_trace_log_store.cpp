@@ -60,8 +60,8 @@ void BM_AppendWithJournal(benchmark::State& state) {
     const std::vector<std::uint8_t> d = sampleDatagram(2);
     for (auto _ : state) {
         journal.append(d);
-        store.append(d, osc::TraceLogStore::JournalCopy{journal.captureId(),
-                                                        *journal.lastLineOffset()});
+        store.append(
+            d, osc::TraceLogStore::JournalCopy{journal.captureId(), *journal.lastLineOffset()});
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["journal_MiB"] = static_cast<double>(store.journalBytes()) / (1 << 20);
@@ -73,8 +73,8 @@ BENCHMARK(BM_AppendWithJournal);
 // 10 million short lines (24 bytes, the size of a sparse sample datagram); built once.
 osc::TraceLogStore& longStore() {
     static std::unique_ptr<osc::TraceLogStore> store = [] {
-        auto s = std::make_unique<osc::TraceLogStore>(
-            osc::TraceStoreOptions{.spillFolder = scratch()});
+        auto s =
+            std::make_unique<osc::TraceLogStore>(osc::TraceStoreOptions{.spillFolder = scratch()});
         const char* env = std::getenv("MO_TRACE_LINES");
         const std::uint64_t lines = env ? std::strtoull(env, nullptr, 10) : 10'000'000;
         std::vector<std::uint8_t> d(24);

@@ -255,7 +255,8 @@ TraceLogStore::Move TraceLogStore::moveToJournal(Chunk& chunk) {
         mine.clear();
         std::size_t j1 = j0;
         while (j1 < chunk.ends.size() && mine.size() < kCompareBlock) {
-            appendLineText(mine, chunk.bytes.data() + chunk.start(j1), chunk.ends[j1] - chunk.start(j1));
+            appendLineText(mine, chunk.bytes.data() + chunk.start(j1),
+                           chunk.ends[j1] - chunk.start(j1));
             ++j1;
         }
         theirs.resize(mine.size());
@@ -323,9 +324,9 @@ TraceLogStore::Move TraceLogStore::moveToSpill(Chunk& chunk) {
 }
 
 std::size_t TraceLogStore::chunkOf(std::uint64_t line) const {
-    const auto after = std::upper_bound(
-        chunks_.begin(), chunks_.end(), line,
-        [](std::uint64_t l, const Chunk& c) { return l < c.firstLine; });
+    const auto after =
+        std::upper_bound(chunks_.begin(), chunks_.end(), line,
+                         [](std::uint64_t l, const Chunk& c) { return l < c.firstLine; });
     return static_cast<std::size_t>(after - chunks_.begin()) - 1;
 }
 
@@ -341,8 +342,7 @@ std::uint64_t TraceLogStore::textOffset(std::uint64_t line) const {
 void TraceLogStore::readFile(int fd, std::uint64_t offset, char* to, std::size_t size) const {
     std::size_t got = 0;
     while (got < size) {
-        const ssize_t n =
-            ::pread(fd, to + got, size - got, static_cast<off_t>(offset + got));
+        const ssize_t n = ::pread(fd, to + got, size - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -433,8 +433,8 @@ void TraceLogStore::readText(std::uint64_t& line, std::uint64_t end, std::string
     while (line < end && out.size() < limit) {
         const Chunk& c = chunks_[chunkOf(line)];
         const std::size_t j0 = static_cast<std::size_t>(line - c.firstLine);
-        const std::size_t last = static_cast<std::size_t>(
-            std::min<std::uint64_t>(c.ends.size(), end - c.firstLine));
+        const std::size_t last =
+            static_cast<std::size_t>(std::min<std::uint64_t>(c.ends.size(), end - c.firstLine));
         // As many lines as fill out to maxBytes, at least one.
         std::size_t j1 = j0 + 1;
         const std::uint64_t room = limit - out.size();

@@ -9,8 +9,9 @@
 // space per byte, CR LF after every line.
 //
 // Appending never fails for want of a file: without one the bytes stay in memory, where the
-// memory ceiling sees them. Reading back from a file can fail (a journal changed behind the
-// program's back, a disk error): those calls throw FileError("Cannot read the trace log", reason).
+// memory ceiling sees them. Text read back from the journal must have the lines' exact shape;
+// reading fails when it has not (a journal cut or changed behind the program's back) or on a
+// disk error: those calls throw FileError("Cannot read the trace log", reason).
 // Not thread-safe: one thread (the window's) appends and reads.
 
 #include <cstdint>
@@ -97,7 +98,7 @@ class TraceLogStore {
         std::vector<std::uint8_t> bytes;  // while in memory
         Where where = Where::Memory;
         std::uint64_t fileOffset = 0;  // Spill: the first byte; Journal: the first line's text
-        std::uint64_t journal = 0;     // the capture whose journal holds the lines in a row; 0: none
+        std::uint64_t journal = 0;  // the capture whose journal holds the lines in a row; 0: none
         std::uint32_t size() const { return ends.empty() ? 0 : ends.back(); }
         std::uint32_t start(std::size_t j) const { return j == 0 ? 0 : ends[j - 1]; }
         std::uint64_t textSize(std::size_t j0, std::size_t j1) const {

@@ -71,7 +71,6 @@ TraceLogWidget::TraceLogWidget(QWidget* parent) : QAbstractScrollArea(parent) {
             follow_ = value >= verticalScrollBar()->maximum();
         }
     });
-    setToolTip(QStringLiteral("Принятые посылки. Ctrl+C: копировать строки, F2: править текст"));
 }
 
 int TraceLogWidget::lineHeight() const {
@@ -206,7 +205,8 @@ QString TraceLogWidget::selectedText() const {
     }
     QString text;
     for (std::uint64_t line = range->first; line <= range->second;) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(4096, range->second - line + 1));
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(4096, range->second - line + 1));
         for (const QString& l : source_->readLines(line, n)) {
             text += l;
             text += QLatin1Char('\n');
@@ -232,8 +232,8 @@ void TraceLogWidget::copySelection() {
 }
 
 std::uint64_t TraceLogWidget::lineAt(int y) const {
-    const std::int64_t line = static_cast<std::int64_t>(firstVisibleLine()) +
-                              (y < 0 ? -1 : y / lineHeight());
+    const std::int64_t line =
+        static_cast<std::int64_t>(firstVisibleLine()) + (y < 0 ? -1 : y / lineHeight());
     if (line < 0 || count_ == 0) {
         return 0;
     }
@@ -349,8 +349,8 @@ void TraceLogWidget::mouseMoveEvent(QMouseEvent* event) {
 void TraceLogWidget::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
     menu.setToolTipsVisible(true);
-    QAction* copy = menu.addAction(QStringLiteral("Копировать"), this,
-                                   &TraceLogWidget::copySelection);
+    QAction* copy =
+        menu.addAction(QStringLiteral("Копировать"), this, &TraceLogWidget::copySelection);
     copy->setShortcut(QKeySequence::Copy);
     copy->setToolTip(QStringLiteral("Копировать выделенные строки (Ctrl+C)"));
     copy->setEnabled(selected_);
@@ -478,9 +478,10 @@ bool TraceMemo::saveProgress(std::uint64_t done) {
     if (!progress_) {
         return true;
     }
-    const int value = progressTotal_ > 0 ? static_cast<int>(std::min<std::uint64_t>(
-                                               done * 1000 / progressTotal_, 1000))
-                                         : 1000;
+    const int value =
+        progressTotal_ > 0
+            ? static_cast<int>(std::min<std::uint64_t>(done * 1000 / progressTotal_, 1000))
+            : 1000;
     progress_->setValue(value);  // a window-modal dialog lets events run: the cancel works
     return !progress_->wasCanceled();
 }

@@ -49,8 +49,8 @@ class TraceLogWidget : public QAbstractScrollArea {
     // The selected lines, first and last; nothing when none is.
     std::optional<std::pair<std::uint64_t, std::uint64_t>> selection() const;
     void selectLines(std::uint64_t anchor, std::uint64_t current);
-    void selectAll();       // Ctrl+A
-    void copySelection();   // Ctrl+C: the selected lines, '\n' after each
+    void selectAll();      // Ctrl+A
+    void copySelection();  // Ctrl+C: the selected lines, '\n' after each
     QString selectedText() const;
     std::uint64_t firstVisibleLine() const;
     int visibleLines() const;  // whole lines that fit

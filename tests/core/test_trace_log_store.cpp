@@ -301,9 +301,9 @@ TEST(ParseTraceLines, ExactlyTheLinesOfTheGivenSizes) {
         {"\r\n", {0}, 0, true, {}},
         {"23 08 \r\nFF \r\n", {2, 3}, 0, true, {0x23, 0x08, 0xFF}},
         {"FF \r\n", {7}, 6, true, {0xFF}},
-        {"ff \r\n", {1}, 0, false, {}},     // the store writes upper case only
-        {"23-\r\n", {1}, 0, false, {}},     // the separator is checked
-        {"23 \n", {1}, 0, false, {}},       // CR LF only
+        {"ff \r\n", {1}, 0, false, {}},        // the store writes upper case only
+        {"23-\r\n", {1}, 0, false, {}},        // the separator is checked
+        {"23 \n", {1}, 0, false, {}},          // CR LF only
         {"23 \r\n00", {1}, 0, false, {0x23}},  // more text than lines
         {"23 \r", {1}, 0, false, {0x23}},
         {"23 08 \r\n", {1}, 0, false, {}},  // a line of another size

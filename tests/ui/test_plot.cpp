@@ -404,7 +404,8 @@ TEST_F(Plot, TraceKeepsHexLinesWithCrLf) {
     ASSERT_TRUE(w->traceLog().editing());
     auto* editor = w->findChild<QPlainTextEdit*>(QStringLiteral("Memo1Editor"));
     ASSERT_NE(editor, nullptr);
-    QTest::keyClicks(editor, QStringLiteral("Ж"));
+    QKeyEvent zhe(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("Ж"));
+    QApplication::sendEvent(editor, &zhe);
     EXPECT_EQ(editor->toPlainText(), QStringLiteral("23 08 0A FF \n23 \nЖ"));
     EXPECT_EQ(w->traceLog().lineCount(), 3);
     EXPECT_TRUE(w->traceLog().text().startsWith("23 08 0A FF \r\n23 \r\n"));
