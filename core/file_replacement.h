@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <string_view>
 
 namespace osc {
 
@@ -45,39 +44,5 @@ int replaceTarget(const SaveTarget& target, int fd, const std::filesystem::path&
 
 // Writes all of bytes to fd (retrying short writes); 0, or the errno of the failure.
 int writeAll(int fd, const char* bytes, std::size_t size);
-
-// A file written a piece at a time and put in place only by commit(): until then the pieces go
-// to a temporary file beside it, which a cancel (or the destructor without a commit) removes,
-// leaving the old file as it was. The rules of writeFileAtomically (osc_file.h) hold: links are
-// followed, the replaced file's permission bits carry over, a file that may not be written is
-// refused, and a device, a FIFO or a writable file in a folder that takes no new file is written
-// in place (replacesAtCommit() is false then: a cancel cannot bring the old contents back).
-// Every failure throws FileError("Cannot create file PATH", reason) and removes the temporary.
-class ReplacingFileWriter {
-  public:
-    explicit ReplacingFileWriter(const std::filesystem::path& path);
-    ~ReplacingFileWriter();
-    ReplacingFileWriter(const ReplacingFileWriter&) = delete;
-    ReplacingFileWriter& operator=(const ReplacingFileWriter&) = delete;
-
-    void write(std::string_view bytes);
-    // Syncs the file and renames it over the target (or syncs the file written in place).
-    void commit();
-    // Nothing is put in place; the temporary file goes. Does nothing after a commit.
-    void cancel() noexcept;
-
-    bool replacesAtCommit() const { return !inPlace_; }
-    std::uint64_t bytesWritten() const { return written_; }
-
-  private:
-    [[noreturn]] void fail(int error);
-
-    std::string failureText_;
-    SaveTarget target_;
-    std::filesystem::path temp_;
-    int fd_ = -1;
-    bool inPlace_ = false;
-    std::uint64_t written_ = 0;
-};
 
 }  // namespace osc

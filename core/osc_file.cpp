@@ -294,9 +294,46 @@ std::string readWholeFile(const std::filesystem::path& path) {
 }
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
-    ReplacingFileWriter out(path);
-    out.write(bytes);
-    out.commit();
+    const std::string text = "Cannot create file " + path.string();
+    const auto fail = [&](int error) { return FileError(text, systemReason(error)); };
+    const SaveTarget target = findSaveTarget(path, text);
+    const auto writeInPlace = [&] {
+        const int fd = openInPlace(target);
+        if (fd < 0) {
+            throw fail(errno);
+        }
+        int error = writeAll(fd, bytes.data(), bytes.size());
+        if (error == 0 && target.regular && ::fsync(fd) != 0) {
+            error = errno;
+        }
+        ::close(fd);
+        if (error != 0) {
+            throw fail(error);
+        }
+    };
+    if (!target.regular) {
+        writeInPlace();
+        return;
+    }
+    std::filesystem::path temp;
+    const int fd = createBeside(target, "", temp);
+    if (fd < 0) {
+        // A folder that takes no new file: a file there that may be written is written in place.
+        if (!target.exists) {
+            throw fail(errno);
+        }
+        writeInPlace();
+        return;
+    }
+    int error = writeAll(fd, bytes.data(), bytes.size());
+    if (error == 0) {
+        error = replaceTarget(target, fd, temp);
+    }
+    ::close(fd);
+    if (error != 0) {
+        ::unlink(temp.c_str());
+        throw fail(error);
+    }
 }
 
 }  // namespace osc

@@ -18,6 +18,7 @@
 
 #include "core/settings_values.h"
 #include "ui/Messages.h"
+#include "ui/WindowFrame.h"
 
 namespace ui {
 
@@ -131,14 +132,9 @@ QString fourInts(int a, int b, int c, int d) {
     return fromUtf8(osc::positionValueText({a, b, c, d}));
 }
 
-// Frame left/top and size of the window in its normal state.
+// The outer frame of the window in its normal state.
 QRect normalPlacement(const QWidget& w) {
-    if (!w.isMaximized() && !w.isFullScreen()) {
-        return QRect(w.pos(), w.size());
-    }
-    const QPoint frameOffset = w.geometry().topLeft() - w.frameGeometry().topLeft();
-    const QRect normal = w.normalGeometry();
-    return QRect(normal.topLeft() - frameOffset, normal.size());
+    return OuterFrame::normalFrame(w);
 }
 
 }  // namespace
@@ -271,8 +267,8 @@ void FormStorage::restorePlacement(SettingsSection& s) {
     qint64 left = frame[0], top = frame[1], right = frame[2], bottom = frame[3];
     const bool resizable = w.minimumSize() != w.maximumSize();
     if (!resizable) {
-        right = left + w.width();
-        bottom = top + w.height();
+        right = left + current.width();
+        bottom = top + current.height();
     }
     if (left >= right) {
         return;
@@ -287,11 +283,9 @@ void FormStorage::restorePlacement(SettingsSection& s) {
         static_cast<int>(std::clamp<qint64>(right - left, 1, std::max(desktop.width(), 1)));
     const auto height =
         static_cast<int>(std::clamp<qint64>(bottom - top, 1, std::max(desktop.height(), 1)));
-    w.move(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
-           static_cast<int>(std::clamp(top, -kPosLimit, kPosLimit)));
-    if (resizable) {
-        w.resize(width, height);
-    }
+    const QPoint topLeft(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
+                         static_cast<int>(std::clamp(top, -kPosLimit, kPosLimit)));
+    OuterFrame::place(w, QRect(topLeft, resizable ? QSize(width, height) : current.size()));
 }
 
 void FormStorage::restoreState(SettingsSection& s) {

@@ -30,6 +30,7 @@
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
 #include "ui/OscPlot.h"
+#include "ui/ToolsPart.h"
 #include "ui/TraceLogPart.h"
 
 class QAction;
@@ -44,8 +45,11 @@ class QTabWidget;
 class QTimer;
 
 namespace ui {
+class CaptureStatusPart;
 class FormStorage;
-}
+class NavigationPart;
+class OverviewStrip;
+}  // namespace ui
 namespace osc::net {
 class DatagramEndpoint;
 }
@@ -135,6 +139,12 @@ class TfrmMain : public QMainWindow,
     ui::TraceLogPart& traceLog() { return traceLog_; }
     ui::JournalPart& journalRecovery() { return journalRecovery_; }
     ui::FormStorage& formStorage() { return *FormStorage1; }
+    // "Весь график", "Перейти к биту…", the keys that move the window, the overview strip.
+    ui::NavigationPart& navigation() { return *navigation_; }
+    // The status bar: the capture's state, time, datagrams, bytes and losses.
+    ui::CaptureStatusPart& captureStatus() { return *captureStatus_; }
+    // Pictures, exports, recent and dropped files, the bit rate (the tools after the panel).
+    ui::ToolsPart& tools() { return *tools_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -144,7 +154,9 @@ class TfrmMain : public QMainWindow,
     void createToolBar(QWidget* parent);
     void createOscillogramTab();
     void createTraceTab();
+    void createNavigation();  // the navigation part, the new keys and buttons
     void wire();
+    std::uint64_t receiverDrops();  // datagrams the endpoint could not hand on
 
     // ui::AcquisitionView
     std::optional<QString> selectedDeviceEntry() const override;
@@ -199,6 +211,9 @@ class TfrmMain : public QMainWindow,
     ui::JournalPart journalRecovery_;
     bool demoMode_ = false;
     bool FClosing = false;  // the window is closing: replays and draining stop
+    int replaying_ = 0;     // a file or a journal is being replayed
+    ui::NavigationPart* navigation_ = nullptr;
+    ui::CaptureStatusPart* captureStatus_ = nullptr;
 
     // --- Components -------------------------------------------------------------------------
     QAction* actConnect = nullptr;
@@ -225,6 +240,7 @@ class TfrmMain : public QMainWindow,
     QLabel* lblBitStream = nullptr;
     QLabel* lblBytesDecoded = nullptr;
     OscPlot* Chart1 = nullptr;
+    ui::OverviewStrip* Overview = nullptr;  // the whole capture, above the scroll bar
     QScrollBar* ScrollBar1 = nullptr;
     QFrame* pbPanel = nullptr;
     QLabel* Label6 = nullptr;
@@ -236,6 +252,8 @@ class TfrmMain : public QMainWindow,
     QTimer* Timer1 = nullptr;
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
+    ui::ToolsPart* tools_ = nullptr;
+    QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
 };
 
 extern TfrmMain* frmMain;

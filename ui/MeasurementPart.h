@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QString>
 
+#include <optional>
+
 #include "core/bit_stream.h"
 #include "core/capture_engine.h"
 
@@ -44,12 +46,20 @@ class MeasurementPart {
     double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position
     // The marker position alone, without its readout or line (the start of a capture sets 0).
     void setMarkerX(double x) { markerX_ = x; }
+    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
+    // the readouts shown now are written again.
+    void setBitRate(std::optional<double> rate);
 
   private:
+    QString positionText(osc::Tick ticks) const;
+
     osc::CaptureEngine& engine_;
     MeasurementView& view_;
     double markerX_ = 0;
     double cursorX_ = 0;
+    std::optional<double> bitRate_;
+    // The positions that the three readouts show now (none while one shows "???").
+    std::optional<osc::Tick> shownMarker_, shownCursor_, shownDistance_;
 };
 
 }  // namespace ui

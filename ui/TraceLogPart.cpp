@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "core/file_replacement.h"
 #include "core/memory_ceiling.h"
 #include "core/osc_file.h"
+#include "core/replacing_file.h"
 
 namespace ui {
 
@@ -174,31 +174,30 @@ std::int64_t TraceLogPart::lineCount() const {
     return static_cast<std::int64_t>(editedText().count("\r\n"));
 }
 
-void TraceLogPart::save() {
+bool TraceLogPart::save() {
     const QString name = view_.chooseOscFile(TraceLogView::FileDialog::Save);
     if (name.isEmpty()) {
-        return;
+        return false;
     }
     if (lineCount() == 0) {
         messages_.showError(QStringLiteral("Включите трассировку принимаемых посылок"));
-        return;
+        return false;
     }
     if (edited_) {
         const QByteArray bytes = editedText();
         qsizetype at = 0;
-        writeFile(name, static_cast<std::uint64_t>(bytes.size()), [&](std::string& piece) {
+        return writeFile(name, static_cast<std::uint64_t>(bytes.size()), [&](std::string& piece) {
             const qsizetype n = std::min<qsizetype>(bytes.size() - at, qsizetype{1} << 20);
             piece.assign(bytes.constData() + at, static_cast<std::size_t>(n));
             at += n;
             return n > 0;
         });
-        return;
     }
     // The lines as they are now; those traced while the file is written are not in it.
     const std::uint64_t end = store_.lineCount();
     const std::uint64_t generation = store_.generation();
     std::uint64_t line = 0;
-    writeFile(name, store_.textOffset(end), [&](std::string& piece) {
+    return writeFile(name, store_.textOffset(end), [&](std::string& piece) {
         if (store_.generation() != generation) {
             throw osc::FileError("Cannot create file " + toPath(name).string(),
                                  "the trace was cleared while it was being written");
@@ -208,27 +207,32 @@ void TraceLogPart::save() {
     });
 }
 
-void TraceLogPart::writeFile(const QString& name, std::uint64_t total,
+bool TraceLogPart::writeFile(const QString& name, std::uint64_t total,
                              const std::function<bool(std::string&)>& next) {
-    osc::ReplacingFileWriter out(toPath(name));
-    const bool cancellable = out.replacesAtCommit();
+    // A file that cannot be replaced is written as the pieces come, not held: a trace can be far
+    // longer than the memory. It cannot be cancelled then.
+    osc::ReplacingFileWriter out(toPath(name), true);
+    const bool cancellable = out.cancelsCleanly();
     view_.beginSaveProgress(total, cancellable);
     const struct Closer {
         TraceLogView& view;
         ~Closer() { view.endSaveProgress(); }
     } closer{view_};
     std::string piece;
+    std::uint64_t done = 0;
     for (;;) {
         piece.clear();
         if (!next(piece)) {
             break;
         }
         out.write(piece);
-        if (!view_.saveProgress(out.bytesWritten()) && cancellable) {
-            return;  // the writer goes without a commit: no file, the old one as it was
+        done += piece.size();
+        if (!view_.saveProgress(done) && cancellable) {
+            return false;  // the writer goes without a commit: no file, the old one as it was
         }
     }
     out.commit();
+    return true;
 }
 
 void TraceLogPart::load() {

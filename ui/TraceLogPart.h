@@ -74,7 +74,8 @@ class TraceLogPart {
 
     // TraceDatagram: the datagram as a hex line ("0A FF ") when tracing is enabled.
     void traceDatagram(const std::uint8_t* data, std::int32_t length);
-    void save();  // actSaveToFileExecute
+    // actSaveToFileExecute; true when the file was written (not cancelled, nothing to save).
+    bool save();
     void load();  // actLoadFromFileExecute
     // The load after its file dialog: reads the file (throws "Cannot open file %s"), start,
     // every line decoded, stop. Also the replay of a file given at start-up.
@@ -126,9 +127,9 @@ class TraceLogPart {
     void replay(Reader& reader);
     // The edited text as a file holds it.
     QByteArray editedText() const;
-    // Writes the pieces that next() gives into the file with the progress shown; a cancel or
-    // a failure leaves the file as it was.
-    void writeFile(const QString& name, std::uint64_t total,
+    // Writes the pieces that next() gives into the file with the progress shown; a cancel
+    // (false) or a failure (FileError) leaves the file as it was.
+    bool writeFile(const QString& name, std::uint64_t total,
                    const std::function<bool(std::string&)>& next);
 
     TraceLogView& view_;

@@ -53,6 +53,29 @@ bool typesText(const QKeyEvent& e) {
     return !text.isEmpty() && text.at(0).isPrint();
 }
 
+// Keys the view moves or selects with.
+bool movesOrSelects(const QKeyEvent& e) {
+    if (e.matches(QKeySequence::Copy) || e.matches(QKeySequence::SelectAll)) {
+        return true;
+    }
+    if (e.modifiers() & ~(Qt::ShiftModifier | Qt::ControlModifier | Qt::KeypadModifier)) {
+        return false;
+    }
+    switch (e.key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return true;
+        case Qt::Key_F2:
+            return e.modifiers() == Qt::NoModifier;
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 // --- TraceLogWidget ---
@@ -263,6 +286,18 @@ void TraceLogWidget::moveCurrent(std::int64_t to, bool extend) {
     selected_ = true;
     ensureVisible(line);
     viewport()->update();
+}
+
+bool TraceLogWidget::event(QEvent* event) {
+    // The keys of this view go to it, not to the window's shortcuts (the plot's navigation).
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (movesOrSelects(*key) || typesText(*key)) {
+            event->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
 }
 
 void TraceLogWidget::keyPressEvent(QKeyEvent* event) {

@@ -67,6 +67,7 @@ class TraceLogWidget : public QAbstractScrollArea {
     void hintRequested(const QString& text);
 
   protected:
+    bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -7,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -17,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "core/file_replacement.h"
 #include "core/osc_file.h"
 
 namespace osc {
@@ -464,72 +461,6 @@ TEST_F(FilesTest, PermissionsAreKeptAndReadOnlyIsRefused) {
     });
     EXPECT_EQ(failures, "");
     std::filesystem::permissions(dir_ / "locked", std::filesystem::perms(0755));
-}
-
-// A file written in pieces: in place only at the commit; a cancel, a destructor without a
-// commit or a failed piece leave the old file and no temporary one.
-TEST_F(FilesTest, PiecesReplaceTheFileOnlyAtTheCommit) {
-    const auto path = dir_ / "long.osc";
-    const auto link = dir_ / "link.osc";
-    std::filesystem::create_symlink(path.filename(), link);
-    enum class End { Commit, Cancel, Destroy };
-    struct Row {
-        const char* name;
-        std::filesystem::path through;
-        End end;
-        std::string expected;
-    };
-    const Row rows[] = {
-        {"committed", path, End::Commit, "23 \r\n08 0A \r\n"},
-        {"cancelled", path, End::Cancel, "old"},
-        {"dropped without a commit", path, End::Destroy, "old"},
-        {"through a link, committed", link, End::Commit, "23 \r\n08 0A \r\n"},
-        {"through a link, cancelled", link, End::Cancel, "old"},
-    };
-    for (const Row& r : rows) {
-        writePlain(path, "old", 0640);
-        {
-            ReplacingFileWriter out(r.through);
-            EXPECT_TRUE(out.replacesAtCommit()) << r.name;
-            out.write("23 \r\n");
-            EXPECT_EQ(readWholeFile(path), "old") << r.name << ": nothing in place yet";
-            out.write("08 0A \r\n");
-            EXPECT_EQ(out.bytesWritten(), 13u);
-            if (r.end == End::Commit) {
-                out.commit();
-                out.cancel();  // nothing to take back after the commit
-            } else if (r.end == End::Cancel) {
-                out.cancel();
-            }
-        }
-        EXPECT_EQ(readWholeFile(path), r.expected) << r.name;
-        EXPECT_EQ(factsOf(path).mode, 0640u) << r.name;
-        EXPECT_TRUE(factsOf(link).link) << r.name;
-        auto names = entries();
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"link.osc", "long.osc"})) << r.name;
-    }
-    // A piece that cannot be written (a file size limit standing in for a full disk) fails the
-    // save with the system's reason and takes the temporary file away.
-    writePlain(path, "old", 0640);
-    ::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    ::getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 8;
-    ::setrlimit(RLIMIT_FSIZE, &small);
-    try {
-        ReplacingFileWriter out(path);
-        out.write("23 08 0A FF \r\n");
-        ADD_FAILURE() << "a piece past the limit was written";
-    } catch (const FileError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + path.string());
-        EXPECT_EQ(e.reason(), "File too large");
-    }
-    ::setrlimit(RLIMIT_FSIZE, &old);
-    ::signal(SIGXFSZ, SIG_DFL);
-    EXPECT_EQ(readWholeFile(path), "old");
-    EXPECT_EQ(entries().size(), 2u);
 }
 
 TEST_F(FilesTest, AFifoIsWrittenInPlaceNeverReplaced) {
