@@ -1,6 +1,7 @@
 #include "ui/FormStorage.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QGuiApplication>
@@ -197,6 +198,8 @@ void FormStorage::addStoredProperty(QWidget* component, const QString& property)
         kind = Kind::Boolean;
     } else if (qobject_cast<QSpinBox*>(component)) {
         kind = Kind::Number;
+    } else if (qobject_cast<QComboBox*>(component)) {
+        kind = Kind::Index;
     }
     stored_.push_back({component, component->objectName() + QLatin1Char('_') + property, kind});
 }
@@ -349,6 +352,9 @@ QString FormStorage::propertyText(const Stored& p) const {
                 osc::numberValueText(static_cast<QSpinBox*>(p.component.data())->value()));
         case Kind::Text:
             return trimValueText(static_cast<QLineEdit*>(p.component.data())->text());
+        case Kind::Index:
+            return fromUtf8(
+                osc::numberValueText(static_cast<QComboBox*>(p.component.data())->currentIndex()));
     }
     return {};
 }
@@ -371,6 +377,15 @@ void FormStorage::applyPropertyText(const Stored& p, const QString& text) {
         case Kind::Text:
             static_cast<QLineEdit*>(p.component.data())->setText(text);
             break;
+        case Kind::Index: {
+            // An entry of the list by its number; a number that names no entry changes nothing.
+            auto* box = static_cast<QComboBox*>(p.component.data());
+            const std::optional<int> i = osc::parseIntValueText(utf8(text));
+            if (i && *i >= 0 && *i < box->count()) {
+                box->setCurrentIndex(*i);
+            }
+            break;
+        }
     }
 }
 

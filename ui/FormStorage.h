@@ -73,7 +73,8 @@ class FormStorage : public QObject {
     FormStorage(QWidget* window, QString key, QString section, QObject* parent = nullptr);
 
     // Stored properties, in list order. property is "Checked" (a check box), "Value" (a spin
-    // box) or "Text" (a line edit); the value name is the component's objectName + "_" + property.
+    // box), "ItemIndex" (a drop-down list: the entry's number) or "Text" (a line edit); the
+    // value name is the component's objectName + "_" + property.
     void addStoredProperty(QWidget* component, const QString& property);
     QStringList storedValueNames() const;
 
@@ -103,7 +104,7 @@ class FormStorage : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    enum class Kind { Boolean, Number, Text };
+    enum class Kind { Boolean, Number, Text, Index };
     struct Stored {
         QPointer<QWidget> component;
         QString valueName;

@@ -173,6 +173,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     column->addWidget(PageControl1, 1);
     createOscillogramTab();
     createTraceTab();
+    createFramesTab();
     PageControl1->setCurrentWidget(TabSheet1);
     setCentralWidget(central);
     createNavigation();
@@ -196,6 +197,7 @@ TfrmMain::TfrmMain(QWidget* parent)
                                        {cbBitStaff, "Checked"}}) {
         FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
     }
+    frames_->storeSettingsIn(*FormStorage1);  // after the five, under names of their own
     FormStorage1->onRestorePlacement = [this] {
         ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
     };
@@ -418,6 +420,32 @@ void TfrmMain::createTraceTab() {
     Memo1 = memo_->lineView();
     Memo1->setSource(&traceLog_.storedLines());
     column->addWidget(memo_, 1);
+}
+
+void TfrmMain::createFramesTab() {
+    frames_ = std::make_unique<ui::FramesPart>(
+        FEngine, measurement_, messages_,
+        ui::FramesHooks{
+            .setDecoderOptions =
+                [this](const osc::BitStreamOptions& o) {
+                    seByteBitsCount->setValue(o.bitsPerGroup);
+                    cbReverseBits->setChecked(o.reverse);
+                    cbInverseBits->setChecked(o.invert);
+                    cbBitStaff->setChecked(o.unstuff);
+                },
+            .windowMoved =
+                [this] {
+                    SyncScrollBar();
+                    Chart1->markDirty();
+                },
+            .repaintPlot = [this] { Chart1->update(); },
+            .showPlot = [this] { PageControl1->setCurrentWidget(TabSheet1); },
+            .chooseCsvFile = {},
+        },
+        this);
+    PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
+    Chart1->setOverlay(
+        [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
 }
 
 void TfrmMain::wire() {

@@ -1,7 +1,8 @@
 #pragma once
 // The main window frmMain: tool bar with the actions, device list, status panel, and two tabs:
 // "Осциллограмма" (readout panel, plot Chart1, scroll bar, progress panel) and "Отладка" (the
-// datagram trace). The form builds the widgets and wires them; every handler is a one-line
+// datagram trace), then the frames tab "Кадры" that FramesPart builds. The form builds the
+// widgets and wires them; every handler is a one-line
 // forward to the part that owns its state:
 //
 //   ConnectionPart   connect action, login dialog, device list, caption
@@ -10,6 +11,8 @@
 //   MeasurementPart  cursor, marker, readouts, decode lines
 //   TraceLogPart     trace memo, save, load and replay
 //   JournalPart      capture journals left unfinished, offered at start-up
+//   FramesPart       the tab "Кадры": frame decoder options, the table of frames, navigation,
+//                    the frames drawn on the plot
 //
 // Each part sees its widgets through a narrow view that the form implements, and the other
 // parts only through callbacks that the form hands it. The plot's window handlers apply the
@@ -26,6 +29,7 @@
 #include "core/capture_engine.h"
 #include "ui/AcquisitionPart.h"
 #include "ui/ConnectionPart.h"
+#include "ui/FramesPart.h"
 #include "ui/JournalPart.h"
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
@@ -139,6 +143,7 @@ class TfrmMain : public QMainWindow,
     ui::TraceLogPart& traceLog() { return traceLog_; }
     ui::JournalPart& journalRecovery() { return journalRecovery_; }
     ui::FormStorage& formStorage() { return *FormStorage1; }
+    ui::FramesPart& frames() { return *frames_; }
     // "Весь график", "Перейти к биту…", the keys that move the window, the overview strip.
     ui::NavigationPart& navigation() { return *navigation_; }
     // The status bar: the capture's state, time, datagrams, bytes and losses.
@@ -154,6 +159,7 @@ class TfrmMain : public QMainWindow,
     void createToolBar(QWidget* parent);
     void createOscillogramTab();
     void createTraceTab();
+    void createFramesTab();
     void createNavigation();  // the navigation part, the new keys and buttons
     void wire();
     std::uint64_t receiverDrops();  // datagrams the endpoint could not hand on
@@ -209,6 +215,7 @@ class TfrmMain : public QMainWindow,
     ui::ConnectionPart connection_;
     ui::TraceLogPart traceLog_;
     ui::JournalPart journalRecovery_;
+    std::unique_ptr<ui::FramesPart> frames_;
     bool demoMode_ = false;
     bool FClosing = false;  // the window is closing: replays and draining stop
     int replaying_ = 0;     // a file or a journal is being replayed

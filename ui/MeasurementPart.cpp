@@ -1,6 +1,7 @@
 #include "ui/MeasurementPart.h"
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 
@@ -70,6 +71,33 @@ void MeasurementPart::click() {
     view_.setMarkerText(positionText(*shownMarker_));
     placeLine(engine_.markerLine, markerX_);
     view_.plotChanged();
+}
+
+osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, double cursorX,
+                                              std::string_view fallbackBits) {
+    markerX_ = markerX;
+    shownMarker_ = osc::truncateToTick(markerX_);
+    view_.setMarkerText(positionText(*shownMarker_));
+    placeLine(engine_.markerLine, markerX_);
+    cursorX_ = cursorX;
+    shownCursor_ = osc::truncateToTick(cursorX_);
+    view_.setCursorText(positionText(*shownCursor_));
+    shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+    view_.setDistanceText(positionText(*shownDistance_));
+    placeLine(engine_.cursorLine, cursorX_);
+    osc::BitStreamOptions options = view_.bitStreamOptions();
+    options.spanLimit = std::numeric_limits<double>::infinity();
+    osc::BitStreamResult result =
+        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, options);
+    if (result.status == osc::BitStreamStatus::Failed && !fallbackBits.empty()) {
+        result = osc::GroupBitText(fallbackBits, options);
+    }
+    if (result.status != osc::BitStreamStatus::Aborted) {
+        view_.setDecodedText(QString::fromStdString(result.bitText),
+                             QString::fromStdString(result.valueText));
+    }
+    view_.plotChanged();
+    return result;
 }
 
 QString MeasurementPart::positionText(osc::Tick ticks) const {

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <optional>
+#include <string_view>
 
 #include "core/bit_stream.h"
 #include "core/capture_engine.h"
@@ -41,6 +42,15 @@ class MeasurementPart {
     void click();  // Chart1Click: the marker where the cursor is
     // DecodeBitStream; throws for a bit count of 0 (the mouse move then ends there).
     void decodeBitStream();
+
+    // A stretch of one channel chosen elsewhere (a frame in the table): the marker at markerX,
+    // the cursor at cursorX, their readouts, the distance and both lines, and the decode lines
+    // of that channel's trace with the current settings and no span limit (a long frame shows
+    // whole). When the decoder fails (during a capture the positions are not points of the
+    // trace yet), fallbackBits are grouped and shown instead, if given, else "?". Returns what
+    // the decode lines got (a bit count of 0 leaves them as they are).
+    osc::BitStreamResult measure(int channel, double markerX, double cursorX,
+                                 std::string_view fallbackBits = {});
 
     double markerX() const { return markerX_; }  // FMarkerX: 0 means no marker
     double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position

@@ -248,6 +248,11 @@ void OscPlot::onDirtyTimer() {
     }
 }
 
+void OscPlot::setOverlay(Overlay overlay) {
+    overlay_ = std::move(overlay);
+    update();
+}
+
 void OscPlot::setCentredPanel(QWidget* panel) {
     centredPanel_ = panel;
     placePanel();
@@ -360,6 +365,9 @@ void OscPlot::paintPlot(QPainter& p) {
     p.save();
     p.setClipRect(r.adjusted(0, 0, 1, 1));
     p.setRenderHint(QPainter::Antialiasing, false);
+    if (overlay_) {
+        overlay_(p, plotMapping());
+    }
     for (int i = 0; i < osc::kSeriesCount; ++i) {
         const osc::ChannelTrace* trace = series(i);
         if (!trace || trace->hidden()) {

@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "core/capture_engine.h"
@@ -85,6 +86,12 @@ class OscPlot : public QWidget {
     // ("000000" unless set; the labels are vertical).
     void setBottomLabelSample(const QString& text);
 
+    // Drawn on every paint inside the plotting rectangle (clipped to it) after the grid and
+    // before the series, so that the traces and the marker and cursor lines stay on top: the
+    // frame annotations. Gets the mapping of that paint.
+    using Overlay = std::function<void(QPainter&, const osc::PlotMapping&)>;
+    void setOverlay(Overlay overlay);
+
     // Centred horizontally near the top of the plot on every resize (the progress panel).
     void setCentredPanel(QWidget* panel);
 
@@ -132,6 +139,7 @@ class OscPlot : public QWidget {
     std::uint64_t repaintsRequested_ = 0;
     std::optional<QPoint> pointerOverride_;
     QPointer<QWidget> centredPanel_;
+    Overlay overlay_;
     std::optional<QSize> paintSize_;  // the size paintPlotAt paints at, while it does
     int bottomLabelsHeight_ = 0;      // 0: from the default sample
 

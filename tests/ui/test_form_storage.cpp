@@ -100,20 +100,15 @@ TEST_F(Storage, SaveWritesInTheFixedOrderAndDestructionDoesNotSaveAgain) {
     EXPECT_EQ(frmMain->formStorage().state(), ui::FormStorage::State::Saved);
     ui::destroyForms();
     ui::setSectionFactory(std::move(previous));
-    const QStringList expected{"FormVersion",
-                               "Flags",
-                               "ShowCmd",
-                               "PixelsPerInch",
-                               "MinMaxPos" + suffix,
-                               "MinMaxPos",
-                               "NormPos" + suffix,
-                               "NormPos",
-                               "Visible",
-                               "cbReverseBits_Checked",
-                               "seByteBitsCount_Value",
-                               "seWindowBitsCount_Value",
-                               "cbInverseBits_Checked",
-                               "cbBitStaff_Checked"};
+    const QStringList expected{
+        "FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos" + suffix, "MinMaxPos",
+        "NormPos" + suffix, "NormPos", "Visible", "cbReverseBits_Checked", "seByteBitsCount_Value",
+        "seWindowBitsCount_Value", "cbInverseBits_Checked", "cbBitStaff_Checked",
+        // The frames tab's options, after the window's own five.
+        "cbFrameChannel0_Checked", "cbFrameChannel1_Checked", "cbFrameChannel2_Checked",
+        "cbFrameChannel3_Checked", "cbFrameInvert_Checked", "cbFrameStuffing_Checked",
+        "cmbFrameBitOrder_ItemIndex", "cmbFrameCheck_ItemIndex", "seFrameMinLength_Value",
+        "cbFrameBands_Checked"};
     EXPECT_EQ(log, expected);
 }
 
