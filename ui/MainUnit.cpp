@@ -137,7 +137,11 @@ TfrmMain::TfrmMain(QWidget* parent)
       traceLog_(
           *this, messages_,
           {
-              .start = [this] { actOSCstartExecute(); },
+              .start =
+                  [this] {
+                      actOSCstartExecute();
+                      return acquisition_.capturing();
+                  },
               .stop = [this] { actOSCstopExecute(); },
               .decode = [this](const std::uint8_t* data,
                                std::int32_t length) { DecodeDatagram(data, length); },

@@ -257,7 +257,9 @@ void TraceLogPart::replayText(const std::string& text) {
 
 template <class Reader>
 void TraceLogPart::replay(Reader& reader) {
-    capture_.start();
+    if (!capture_.start()) {
+        return;  // said why (the port, for one); nothing of the file is decoded
+    }
     std::vector<std::uint8_t> datagram;
     try {
         while (reader.next(datagram)) {

@@ -59,7 +59,7 @@ class TraceLogPart {
   public:
     // The capture that a replay drives, and its journal; the form hands these in.
     struct Capture {
-        std::function<void()> start;                                    // actOSCstartExecute
+        std::function<bool()> start;  // actOSCstartExecute; false: the capture did not start
         std::function<void()> stop;                                     // actOSCstopExecute
         std::function<void(const std::uint8_t*, std::int32_t)> decode;  // DecodeDatagram
         std::function<bool()> closing;  // the window is closing: the replay ends

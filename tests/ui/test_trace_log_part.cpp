@@ -86,7 +86,11 @@ class TraceLogPartTest : public ::testing::Test {
     ui::TraceLogPart part{view,
                           view,
                           ui::TraceLogPart::Capture{
-                              .start = [this] { capture.push_back("start"); },
+                              .start =
+                                  [this] {
+                                      capture.push_back("start");
+                                      return true;
+                                  },
                               .stop = [this] { capture.push_back("stop"); },
                               .decode =
                                   [this](const std::uint8_t* d, std::int32_t n) {
