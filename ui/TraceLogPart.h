@@ -60,7 +60,7 @@ class TraceLogPart {
     // The capture that a replay drives, and its journal; the form hands these in.
     struct Capture {
         std::function<bool()> start;  // actOSCstartExecute; false: the capture did not start
-        std::function<void()> stop;                                     // actOSCstopExecute
+        std::function<void()> stop;   // actOSCstopExecute
         std::function<void(const std::uint8_t*, std::int32_t)> decode;  // DecodeDatagram
         std::function<bool()> closing;  // the window is closing: the replay ends
         // Where the datagram being traced went in the capture journal, if it did.
