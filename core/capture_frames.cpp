@@ -5,6 +5,11 @@
 
 namespace osc {
 
+namespace {
+// Points read before the frames of the rest of a long trace are estimated.
+constexpr std::size_t kSamplePoints = 1 << 16;
+}  // namespace
+
 void CaptureFrames::setOptions(const FrameOptions& options, unsigned channels) {
     options_ = options;
     channels_ = channels & ((1u << kChannelCount) - 1);
@@ -51,6 +56,12 @@ void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const
         ChannelFrameDecoder& decoder = *decoders_[static_cast<std::size_t>(c)];
         Reading& r = reading_[static_cast<std::size_t>(c)];
         if (stored) {
+            // A long stretch of the trace: once a sample of it has been read, room for as many
+            // frames as the rest holds at the same rate.
+            const std::size_t left = trace.storedCount() - std::min(r.fed, trace.storedCount());
+            const std::size_t from = r.fed;
+            const std::size_t found = decoder.frameCount();
+            bool estimated = left < 4 * kSamplePoints;
             std::array<TracePoint, 256> points;
             for (;;) {
                 const std::size_t n = trace.copyStored(r.fed, upTo, points, r.block);
@@ -58,6 +69,16 @@ void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const
                 r.fed += n;
                 if (n < points.size()) {
                     break;
+                }
+                if (!estimated && r.fed - from >= kSamplePoints) {
+                    estimated = true;
+                    const std::size_t read = r.fed - from;
+                    const double rate =
+                        static_cast<double>(decoder.frameCount() - found) / static_cast<double>(read);
+                    decoder.expectFrames(decoder.frameCount() +
+                                         static_cast<std::size_t>(rate * 1.0625 *
+                                                                  static_cast<double>(left - read)) +
+                                         64);
                 }
             }
         } else {

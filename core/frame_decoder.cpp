@@ -152,6 +152,52 @@ int checkLength(FrameCheck check) {
     return 0;
 }
 
+// ---- FrameBytes ------------------------------------------------------------------------------
+
+FrameBytes::FrameBytes(FrameBytes&& other) noexcept : size_(other.size_), store_(other.store_) {
+    other.size_ = 0;  // a heap block changes hands
+}
+
+FrameBytes& FrameBytes::operator=(const FrameBytes& other) {
+    if (this != &other) {
+        assign(other.data(), other.size());
+    }
+    return *this;
+}
+
+FrameBytes& FrameBytes::operator=(FrameBytes&& other) noexcept {
+    if (this != &other) {
+        release();
+        size_ = other.size_;
+        store_ = other.store_;
+        other.size_ = 0;
+    }
+    return *this;
+}
+
+void FrameBytes::release() {
+    if (onHeap()) {
+        delete[] heap();
+    }
+    size_ = 0;
+}
+
+void FrameBytes::assign(const std::uint8_t* p, std::size_t n) {
+    const auto count = static_cast<std::uint32_t>(n);  // frames hold at most 1 MiB
+    if (onHeap() && count > kInline && count <= size_) {
+        size_ = count;  // the block is large enough
+    } else {
+        release();
+        if (count > kInline) {
+            setHeap(new std::uint8_t[count]);
+        }
+        size_ = count;
+    }
+    if (n != 0) {
+        std::copy_n(p, n, data());
+    }
+}
+
 std::size_t Frame::checkBytes() const {
     return status == CheckStatus::None ? 0 : static_cast<std::size_t>(checkLength(check));
 }
@@ -243,7 +289,7 @@ void Framer::report(FrameEnding ending, std::uint64_t endBit, std::vector<RawFra
     const std::uint64_t bits = std::min(s_.nbits, maxBits_);
     r.bitCount = static_cast<std::uint32_t>(bits);
     const std::size_t bytes = static_cast<std::size_t>((bits + 7) / 8);
-    r.bits.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(bytes));
+    r.bits.assign(buffer_.data(), bytes);
     if ((bits & 7) != 0) {
         r.bits.back() = static_cast<std::uint8_t>(r.bits.back() & ((1u << (bits & 7)) - 1));
     }

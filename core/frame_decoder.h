@@ -12,9 +12,13 @@
 // Both take their input in pieces of any size; the frames found never depend on where the
 // input was cut. The work is proportional to the level changes, not to the bit periods.
 
+#include <algorithm>
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <initializer_list>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -72,6 +76,66 @@ std::string_view frameErrorName(FrameError error);
 // Bytes of the check at the end of a frame: 2, 2, 4, 0, 0.
 int checkLength(FrameCheck check);
 
+// The bytes of a frame: up to kInline of them (most frames) held in place, longer ones on the
+// heap, so that a list of a million short frames costs no allocation per frame.
+class FrameBytes {
+  public:
+    static constexpr std::size_t kInline = 16;
+
+    FrameBytes() noexcept = default;
+    FrameBytes(std::span<const std::uint8_t> bytes) : FrameBytes() { assign(bytes); }
+    FrameBytes(const std::vector<std::uint8_t>& bytes)
+        : FrameBytes(std::span<const std::uint8_t>(bytes)) {}
+    FrameBytes(std::initializer_list<std::uint8_t> bytes)
+        : FrameBytes(std::span<const std::uint8_t>(bytes.begin(), bytes.size())) {}
+    FrameBytes(const FrameBytes& other) : FrameBytes(other.span()) {}
+    FrameBytes(FrameBytes&& other) noexcept;
+    FrameBytes& operator=(const FrameBytes& other);
+    FrameBytes& operator=(FrameBytes&& other) noexcept;
+    ~FrameBytes() { release(); }
+
+    // n bytes copied from p (p may not point into this object).
+    void assign(const std::uint8_t* p, std::size_t n);
+    void assign(std::span<const std::uint8_t> bytes) { assign(bytes.data(), bytes.size()); }
+
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::uint8_t* data() const { return onHeap() ? heap() : store_.data(); }
+    std::uint8_t* data() { return onHeap() ? heap() : store_.data(); }
+    const std::uint8_t* begin() const { return data(); }
+    const std::uint8_t* end() const { return data() + size_; }
+    std::uint8_t* begin() { return data(); }
+    std::uint8_t* end() { return data() + size_; }
+    std::uint8_t operator[](std::size_t i) const { return data()[i]; }
+    std::uint8_t& operator[](std::size_t i) { return data()[i]; }
+    std::uint8_t& back() { return data()[size_ - 1]; }
+    std::span<const std::uint8_t> span() const { return {data(), size_}; }
+    operator std::span<const std::uint8_t>() const { return span(); }
+    std::vector<std::uint8_t> vector() const { return {begin(), end()}; }
+
+    friend bool operator==(const FrameBytes& a, const FrameBytes& b) {
+        return std::ranges::equal(a.span(), b.span());
+    }
+    // In the order of std::vector's: byte by byte, a prefix first.
+    friend std::strong_ordering operator<=>(const FrameBytes& a, const FrameBytes& b) {
+        return std::lexicographical_compare_three_way(a.begin(), a.end(), b.begin(), b.end());
+    }
+
+  private:
+    bool onHeap() const { return size_ > kInline; }
+    // Longer frames keep the address of their heap block in store_.
+    std::uint8_t* heap() const {
+        std::uint8_t* p = nullptr;
+        std::memcpy(&p, store_.data(), sizeof p);
+        return p;
+    }
+    void setHeap(std::uint8_t* p) { std::memcpy(store_.data(), &p, sizeof p); }
+    void release();
+
+    std::uint32_t size_ = 0;
+    alignas(std::uint8_t*) std::array<std::uint8_t, kInline> store_{};
+};
+
 struct Frame {
     int channel = 0;
     // In ticks for a channel trace (bit numbers for FrameBitDecoder): start is the first bit
@@ -82,7 +146,7 @@ struct Frame {
     Tick end = 0;
     // Payload then check, in the chosen bit order; a last byte that is not whole is padded
     // with 0 bits where its missing bits would go.
-    std::vector<std::uint8_t> bytes;
+    FrameBytes bytes;
     std::uint32_t bitCount = 0;          // the bits between the flags, stuffed bits removed
     FrameCheck check = FrameCheck::X25;  // the check applied (never Auto)
     CheckStatus status = CheckStatus::None;
@@ -118,7 +182,7 @@ enum class FrameEnding : std::uint8_t { Flag, Abort, TooLong, Unfinished };
 struct RawFrame {
     std::uint64_t startBit = 0;      // the opening flag's first bit
     std::uint64_t endBit = 0;        // the bit after the one that ended the frame
-    std::vector<std::uint8_t> bits;  // in line order, bit k at bits[k / 8] bit k % 8
+    FrameBytes bits;  // in line order, bit k at bits[k / 8] bit k % 8
     std::uint32_t bitCount = 0;
     FrameEnding ending = FrameEnding::Flag;
 };
@@ -192,6 +256,9 @@ class FrameList {
     const FrameCounts& counts() const;
     FrameCheck checkInUse() const;
     void clear();
+    // Room for this many frames in all, so that a long list is not moved as it grows.
+    void reserve(std::size_t frames) { frames_.reserve(frames); }
+    std::size_t size() const { return frames_.size(); }
 
   private:
     void apply(Frame& frame) const;
@@ -258,6 +325,11 @@ class ChannelFrameDecoder {
     FrameCheck checkInUse() const { return list_.checkInUse(); }
     int channel() const { return channel_; }
     bool completesGaps() const { return completeGaps_; }
+    // The frames found so far (what frames() holds, without settling the automatic check).
+    std::size_t frameCount() const { return list_.size(); }
+    // Room for this many frames in all: a caller that knows how much of the trace is left can
+    // spare the list its moves as it grows.
+    void expectFrames(std::size_t frames) { list_.reserve(frames); }
 
   private:
     // The ticks of the bits read from one gap: up to three runs 256 ticks apart.

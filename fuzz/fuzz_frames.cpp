@@ -156,7 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             continue;
         }
         Bits again = kFlag;
-        appendData(again, f.bytes, o);
+        appendData(again, f.bytes.vector(), o);
         const std::size_t dataEnd = again.size();
         again.insert(again.end(), kFlag.begin(), kFlag.end());
         Bits between(line.begin() + f.start, line.begin() + f.end);

@@ -18,7 +18,7 @@ constexpr std::size_t kTooltipBytes = 512;  // bytes in the cell's tooltip
 // rows are sorted again as a whole instead of inserted one by one.
 constexpr std::size_t kInsertOneByOne = 64;
 
-QString hexText(const std::vector<std::uint8_t>& bytes, std::size_t limit) {
+QString hexText(std::span<const std::uint8_t> bytes, std::size_t limit) {
     const std::size_t n = std::min(bytes.size(), limit);
     QString text =
         QString::fromStdString(osc::frameBytesHex(std::span<const std::uint8_t>(bytes.data(), n)));

@@ -324,7 +324,7 @@ void expectFrames(const std::vector<Frame>& got, const Row& row, const std::stri
         const Expected& e = row.frames[i];
         EXPECT_EQ(got[i].start, static_cast<Tick>(e.start)) << row.name << " frame " << i;
         EXPECT_EQ(got[i].end, static_cast<Tick>(e.end)) << row.name << " frame " << i;
-        EXPECT_EQ(hex(got[i].bytes), e.hex) << row.name << " frame " << i;
+        EXPECT_EQ(hex(got[i].bytes.vector()), e.hex) << row.name << " frame " << i;
         EXPECT_EQ(got[i].error, e.error) << row.name << " frame " << i;
         EXPECT_EQ(got[i].bitCount, e.bitCount) << row.name << " frame " << i;
         const bool checked = e.error == FrameError::None || e.error == FrameError::BadCheck;
@@ -524,7 +524,7 @@ TEST(FrameDecoder, RandomLinesAgreeAndReencode) {
                 between = inverted(between);
             }
             Bits again = kFlag;
-            const Bits data = dataBits(f.bytes, o);
+            const Bits data = dataBits(f.bytes.vector(), o);
             again.insert(again.end(), data.begin(), data.end());
             again.insert(again.end(), kFlag.begin(), kFlag.end());
             ASSERT_EQ(between, again) << "round " << round << " frame at " << f.start;
@@ -539,7 +539,7 @@ TEST(FrameDecoder, RandomLinesAgreeAndReencode) {
                 b.unstuff = o.stuffing;
                 const BitStreamResult r = DecodeBitStream(traces, 1, static_cast<double>(f.start),
                                                           static_cast<double>(f.end), b);
-                EXPECT_EQ(r.valueText, "7E " + hex(f.bytes) + "7E ") << "round " << round;
+                EXPECT_EQ(r.valueText, "7E " + hex(f.bytes.vector()) + "7E ") << "round " << round;
                 ++readByMarker;
             }
         }

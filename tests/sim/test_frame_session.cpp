@@ -128,7 +128,7 @@ TEST(FrameSession, FramesEqualWhatTheDeviceSent) {
                 DecodeBitStream(engine.traces, line.channel, static_cast<double>(f.start),
                                 static_cast<double>(f.end), b);
             ASSERT_EQ(r.status, BitStreamStatus::Decoded);
-            EXPECT_EQ(r.valueText, "7E " + hex(f.bytes) + "7E ") << "frame " << j;
+            EXPECT_EQ(r.valueText, "7E " + hex(f.bytes.vector()) + "7E ") << "frame " << j;
         }
     }
     EXPECT_TRUE(engine.frames.frames(0).empty());
