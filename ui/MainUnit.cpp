@@ -495,11 +495,12 @@ void TfrmMain::Chart1UndoZoom() {
 void TfrmMain::SyncScrollBar() {
     const osc::ScrollBarState s = osc::scrollBarFor(FEngine.window);
     const QSignalBlocker detached(ScrollBar1);
-    // The values change with every sample datagram; the bar is drawn at most about 60 times a
-    // second, like the plot, so that a fast stream or a replay does not spend its time there.
+    // The values change with every sample datagram; the bar is drawn at most about 10 times a
+    // second (its thumb moves a pixel or two meanwhile), so that a fast stream or a replay does
+    // not spend its time there.
     if (ScrollBar1->updatesEnabled()) {
         ScrollBar1->setUpdatesEnabled(false);
-        QTimer::singleShot(16, ScrollBar1, [bar = ScrollBar1] { bar->setUpdatesEnabled(true); });
+        QTimer::singleShot(100, ScrollBar1, [bar = ScrollBar1] { bar->setUpdatesEnabled(true); });
     }
     ScrollBar1->setRange(clampToInt(s.minimum), clampToInt(s.maximum));
     ScrollBar1->setValue(clampToInt(s.position));

@@ -343,8 +343,7 @@ void OscPlot::paintPlot(QPainter& p) {
         const QColor colour = i < osc::kChannelCount    ? kTraceColour
                               : i == osc::kMarkerSeries ? kMarkerColour
                                                         : kCursorColour;
-        p.setPen(QPen(colour, 0));
-        p.drawPolyline(polyline_.constData(), static_cast<int>(polyline_.size()));
+        ui::drawStairs(p, polyline_, r.adjusted(0, 0, 1, 1), colour, stairRects_);
     }
     p.restore();
 

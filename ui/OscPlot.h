@@ -22,6 +22,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "core/capture_engine.h"
 #include "core/plot_mapping.h"
@@ -118,6 +119,7 @@ class OscPlot : public QWidget {
     double leftMin_ = 0, leftMax_ = 9;
     std::array<ui::TraceSummary, osc::kSeriesCount> summaries_;
     QVector<QPointF> polyline_;
+    std::vector<QRect> stairRects_;
     QTimer dirtyTimer_;
     std::optional<Signature> painted_;
     std::uint64_t repaintsRequested_ = 0;
