@@ -22,8 +22,10 @@
 #include <vector>
 
 #include "bench/baseline_stair_renderer.h"
+#include "bench/framed_capture.h"
 #include "core/capture_engine.h"
 #include "core/plot_labels.h"
+#include "ui/FrameBands.h"
 #include "ui/OscPlot.h"
 
 namespace {
@@ -281,6 +283,73 @@ void BM_SummaryRebuildBaseline(benchmark::State& state) {
 }
 BENCHMARK(BM_SummaryRebuildBaseline)->Unit(benchmark::kMillisecond);
 
+// A million frames on the three data lines (bench/framed_capture.h) drawn under the traces, as
+// the window draws them, against the same plot with the frames switched off, at the four
+// zooms (the whole capture: marks per column; 100 bits: bands with the bytes in hex).
+struct FramedPlot {
+    osc::CaptureEngine engine;
+    std::unique_ptr<OscPlot> plot;
+    std::unique_ptr<ui::FrameBands> bands;
+    QImage image{1920, 600, QImage::Format_RGB32};
+
+    FramedPlot() {
+        bench::fillFramedCapture(engine, 333'334);
+        plot = std::make_unique<OscPlot>();
+        plot->resize(image.size());
+        plot->setEngine(&engine);
+        bands = std::make_unique<ui::FrameBands>(engine.frames);
+        plot->setOverlay([this](QPainter& p, const osc::PlotMapping& m) { bands->paint(p, m); });
+    }
+    void paint() {
+        QPainter p(&image);
+        plot->paintPlot(p);
+    }
+};
+
+FramedPlot& framedPlot() {
+    static FramedPlot f;
+    return f;
+}
+
+void BM_PaintWithFrames(benchmark::State& state) {
+    FramedPlot& f = framedPlot();
+    const double whole = static_cast<double>(f.engine.state.FTimeBase);
+    const double widths[] = {whole, whole / 64, 10000.0 * 256, 100.0 * 256};
+    const double width = widths[state.range(0)];
+    const double min = state.range(0) == 0 ? 0 : whole / 2 - width / 3;
+    f.engine.window.setMinMax(min, min + width);
+    using Clock = std::chrono::steady_clock;
+    double with = 1e9, without = 1e9;
+    f.paint();
+    for (auto _ : state) {
+        for (int k = 0; k < 20; ++k) {
+            f.bands->setEnabled(true);
+            auto start = Clock::now();
+            f.paint();
+            with = std::min(with, std::chrono::duration<double>(Clock::now() - start).count());
+            f.bands->setEnabled(false);
+            start = Clock::now();
+            f.paint();
+            without =
+                std::min(without, std::chrono::duration<double>(Clock::now() - start).count());
+        }
+        state.SetIterationTime(with);
+    }
+    f.bands->setEnabled(true);
+    f.paint();
+    const ui::FrameBands::Stats& s = f.bands->lastPaint();
+    state.SetLabel(zoomName(state.range(0)));
+    state.counters["paint_ms"] = with * 1e3;
+    state.counters["no_frames_ms"] = without * 1e3;
+    state.counters["bands"] = static_cast<double>(s.bands);
+    state.counters["marks"] = static_cast<double>(s.marks);
+    state.counters["texts"] = static_cast<double>(s.texts);
+}
+BENCHMARK(BM_PaintWithFrames)
+    ->DenseRange(0, 3)
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 }  // namespace
 
 int main(int argc, char** argv) {

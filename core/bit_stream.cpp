@@ -13,9 +13,6 @@ BitStreamResult failed() {
     return {BitStreamStatus::Failed, "?", "?"};
 }
 
-// The longest span that still decodes: 256 bits and 255 ticks.
-constexpr double kSpanLimit = 257.0 * kTicksPerBit;
-
 // The sampled bits of points iM .. iC-1: a point is taken when its X lies at least 256 ticks
 // after the previously taken one (the first when X >= 255). Each taken point is found by a
 // binary search, so that runs of points closer than a bit period cost nothing per point.
@@ -91,7 +88,7 @@ std::uint16_t groupValue(std::string_view group, int n, bool reverse) {
 BitStreamResult DecodeBitStream(const ChannelTraces& traces, int channel, double markerX,
                                 double cursorX, const BitStreamOptions& options) {
     const double span = cursorX - markerX;
-    if (std::isnan(span) || span >= kSpanLimit) {
+    if (std::isnan(span) || span >= options.spanLimit) {
         return failed();
     }
     if (markerX == 0 || channel < 0 || channel >= kChannelCount) {
@@ -107,6 +104,10 @@ BitStreamResult DecodeBitStream(const ChannelTraces& traces, int channel, double
                                                   static_cast<std::size_t>(iC), options)
                                      : std::string();
 
+    return GroupBitText(bits, options);
+}
+
+BitStreamResult GroupBitText(std::string_view bits, const BitStreamOptions& options) {
     const int n = options.bitsPerGroup;
     if (n == 0) {
         return {BitStreamStatus::Aborted, {}, {}};
@@ -121,8 +122,7 @@ BitStreamResult DecodeBitStream(const ChannelTraces& traces, int channel, double
         if (n > 0) {
             const long long start = g * n;
             const long long size = std::min<long long>(n, length - start);
-            group = std::string_view(bits).substr(static_cast<std::size_t>(start),
-                                                  static_cast<std::size_t>(size));
+            group = bits.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(size));
         }
         result.bitText += group;
         result.bitText += ' ';

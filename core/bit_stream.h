@@ -4,6 +4,7 @@
 // removed, cut into groups and shown in hex.
 
 #include <string>
+#include <string_view>
 
 #include "core/sample_decoder.h"
 
@@ -14,6 +15,9 @@ struct BitStreamOptions {
     bool reverse = false;  // cbReverseBits: the first bit of a group is its most significant
     bool invert = false;   // cbInverseBits
     bool unstuff = false;  // cbBitStaff: drop a 0 that follows exactly five 1s
+    // Spans of this many ticks or more fail: 256 bits and 255 ticks still decode. A chosen
+    // frame is measured with no limit, so that a long frame shows whole.
+    double spanLimit = 257.0 * kTicksPerBit;
 };
 
 enum class BitStreamStatus {
@@ -28,10 +32,14 @@ struct BitStreamResult {
     std::string valueText;  // lblBytesDecoded ("?" when Failed)
 };
 
-// channel is the channel under the mouse (-1: none). Fails for a span of 257 bits or more,
+// channel is the channel under the mouse (-1: none). Fails for a span of spanLimit or more,
 // no marker (markerX 0), no channel, or a marker or cursor that is not the X of a point of
 // that channel's trace. Cost: two binary searches plus O(bits * log points).
 BitStreamResult DecodeBitStream(const ChannelTraces& traces, int channel, double markerX,
                                 double cursorX, const BitStreamOptions& options);
+
+// Steps 5 to 7 alone: bits ("0" and "1") cut into groups of bitsPerGroup and shown in hex, as
+// DecodeBitStream shows the bits it sampled (reverse used, invert and unstuff not).
+BitStreamResult GroupBitText(std::string_view bits, const BitStreamOptions& options);
 
 }  // namespace osc

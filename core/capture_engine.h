@@ -19,8 +19,9 @@ class CaptureEngine {
     CaptureEngine();
 
     // Decodes one datagram; for a sample datagram also shifts the window when the time base
-    // has passed its maximum and reads the new settled points into the frames. Returns the kind
-    // (Sample: the caller brings the scroll bar into line and lets the user interface run).
+    // has passed its maximum and tells the frames how far the traces are settled (they read
+    // the new points when next asked). Returns the kind (Sample: the caller brings the scroll
+    // bar into line and lets the user interface run).
     DatagramKind decodeDatagram(std::span<const std::uint8_t> data);
 
     // Start action: the time base back to 0 (FLastStrobe and FLastStatus stay).
@@ -56,7 +57,8 @@ class CaptureEngine {
     ChannelTrace markerLine;  // series 4: two points, (0,0) and (1,0) at creation
     ChannelTrace cursorLine;  // series 5: likewise
     PlotWindow window;
-    // Decoded live with every sample datagram once enabled (frames.setEnabled before the start).
+    // Decoded live once enabled (frames.setEnabled before the start): what the sample datagrams
+    // have settled is read whenever the frames are asked for.
     CaptureFrames frames;
 };
 

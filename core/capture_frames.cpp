@@ -1,5 +1,8 @@
 #include "core/capture_frames.h"
 
+#include <algorithm>
+#include <limits>
+
 namespace osc {
 
 void CaptureFrames::setOptions(const FrameOptions& options, unsigned channels) {
@@ -7,39 +10,75 @@ void CaptureFrames::setOptions(const FrameOptions& options, unsigned channels) {
     channels_ = channels & ((1u << kChannelCount) - 1);
 }
 
+void CaptureFrames::startDecoder(int c) const {
+    // The stop completes channels 1 to 3 only.
+    decoders_[static_cast<std::size_t>(c)] =
+        std::make_unique<ChannelFrameDecoder>(c, options_, c != 0);
+    reading_[static_cast<std::size_t>(c)] = Reading{};
+}
+
 void CaptureFrames::restart() {
     for (int c = 0; c < kChannelCount; ++c) {
-        auto& decoder = decoders_[static_cast<std::size_t>(c)];
-        decoder.reset();
+        decoders_[static_cast<std::size_t>(c)].reset();
+        reading_[static_cast<std::size_t>(c)] = Reading{};
         if (enabled_ && (channels_ & (1u << c)) != 0) {
-            // The stop completes channels 1 to 3 only.
-            decoder = std::make_unique<ChannelFrameDecoder>(c, options_, c != 0);
+            startDecoder(c);
         }
     }
-    fed_ = {};
+    source_ = nullptr;
     followed_ = -1;
+    read_ = -1;
     finished_ = false;
 }
 
-void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick timeBase) {
+void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const {
+    if (all) {
+        upTo = std::numeric_limits<Tick>::max();
+    }
     for (int c = 0; c < kChannelCount; ++c) {
-        ChannelFrameDecoder* decoder = decoders_[static_cast<std::size_t>(c)].get();
-        if (decoder == nullptr) {
+        if (decoders_[static_cast<std::size_t>(c)] == nullptr) {
             continue;
         }
         const ChannelTrace& trace = traces[static_cast<std::size_t>(c)];
-        std::size_t& i = fed_[static_cast<std::size_t>(c)];
-        const std::size_t n = trace.count();
-        for (; i < n; ++i) {
-            const TracePoint p = trace.point(static_cast<std::ptrdiff_t>(i));
-            if (!all && p.x > timeBase) {
-                break;
+        // The stored points give the same bits as all points when the decoder completes every
+        // gap itself or when the trace has no completion points; reading them is the fast way.
+        const bool stored = decoders_[static_cast<std::size_t>(c)]->completesGaps() ||
+                            trace.count() == trace.storedCount();
+        if (stored != reading_[static_cast<std::size_t>(c)].stored) {
+            startDecoder(c);  // the trace was completed meanwhile: read it again as it is now
+            reading_[static_cast<std::size_t>(c)].stored = stored;
+        }
+        ChannelFrameDecoder& decoder = *decoders_[static_cast<std::size_t>(c)];
+        Reading& r = reading_[static_cast<std::size_t>(c)];
+        if (stored) {
+            std::array<TracePoint, 256> points;
+            for (;;) {
+                const std::size_t n = trace.copyStored(r.fed, upTo, points, r.block);
+                decoder.addPoints(std::span(points.data(), n));
+                r.fed += n;
+                if (n < points.size()) {
+                    break;
+                }
             }
-            decoder->addPoint(p.x, p.y);
+        } else {
+            for (const TracePoint p : trace.points(r.fed)) {
+                if (p.x > upTo) {
+                    break;
+                }
+                decoder.addPoint(p.x, p.y);
+                ++r.fed;
+            }
         }
         if (all) {
-            decoder->finish();
+            decoder.finish();
         }
+    }
+}
+
+void CaptureFrames::catchUp() const {
+    if (source_ != nullptr && read_ < followed_) {
+        feed(*source_, false, followed_);
+        read_ = followed_;
     }
 }
 
@@ -47,8 +86,11 @@ void CaptureFrames::follow(const ChannelTraces& traces, Tick timeBase) {
     if (finished_) {
         return;
     }
-    followed_ = timeBase;
-    feed(traces, false, timeBase);
+    if (source_ != &traces) {
+        catchUp();
+        source_ = &traces;
+    }
+    followed_ = std::max(followed_, timeBase);
 }
 
 void CaptureFrames::finish(const ChannelTraces& traces) {
@@ -56,6 +98,7 @@ void CaptureFrames::finish(const ChannelTraces& traces) {
         return;
     }
     feed(traces, true, 0);
+    source_ = nullptr;
     finished_ = true;
 }
 
@@ -67,6 +110,7 @@ void CaptureFrames::rebuild(const ChannelTraces& traces) {
         finish(traces);
     } else if (reached >= 0) {
         follow(traces, reached);
+        catchUp();
     }
 }
 
@@ -75,6 +119,7 @@ const std::vector<Frame>& CaptureFrames::frames(int channel) const {
     if (channel < 0 || channel >= kChannelCount) {
         return kNone;
     }
+    catchUp();
     const auto& decoder = decoders_[static_cast<std::size_t>(channel)];
     return decoder ? decoder->frames() : kNone;
 }
@@ -83,6 +128,7 @@ FrameCounts CaptureFrames::counts(int channel) const {
     if (channel < 0 || channel >= kChannelCount) {
         return {};
     }
+    catchUp();
     const auto& decoder = decoders_[static_cast<std::size_t>(channel)];
     return decoder ? decoder->counts() : FrameCounts{};
 }
@@ -91,6 +137,7 @@ FrameCheck CaptureFrames::checkInUse(int channel) const {
     if (channel < 0 || channel >= kChannelCount) {
         return options_.check;
     }
+    catchUp();
     const auto& decoder = decoders_[static_cast<std::size_t>(channel)];
     return decoder ? decoder->checkInUse() : options_.check;
 }

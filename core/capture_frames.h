@@ -1,8 +1,13 @@
 #pragma once
-// The frames of a capture: one frame decoder per decoded channel, fed live from the channel
-// traces while they grow and finished at the stop, before the completion; the result equals
-// one pass over the completed traces. Channel 0 (not completed at the stop) is read as it
-// stands. Off until enabled, so that captures that need no frames pay nothing for them.
+// The frames of a capture: one frame decoder per decoded channel, fed from the channel traces
+// while they grow and finished at the stop, before the completion; the result equals one pass
+// over the completed traces. Channel 0 (not completed at the stop) is read as it stands. Off
+// until enabled, so that captures that need no frames pay nothing for them.
+//
+// During a capture the traces are read in batches: follow only notes how far they are settled,
+// and the new points are read when the frames are next asked for (a table's refresh, a repaint)
+// or at the stop. A datagram costs no more with frames than without; the decoding itself
+// is the same whatever the batches.
 
 #include <array>
 #include <memory>
@@ -30,8 +35,9 @@ class CaptureFrames {
 
     // Start of a capture: every frame forgotten.
     void restart();
-    // During a capture: reads the points that can no longer change, those with X up to the
-    // time base (new points never land before it), and finds the frames they end.
+    // During a capture: the points with X up to the time base can no longer change (new points
+    // never land before it). They are read, and the frames they end found, when the frames
+    // are next asked for; traces must stay in place until the next follow, finish or restart.
     void follow(const ChannelTraces& traces, Tick timeBase);
     // At the stop, after the closing points and before the completion: reads the rest and
     // reports a frame still open as unfinished. Nothing is read after that until a restart.
@@ -41,6 +47,8 @@ class CaptureFrames {
     // the last follow reached, or to the end when the capture has been finished.
     void rebuild(const ChannelTraces& traces);
 
+    // The frames below include everything that follow has declared settled: these read it
+    // first when there is something new.
     // Frames of one channel in order of start (empty for a channel not decoded).
     const std::vector<Frame>& frames(int channel) const;
     FrameCounts counts(int channel) const;
@@ -49,14 +57,27 @@ class CaptureFrames {
     std::vector<Frame> byStart() const;
 
   private:
-    void feed(const ChannelTraces& traces, bool all, Tick timeBase);
+    // How far a channel's trace has been read: its stored points alone (the level changes,
+    // the completion derived by the decoder) or all its points one by one.
+    struct Reading {
+        bool stored = true;
+        std::size_t fed = 0;    // points read, stored ones or all
+        std::size_t block = 0;  // where the trace's stored points were left off
+    };
+    // Reads what follow has declared settled and not been read yet.
+    void catchUp() const;
+    void feed(const ChannelTraces& traces, bool all, Tick upTo) const;
+    void startDecoder(int channel) const;
 
     bool enabled_ = false;
     FrameOptions options_;
     unsigned channels_ = kDataChannels;
-    std::array<std::unique_ptr<ChannelFrameDecoder>, kChannelCount> decoders_{};
-    std::array<std::size_t, kChannelCount> fed_{};  // points read of each trace
-    Tick followed_ = -1;                            // the time base of the last follow
+    // Read lazily by the const accessors (catchUp), hence mutable.
+    mutable std::array<std::unique_ptr<ChannelFrameDecoder>, kChannelCount> decoders_{};
+    mutable std::array<Reading, kChannelCount> reading_{};
+    const ChannelTraces* source_ = nullptr;  // the traces of the last follow
+    Tick followed_ = -1;                     // the time base of the last follow
+    mutable Tick read_ = -1;                 // the time base read up to
     bool finished_ = false;
 };
 

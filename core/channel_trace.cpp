@@ -348,6 +348,74 @@ TracePoint ChannelTrace::blockPoint(std::size_t k, std::uint64_t j) const {
     return storedPoint(k, j);
 }
 
+std::size_t ChannelTrace::copyStored(std::size_t from, Tick upTo, std::span<TracePoint> out,
+                                     std::size_t& block) const {
+    if (from >= storedTotal_ || out.empty()) {
+        return 0;
+    }
+    const auto holds = [this, from](std::size_t k) {
+        return k < blocks_.size() && blocks_[k].storedStart <= from &&
+               from - blocks_[k].storedStart < blocks_[k].count;
+    };
+    std::size_t k = block;
+    if (!holds(k) && holds(k + 1)) {
+        ++k;
+    } else if (!holds(k)) {
+        // The last block that starts at or before from.
+        k = static_cast<std::size_t>(std::upper_bound(blocks_.begin(), blocks_.end(), from,
+                                                      [](std::uint64_t i, const Block& b) {
+                                                          return i < b.storedStart;
+                                                      }) -
+                                     blocks_.begin()) -
+            1;
+    }
+    std::uint64_t j = from - blocks_[k].storedStart;
+    std::size_t n = 0;
+    while (n < out.size()) {
+        const Block& b = blocks_[k];
+        if (j >= b.count) {
+            if (k + 1 == blocks_.size()) {
+                break;
+            }
+            ++k;
+            j -= b.count;
+            continue;
+        }
+        const std::uint64_t take = std::min<std::uint64_t>(b.count - j, out.size() - n);
+        std::size_t i = 0;
+        if (b.pts && b.last <= upTo) {
+            const Payload& p = *b.pts.get();
+            for (; i < take; ++i) {
+                out[n + i] = {b.first + static_cast<Tick>(p.dx[j + i]), p.y[j + i]};
+            }
+        } else if (b.pts) {
+            const Payload& p = *b.pts.get();
+            for (; i < take; ++i) {
+                const Tick x = b.first + static_cast<Tick>(p.dx[j + i]);
+                if (x > upTo) {
+                    break;
+                }
+                out[n + i] = {x, p.y[j + i]};
+            }
+        } else {
+            for (; i < take; ++i) {
+                const Tick x = pointX(b, j + i);
+                if (x > upTo) {
+                    break;
+                }
+                out[n + i] = {x, pointY(b, j + i)};
+            }
+        }
+        n += i;
+        j += i;
+        if (i < take) {
+            break;
+        }
+    }
+    block = k;
+    return n;
+}
+
 std::uint64_t ChannelTrace::blockLowerBound(std::size_t k, Tick x) const {
     const Block& b = blocks_[k];
     if (x <= b.first) {

@@ -17,6 +17,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "core/channels.h"
@@ -256,6 +257,11 @@ class ChannelTrace {
     TracePoint blockPoint(std::size_t k, std::uint64_t j) const;  // j < block(k).count
     // First j in block k with X >= x (block(k).count when none).
     std::uint64_t blockLowerBound(std::size_t k, Tick x) const;
+    // Copies the stored points from stored index `from` on into out, stopping before the first
+    // one whose X is greater than upTo; returns how many. `block` remembers where the last call
+    // stopped, so that reading on from there costs nothing to find (any value is safe).
+    std::size_t copyStored(std::size_t from, Tick upTo, std::span<TracePoint> out,
+                           std::size_t& block) const;
     // Grows with every change of the stored points other than one at the last block (points
     // appended, the last block split or turned into a run): a view that has summarised the
     // blocks up to the last one needs to look again only from there while it stays the same.

@@ -195,7 +195,7 @@ namespace detail {
 // ---- Framer ----------------------------------------------------------------------------------
 
 namespace {
-constexpr std::uint64_t kOnesCap = std::uint64_t{1} << 40;
+constexpr std::uint64_t kOnesCap = 7;  // more 1s than that are all alike
 }
 
 Framer::Framer(const FrameOptions& options)
@@ -203,31 +203,36 @@ Framer::Framer(const FrameOptions& options)
       stuffing_(options.stuffing),
       maxBits_(static_cast<std::uint64_t>(sane(options).maxLength) * 8) {}
 
-void Framer::appendOnes(std::uint64_t k) {
-    // Called with k <= 6 and nbits_ <= maxBits_ + 1, so the buffer holds every bit.
-    for (std::uint64_t i = 0; i < k; ++i, ++nbits_) {
-        const std::size_t byte = static_cast<std::size_t>(nbits_ >> 3);
-        buffer_[byte] = static_cast<std::uint8_t>(buffer_[byte] | (1u << (nbits_ & 7)));
-        touched_ = std::max(touched_, byte + 1);
+void Framer::appendOnes(State& s, std::uint64_t k) {
+    // Called with k <= 6 and nbits <= maxBits_ + 1, so the two bytes written are in the buffer.
+    if (k == 0) {
+        return;
     }
+    const std::size_t byte = static_cast<std::size_t>(s.nbits >> 3);
+    const unsigned bits = ((1u << k) - 1) << (s.nbits & 7);
+    std::uint8_t* b = buffer_.data() + byte;
+    b[0] = static_cast<std::uint8_t>(b[0] | bits);
+    b[1] = static_cast<std::uint8_t>(b[1] | (bits >> 8));
+    s.touched = std::max(s.touched, byte + 2);
+    s.nbits += k;
 }
 
 void Framer::appendZeros(std::uint64_t m) {
-    // Nothing to write: the buffer is zero beyond nbits_. Stop counting past the limit.
-    const std::uint64_t room = maxBits_ + 1 > nbits_ ? maxBits_ + 1 - nbits_ : 0;
-    nbits_ = m > room ? std::max(nbits_, maxBits_ + 1) : nbits_ + m;
+    // Nothing to write: the buffer is zero beyond nbits. Stop counting past the limit.
+    const std::uint64_t room = maxBits_ + 1 > s_.nbits ? maxBits_ + 1 - s_.nbits : 0;
+    s_.nbits = m > room ? std::max(s_.nbits, maxBits_ + 1) : s_.nbits + m;
 }
 
 void Framer::startFrame(std::uint64_t startBit) {
     if (buffer_.empty()) {
         buffer_.assign(static_cast<std::size_t>(maxBits_ / 8 + 2), 0);
     }
-    std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(touched_), 0);
-    touched_ = 0;
+    std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(s_.touched), 0);
+    s_.touched = 0;
     open_ = true;
     startBit_ = startBit;
-    nbits_ = 0;
-    lengthBeforeLastZero_ = 0;
+    s_.nbits = 0;
+    s_.lengthBeforeLastZero = 0;
 }
 
 void Framer::report(FrameEnding ending, std::uint64_t endBit, std::vector<RawFrame>& closed) {
@@ -235,7 +240,7 @@ void Framer::report(FrameEnding ending, std::uint64_t endBit, std::vector<RawFra
     r.startBit = startBit_;
     r.endBit = endBit;
     r.ending = ending;
-    const std::uint64_t bits = std::min(nbits_, maxBits_);
+    const std::uint64_t bits = std::min(s_.nbits, maxBits_);
     r.bitCount = static_cast<std::uint32_t>(bits);
     const std::size_t bytes = static_cast<std::size_t>((bits + 7) / 8);
     r.bits.assign(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(bytes));
@@ -245,57 +250,102 @@ void Framer::report(FrameEnding ending, std::uint64_t endBit, std::vector<RawFra
     closed.push_back(std::move(r));
 }
 
+inline bool Framer::quietRun(State& s, const Rules& r, bool one, std::uint64_t count) {
+    if (one) {
+        if (r.open && count >= 7 - s.ones) {  // open: at most six 1s so far
+            return false;
+        }
+        s.ones = std::min(s.ones + std::min(count, kOnesCap), kOnesCap);
+        s.pos += count;
+        return true;
+    }
+    if (s.ones == 6 && s.zeroBefore) {
+        return false;  // a flag
+    }
+    if (r.open) {
+        if (s.nbits + s.ones > r.maxBits || count > r.maxBits - s.nbits - s.ones) {
+            return false;
+        }
+        // Data 1s (at most 5: six after a 0 make a flag, seven an abort), the first 0 unless
+        // it is a stuffed one, then the other 0s; the last 0 may still open a flag. The buffer
+        // has room for them (nbits stays within maxBits).
+        const std::size_t byte = static_cast<std::size_t>(s.nbits >> 3);
+        const unsigned bits = ((1u << s.ones) - 1) << (s.nbits & 7);
+        r.buffer[byte] = static_cast<std::uint8_t>(r.buffer[byte] | bits);
+        r.buffer[byte + 1] = static_cast<std::uint8_t>(r.buffer[byte + 1] | (bits >> 8));
+        s.touched = std::max(s.touched, byte + 2);
+        s.nbits += s.ones;
+        const std::uint64_t afterFirst = s.nbits + (r.stuffing && s.ones == 5 ? 0 : 1);
+        s.lengthBeforeLastZero = count > 1 ? afterFirst + (count - 2) : s.nbits;
+        s.nbits = afterFirst + (count - 1);
+    }
+    s.lastZero = s.pos + count - 1;
+    s.ones = 0;
+    s.zeroBefore = true;
+    s.pos += count;
+    return true;
+}
+
 void Framer::feed(int bit, std::uint64_t count, std::vector<RawFrame>& closed) {
     if (count == 0) {
         return;
     }
     const bool one = (bit != 0) != invert_;
+    State s = s_;
+    if (quietRun(s, rules(), one, count)) {
+        s_ = s;
+    } else {
+        feedSlow(one, count, closed);
+    }
+}
+
+void Framer::feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& closed) {
     if (one) {
-        const std::uint64_t before = ones_;
-        ones_ = count >= kOnesCap - before ? kOnesCap : before + count;
-        if (before < 7 && ones_ >= 7 && open_) {
+        const std::uint64_t before = s_.ones;
+        s_.ones = std::min(before + std::min(count, kOnesCap), kOnesCap);
+        if (before < 7 && s_.ones >= 7 && open_) {
             open_ = false;
-            if (nbits_ > 0) {
-                report(FrameEnding::Abort, pos_ + (7 - before), closed);
+            if (s_.nbits > 0) {
+                report(FrameEnding::Abort, s_.pos + (7 - before), closed);
             }
         }
-        pos_ += count;
+        s_.pos += count;
         return;
     }
 
     // A run of 0s. Its first 0 settles the 1s before it: data, data and a stuffed 0, or the
     // end of a flag whose first 0 was the last 0 before them.
-    const std::uint64_t z = pos_;
-    const std::uint64_t k = ones_;
-    const bool flag = k == 6 && zeroBefore_;
+    const std::uint64_t z = s_.pos;
+    const std::uint64_t k = s_.ones;
+    const bool flag = k == 6 && s_.zeroBefore;
     bool overflowBeforeZero = false;
     if (open_) {
         if (flag) {
-            nbits_ = lengthBeforeLastZero_;  // the flag's first 0 is no data
-            if (nbits_ > 0) {
+            s_.nbits = s_.lengthBeforeLastZero;  // the flag's first 0 is no data
+            if (s_.nbits > 0) {
                 report(FrameEnding::Flag, z + 1, closed);
             }
         } else {
-            appendOnes(k);  // at most 5 here: six after a 0 make a flag, seven an abort
-            lengthBeforeLastZero_ = nbits_;
-            overflowBeforeZero = nbits_ > maxBits_;
+            appendOnes(s_, k);  // at most 5 here: six after a 0 make a flag, seven an abort
+            s_.lengthBeforeLastZero = s_.nbits;
+            overflowBeforeZero = s_.nbits > maxBits_;
             if (!(stuffing_ && k == 5)) {
                 appendZeros(1);
             }
         }
     }
     if (flag) {
-        startFrame(lastZero_);
+        startFrame(s_.lastZero);
     }
     if (open_) {
-        const std::uint64_t afterFirst = nbits_;
+        const std::uint64_t afterFirst = s_.nbits;
         if (count > 1) {
             appendZeros(count - 1);
-            lengthBeforeLastZero_ = afterFirst + (count - 2);
+            s_.lengthBeforeLastZero = afterFirst + (count - 2);
         }
         // The last 0 may still open a flag, so only the bits before it can make the frame too
         // long; the end is the bit after the first bit past the limit.
-        if (lengthBeforeLastZero_ > maxBits_) {
+        if (s_.lengthBeforeLastZero > maxBits_) {
             const std::uint64_t endBit =
                 overflowBeforeZero ? z
                                    : z + 1 + (maxBits_ + 1 - std::min(afterFirst, maxBits_ + 1));
@@ -303,10 +353,10 @@ void Framer::feed(int bit, std::uint64_t count, std::vector<RawFrame>& closed) {
             report(FrameEnding::TooLong, endBit, closed);
         }
     }
-    lastZero_ = z + count - 1;
-    ones_ = 0;
-    zeroBefore_ = true;
-    pos_ += count;
+    s_.lastZero = z + count - 1;
+    s_.ones = 0;
+    s_.zeroBefore = true;
+    s_.pos += count;
 }
 
 void Framer::finish(std::vector<RawFrame>& closed) {
@@ -314,13 +364,13 @@ void Framer::finish(std::vector<RawFrame>& closed) {
         return;
     }
     open_ = false;
-    appendOnes(std::min<std::uint64_t>(ones_, 6));
-    if (nbits_ > maxBits_) {
-        report(FrameEnding::TooLong, pos_, closed);
-    } else if (nbits_ > 0) {
-        report(FrameEnding::Unfinished, pos_, closed);
+    appendOnes(s_, std::min<std::uint64_t>(s_.ones, 6));
+    if (s_.nbits > maxBits_) {
+        report(FrameEnding::TooLong, s_.pos, closed);
+    } else if (s_.nbits > 0) {
+        report(FrameEnding::Unfinished, s_.pos, closed);
     }
-    ones_ = 0;
+    s_.ones = 0;
 }
 
 // ---- FrameList -------------------------------------------------------------------------------
@@ -529,39 +579,82 @@ void ChannelFrameDecoder::take(Tick start, std::uint64_t count, Segment& s) {
     saturated_ = lastRead_ > kMaxTick - kTicksPerBit;
 }
 
-void ChannelFrameDecoder::readGap(Tick x0, std::uint8_t level, const Tick* x1) {
-    const std::size_t slot = (ringHead_ + 1) % kRing;
-    Segment& s = ring_[slot];
-    s.firstBit = framer_.position();
-    s.count = 0;
-    s.pieces = 0;
-    take(x0, 1, s);
-    // The completion of the gap (core/trace_completion.h): left points x0 + 256k while the
-    // rest is longer than 256, right points x1 - 256k while it is longer than 512.
-    if (x1 != nullptr && completeGaps_ && *x1 > x0 &&
-        static_cast<std::uint64_t>(*x1) - static_cast<std::uint64_t>(x0) > kBit) {
-        const GapCompletion c = completionOf(x0, *x1);
-        take(c.at(0), c.left, s);
-        if (c.right != 0) {
-            take(c.at(c.left), c.right, s);
-        }
-    }
-    if (s.count == 0) {
-        return;
-    }
-    ringHead_ = slot;
+void ChannelFrameDecoder::push(const Segment& segment) {
+    ringHead_ = (ringHead_ + 1) % kRing;
+    ring_[ringHead_] = segment;
     ringSize_ = std::min(ringSize_ + 1, kRing);
+}
+
+// Any gap, the way the completion fills it.
+void ChannelFrameDecoder::readGap(Tick x0, std::uint8_t level, const Tick* x1) {
+    const std::uint64_t position = framer_.position();
+    const bool completes = x1 != nullptr && completeGaps_ && *x1 > x0 &&
+                           static_cast<std::uint64_t>(*x1) - static_cast<std::uint64_t>(x0) > kBit;
+    const std::uint64_t d =
+        completes ? static_cast<std::uint64_t>(*x1) - static_cast<std::uint64_t>(x0) : 0;
+    std::uint64_t count = 0;
+    if (!saturated_ && x0 == lastRead_ + kTicksPerBit && d % kBit == 0) {
+        // Regular: its bits go on from the last one read a bit period apart.
+        count = completes ? d / kBit : 1;
+        lastRead_ = completes ? *x1 - kTicksPerBit : x0;
+        saturated_ = lastRead_ > kMaxTick - kTicksPerBit;
+    } else {
+        Segment s;
+        s.firstBit = position;
+        take(x0, 1, s);
+        // The completion of the gap (core/trace_completion.h): left points x0 + 256k while
+        // the rest is longer than 256, right points x1 - 256k while it is longer than 512.
+        if (completes) {
+            const GapCompletion c = completionOf(x0, *x1);
+            take(c.at(0), c.left, s);
+            if (c.right != 0) {
+                take(c.at(c.left), c.right, s);
+            }
+        }
+        if (s.count == 0) {
+            return;
+        }
+        if (position > regularFrom_) {
+            Segment regular;
+            regular.firstBit = regularFrom_;
+            regular.count = position - regularFrom_;
+            regular.tick[0] = regularTick_;
+            regular.n[0] = regular.count;
+            regular.pieces = 1;
+            push(regular);
+        }
+        push(s);
+        count = s.count;
+        regularFrom_ = position + count;
+        regularTick_ = saturated_ ? kMaxTick : lastRead_ + kTicksPerBit;
+    }
+    // The bit after these is read at x1 when x1 lies a bit period after the last one read, so a
+    // frame that ends with them gets its end at once.
+    nextBit_ = position + count;
+    nextKnown_ = x1 != nullptr && !saturated_ && *x1 >= lastRead_ + kTicksPerBit;
+    nextTick_ = nextKnown_ ? *x1 : 0;
     if (!pending_.empty()) {
         resolvePending(false);
     }
-    framer_.feed((level + 1) % 2, s.count, closed_);
-    if (!closed_.empty() || framer_.open() != (openStartBit_ != kNoStart) ||
-        (framer_.open() && framer_.openStart() != openStartBit_)) {
+    framer_.feed((level + 1) % 2, count, closed_);
+    if (!closed_.empty() || framer_.openMark() != openStartBit_) {
         collect();
     }
 }
 
 bool ChannelFrameDecoder::tickOf(std::uint64_t bit, Tick& tick) const {
+    if (bit >= framer_.position()) {
+        if (nextKnown_ && bit == nextBit_) {
+            tick = nextTick_;
+            return true;
+        }
+        return false;
+    }
+    if (bit >= regularFrom_) {
+        tick = static_cast<Tick>(static_cast<std::uint64_t>(regularTick_) +
+                                 (bit - regularFrom_) * kBit);
+        return true;
+    }
     for (std::size_t i = 0; i < ringSize_; ++i) {
         const Segment& s = ring_[(ringHead_ + kRing - i) % kRing];
         if (bit < s.firstBit) {
@@ -590,7 +683,7 @@ void ChannelFrameDecoder::collect() {
             start = lastRead_;  // cannot happen: a frame's flag lies within the last segments
         }
         Tick end = 0;
-        if (pending_.empty() && r.endBit < framer_.position() && tickOf(r.endBit, end)) {
+        if (pending_.empty() && tickOf(r.endBit, end)) {
             list_.add(std::move(r), channel_, start, end);
         } else {
             pending_.push_back(std::move(r));
@@ -613,8 +706,8 @@ void ChannelFrameDecoder::resolvePending(bool atEnd) {
     for (; done < pending_.size(); ++done) {
         detail::RawFrame& r = pending_[done];
         Tick end = 0;
-        if (r.endBit < framer_.position() && tickOf(r.endBit, end)) {
-            // the bit after the frame has been read
+        if (tickOf(r.endBit, end)) {
+            // the bit after the frame has been read, or its tick is known
         } else if (atEnd) {
             // Nothing was read after the frame: the trace's last point if it lies beyond the
             // frame's last bit, else one bit period after that bit.
@@ -644,6 +737,49 @@ void ChannelFrameDecoder::addPoint(Tick x, std::uint8_t level) {
     havePoint_ = true;
     lastX_ = x;
     lastLevel_ = level;
+}
+
+void ChannelFrameDecoder::addPoints(std::span<const TracePoint> points) {
+    std::size_t i = 0;
+    while (i < points.size()) {
+        i = addRegular(points, i);
+        if (i < points.size()) {
+            addPoint(points[i].x, points[i].y);
+            ++i;
+        }
+    }
+}
+
+// The regular gaps from points[from] on: each goes on from the last point read by a whole
+// number of bit periods and neither opens nor closes a frame, so its bits need no segment (see
+// tickOf) and the framer takes them the short way. Returns the first point not taken.
+std::size_t ChannelFrameDecoder::addRegular(std::span<const TracePoint> points, std::size_t from) {
+    if (!havePoint_ || !completeGaps_ || saturated_ || finished_ || !pending_.empty() ||
+        lastX_ != lastRead_ + kTicksPerBit) {
+        return from;
+    }
+    detail::Framer::State s = framer_.state();
+    const detail::Framer::Rules rules = framer_.rules();
+    const bool invert = framer_.inverted();
+    Tick x0 = lastX_;
+    std::uint8_t level = lastLevel_;
+    std::size_t i = from;
+    for (; i < points.size(); ++i) {
+        const TracePoint p = points[i];
+        const std::uint64_t d = static_cast<std::uint64_t>(p.x) - static_cast<std::uint64_t>(x0);
+        if (p.x <= x0 || d % kBit != 0 ||
+            !detail::Framer::quietRun(s, rules, ((level + 1) % 2 != 0) != invert, d / kBit)) {
+            break;
+        }
+        x0 = p.x;
+        level = p.y;
+    }
+    framer_.setState(s);
+    nextKnown_ = false;
+    lastX_ = x0;
+    lastLevel_ = level;
+    lastRead_ = x0 - kTicksPerBit;
+    return i;
 }
 
 void ChannelFrameDecoder::finish() {

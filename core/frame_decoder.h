@@ -19,6 +19,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/channel_trace.h"
 #include "core/channels.h"
 
 namespace osc {
@@ -132,12 +133,43 @@ class Framer {
     // The end of the line: an open frame with bits is reported unfinished.
     void finish(std::vector<RawFrame>& closed);
 
-    std::uint64_t position() const { return pos_; }
+    std::uint64_t position() const { return s_.pos; }
     bool open() const { return open_; }
     std::uint64_t openStart() const { return startBit_; }
+    static constexpr std::uint64_t kNotOpen = UINT64_MAX;
+    // The open frame's start bit, kNotOpen while none is open.
+    std::uint64_t openMark() const { return open_ ? startBit_ : kNotOpen; }
+    bool inverted() const { return invert_; }
+
+    // What the common runs change, which neither open nor close a frame. A caller's loop may
+    // work on a copy (state(), quietRun on the copy, setState) that the compiler keeps in
+    // registers.
+    struct State {
+        std::uint64_t pos = 0;
+        std::uint64_t ones = 0;  // 1s since the last 0, at most 7 (more are alike)
+        std::uint64_t lastZero = 0;
+        std::uint64_t lengthBeforeLastZero = 0;  // frame bits before the last 0 was taken
+        std::uint64_t nbits = 0;                 // may pass maxBits_ by a few bits (too long)
+        std::size_t touched = 0;                 // bytes of buffer_ that may hold 1 bits
+        bool zeroBefore = false;                 // a 0 came before the current run of 1s
+    };
+    // What quietRun needs besides the state, for a copy of its own.
+    struct Rules {
+        std::uint64_t maxBits = 0;
+        std::uint8_t* buffer = nullptr;
+        bool open = false;
+        bool stuffing = false;
+    };
+    const State& state() const { return s_; }
+    void setState(const State& s) { s_ = s; }
+    Rules rules() { return {maxBits_, buffer_.data(), open_, stuffing_}; }
+    // count bits of the value one (after inversion), count > 0, taken into s when the run
+    // neither opens nor closes a frame; otherwise false and s unchanged.
+    static bool quietRun(State& s, const Rules& rules, bool one, std::uint64_t count);
 
   private:
-    void appendOnes(std::uint64_t k);
+    void feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& closed);
+    void appendOnes(State& s, std::uint64_t k);
     void appendZeros(std::uint64_t m);
     void report(FrameEnding ending, std::uint64_t endBit, std::vector<RawFrame>& closed);
     void startFrame(std::uint64_t startBit);
@@ -145,16 +177,10 @@ class Framer {
     bool invert_;
     bool stuffing_;
     std::uint64_t maxBits_;
-    std::uint64_t pos_ = 0;
-    std::uint64_t ones_ = 0;   // 1s since the last 0, capped far above 7
-    bool zeroBefore_ = false;  // a 0 came before the current run of 1s
-    std::uint64_t lastZero_ = 0;
-    std::uint64_t lengthBeforeLastZero_ = 0;  // frame bits before the last 0 was taken
+    State s_;
     bool open_ = false;
     std::uint64_t startBit_ = 0;
-    std::vector<std::uint8_t> buffer_;  // room for maxBits_ + 16 bits, zero beyond nbits_
-    std::size_t touched_ = 0;           // bytes of buffer_ that may hold 1 bits
-    std::uint64_t nbits_ = 0;           // may pass maxBits_ by a few bits (too long)
+    std::vector<std::uint8_t> buffer_;  // room for maxBits_ + 16 bits, zero beyond s_.nbits
 };
 
 // Frames of one line in order of start, with the check applied; keeps the counts and, for the
@@ -220,6 +246,8 @@ class ChannelFrameDecoder {
     ChannelFrameDecoder(int channel, FrameOptions options = {}, bool completeGaps = true);
 
     void addPoint(Tick x, std::uint8_t level);
+    // The same for many points at once: the fast way to feed a trace.
+    void addPoints(std::span<const TracePoint> points);
     // The end of the trace: the last point is read, an open frame is reported unfinished and
     // a frame that ended on the last bit gets the last point as its end (or one bit period
     // after its last bit when that point is not later).
@@ -230,6 +258,7 @@ class ChannelFrameDecoder {
     const FrameCounts& counts() const { return list_.counts(); }
     FrameCheck checkInUse() const { return list_.checkInUse(); }
     int channel() const { return channel_; }
+    bool completesGaps() const { return completeGaps_; }
 
   private:
     // The ticks of the bits read from one gap: up to three runs 256 ticks apart.
@@ -240,10 +269,12 @@ class ChannelFrameDecoder {
         std::array<std::uint64_t, 3> n{};
         std::size_t pieces = 0;  // runs in use
     };
-    static constexpr std::size_t kRing = 16;
+    static constexpr std::size_t kRing = 32;
 
     void readGap(Tick x0, std::uint8_t level, const Tick* x1);
+    std::size_t addRegular(std::span<const TracePoint> points, std::size_t from);
     void take(Tick start, std::uint64_t count, Segment& segment);
+    void push(const Segment& segment);
     bool tickOf(std::uint64_t bit, Tick& tick) const;
     void collect();
     void resolvePending(bool atEnd);
@@ -256,6 +287,15 @@ class ChannelFrameDecoder {
     std::vector<detail::RawFrame> closed_;
     std::vector<detail::RawFrame> pending_;  // frames whose end bit has not been read yet
     std::vector<Tick> pendingStart_;
+    // The ticks of the bits read lately: the bits from regularFrom_ on lie a bit period apart
+    // from regularTick_ on (the gaps read since the last irregular one), the bits before them
+    // in the segments of the ring.
+    std::uint64_t regularFrom_ = 0;
+    Tick regularTick_ = kTicksPerBit - 1;  // a bit period after lastRead_
+    // The tick of bit nextBit_, the next one to be read, when known before it is read.
+    std::uint64_t nextBit_ = 0;
+    Tick nextTick_ = 0;
+    bool nextKnown_ = false;
     std::array<Segment, kRing> ring_{};
     std::size_t ringSize_ = 0;
     std::size_t ringHead_ = 0;  // index of the newest segment
@@ -264,7 +304,7 @@ class ChannelFrameDecoder {
     std::uint8_t lastLevel_ = 0;
     Tick lastRead_ = -1;      // the last tick read as a bit (-1 as the bit-stream decoder)
     bool saturated_ = false;  // no tick lies a bit period after lastRead_
-    static constexpr std::uint64_t kNoStart = UINT64_MAX;
+    static constexpr std::uint64_t kNoStart = detail::Framer::kNotOpen;
     std::uint64_t openStartBit_ = kNoStart;  // the open frame whose start tick is known
     Tick openStartTick_ = 0;
     bool finished_ = false;

@@ -8,6 +8,7 @@
 // without any point give a header and no value change.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -39,5 +40,42 @@ std::string VcdText(const ChannelTraces& traces, std::optional<double> bitRate);
 
 // "tick,strobe,tx,rx1,rx2", then the tick and the four bits at every change.
 std::string CsvText(const ChannelTraces& traces);
+
+enum class ExportFormat { Vcd, Csv };
+
+// A stretch of the traces: the values in force at `from`, every change from there up to `to`
+// (not included), and for the dump a last timestamp at `to`. Precondition: from < to.
+struct ExportStretch {
+    Tick from = 0;
+    Tick to = 0;
+};
+
+// The same texts written a piece at a time, for callers that show progress and may stop half
+// way. Takes the traces' stored points as they are at construction: points appended later (a
+// capture going on) are left out, and the points already taken may be read while the traces
+// grow. Throws std::runtime_error from next() when a trace lost points meanwhile (restarted).
+// Without a stretch the texts are VcdText's and CsvText's, byte for byte.
+class TraceExport {
+  public:
+    TraceExport(const ChannelTraces& traces, ExportFormat format, std::optional<double> bitRate,
+                std::optional<ExportStretch> stretch = std::nullopt);
+    ~TraceExport();
+    TraceExport(const TraceExport&) = delete;
+    TraceExport& operator=(const TraceExport&) = delete;
+
+    // Appends the next piece (the header, then about `changes` value changes, then the end) to
+    // out. False once the whole text has been given.
+    bool next(std::string& out, std::size_t changes = 4096);
+    // The share of the points read so far, 0 to 1.
+    double progress() const;
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+// The whole text of a stretch at once.
+std::string ExportText(const ChannelTraces& traces, ExportFormat format,
+                       std::optional<double> bitRate, std::optional<ExportStretch> stretch);
 
 }  // namespace osc

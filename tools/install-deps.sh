@@ -5,11 +5,12 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ make pkg-config ccache
-    qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev
+    qt6-base-dev qt6-svg-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-dev clang-format clang-tidy python3
     sigrok-cli
     iproute2 fonts-dejavu-core
+    xvfb xdotool imagemagick twm
     dpkg-dev help2man lintian desktop-file-utils appstream shared-mime-info libcap2-bin
 )
 

@@ -83,6 +83,9 @@ void AcquisitionPart::start() {
     }
     engine_.restartTraces();
     startJournal();
+    if (hooks_.started) {
+        hooks_.started();
+    }
     view_.plotChanged();
     hooks_.clearTrace();
     osc::startWindow(engine_.window, view_.windowBits());
@@ -114,6 +117,9 @@ void AcquisitionPart::stop() {
     capturing_ = false;
     if (journal_) {
         journal_->stop();
+    }
+    if (hooks_.stopped) {
+        hooks_.stopped();
     }
 }
 
@@ -211,8 +217,12 @@ void AcquisitionPart::checkJournal() {
 
 void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
-    if (engine_.decodeDatagram(std::span<const std::uint8_t>(data, n)) ==
-        osc::DatagramKind::Sample) {
+    const std::span<const std::uint8_t> bytes(data, n);
+    const osc::DatagramKind kind = engine_.decodeDatagram(bytes);
+    if (hooks_.decoded) {
+        hooks_.decoded(bytes, kind);
+    }
+    if (kind == osc::DatagramKind::Sample) {
         view_.plotChanged();
         view_.syncScrollBar();
         // Pending events run between datagrams as soon as a slice of time has passed since they

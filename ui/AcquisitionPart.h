@@ -74,6 +74,11 @@ class AcquisitionPart {
         std::function<std::int64_t()> clockMs;
         // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
         std::function<std::uint64_t()> traceLogBytes = {};
+        // A capture started (its traces restarted) and stopped (its traces completed); every
+        // datagram decoded, with its kind. For the status bar; none if empty.
+        std::function<void()> started = {};
+        std::function<void()> stopped = {};
+        std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
     };
 
     AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,

@@ -1,6 +1,7 @@
 #include "ui/FormStorage.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QEvent>
 #include <QGuiApplication>
@@ -18,6 +19,7 @@
 
 #include "core/settings_values.h"
 #include "ui/Messages.h"
+#include "ui/WindowFrame.h"
 
 namespace ui {
 
@@ -131,14 +133,9 @@ QString fourInts(int a, int b, int c, int d) {
     return fromUtf8(osc::positionValueText({a, b, c, d}));
 }
 
-// Frame left/top and size of the window in its normal state.
+// The outer frame of the window in its normal state.
 QRect normalPlacement(const QWidget& w) {
-    if (!w.isMaximized() && !w.isFullScreen()) {
-        return QRect(w.pos(), w.size());
-    }
-    const QPoint frameOffset = w.geometry().topLeft() - w.frameGeometry().topLeft();
-    const QRect normal = w.normalGeometry();
-    return QRect(normal.topLeft() - frameOffset, normal.size());
+    return OuterFrame::normalFrame(w);
 }
 
 }  // namespace
@@ -201,6 +198,8 @@ void FormStorage::addStoredProperty(QWidget* component, const QString& property)
         kind = Kind::Boolean;
     } else if (qobject_cast<QSpinBox*>(component)) {
         kind = Kind::Number;
+    } else if (qobject_cast<QComboBox*>(component)) {
+        kind = Kind::Index;
     }
     stored_.push_back({component, component->objectName() + QLatin1Char('_') + property, kind});
 }
@@ -271,8 +270,8 @@ void FormStorage::restorePlacement(SettingsSection& s) {
     qint64 left = frame[0], top = frame[1], right = frame[2], bottom = frame[3];
     const bool resizable = w.minimumSize() != w.maximumSize();
     if (!resizable) {
-        right = left + w.width();
-        bottom = top + w.height();
+        right = left + current.width();
+        bottom = top + current.height();
     }
     if (left >= right) {
         return;
@@ -287,11 +286,9 @@ void FormStorage::restorePlacement(SettingsSection& s) {
         static_cast<int>(std::clamp<qint64>(right - left, 1, std::max(desktop.width(), 1)));
     const auto height =
         static_cast<int>(std::clamp<qint64>(bottom - top, 1, std::max(desktop.height(), 1)));
-    w.move(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
-           static_cast<int>(std::clamp(top, -kPosLimit, kPosLimit)));
-    if (resizable) {
-        w.resize(width, height);
-    }
+    const QPoint topLeft(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
+                         static_cast<int>(std::clamp(top, -kPosLimit, kPosLimit)));
+    OuterFrame::place(w, QRect(topLeft, resizable ? QSize(width, height) : current.size()));
 }
 
 void FormStorage::restoreState(SettingsSection& s) {
@@ -355,6 +352,9 @@ QString FormStorage::propertyText(const Stored& p) const {
                 osc::numberValueText(static_cast<QSpinBox*>(p.component.data())->value()));
         case Kind::Text:
             return trimValueText(static_cast<QLineEdit*>(p.component.data())->text());
+        case Kind::Index:
+            return fromUtf8(
+                osc::numberValueText(static_cast<QComboBox*>(p.component.data())->currentIndex()));
     }
     return {};
 }
@@ -377,6 +377,15 @@ void FormStorage::applyPropertyText(const Stored& p, const QString& text) {
         case Kind::Text:
             static_cast<QLineEdit*>(p.component.data())->setText(text);
             break;
+        case Kind::Index: {
+            // An entry of the list by its number; a number that names no entry changes nothing.
+            auto* box = static_cast<QComboBox*>(p.component.data());
+            const std::optional<int> i = osc::parseIntValueText(utf8(text));
+            if (i && *i >= 0 && *i < box->count()) {
+                box->setCurrentIndex(*i);
+            }
+            break;
+        }
     }
 }
 

@@ -9,10 +9,11 @@
 // $XDG_CONFIG_HOME or the user's configuration folder (~/.config). The section (registry subkey)
 // is named after the window's class. Every value is a string.
 //
-// Placement mapping: "NormPos" is left,top of the outer frame and right,bottom = left + width,
-// top + height of the window in its normal state; "Flags" is 0 and "MinMaxPos" is -1,-1,-1,-1
-// (no such positions here); "ShowCmd" 1 normal, 2 minimized, 3 maximized; "PixelsPerInch" the
-// primary screen's logical dots per inch, rounded. A restored frame is clamped to the desktop.
+// Placement mapping: "NormPos" is the outer frame (title bar and borders included) of the
+// window in its normal state, left,top,right,bottom (ui/WindowFrame.h); "Flags" is 0 and
+// "MinMaxPos" is -1,-1,-1,-1 (no such positions here); "ShowCmd" 1 normal, 2 minimized, 3
+// maximized; "PixelsPerInch" the primary screen's logical dots per inch, rounded. A restored frame
+// is clamped to the desktop.
 
 #include <QObject>
 #include <QPointer>
@@ -72,7 +73,8 @@ class FormStorage : public QObject {
     FormStorage(QWidget* window, QString key, QString section, QObject* parent = nullptr);
 
     // Stored properties, in list order. property is "Checked" (a check box), "Value" (a spin
-    // box) or "Text" (a line edit); the value name is the component's objectName + "_" + property.
+    // box), "ItemIndex" (a drop-down list: the entry's number) or "Text" (a line edit); the
+    // value name is the component's objectName + "_" + property.
     void addStoredProperty(QWidget* component, const QString& property);
     QStringList storedValueNames() const;
 
@@ -86,6 +88,7 @@ class FormStorage : public QObject {
     std::function<void()> onRestorePlacement;
 
     State state() const;
+    const QString& key() const { return key_; }
     bool restored() const { return restored_; }
 
     // The restore, as the show event runs it. Failures are shown by the default error report.
@@ -101,7 +104,7 @@ class FormStorage : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    enum class Kind { Boolean, Number, Text };
+    enum class Kind { Boolean, Number, Text, Index };
     struct Stored {
         QPointer<QWidget> component;
         QString valueName;

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTimer>
@@ -28,10 +29,18 @@
 
 #include "core/plot_labels.h"
 #include "core/plot_window.h"
+#include "core/time_text.h"
 #include "net/udp_endpoint.h"
 #include "server/connection_session.h"
+#include "ui/CaptureStatusPart.h"
+#include "ui/DeviceListLook.h"
+#include "ui/ExportPart.h"
 #include "ui/Fonts.h"
 #include "ui/FormStorage.h"
+#include "ui/NavigationPart.h"
+#include "ui/OverviewStrip.h"
+#include "ui/ReadoutLabel.h"
+#include "ui/WindowFrame.h"
 #include "ui/logind.h"
 
 TfrmMain* frmMain = nullptr;
@@ -70,9 +79,30 @@ QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, QRec
     return c;
 }
 
+// A position readout: the whole text always shown (ui/ReadoutLabel.h).
+QLabel* readout(QWidget* parent, const char* name, QRect bounds) {
+    auto* l = new ui::ReadoutLabel(QStringLiteral("???"), parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(bounds);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    return l;
+}
+
 int clampToInt(std::int64_t v) {
     return static_cast<int>(std::clamp<std::int64_t>(v, INT_MIN, INT_MAX));
 }
+
+// A replay runs (the start action it runs is a replay's) for the lifetime of the object.
+class ReplayScope {
+  public:
+    explicit ReplayScope(int& depth) : depth_(depth) { ++depth_; }
+    ~ReplayScope() { --depth_; }
+    ReplayScope(const ReplayScope&) = delete;
+    ReplayScope& operator=(const ReplayScope&) = delete;
+
+  private:
+    int& depth_;
+};
 
 std::int64_t steadyMilliseconds() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -98,6 +128,10 @@ TfrmMain::TfrmMain(QWidget* parent)
               .closing = [this] { return FClosing; },
               .clockMs = [] { return steadyMilliseconds(); },
               .traceLogBytes = [this] { return traceLog_.memoryBytes(); },
+              .started = [this] { captureStatus_->started(replaying_ > 0); },
+              .stopped = [this] { captureStatus_->stopped(); },
+              .decoded = [this](std::span<const std::uint8_t> data,
+                                osc::DatagramKind kind) { captureStatus_->datagram(data, kind); },
           }),
       measurement_(FEngine, *this),
       connection_(*this, messages_),
@@ -109,17 +143,19 @@ TfrmMain::TfrmMain(QWidget* parent)
                                      std::int32_t length) { DecodeDatagram(data, length); },
                     .closing = [this] { return FClosing; },
                 }),
-      journalRecovery_(
-          this, messages_,
-          {
-              .replay = [this](const std::string& text) { traceLog_.replayText(text); },
-              .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
-          }) {
+      journalRecovery_(this, messages_,
+                       {
+                           .replay =
+                               [this](const std::string& text) {
+                                   const ReplayScope replay(replaying_);
+                                   traceLog_.replayText(text);
+                               },
+                           .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
+                       }) {
     frmMain = this;
     setObjectName(QStringLiteral("frmMain"));
     setFont(ui::formFont());
-    move(0, 103);
-    resize(800, 436);
+    ui::OuterFrame::place(*this, QRect(0, 103, 800, 436));  // the outer frame
 
     createActions();
     auto* central = new QWidget(this);
@@ -135,8 +171,13 @@ TfrmMain::TfrmMain(QWidget* parent)
     column->addWidget(PageControl1, 1);
     createOscillogramTab();
     createTraceTab();
+    createFramesTab();
     PageControl1->setCurrentWidget(TabSheet1);
     setCentralWidget(central);
+    createNavigation();
+    captureStatus_ = new ui::CaptureStatusPart(
+        statusBar(), {.clockMs = [] { return steadyMilliseconds(); },
+                      .receiverDrops = [this] { return receiverDrops(); }});
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -154,11 +195,30 @@ TfrmMain::TfrmMain(QWidget* parent)
                                        {cbBitStaff, "Checked"}}) {
         FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
     }
+    frames_->storeSettingsIn(*FormStorage1);  // after the five, under names of their own
     FormStorage1->onRestorePlacement = [this] {
         ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
     };
 
     wire();
+    tools_ = new ui::ToolsPart(
+        this, FormStorage1->key(), Chart1, FEngine, messages_,
+        {
+            .openFile = [this](const QString& file) { LoadOscFile(file); },
+            .stretch =
+                [this] {
+                    return ui::markerCursorStretch(measurement_.markerX(), measurement_.cursorX());
+                },
+            .bitRateChanged =
+                [this](std::optional<double> rate) {
+                    measurement_.setBitRate(rate);
+                    Chart1->setBottomLabelSample(
+                        QString::fromStdString(osc::bottomAxisLabelSample(rate)));
+                    Chart1->update();
+                },
+            .closing = [this] { return FClosing; },
+        });
+    tools_->addButtons(ActionToolBar1, 733);  // after the status panel
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
@@ -247,15 +307,20 @@ void TfrmMain::createOscillogramTab() {
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
     label(Panel3, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
-    lblMarker = label(Panel3, "lblMarker", QStringLiteral("???"), {68, 8, 85, 13});
-    label(Panel3, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
-    lblStrobe = label(Panel3, "lblStrobe", QStringLiteral("???"), {219, 8, 85, 13});
-    label(Panel3, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
-    lblDiff = label(Panel3, "lblDiff", QStringLiteral("???"), {370, 8, 88, 13});
+    lblMarker = readout(Panel3, "lblMarker", {68, 8, 85, 13});
+    const QLabel* cursorCaption =
+        label(Panel3, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
+    lblStrobe = readout(Panel3, "lblStrobe", {219, 8, 85, 13});
+    const QLabel* distanceCaption =
+        label(Panel3, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
+    lblDiff = readout(Panel3, "lblDiff", {370, 8, 88, 13});
     for (QLabel* l : {lblMarker, lblStrobe, lblDiff}) {
         l->setFont(bold);
     }
-    label(Panel3, nullptr, QStringLiteral("Бит в окне"), {460, 8, 70, 13}, right);
+    const QLabel* bitsCaption =
+        label(Panel3, nullptr, QStringLiteral("Бит в окне"), {460, 8, 70, 13}, right);
+    ui::widenReadouts(
+        {{lblMarker, cursorCaption}, {lblStrobe, distanceCaption}, {lblDiff, bitsCaption}});
     seWindowBitsCount = new QSpinBox(Panel3);
     seWindowBitsCount->setObjectName(QStringLiteral("seWindowBitsCount"));
     seWindowBitsCount->setRange(INT_MIN, INT_MAX);  // no bounds
@@ -281,6 +346,13 @@ void TfrmMain::createOscillogramTab() {
     cbReverseBits = checkBox(Panel3, "cbReverseBits", QStringLiteral("Рев"), {732, 6, 47, 17});
     cbInverseBits = checkBox(Panel3, "cbInverseBits", QStringLiteral("Инв"), {732, 22, 47, 17});
     cbBitStaff = checkBox(Panel3, "cbBitStaff", QStringLiteral("Стафф"), {732, 38, 60, 17});
+    // The boxes keep the ordinary box and tick colours; only their captions are light.
+    QPalette boxPalette = editPalette;
+    boxPalette.setColor(QPalette::WindowText, text);
+    boxPalette.setColor(QPalette::Window, Qt::black);
+    for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
+        c->setPalette(boxPalette);
+    }
     lblBitStream = label(Panel3, "lblBitStream", QStringLiteral("XXX"), {9, 31, 715, 13});
     lblBitStream->setFont(ui::arialNarrowFont(8));
     lblBytesDecoded = label(Panel3, "lblBytesDecoded", QStringLiteral("XXX"), {9, 44, 715, 13});
@@ -288,7 +360,19 @@ void TfrmMain::createOscillogramTab() {
 
     Chart1 = new OscPlot(TabSheet1);
     Chart1->setEngine(&FEngine);
+    Chart1->setFocusPolicy(Qt::StrongFocus);  // the navigation keys go to the plot
     column->addWidget(Chart1, 1);
+
+    // The overview strip, with the navigation buttons at its left (createNavigation): the
+    // tool bar's row is full at the window's width.
+    auto* overviewRow = new QWidget(TabSheet1);
+    overviewRow->setObjectName(QStringLiteral("OverviewRow"));
+    auto* row = new QHBoxLayout(overviewRow);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    Overview = new ui::OverviewStrip(FEngine, Chart1, overviewRow);
+    row->addWidget(Overview, 1);
+    column->addWidget(overviewRow);
 
     ScrollBar1 = new QScrollBar(Qt::Horizontal, TabSheet1);
     ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
@@ -340,6 +424,32 @@ void TfrmMain::createTraceTab() {
     column->addWidget(Memo1, 1);
 }
 
+void TfrmMain::createFramesTab() {
+    frames_ = std::make_unique<ui::FramesPart>(
+        FEngine, measurement_, messages_,
+        ui::FramesHooks{
+            .setDecoderOptions =
+                [this](const osc::BitStreamOptions& o) {
+                    seByteBitsCount->setValue(o.bitsPerGroup);
+                    cbReverseBits->setChecked(o.reverse);
+                    cbInverseBits->setChecked(o.invert);
+                    cbBitStaff->setChecked(o.unstuff);
+                },
+            .windowMoved =
+                [this] {
+                    SyncScrollBar();
+                    Chart1->markDirty();
+                },
+            .repaintPlot = [this] { Chart1->update(); },
+            .showPlot = [this] { PageControl1->setCurrentWidget(TabSheet1); },
+            .chooseCsvFile = {},
+        },
+        this);
+    PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
+    Chart1->setOverlay(
+        [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
+}
+
 void TfrmMain::wire() {
     auto run = [this](void (TfrmMain::*handler)()) {
         return [this, handler] { ui::guarded(this, [this, handler] { (this->*handler)(); }); };
@@ -366,6 +476,9 @@ void TfrmMain::wire() {
     });
     connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
     connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
+    connect(Chart1, &OscPlot::windowChangedByMouse, this, [this] { navigation_->followWidth(); });
+    connect(Overview, &ui::OverviewStrip::windowMoved, this,
+            [this](double tick) { ui::guarded(this, [&] { navigation_->centreOn(tick); }); });
     connect(Memo1->document(), &QTextDocument::contentsChange, this,
             [this](int, int, int) { traceLog_.memoChanged(); });
 }
@@ -397,31 +510,45 @@ void TfrmMain::actOSCstartExecute() {
 
 void TfrmMain::actOSCstopExecute() {
     acquisition_.stop();
+    Chart1->setFocus();  // the keys go on to the plot
 }
 
 void TfrmMain::actSaveToFileExecute() {
+    chosenOscFile_.clear();
     traceLog_.save();
+    if (!chosenOscFile_.isEmpty() && traceLog_.lineCount() > 0) {
+        tools_->fileUsed(chosenOscFile_);
+    }
 }
 
 void TfrmMain::actLoadFromFileExecute() {
+    const ReplayScope replay(replaying_);
+    chosenOscFile_.clear();
     traceLog_.load();
+    if (!chosenOscFile_.isEmpty()) {
+        tools_->fileUsed(chosenOscFile_);
+    }
+    Chart1->setFocus();
 }
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
+    const ReplayScope replay(replaying_);
     traceLog_.loadFile(fileName);
+    tools_->fileUsed(fileName);
+    Chart1->setFocus();
 }
 
 void TfrmMain::OfferUnfinishedJournals() {
     // The device list dropped down after the login would take the question's input and close
     // it: the list goes up for the questions and comes down again after them.
-    const bool dropped = ComboBox1->view()->isVisible();
+    const bool dropped = ui::listDroppedDown(ComboBox1);
     const int asked = journalRecovery_.offerUnfinished(osc::defaultJournalFolder(), [&] {
         if (dropped) {
-            ComboBox1->hidePopup();
+            ui::closeDropDown(ComboBox1);
         }
     });
     if (dropped && asked > 0) {
-        ComboBox1->showPopup();
+        ui::dropDownList(ComboBox1);
     }
 }
 
@@ -446,13 +573,15 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
-    labelText =
-        QString::fromStdString(axis == OscPlot::Axis::Left ? osc::leftAxisLabel(labelText.toInt())
-                                                           : osc::bottomAxisLabel(value));
+    labelText = QString::fromStdString(
+        axis == OscPlot::Axis::Left
+            ? osc::leftAxisLabel(labelText.toInt())
+            : osc::bottomAxisLabelWithTime(value, tools_ ? tools_->bitRate() : std::nullopt));
 }
 
 void TfrmMain::seWindowBitsCountChange() {
     osc::applyWindowBits(FEngine.window, seWindowBitsCount->value());
+    navigation_->bitsChosen(seWindowBitsCount->value());
     Chart1->markDirty();
 }
 
@@ -486,7 +615,9 @@ int TfrmMain::ChannelAtMouse() const {
 }
 
 void TfrmMain::Chart1UndoZoom() {
-    osc::applyWindowBits(FEngine.window, seWindowBitsCount->value());
+    // Back to the width chosen in "Бит в окне", which showed the zoom's width meanwhile.
+    osc::applyWindowBits(FEngine.window, navigation_->chosenBits());
+    navigation_->followWidth();
     Chart1->markDirty();
 }
 
@@ -524,6 +655,40 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         FormStorage1->closeGranted();
         FClosing = true;
     }
+}
+
+void TfrmMain::createNavigation() {
+    navigation_ = new ui::NavigationPart(FEngine, this, seWindowBitsCount, [this] {
+        Chart1->markDirty();
+        SyncScrollBar();
+    });
+    // The keys of the actions the window had without them; captions stay as they are.
+    ui::keyed(actLoadFromFile, {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    ui::keyed(actSaveToFile, {QKeySequence(Qt::CTRL | Qt::Key_S)});
+    ui::keyed(actOSCstart, {QKeySequence(Qt::Key_F5)});
+    ui::keyed(actOSCstop, {QKeySequence(Qt::SHIFT | Qt::Key_F5)});
+    // Their buttons left of the overview strip, which they act on with it.
+    auto* row = static_cast<QHBoxLayout*>(Overview->parentWidget()->layout());
+    int at = 0;
+    for (auto [a, name] : {std::pair{navigation_->fitAction(), "btnZoomFit"},
+                           std::pair{navigation_->goToBitAction(), "btnGoToBit"}}) {
+        auto* b = new QToolButton(Overview->parentWidget());
+        b->setObjectName(QString::fromLatin1(name));
+        b->setDefaultAction(a);
+        b->setToolButtonStyle(Qt::ToolButtonIconOnly);
+        b->setAutoRaise(true);
+        b->setIconSize(QSize(16, 16));
+        b->setFixedSize(22, ui::OverviewStrip::kHeight);
+        row->insertWidget(at++, b);
+    }
+    ui::attachDeviceListLook(ComboBox1);
+    Chart1->setFocus();
+}
+
+std::uint64_t TfrmMain::receiverDrops() {
+    const osc::net::EndpointStats s = acquisition_.endpoint().stats();
+    // Empty datagrams carry nothing; the others were data that did not reach the decoder.
+    return s.droppedQueueFull + s.droppedOversize + s.receiveErrors;
 }
 
 // --- The parts' views -------------------------------------------------------------------------
@@ -651,7 +816,7 @@ void TfrmMain::setDeviceEntries(const QStringList& entries) {
 }
 
 void TfrmMain::dropDownDeviceList() {
-    ComboBox1->showPopup();
+    ui::dropDownList(ComboBox1);
 }
 
 bool TfrmMain::tracingEnabled() const {
@@ -697,5 +862,6 @@ QString TfrmMain::chooseOscFile(FileDialog which) {
         return {};
     }
     const QStringList files = dialog.selectedFiles();
-    return files.isEmpty() ? QString() : files.front();
+    chosenOscFile_ = files.isEmpty() ? QString() : files.front();
+    return chosenOscFile_;
 }

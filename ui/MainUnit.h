@@ -1,7 +1,8 @@
 #pragma once
 // The main window frmMain: tool bar with the actions, device list, status panel, and two tabs:
 // "Осциллограмма" (readout panel, plot Chart1, scroll bar, progress panel) and "Отладка" (the
-// datagram trace). The form builds the widgets and wires them; every handler is a one-line
+// datagram trace), then the frames tab "Кадры" that FramesPart builds. The form builds the
+// widgets and wires them; every handler is a one-line
 // forward to the part that owns its state:
 //
 //   ConnectionPart   connect action, login dialog, device list, caption
@@ -10,6 +11,8 @@
 //   MeasurementPart  cursor, marker, readouts, decode lines
 //   TraceLogPart     trace memo, save, load and replay
 //   JournalPart      capture journals left unfinished, offered at start-up
+//   FramesPart       the tab "Кадры": frame decoder options, the table of frames, navigation,
+//                    the frames drawn on the plot
 //
 // Each part sees its widgets through a narrow view that the form implements, and the other
 // parts only through callbacks that the form hands it. The plot's window handlers apply the
@@ -26,10 +29,12 @@
 #include "core/capture_engine.h"
 #include "ui/AcquisitionPart.h"
 #include "ui/ConnectionPart.h"
+#include "ui/FramesPart.h"
 #include "ui/JournalPart.h"
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
 #include "ui/OscPlot.h"
+#include "ui/ToolsPart.h"
 #include "ui/TraceLogPart.h"
 
 class QAction;
@@ -45,8 +50,11 @@ class QTabWidget;
 class QTimer;
 
 namespace ui {
+class CaptureStatusPart;
 class FormStorage;
-}
+class NavigationPart;
+class OverviewStrip;
+}  // namespace ui
 namespace osc::net {
 class DatagramEndpoint;
 }
@@ -136,6 +144,13 @@ class TfrmMain : public QMainWindow,
     ui::TraceLogPart& traceLog() { return traceLog_; }
     ui::JournalPart& journalRecovery() { return journalRecovery_; }
     ui::FormStorage& formStorage() { return *FormStorage1; }
+    ui::FramesPart& frames() { return *frames_; }
+    // "Весь график", "Перейти к биту…", the keys that move the window, the overview strip.
+    ui::NavigationPart& navigation() { return *navigation_; }
+    // The status bar: the capture's state, time, datagrams, bytes and losses.
+    ui::CaptureStatusPart& captureStatus() { return *captureStatus_; }
+    // Pictures, exports, recent and dropped files, the bit rate (the tools after the panel).
+    ui::ToolsPart& tools() { return *tools_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -145,7 +160,10 @@ class TfrmMain : public QMainWindow,
     void createToolBar(QWidget* parent);
     void createOscillogramTab();
     void createTraceTab();
+    void createFramesTab();
+    void createNavigation();  // the navigation part, the new keys and buttons
     void wire();
+    std::uint64_t receiverDrops();  // datagrams the endpoint could not hand on
 
     // ui::AcquisitionView
     std::optional<QString> selectedDeviceEntry() const override;
@@ -192,8 +210,12 @@ class TfrmMain : public QMainWindow,
     ui::ConnectionPart connection_;
     ui::TraceLogPart traceLog_;
     ui::JournalPart journalRecovery_;
+    std::unique_ptr<ui::FramesPart> frames_;
     bool demoMode_ = false;
     bool FClosing = false;  // the window is closing: replays and draining stop
+    int replaying_ = 0;     // a file or a journal is being replayed
+    ui::NavigationPart* navigation_ = nullptr;
+    ui::CaptureStatusPart* captureStatus_ = nullptr;
 
     // --- Components -------------------------------------------------------------------------
     QAction* actConnect = nullptr;
@@ -220,6 +242,7 @@ class TfrmMain : public QMainWindow,
     QLabel* lblBitStream = nullptr;
     QLabel* lblBytesDecoded = nullptr;
     OscPlot* Chart1 = nullptr;
+    ui::OverviewStrip* Overview = nullptr;  // the whole capture, above the scroll bar
     QScrollBar* ScrollBar1 = nullptr;
     QFrame* pbPanel = nullptr;
     QLabel* Label6 = nullptr;
@@ -230,6 +253,8 @@ class TfrmMain : public QMainWindow,
     QTimer* Timer1 = nullptr;
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
+    ui::ToolsPart* tools_ = nullptr;
+    QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
 };
 
 extern TfrmMain* frmMain;

@@ -1,19 +1,17 @@
 #include "ui/MeasurementPart.h"
 
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <stdexcept>
 
 #include "core/cursor_snap.h"
 #include "core/plot_labels.h"
+#include "core/time_text.h"
 
 namespace ui {
 
 namespace {
-
-QString bitText(double ticks) {
-    return QString::fromStdString(osc::TicksToBitText(osc::truncateToTick(ticks)));
-}
 
 // Both points of a vertical line at x: (x, 20) and (x, 0).
 void placeLine(osc::ChannelTrace& line, double x) {
@@ -49,10 +47,13 @@ void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
         cursorX_ = *cursor;
         if (cursorX_ == osc::kNoCursor) {
             view_.setCursorText(QStringLiteral("???"));
+            shownCursor_.reset();
         } else {
-            view_.setCursorText(bitText(cursorX_));
+            shownCursor_ = osc::truncateToTick(cursorX_);
+            view_.setCursorText(positionText(*shownCursor_));
             if (markerX_ != 0) {
-                view_.setDistanceText(bitText(std::fabs(cursorX_ - markerX_)));
+                shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+                view_.setDistanceText(positionText(*shownDistance_));
             }
             if (cursorX_ > markerX_) {
                 decodeBitStream();
@@ -66,9 +67,54 @@ void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
 
 void MeasurementPart::click() {
     markerX_ = cursorX_;
-    view_.setMarkerText(bitText(markerX_));
+    shownMarker_ = osc::truncateToTick(markerX_);
+    view_.setMarkerText(positionText(*shownMarker_));
     placeLine(engine_.markerLine, markerX_);
     view_.plotChanged();
+}
+
+osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, double cursorX,
+                                              std::string_view fallbackBits) {
+    markerX_ = markerX;
+    shownMarker_ = osc::truncateToTick(markerX_);
+    view_.setMarkerText(positionText(*shownMarker_));
+    placeLine(engine_.markerLine, markerX_);
+    cursorX_ = cursorX;
+    shownCursor_ = osc::truncateToTick(cursorX_);
+    view_.setCursorText(positionText(*shownCursor_));
+    shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+    view_.setDistanceText(positionText(*shownDistance_));
+    placeLine(engine_.cursorLine, cursorX_);
+    osc::BitStreamOptions options = view_.bitStreamOptions();
+    options.spanLimit = std::numeric_limits<double>::infinity();
+    osc::BitStreamResult result =
+        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, options);
+    if (result.status == osc::BitStreamStatus::Failed && !fallbackBits.empty()) {
+        result = osc::GroupBitText(fallbackBits, options);
+    }
+    if (result.status != osc::BitStreamStatus::Aborted) {
+        view_.setDecodedText(QString::fromStdString(result.bitText),
+                             QString::fromStdString(result.valueText));
+    }
+    view_.plotChanged();
+    return result;
+}
+
+QString MeasurementPart::positionText(osc::Tick ticks) const {
+    return QString::fromStdString(osc::PositionText(ticks, bitRate_));
+}
+
+void MeasurementPart::setBitRate(std::optional<double> rate) {
+    bitRate_ = rate;
+    if (shownMarker_) {
+        view_.setMarkerText(positionText(*shownMarker_));
+    }
+    if (shownCursor_) {
+        view_.setCursorText(positionText(*shownCursor_));
+    }
+    if (shownDistance_) {
+        view_.setDistanceText(positionText(*shownDistance_));
+    }
 }
 
 void MeasurementPart::decodeBitStream() {

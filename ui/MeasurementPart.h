@@ -6,6 +6,9 @@
 #include <QRect>
 #include <QString>
 
+#include <optional>
+#include <string_view>
+
 #include "core/bit_stream.h"
 #include "core/capture_engine.h"
 
@@ -40,16 +43,33 @@ class MeasurementPart {
     // DecodeBitStream; throws for a bit count of 0 (the mouse move then ends there).
     void decodeBitStream();
 
+    // A stretch of one channel chosen elsewhere (a frame in the table): the marker at markerX,
+    // the cursor at cursorX, their readouts, the distance and both lines, and the decode lines
+    // of that channel's trace with the current settings and no span limit (a long frame shows
+    // whole). When the decoder fails (during a capture the positions are not points of the
+    // trace yet), fallbackBits are grouped and shown instead, if given, else "?". Returns what
+    // the decode lines got (a bit count of 0 leaves them as they are).
+    osc::BitStreamResult measure(int channel, double markerX, double cursorX,
+                                 std::string_view fallbackBits = {});
+
     double markerX() const { return markerX_; }  // FMarkerX: 0 means no marker
     double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position
     // The marker position alone, without its readout or line (the start of a capture sets 0).
     void setMarkerX(double x) { markerX_ = x; }
+    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
+    // the readouts shown now are written again.
+    void setBitRate(std::optional<double> rate);
 
   private:
+    QString positionText(osc::Tick ticks) const;
+
     osc::CaptureEngine& engine_;
     MeasurementView& view_;
     double markerX_ = 0;
     double cursorX_ = 0;
+    std::optional<double> bitRate_;
+    // The positions that the three readouts show now (none while one shows "???").
+    std::optional<osc::Tick> shownMarker_, shownCursor_, shownDistance_;
 };
 
 }  // namespace ui

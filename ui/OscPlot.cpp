@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QCursor>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QPainterPath>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -43,11 +45,9 @@ int leftLabelsWidth() {
     return width;
 }
 
-// Height of the bottom-axis label band (vertical text of up to six digits).
-int bottomLabelsHeight() {
-    static const int height =
-        QFontMetrics(labelFont()).horizontalAdvance(QStringLiteral("000000")) + kTickLength + 4;
-    return height;
+// Height of a bottom-axis label band that holds the sample text vertically.
+int labelBandHeight(const QString& sample) {
+    return QFontMetrics(labelFont()).horizontalAdvance(sample) + kTickLength + 4;
 }
 
 }  // namespace
@@ -78,11 +78,27 @@ const osc::ChannelTrace* OscPlot::series(int index) const {
     return index == osc::kMarkerSeries ? &engine_->markerLine : &engine_->cursorLine;
 }
 
+int OscPlot::bottomLabelsHeight() const {
+    static const int standard = labelBandHeight(QStringLiteral("000000"));
+    return bottomLabelsHeight_ > 0 ? bottomLabelsHeight_ : standard;
+}
+
+void OscPlot::setBottomLabelSample(const QString& text) {
+    const int height = labelBandHeight(text);
+    if (height != bottomLabelsHeight()) {
+        bottomLabelsHeight_ = height;
+        painted_.reset();
+        placePanel();
+        update();
+    }
+}
+
 QRect OscPlot::plotRect() const {
     const int left = kBevel + leftLabelsWidth() + kTickLength + 2;
     const int bottomLabels = bottomLabelsHeight();
-    const int width = std::max(1, this->width() - left - kRightMargin);
-    const int height = std::max(1, this->height() - kTopMargin - bottomLabels - kBevel);
+    const QSize canvas = canvasSize();
+    const int width = std::max(1, canvas.width() - left - kRightMargin);
+    const int height = std::max(1, canvas.height() - kTopMargin - bottomLabels - kBevel);
     return QRect(left, kTopMargin, width, height);
 }
 
@@ -154,12 +170,6 @@ void OscPlot::zoomTo(const QRect& pixels) {
         osc::zoomWindowToPixels(m, pixels.left(), pixels.width());
     if (!window) {
         return;
-    }
-    if (pixels.height() >= QApplication::startDragDistance()) {
-        if (const auto levels = osc::zoomLevelsToPixels(m, pixels.top(), pixels.height())) {
-            leftMin_ = levels->minimum;
-            leftMax_ = levels->maximum;
-        }
     }
     engine_->window.setMinMax(window->minimum, window->maximum);
     update();
@@ -238,6 +248,11 @@ void OscPlot::onDirtyTimer() {
     }
 }
 
+void OscPlot::setOverlay(Overlay overlay) {
+    overlay_ = std::move(overlay);
+    update();
+}
+
 void OscPlot::setCentredPanel(QWidget* panel) {
     centredPanel_ = panel;
     placePanel();
@@ -256,14 +271,35 @@ void OscPlot::resizeEvent(QResizeEvent* event) {
     placePanel();
 }
 
-void OscPlot::paintEvent(QPaintEvent*) {
+void OscPlot::paintEvent(QPaintEvent* event) {
+    // A paint of a part only (the progress panel hidden, a window moved away) puts the current
+    // traces there, while the rest still shows the last whole paint: after a change since then,
+    // the whole plot is painted again.
+    const bool stale = !painted_ || !(*painted_ == signature());
     QPainter p(this);
     paintPlot(p);
+    if (stale && !QRegion(rect()).subtracted(event->region()).isEmpty()) {
+        painted_.reset();
+        update();
+    }
+}
+
+void OscPlot::paintPlotAt(QPainter& p, QSize size) {
+    const std::optional<Signature> painted = painted_;
+    paintSize_ = size;
+    try {
+        paintPlot(p);
+    } catch (...) {
+        paintSize_.reset();
+        throw;
+    }
+    paintSize_.reset();
+    painted_ = painted;  // what the widget shows has not changed
 }
 
 void OscPlot::paintPlot(QPainter& p) {
     painted_ = signature();
-    const QRect all = rect();
+    const QRect all(QPoint(0, 0), canvasSize());
     const QRect r = plotRect();
     p.fillRect(all, Qt::black);
     // Lowered bevel.
@@ -285,7 +321,7 @@ void OscPlot::paintPlot(QPainter& p) {
     if (span > 0 && std::isfinite(span)) {
         const double step = bottomLabelStep();
         const double first = std::ceil(m.windowMin / step) * step;
-        const int labelLength = std::max(1, height() - axisY);
+        const int labelLength = std::max(1, all.height() - axisY);
         for (int k = 0; k <= m.columns; ++k) {
             const double v = first + k * step;
             if (v > m.windowMax) {
@@ -329,6 +365,9 @@ void OscPlot::paintPlot(QPainter& p) {
     p.save();
     p.setClipRect(r.adjusted(0, 0, 1, 1));
     p.setRenderHint(QPainter::Antialiasing, false);
+    if (overlay_) {
+        overlay_(p, plotMapping());
+    }
     for (int i = 0; i < osc::kSeriesCount; ++i) {
         const osc::ChannelTrace* trace = series(i);
         if (!trace || trace->hidden()) {
@@ -343,7 +382,14 @@ void OscPlot::paintPlot(QPainter& p) {
         const QColor colour = i < osc::kChannelCount    ? kTraceColour
                               : i == osc::kMarkerSeries ? kMarkerColour
                                                         : kCursorColour;
-        ui::drawStairs(p, polyline_, r.adjusted(0, 0, 1, 1), colour, stairRects_);
+        if (p.paintEngine() && p.paintEngine()->type() == QPaintEngine::SVG) {
+            p.setPen(QPen(colour, 0));
+            QPainterPath path;
+            path.addPolygon(QPolygonF(polyline_));
+            p.drawPath(path);  // a path element, as drawing programs take traces
+        } else {
+            ui::drawStairs(p, polyline_, r.adjusted(0, 0, 1, 1), colour, stairRects_);
+        }
     }
     p.restore();
 
@@ -353,8 +399,11 @@ void OscPlot::paintPlot(QPainter& p) {
     p.drawLine(r.left() - 1, axisY, r.left() + r.width(), axisY);
 
     if (drag_ == Drag::Zoom) {
+        // The zoom takes the dragged span of ticks only: the band over the plot's full height.
+        const QRect band(QPoint(std::min(pressPos_.x(), lastPos_.x()), r.top()),
+                         QPoint(std::max(pressPos_.x(), lastPos_.x()), axisY));
         p.setPen(QPen(Qt::white, 0, Qt::DotLine));
-        p.drawRect(QRect(pressPos_, lastPos_).normalized());
+        p.drawRect(band);
     }
 }
 

@@ -3,9 +3,9 @@
 // cursor line of an osc::CaptureEngine, drawn as stairs on black over a bottom axis in ticks
 // (the engine's window) and a left axis 0..9.
 //
-// Mouse: left drag to the right zooms to the dragged rectangle (horizontally always, vertically
-// when the drag is also at least a few pixels high); left drag to the left undoes the zoom
-// (zoomUndone: the window gets its width from the bit count again, the left axis 0..9); right or
+// Mouse: left drag to the right zooms to the dragged span of ticks (the levels stay 0..9); left
+// drag to the left undoes the zoom (zoomUndone: the window gets back the width the user chose,
+// the left axis 0..9); right or
 // middle drag pans horizontally; the wheel zooms horizontally about the pointer, Shift+wheel (or
 // a horizontal wheel) pans. None of these touches the scroll bar. A left press and release
 // without movement is a click. Every move is reported by mouseMoved.
@@ -21,6 +21,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -78,6 +79,19 @@ class OscPlot : public QWidget {
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
     void paintPlot(QPainter& p);
+    // Paints the plot as it would look at `size` into p (pictures at a chosen size); the widget
+    // itself stays as it is. On an SVG painter the series are paths.
+    void paintPlotAt(QPainter& p, QSize size);
+
+    // The widest bottom-axis label expected, which sets the height of the label band
+    // ("000000" unless set; the labels are vertical).
+    void setBottomLabelSample(const QString& text);
+
+    // Drawn on every paint inside the plotting rectangle (clipped to it) after the grid and
+    // before the series, so that the traces and the marker and cursor lines stay on top: the
+    // frame annotations. Gets the mapping of that paint.
+    using Overlay = std::function<void(QPainter&, const osc::PlotMapping&)>;
+    void setOverlay(Overlay overlay);
 
     // Centred horizontally near the top of the plot on every resize (the progress panel).
     void setCentredPanel(QWidget* panel);
@@ -113,6 +127,8 @@ class OscPlot : public QWidget {
     void onDirtyTimer();
     void placePanel();
     osc::PlotMapping plotMapping() const;  // the rectangle against the window and the levels
+    QSize canvasSize() const { return paintSize_ ? *paintSize_ : size(); }
+    int bottomLabelsHeight() const;
     ui::StairMapping mapping() const;
 
     osc::CaptureEngine* engine_ = nullptr;
@@ -125,6 +141,9 @@ class OscPlot : public QWidget {
     std::uint64_t repaintsRequested_ = 0;
     std::optional<QPoint> pointerOverride_;
     QPointer<QWidget> centredPanel_;
+    Overlay overlay_;
+    std::optional<QSize> paintSize_;  // the size paintPlotAt paints at, while it does
+    int bottomLabelsHeight_ = 0;      // 0: from the default sample
 
     enum class Drag { None, Pending, Zoom, Pan };
     Drag drag_ = Drag::None;

@@ -1,5 +1,7 @@
 #include "ui/StairRenderer.h"
 
+#include <QPaintEngine>
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -328,7 +330,9 @@ void drawStairs(QPainter& p, const QVector<QPointF>& polyline, const QRect& clip
         return;
     }
     const QTransform t = p.deviceTransform();
-    const bool wholePixels = t.type() <= QTransform::TxTranslate && t.dx() == std::floor(t.dx()) &&
+    const bool wholePixels = p.paintEngine() != nullptr &&
+                             p.paintEngine()->type() == QPaintEngine::Raster &&
+                             t.type() <= QTransform::TxTranslate && t.dx() == std::floor(t.dx()) &&
                              t.dy() == std::floor(t.dy()) && p.device() != nullptr &&
                              p.device()->devicePixelRatio() == 1;
     if (!wholePixels || !stairRectangles(polyline, clip, scratch)) {

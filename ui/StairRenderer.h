@@ -166,9 +166,10 @@ struct StairMapping {
 // a step back to the left, which has no such picture.
 bool stairRectangles(const QVector<QPointF>& polyline, const QRect& clip, std::vector<QRect>& out);
 
-// Draws the polyline in colour within clip: by its rectangles when the painter maps the
-// coordinates onto whole device pixels (no scaling, a whole-pixel offset) and the polyline is a
-// stair, else as a polyline with a thin pen. scratch keeps its memory between calls.
+// Draws the polyline in colour within clip: by its rectangles when the painter puts pixels into
+// an image and maps the coordinates onto whole pixels of it (no scaling, a whole-pixel offset)
+// and the polyline is a stair, else (a printer, a scaled screen) as a polyline with a thin pen.
+// scratch keeps its memory between calls.
 void drawStairs(QPainter& p, const QVector<QPointF>& polyline, const QRect& clip,
                 const QColor& colour, std::vector<QRect>& scratch);
 

@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QTimer>
+#include <QTranslator>
 
 #include <cstdio>
 #include <optional>
@@ -40,6 +43,25 @@ void printTraceSummary() {
 }
 
 }  // namespace
+
+bool installQtTranslations(QCoreApplication& app) {
+    static QTranslator* translator = nullptr;
+    if (translator) {
+        return true;
+    }
+    // Dates, type names and numbers in Qt's dialogs follow the default locale.
+    const QLocale russian(QLocale::Russian, QLocale::Russia);
+    QLocale::setDefault(russian);
+    auto* t = new QTranslator(&app);
+    if (!t->load(russian, QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)) ||
+        !QCoreApplication::installTranslator(t)) {
+        delete t;
+        return false;
+    }
+    translator = t;
+    return true;
+}
 
 void createForms(const StartupOptions& options) {
     new TfrmMain;  // sets frmMain; FormCreate has run
@@ -81,6 +103,7 @@ int runApplication(QApplication& app, const StartupOptions& options) {
             std::fprintf(stderr, "morvelip-osc: %s\n", line.toLocal8Bit().constData());
         });
     }
+    installQtTranslations(app);
     createForms(options);
     showMainForm(!options.quitAfterLoad);
     if (!options.file.isEmpty()) {

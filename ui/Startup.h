@@ -13,6 +13,7 @@
 #include <cstdint>
 
 class QApplication;
+class QCoreApplication;
 
 namespace ui {
 
@@ -28,6 +29,11 @@ struct StartupOptions {
     std::uint64_t memoryLimit = 0;
 };
 
+// Qt's own texts (file dialogs, standard buttons, context menus) in Russian, from the
+// translations that Qt installs (qtbase_ru in QLibraryInfo::TranslationsPath), and the Russian
+// locale as the default one (dates and type names in the file dialog). Returns false, leaving
+// Qt's English texts, when the translations are not installed.
+bool installQtTranslations(QCoreApplication& app);
 // Creates frmMain and LoginDlg (globals of MainUnit and logind).
 void createForms(const StartupOptions& options);
 // Shows frmMain (restore, connect action, then the window appears), then offers the capture

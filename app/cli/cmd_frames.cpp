@@ -12,7 +12,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
-#include "core/plot_labels.h"
+#include "core/frame_export.h"
 
 namespace cli {
 
@@ -20,7 +20,7 @@ namespace {
 
 constexpr std::array<const char*, osc::kChannelCount> kShortNames = {"strobe", "tx", "rx1", "rx2"};
 
-enum class Format { Text, Csv, Json };
+using Format = osc::FrameListFormat;
 
 struct FramesRequest {
     QString file;
@@ -165,89 +165,6 @@ void appendNumber(std::string& out, long long v) {
     out.append(buf, r.ptr);
 }
 
-std::string hexBytes(const std::vector<std::uint8_t>& bytes) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (const std::uint8_t b : bytes) {
-        if (!out.empty()) {
-            out += ' ';
-        }
-        out += kHex[b >> 4];
-        out += kHex[b & 15];
-    }
-    return out;
-}
-
-std::string printFrames(const std::vector<osc::Frame>& frames, Format format) {
-    std::string out;
-    if (format == Format::Csv) {
-        out += "index,channel,name,start,end,start_ticks,end_ticks,bits,bytes,check,status,error\n";
-    } else if (format == Format::Json) {
-        out += "[";
-    }
-    std::size_t index = 0;
-    for (const osc::Frame& f : frames) {
-        ++index;
-        const auto c = static_cast<std::size_t>(f.channel);
-        const std::string start = osc::TicksToBitText(f.start);
-        const std::string end = osc::TicksToBitText(f.end);
-        const std::string bytes = hexBytes(f.bytes);
-        const std::string check(osc::frameCheckName(f.check));
-        const std::string status(osc::checkStatusName(f.status));
-        const std::string error(osc::frameErrorName(f.error));
-        if (format == Format::Text) {
-            // 12  1 Передача  24 + 128/256 .. 72 + 128/256  48 bits  01 30 0B 9F  x25 good
-            appendNumber(out, static_cast<long long>(index));
-            out += "  ";
-            appendNumber(out, f.channel);
-            out += ' ';
-            out += osc::kChannels[c].name;
-            out += "  " + start + " .. " + end + "  ";
-            appendNumber(out, f.bitCount);
-            out += " bits  " + bytes + "  " + check + ' ' + status;
-            if (!f.good()) {
-                out += "  " + error;
-            }
-            out += '\n';
-            continue;
-        }
-        if (format == Format::Csv) {
-            appendNumber(out, static_cast<long long>(index));
-            out += ',';
-            appendNumber(out, f.channel);
-            out += ',';
-            out += osc::kChannels[c].name;
-            out += ',' + start + ',' + end + ',';
-            appendNumber(out, f.start);
-            out += ',';
-            appendNumber(out, f.end);
-            out += ',';
-            appendNumber(out, f.bitCount);
-            out += ',' + bytes + ',' + check + ',' + status + ',' + error + '\n';
-            continue;
-        }
-        out += index == 1 ? "\n" : ",\n";
-        out += "{\"index\":";
-        appendNumber(out, static_cast<long long>(index));
-        out += ",\"channel\":";
-        appendNumber(out, f.channel);
-        out += ",\"name\":\"";
-        out += osc::kChannels[c].name;
-        out += "\",\"start\":\"" + start + "\",\"end\":\"" + end + "\",\"start_ticks\":";
-        appendNumber(out, f.start);
-        out += ",\"end_ticks\":";
-        appendNumber(out, f.end);
-        out += ",\"bits\":";
-        appendNumber(out, f.bitCount);
-        out += ",\"bytes\":\"" + bytes + "\",\"check\":\"" + check + "\",\"status\":\"" + status +
-               "\",\"error\":\"" + error + "\"}";
-    }
-    if (format == Format::Json) {
-        out += index == 0 ? "]\n" : "\n]\n";
-    }
-    return out;
-}
-
 // "channel 2 Приём1 (x25): 40 frames, 38 good, 2 bad (bad check 1, unfinished 1)"
 std::string summaryLine(const std::string& what, const osc::FrameCounts& n) {
     std::string out = what + ": ";
@@ -312,7 +229,7 @@ int runFrames(const QStringList& args) {
     if (!replayFileForCli(request.file, engine)) {
         return 2;
     }
-    const std::string out = printFrames(engine.frames.byStart(), request.format);
+    const std::string out = osc::formatFrames(engine.frames.byStart(), request.format);
     if (!writeStdout(out)) {
         std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
         return 1;

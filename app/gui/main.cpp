@@ -42,10 +42,12 @@ int main(int argc, char** argv) {
         "offers its IP devices. The device's oscilloscope is started and stopped from the\n"
         "tool bar; the four lines are drawn live. Datagrams talk to the devices on UDP port\n"
         "971. A FILE given on the command line is replayed once the window is shown, as the\n"
-        "load button does.\n"
+        "load button does; so is an .osc file dropped on the window.\n"
         "\n"
         "Plot: left drag to the right zooms, to the left restores; right or middle drag pans;\n"
-        "the wheel zooms about the pointer, Shift+wheel pans."));
+        "the wheel zooms about the pointer, Shift+wheel pans. Keys: Home the whole capture,\n"
+        "Ctrl+G go to a bit, + and - zoom, Left and Right pan, PgUp and PgDn page, F5 start,\n"
+        "Shift+F5 stop, Ctrl+O load, Ctrl+S save."));
     parser.addHelpOption();
     parser.addVersionOption();
     const QCommandLineOption demo(QStringLiteral("demo"),

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -255,6 +256,37 @@ void expectSame(const ChannelTrace& fast, const ReferenceTrace& ref, std::mt1993
         const auto snapped = snapCursor(fast, p, p + w, mx);
         ASSERT_EQ(snapped, literalSnap(ref, p, p + w, mx)) << p << " " << mx;
     }
+    // The stored points copied a few at a time from anywhere up to any X, whatever the block
+    // left off before.
+    std::vector<TracePoint> stored;
+    for (const TracePoint p : fast.storedPoints()) {
+        stored.push_back(p);
+    }
+    ASSERT_EQ(stored.size(), fast.storedCount());
+    std::size_t block = rng() % (fast.blockCount() + 2);
+    for (int k = 0; k < 8; ++k) {
+        const std::size_t from = rng() % (stored.size() + 2);
+        const Tick upTo = k % 3 == 0
+                              ? std::numeric_limits<Tick>::max()
+                              : stored[rng() % stored.size()].x - 1 + static_cast<Tick>(rng() % 3);
+        std::vector<TracePoint> expected;
+        for (std::size_t i = from; i < stored.size() && stored[i].x <= upTo; ++i) {
+            expected.push_back(stored[i]);
+        }
+        std::vector<TracePoint> got;
+        std::array<TracePoint, 70> buffer;
+        const std::size_t room = 1 + rng() % buffer.size();
+        for (;;) {
+            const std::size_t m =
+                fast.copyStored(from + got.size(), upTo, std::span(buffer.data(), room), block);
+            got.insert(got.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(m));
+            if (m < room) {
+                break;
+            }
+        }
+        ASSERT_EQ(got, expected) << "from " << from << " up to " << upTo;
+    }
+
     // Marker and cursor on points of the trace (mostly), up to a little over the span limit.
     ChannelTraces traces;
     traces[2] = fast;

@@ -215,6 +215,60 @@ std::vector<Row> rows() {
                        {{s, s + 8 + 33, "11 22 33 44 ", FrameError::TooLong, 32},
                         good(s2, l.bits.size(), a)}});
     }
+    {
+        // Exactly seven 1s abort; the flag right after them opens the next frame.
+        Line l;
+        l.ones(4);
+        const std::size_t s1 = l.add(kFlag);
+        l.add(Bits(da.begin(), da.begin() + 8));
+        const std::size_t abortAt = l.ones(7);
+        const std::size_t s2 = l.frame(db);
+        out.push_back(
+            {"abort by exactly seven ones",
+             lsb,
+             l.bits,
+             {{s1, abortAt + 7, hex({a[0]}), FrameError::Abort, 8}, good(s2, l.bits.size(), b)}});
+    }
+    {
+        // The minimum counts the check's bytes; a check longer than the minimum raises it.
+        FrameOptions four;
+        four.minLength = 4;
+        const Bytes three = withCheck({0x01}, FrameCheck::X25);
+        const Bytes fourBytes = withCheck({0x01, 0x02}, FrameCheck::X25);
+        Line l;
+        l.ones(2);
+        const std::size_t s1 = l.frame(dataBits(three, four));
+        const std::size_t e1 = l.bits.size();
+        const std::size_t s2 = l.frame(dataBits(fourBytes, four));
+        out.push_back(
+            {"minimum length four",
+             four,
+             l.bits,
+             {{s1, e1, hex(three), FrameError::TooShort, 24}, good(s2, l.bits.size(), fourBytes)}});
+
+        FrameOptions one;
+        one.minLength = 1;
+        one.check = FrameCheck::Crc32;
+        const Bytes crc = withCheck({0x42}, FrameCheck::Crc32);
+        Line m;
+        const std::size_t t1 = m.frame(dataBits({0x42, 0x00, 0x00}, one));
+        const std::size_t f1 = m.bits.size();
+        const std::size_t t2 = m.frame(dataBits(crc, one));
+        out.push_back(
+            {"crc32 needs its four bytes",
+             one,
+             m.bits,
+             {{t1, f1, "42 00 00 ", FrameError::TooShort, 24}, good(t2, m.bits.size(), crc)}});
+
+        FrameOptions bare;
+        bare.minLength = 1;
+        bare.check = FrameCheck::None;
+        Line n;
+        n.ones(3);
+        const std::size_t u1 = n.frame(dataBits({0x42}, bare));
+        out.push_back(
+            {"one byte without a check", bare, n.bits, {good(u1, n.bits.size(), {0x42})}});
+    }
     // The same two frames under each option: the link's own encoding is found good.
     struct Variant {
         const char* name;

@@ -196,5 +196,152 @@ TEST(TraceExport, RandomCapturesAgreeWithATickByTickReading) {
     }
 }
 
+// The pieces of an export, joined, are the whole text; progress only grows and ends at 1.
+TEST(TraceExport, PiecesMakeTheWholeText) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 100; ++round) {
+        SCOPED_TRACE(round);
+        std::array<Points, kChannelCount> points;
+        for (std::size_t c = 0; c < kChannelCount; ++c) {
+            Tick x = static_cast<Tick>(rng() % 5);
+            for (int i = static_cast<int>(rng() % 300); i > 0; --i) {
+                x += static_cast<Tick>(rng() % 300);
+                points[c].emplace_back(x, kChannels[c].levelSet + static_cast<int>(rng() % 2));
+            }
+        }
+        const ChannelTraces traces = tracesOf(points);
+        for (const ExportFormat format : {ExportFormat::Vcd, ExportFormat::Csv}) {
+            const std::optional<double> rate = format == ExportFormat::Vcd && round % 2
+                                                   ? std::optional<double>(9600)
+                                                   : std::nullopt;
+            TraceExport writer(traces, format, rate);
+            std::string joined;
+            double last = 0;
+            while (writer.next(joined, 1 + rng() % 7)) {
+                EXPECT_GE(writer.progress(), last);
+                last = writer.progress();
+            }
+            EXPECT_EQ(writer.progress(), 1.0);
+            EXPECT_EQ(joined,
+                      format == ExportFormat::Vcd ? VcdText(traces, rate) : CsvText(traces));
+        }
+    }
+}
+
+TEST(TraceExport, StretchTable) {
+    // strobe 7@0 8@100 7@300; tx 6@0 5@200 6@250; rx1 from 400 on; rx2 none.
+    const ChannelTraces traces =
+        tracesOf({{{{0, 7}, {100, 8}, {300, 7}}, {{0, 6}, {200, 5}, {250, 6}}, {{400, 4}}, {}}});
+    struct Row {
+        const char* name;
+        ExportStretch stretch;
+        const char* csv;      // after the header row
+        const char* vcdBody;  // one tick a nanosecond
+    };
+    const Row rows[] = {
+        {"inside: the values in force, the changes, the end",
+         {150, 260},
+         "150,1,1,,\n200,1,0,,\n250,1,1,,\n",
+         "#150\n$dumpvars\n1s\n1t\nxr\nxq\n$end\n#200\n0t\n#250\n1t\n#260\n"},
+        {"a change at the start belongs to it, one at the end does not",
+         {100, 300},
+         "100,1,1,,\n200,1,0,,\n250,1,1,,\n",
+         "#100\n$dumpvars\n1s\n1t\nxr\nxq\n$end\n#200\n0t\n#250\n1t\n#300\n"},
+        {"before every point",
+         {-50, -10},
+         "-50,,,,\n",
+         "#-50\n$dumpvars\nxs\nxt\nxr\nxq\n$end\n#-10\n"},
+        {"after every point",
+         {1000, 2000},
+         "1000,0,1,1,\n",
+         "#1000\n$dumpvars\n0s\n1t\n1r\nxq\n$end\n#2000\n"},
+        {"one tick", {200, 201}, "200,1,0,,\n", "#200\n$dumpvars\n1s\n0t\nxr\nxq\n$end\n#201\n"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(ExportText(traces, ExportFormat::Csv, std::nullopt, row.stretch),
+                  std::string("tick,strobe,tx,rx1,rx2\n") + row.csv);
+        const std::string vcd = ExportText(traces, ExportFormat::Vcd, std::nullopt, row.stretch);
+        EXPECT_EQ(dumpBody(vcd), row.vcdBody);
+        EXPECT_NE(vcd.find("The stretch from tick"), std::string::npos);
+    }
+}
+
+// A stretch is the tick-by-tick reading of the whole traces cut to [from, to): the values at
+// `from`, then every change before `to`; the dump, read back, says the same and ends at `to`.
+TEST(TraceExport, RandomStretchesAgreeWithATickByTickReading) {
+    std::mt19937 rng(4242);
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        std::array<Points, kChannelCount> points;
+        for (std::size_t c = 0; c < kChannelCount; ++c) {
+            Tick x = static_cast<Tick>(rng() % 3);
+            for (int i = static_cast<int>(rng() % 12); i > 0; --i) {
+                x += static_cast<Tick>(rng() % 4);
+                points[c].emplace_back(x, kChannels[c].levelSet + static_cast<int>(rng() % 2));
+            }
+        }
+        const Tick from = static_cast<Tick>(rng() % 30);
+        const Tick to = from + 1 + static_cast<Tick>(rng() % 20);
+        // The reference: the whole reading, cut.
+        std::vector<std::pair<Tick, std::array<int, kChannelCount>>> cut;
+        std::array<int, kChannelCount> atFrom{-1, -1, -1, -1};
+        for (const auto& [t, bits] : referenceChanges(points)) {
+            if (t <= from) {
+                atFrom = bits;
+            } else if (t < to) {
+                if (cut.empty()) {
+                    cut.emplace_back(from, atFrom);
+                }
+                cut.emplace_back(t, bits);
+            }
+        }
+        if (cut.empty()) {
+            cut.emplace_back(from, atFrom);
+        }
+        const ChannelTraces traces = tracesOf(points);
+        const ExportStretch stretch{from, to};
+        EXPECT_EQ(ExportText(traces, ExportFormat::Csv, std::nullopt, stretch), csvOf(cut));
+        const auto [readCsv, endTime] =
+            readBack(ExportText(traces, ExportFormat::Vcd, std::nullopt, stretch));
+        EXPECT_EQ(readCsv, csvOf(cut));
+        EXPECT_EQ(endTime, to);
+    }
+}
+
+// An export started while a capture goes on takes the points as they were at its start; points
+// appended meanwhile (regular stretches becoming runs, new blocks) change nothing under it. A
+// trace restarted meanwhile ends it with an error.
+TEST(TraceExport, PointsAppendedDuringAnExportAreLeftOut) {
+    ChannelTraces traces;
+    Tick x = 0;
+    auto grow = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            x += 256;
+            traces[0].add(x, static_cast<std::uint8_t>(7 + (i % 2)));  // a strobe: a run
+            if (i % 3 == 0) {
+                traces[1].add(x + 7, static_cast<std::uint8_t>(5 + (i / 3) % 2));
+            }
+        }
+    };
+    grow(1000);
+    for (const ExportFormat format : {ExportFormat::Vcd, ExportFormat::Csv}) {
+        const ChannelTraces before = traces;
+        const std::string expected = ExportText(before, format, std::nullopt, std::nullopt);
+        TraceExport writer(traces, format, std::nullopt);
+        std::string text;
+        while (writer.next(text, 50)) {
+            grow(97);
+        }
+        EXPECT_EQ(text, expected);
+    }
+    TraceExport writer(traces, ExportFormat::Csv, std::nullopt);
+    std::string text;
+    writer.next(text, 10);
+    writer.next(text, 10);
+    traces[0].clear();
+    EXPECT_THROW(while (writer.next(text, 10)){}, std::runtime_error);
+}
+
 }  // namespace
 }  // namespace osc

@@ -47,7 +47,7 @@ class RecordingEndpoint : public osc::net::DatagramEndpoint {
         return true;
     }
     void setReadyCallback(std::function<void()> callback) override { ready_ = std::move(callback); }
-    osc::net::EndpointStats stats() const override { return {}; }
+    osc::net::EndpointStats stats() const override { return fakeStats; }
 
     // Queues a datagram as if it had arrived.
     void inject(std::vector<std::uint8_t> datagram) {
@@ -65,6 +65,7 @@ class RecordingEndpoint : public osc::net::DatagramEndpoint {
     std::string activationError;      // non-empty: activation fails with this reason
     std::string failSendTo = "\x01";  // sends to this address fail
     std::vector<SentDatagram> sent;
+    osc::net::EndpointStats fakeStats;  // what stats() reports
 
   private:
     bool active_ = false;

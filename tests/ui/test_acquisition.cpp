@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFrame>
 #include <QLabel>
+#include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QTest>
 
@@ -117,6 +118,57 @@ TEST_F(Acquisition, StopTwiceGivesTwoSetsOfClosingPoints) {
         stops += d.bytes == toVector(osc::stopCommand({})) ? 1 : 0;
     }
     EXPECT_EQ(stops, 3);  // one inside the start's selection, then the two stops
+}
+
+// After the stop the plot shows the closed and completed traces by itself: a paint of a part
+// of it (the progress panel going away) does not count as the whole picture.
+TEST_F(Acquisition, PlotRepaintsWholeAfterStopWithoutInput) {
+    OscPlot* chart = Chart1();
+    using Snapshot = std::vector<double>;
+    const auto snapshot = [] {
+        Snapshot s;
+        for (const osc::ChannelTrace& t : frmMain->engine().traces) {
+            s.push_back(static_cast<double>(t.revision()));
+        }
+        s.push_back(frmMain->engine().window.minimum());
+        s.push_back(frmMain->engine().window.maximum());
+        return s;
+    };
+    struct Recorder : QObject {
+        std::function<Snapshot()> take;
+        QWidget* chart = nullptr;
+        std::optional<Snapshot> lastWhole;
+        int partial = 0;
+        bool eventFilter(QObject*, QEvent* e) override {
+            if (e->type() == QEvent::Paint) {
+                const QRegion painted = static_cast<QPaintEvent*>(e)->region();
+                if (QRegion(chart->rect()).subtracted(painted).isEmpty()) {
+                    lastWhole = take();
+                } else {
+                    ++partial;
+                }
+            }
+            return false;
+        }
+    } recorder;
+    recorder.take = snapshot;
+    recorder.chart = chart;
+    chart->installEventFilter(&recorder);
+
+    frmMain->actOSCstartExecute();
+    for (int period = 0; period < 40; ++period) {
+        const int strobe = period % 2 ? 0 : 0x04;
+        const int data = period % 3 ? 0x40 : 0x80;
+        endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, strobe, 0, strobe | data, 128}));
+    }
+    settle();
+    // Waits are for the work to be done, never for a fixed time.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.lastWhole == snapshot(); }, 10000));
+    frmMain->actOSCstopExecute();
+    // No mouse, no key: the whole plot is painted with the stopped traces.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return recorder.lastWhole == snapshot(); }, 10000));
+    EXPECT_TRUE(pbPanel()->isHidden());
+    chart->removeEventFilter(&recorder);
 }
 
 TEST_F(Acquisition, FailedActivationKeepsAddressAndIdentity) {

@@ -7,7 +7,11 @@
 
 #include <fstream>
 
+#include <QAbstractItemView>
+#include <QMenu>
 #include "server/connection_session.h"
+
+#include "ui/DeviceListLook.h"
 #include "ui_test_support.h"
 
 namespace uitest {
@@ -126,6 +130,47 @@ TEST_F(Connection, FailedFetchShowsTheMessageAndLeavesTheProgramNotConnected) {
     connectWith(QStringLiteral("nt1"), QStringLiteral("tm1"), QString(), QDialog::Accepted);
     EXPECT_EQ(ComboBox1()->count(), 2);
     EXPECT_NE(frmMain->connection().connection(), -1);
+}
+
+// The device list shows whole entries (tooltips, a drop-down as wide as the longest) and drops
+// down also when it is empty.
+class DeviceList : public WindowTest {
+  protected:
+    void SetUp() override { startUp(); }
+};
+
+TEST_F(DeviceList, WholeEntriesAndAnEmptyListThatDropsDown) {
+    QComboBox* list = ComboBox1();
+    ASSERT_EQ(list->count(), 0);
+    ui::dropDownList(list);
+    const QMenu* empty = list->findChild<QMenu*>(QStringLiteral("EmptyDeviceList"));
+    ASSERT_NE(empty, nullptr);
+    EXPECT_TRUE(empty->isVisible());
+    EXPECT_GE(empty->width(), list->width());
+    ASSERT_EQ(empty->actions().size(), 1);
+    EXPECT_EQ(empty->actions()[0]->text(), QStringLiteral("Нет устройств"));
+    EXPECT_FALSE(empty->actions()[0]->isEnabled());
+    EXPECT_TRUE(ui::listDroppedDown(list));
+    ui::closeDropDown(list);
+    EXPECT_FALSE(ui::listDroppedDown(list));
+    EXPECT_EQ(list->count(), 0) << "the empty line is no entry";
+
+    const QString longEntry =
+        QStringLiteral("КП-1 Подстанция «Северная», ввод 2, ячейка 14 (IP:192.168.100.200)");
+    list->addItems({QStringLiteral("КП-2"), longEntry});
+    EXPECT_EQ(list->itemData(1, Qt::ToolTipRole).toString(), longEntry);
+    EXPECT_GT(QFontMetrics(list->font()).horizontalAdvance(longEntry), list->width())
+        << "the entry is wider than the list itself";
+    EXPECT_GE(list->view()->minimumWidth(),
+              QFontMetrics(list->view()->font()).horizontalAdvance(longEntry));
+    list->setCurrentIndex(1);
+    EXPECT_EQ(list->toolTip(), longEntry);
+    ui::dropDownList(list);
+    EXPECT_TRUE(list->view()->isVisible());
+    EXPECT_GE(list->view()->width(),
+              QFontMetrics(list->view()->font()).horizontalAdvance(longEntry));
+    EXPECT_FALSE(empty->isVisible());
+    ui::closeDropDown(list);
 }
 
 }  // namespace

@@ -100,20 +100,15 @@ TEST_F(Storage, SaveWritesInTheFixedOrderAndDestructionDoesNotSaveAgain) {
     EXPECT_EQ(frmMain->formStorage().state(), ui::FormStorage::State::Saved);
     ui::destroyForms();
     ui::setSectionFactory(std::move(previous));
-    const QStringList expected{"FormVersion",
-                               "Flags",
-                               "ShowCmd",
-                               "PixelsPerInch",
-                               "MinMaxPos" + suffix,
-                               "MinMaxPos",
-                               "NormPos" + suffix,
-                               "NormPos",
-                               "Visible",
-                               "cbReverseBits_Checked",
-                               "seByteBitsCount_Value",
-                               "seWindowBitsCount_Value",
-                               "cbInverseBits_Checked",
-                               "cbBitStaff_Checked"};
+    const QStringList expected{
+        "FormVersion", "Flags", "ShowCmd", "PixelsPerInch", "MinMaxPos" + suffix, "MinMaxPos",
+        "NormPos" + suffix, "NormPos", "Visible", "cbReverseBits_Checked", "seByteBitsCount_Value",
+        "seWindowBitsCount_Value", "cbInverseBits_Checked", "cbBitStaff_Checked",
+        // The frames tab's options, after the window's own five.
+        "cbFrameChannel0_Checked", "cbFrameChannel1_Checked", "cbFrameChannel2_Checked",
+        "cbFrameChannel3_Checked", "cbFrameInvert_Checked", "cbFrameStuffing_Checked",
+        "cmbFrameBitOrder_ItemIndex", "cmbFrameCheck_ItemIndex", "seFrameMinLength_Value",
+        "cbFrameBands_Checked"};
     EXPECT_EQ(log, expected);
 }
 
@@ -160,9 +155,9 @@ TEST_F(Storage, NormalFrameSources) {
         uitest::TempConfig own;
         storeMain(r.values);
         startUp();
-        EXPECT_EQ(QRect(frmMain->pos(), frmMain->size()), r.frame)
-            << frmMain->pos().x() << "," << frmMain->pos().y() << " " << frmMain->width() << "x"
-            << frmMain->height();
+        const QRect frame = frmMain->frameGeometry();  // the outer frame
+        EXPECT_EQ(frame, r.frame) << frame.x() << "," << frame.y() << " " << frame.width() << "x"
+                                  << frame.height();
         EXPECT_EQ(dialogRuns, 1);
         ui::destroyForms();
         dialogRuns = 0;
@@ -174,15 +169,15 @@ TEST_F(Storage, DamagedFrameIsClampedToTheDesktop) {
     storeMain({{"NormPos", "-99999999,-5,2147483647,2147483647"}});
     startUp();
     const QRect desktop = QGuiApplication::primaryScreen()->virtualGeometry();
-    EXPECT_LE(frmMain->width(), desktop.width());
-    EXPECT_LE(frmMain->height(), desktop.height());
+    EXPECT_LE(frmMain->frameGeometry().width(), desktop.width());
+    EXPECT_LE(frmMain->frameGeometry().height(), desktop.height());
     EXPECT_GE(frmMain->pos().x(), -32000);
 }
 
 TEST_F(Storage, UnquotedListValueCountsAsItsText) {
     writeRawMain("NormPos=10,20,610,420\n");
     startUp();
-    EXPECT_EQ(QRect(frmMain->pos(), frmMain->size()), QRect(10, 20, 600, 400));
+    EXPECT_EQ(frmMain->frameGeometry(), QRect(10, 20, 600, 400));
 }
 
 TEST_F(Storage, DifferentPixelsPerInchStillRestoresStateAndProperties) {

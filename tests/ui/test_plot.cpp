@@ -197,12 +197,12 @@ TEST_F(Plot, ZoomPanAndUndoLeaveTheScrollBarAlone) {
     const QRect r = chart->plotRect();
     const QPoint a(r.left() + 100, r.top() + 10), b(r.left() + 300, r.top() + r.height() - 10);
     const double t0 = chart->bottomValueAt(a.x()), t1 = chart->bottomValueAt(b.x());
-    const double l0 = chart->leftValueAt(b.y()), l1 = chart->leftValueAt(a.y());
     drag(a, b, Qt::LeftButton);
     EXPECT_DOUBLE_EQ(window().minimum(), t0);
     EXPECT_DOUBLE_EQ(window().maximum(), t1);
-    EXPECT_DOUBLE_EQ(chart->leftMinimum(), l0);
-    EXPECT_DOUBLE_EQ(chart->leftMaximum(), l1);
+    // The rectangle zooms the ticks only: all four channels stay in sight.
+    EXPECT_EQ(chart->leftMinimum(), 0);
+    EXPECT_EQ(chart->leftMaximum(), 9);
 
     const double width = window().maximum() - window().minimum();
     const double perPixel = width / r.width();
@@ -323,8 +323,8 @@ TEST_F(Plot, RepaintsAreCoalesced) {
     } counter(&paints);
     chart->installEventFilter(&counter);
     // Waits are for work to be done (the coalescing timer fired, a paint arrived), never for
-    // a fixed time.
-    QTRY_VERIFY_WITH_TIMEOUT(!chart->repaintPending(), 10000);
+    // a fixed time. (QTRY_* would end the test quietly on a time-out: qWaitFor and ASSERT.)
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !chart->repaintPending(); }, 10000));
     QApplication::processEvents();
     paints = 0;
     const std::uint64_t requested = chart->repaintsRequested();
@@ -334,13 +334,13 @@ TEST_F(Plot, RepaintsAreCoalesced) {
         chart->markDirty();
     }
     EXPECT_TRUE(chart->repaintPending());
-    QTRY_VERIFY_WITH_TIMEOUT(paints >= 1, 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return paints >= 1; }, 10000));
     EXPECT_EQ(chart->repaintsRequested(), requested + 1);  // one repaint for 200 changes
     EXPECT_GE(paints, 1);
     EXPECT_LE(paints, 2);
     paints = 0;
     chart->markDirty();  // nothing changed since the last paint
-    QTRY_VERIFY_WITH_TIMEOUT(!chart->repaintPending(), 10000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !chart->repaintPending(); }, 10000));
     QApplication::processEvents();
     EXPECT_EQ(chart->repaintsRequested(), requested + 1);
     EXPECT_EQ(paints, 0);
