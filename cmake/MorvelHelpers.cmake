@@ -41,14 +41,18 @@ function(mo_add_test name)
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;MO_SOURCE_DIR=${PROJECT_SOURCE_DIR};MO_BINARY_DIR=${CMAKE_BINARY_DIR};${ARG_ENVIRONMENT}")
 endfunction()
 
-# mo_add_tests_in(folder PREFIX area LIBS lib...): one test per test_*.cpp in the folder,
-# named area_<file name without "test_">.
+# mo_add_tests_in(folder PREFIX area LIBS lib... [RESOURCE_LOCK name]): one test per test_*.cpp
+# in the folder, named area_<file name without "test_">; tests that share a lock never run at
+# the same time (the window's tests, for one, all bind UDP port 971 when run as root).
 function(mo_add_tests_in folder)
-    cmake_parse_arguments(ARG "" "PREFIX" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "PREFIX;RESOURCE_LOCK" "LIBS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS ${folder}/test_*.cpp)
     foreach(src IN LISTS sources)
         get_filename_component(base ${src} NAME_WE)
         string(REGEX REPLACE "^test_" "" unit ${base})
         mo_add_test(${ARG_PREFIX}_${unit} ${src} LIBS ${ARG_LIBS})
+        if(ARG_RESOURCE_LOCK)
+            set_tests_properties(${ARG_PREFIX}_${unit} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
+        endif()
     endforeach()
 endfunction()

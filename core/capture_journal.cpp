@@ -108,6 +108,7 @@ OscLineProgress OscLineWriter::written() const {
 }
 
 void OscLineWriter::append(std::span<const std::uint8_t> datagram) noexcept {
+    lastTaken_ = false;
     if (failed_.load(std::memory_order_acquire) || finished_) {
         return;
     }
@@ -130,6 +131,9 @@ void OscLineWriter::append(std::span<const std::uint8_t> datagram) noexcept {
         return;
     }
     ++appended_;
+    lastLineBytes_ = 3 * static_cast<std::uint64_t>(datagram.size()) + 2;
+    appendedBytes_ += lastLineBytes_;
+    lastTaken_ = true;
 }
 
 void OscLineWriter::run() {
@@ -426,10 +430,18 @@ void CaptureJournal::start() noexcept {
     startedAt_ = static_cast<std::int64_t>(std::time(nullptr));
     writeState({false, startedAt_, {}});
     const std::filesystem::path data = dataPath(folder_, slot_);
+    static std::atomic<std::uint64_t> captures{0};
+    captureId_ = captures.fetch_add(1) + 1;
+    dataDevice_ = dataInode_ = 0;
     dataFd_ = ::open(data.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (dataFd_ < 0) {
         setError("Cannot write the capture journal " + data.string() + ": " + systemReason(errno));
         return;
+    }
+    struct stat st {};
+    if (::fstat(dataFd_, &st) == 0) {
+        dataDevice_ = static_cast<std::uint64_t>(st.st_dev);
+        dataInode_ = static_cast<std::uint64_t>(st.st_ino);
     }
     try {
         writer_ = std::make_unique<OscLineWriter>(dataFd_, timing_, [this](OscLineProgress p) {
@@ -459,6 +471,20 @@ void CaptureJournal::finishWriter(bool complete) noexcept {
 
 void CaptureJournal::stop() noexcept {
     finishWriter(true);
+}
+
+int CaptureJournal::openForReading(std::uint64_t id) const {
+    if (id == 0 || id != captureId_ || slot_ == 0 || dataInode_ == 0) {
+        return -1;
+    }
+    const int fd = ::open(dataPath(folder_, slot_).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != dataDevice_ ||
+                    static_cast<std::uint64_t>(st.st_ino) != dataInode_)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 // --- found journals ---

@@ -68,6 +68,12 @@ class OscLineWriter {
     // The first failure, "No space left on device"; empty while there is none.
     std::string error() const;
     std::uint64_t datagramsAppended() const noexcept { return appended_; }
+    // Where the line of the last append() starts in the file, when that append took its datagram
+    // (nothing after a failure or before the first append).
+    std::optional<std::uint64_t> lastLineOffset() const noexcept {
+        return lastTaken_ ? std::optional<std::uint64_t>(appendedBytes_ - lastLineBytes_)
+                          : std::nullopt;
+    }
     // What has been written out (not necessarily synced yet).
     OscLineProgress written() const;
 
@@ -88,7 +94,10 @@ class OscLineWriter {
     OscLineProgress written_;  // guarded
 
     std::atomic<bool> failed_{false};
-    std::uint64_t appended_ = 0;  // caller's thread only
+    std::uint64_t appended_ = 0;  // caller's thread only, like the three below
+    std::uint64_t appendedBytes_ = 0;
+    std::uint64_t lastLineBytes_ = 0;
+    bool lastTaken_ = false;
     bool finished_ = false;
     bool finishResult_ = true;
     std::thread thread_;
@@ -160,6 +169,18 @@ class CaptureJournal {
     // What the current capture's journal has written out so far.
     OscLineProgress written() const { return writer_ ? writer_->written() : OscLineProgress{}; }
 
+    // The capture whose lines the journal holds: a number of its own for every start in this
+    // process (0 before the first).
+    std::uint64_t captureId() const { return captureId_; }
+    // Where the line of the datagram appended last starts in path(), when that datagram went in
+    // (a capture running and nothing lost); the reader of the trace log reads it back from there.
+    std::optional<std::uint64_t> lastLineOffset() const {
+        return writer_ ? writer_->lastLineOffset() : std::nullopt;
+    }
+    // A new descriptor (the caller closes it) reading the journal of capture `id` while the file
+    // still holds that capture (running or stopped, until the next start); -1 otherwise.
+    int openForReading(std::uint64_t id) const;
+
   private:
     bool takeSlot() noexcept;
     void writeState(const JournalState& state) noexcept;
@@ -172,6 +193,9 @@ class CaptureJournal {
     int stateFd_ = -1;
     int dataFd_ = -1;
     std::int64_t startedAt_ = 0;
+    std::uint64_t captureId_ = 0;
+    std::uint64_t dataDevice_ = 0;  // the file of the current capture
+    std::uint64_t dataInode_ = 0;
     std::unique_ptr<OscLineWriter> writer_;
     std::string setupError_;
     bool setupFailed_ = false;

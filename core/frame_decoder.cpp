@@ -229,7 +229,7 @@ void Framer::startFrame(std::uint64_t startBit) {
     }
     std::fill(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(s_.touched), 0);
     s_.touched = 0;
-    open_ = true;
+    s_.open = true;
     startBit_ = startBit;
     s_.nbits = 0;
     s_.lengthBeforeLastZero = 0;
@@ -252,8 +252,11 @@ void Framer::report(FrameEnding ending, std::uint64_t endBit, std::vector<RawFra
 
 inline bool Framer::quietRun(State& s, const Rules& r, bool one, std::uint64_t count) {
     if (one) {
-        if (r.open && count >= 7 - s.ones) {  // open: at most six 1s so far
-            return false;
+        if (s.open && count >= 7 - s.ones) {  // open: at most six 1s so far
+            if (s.nbits > 0) {
+                return false;  // an abort, reported
+            }
+            s.open = false;  // an empty frame ends with nothing to report
         }
         s.ones = std::min(s.ones + std::min(count, kOnesCap), kOnesCap);
         s.pos += count;
@@ -262,7 +265,7 @@ inline bool Framer::quietRun(State& s, const Rules& r, bool one, std::uint64_t c
     if (s.ones == 6 && s.zeroBefore) {
         return false;  // a flag
     }
-    if (r.open) {
+    if (s.open) {
         if (s.nbits + s.ones > r.maxBits || count > r.maxBits - s.nbits - s.ones) {
             return false;
         }
@@ -303,8 +306,8 @@ void Framer::feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& clos
     if (one) {
         const std::uint64_t before = s_.ones;
         s_.ones = std::min(before + std::min(count, kOnesCap), kOnesCap);
-        if (before < 7 && s_.ones >= 7 && open_) {
-            open_ = false;
+        if (before < 7 && s_.ones >= 7 && s_.open) {
+            s_.open = false;
             if (s_.nbits > 0) {
                 report(FrameEnding::Abort, s_.pos + (7 - before), closed);
             }
@@ -319,7 +322,7 @@ void Framer::feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& clos
     const std::uint64_t k = s_.ones;
     const bool flag = k == 6 && s_.zeroBefore;
     bool overflowBeforeZero = false;
-    if (open_) {
+    if (s_.open) {
         if (flag) {
             s_.nbits = s_.lengthBeforeLastZero;  // the flag's first 0 is no data
             if (s_.nbits > 0) {
@@ -337,7 +340,7 @@ void Framer::feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& clos
     if (flag) {
         startFrame(s_.lastZero);
     }
-    if (open_) {
+    if (s_.open) {
         const std::uint64_t afterFirst = s_.nbits;
         if (count > 1) {
             appendZeros(count - 1);
@@ -349,7 +352,7 @@ void Framer::feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& clos
             const std::uint64_t endBit =
                 overflowBeforeZero ? z
                                    : z + 1 + (maxBits_ + 1 - std::min(afterFirst, maxBits_ + 1));
-            open_ = false;
+            s_.open = false;
             report(FrameEnding::TooLong, endBit, closed);
         }
     }
@@ -360,10 +363,10 @@ void Framer::feedSlow(bool one, std::uint64_t count, std::vector<RawFrame>& clos
 }
 
 void Framer::finish(std::vector<RawFrame>& closed) {
-    if (!open_) {
+    if (!s_.open) {
         return;
     }
-    open_ = false;
+    s_.open = false;
     appendOnes(s_, std::min<std::uint64_t>(s_.ones, 6));
     if (s_.nbits > maxBits_) {
         report(FrameEnding::TooLong, s_.pos, closed);
@@ -751,8 +754,9 @@ void ChannelFrameDecoder::addPoints(std::span<const TracePoint> points) {
 }
 
 // The regular gaps from points[from] on: each goes on from the last point read by a whole
-// number of bit periods and neither opens nor closes a frame, so its bits need no segment (see
-// tickOf) and the framer takes them the short way. Returns the first point not taken.
+// number of bit periods and neither opens a frame nor closes one with bits, so its bits need no
+// segment (see tickOf) and the framer takes them the short way. Returns the first point not
+// taken.
 std::size_t ChannelFrameDecoder::addRegular(std::span<const TracePoint> points, std::size_t from) {
     if (!havePoint_ || !completeGaps_ || saturated_ || finished_ || !pending_.empty() ||
         lastX_ != lastRead_ + kTicksPerBit) {
@@ -775,6 +779,9 @@ std::size_t ChannelFrameDecoder::addRegular(std::span<const TracePoint> points, 
         level = p.y;
     }
     framer_.setState(s);
+    if (framer_.openMark() != openStartBit_) {
+        collect();  // an empty frame ended
+    }
     nextKnown_ = false;
     lastX_ = x0;
     lastLevel_ = level;

@@ -134,16 +134,16 @@ class Framer {
     void finish(std::vector<RawFrame>& closed);
 
     std::uint64_t position() const { return s_.pos; }
-    bool open() const { return open_; }
+    bool open() const { return s_.open; }
     std::uint64_t openStart() const { return startBit_; }
     static constexpr std::uint64_t kNotOpen = UINT64_MAX;
     // The open frame's start bit, kNotOpen while none is open.
-    std::uint64_t openMark() const { return open_ ? startBit_ : kNotOpen; }
+    std::uint64_t openMark() const { return s_.open ? startBit_ : kNotOpen; }
     bool inverted() const { return invert_; }
 
-    // What the common runs change, which neither open nor close a frame. A caller's loop may
-    // work on a copy (state(), quietRun on the copy, setState) that the compiler keeps in
-    // registers.
+    // What the common runs change: those that neither open a frame nor close one with bits. A
+    // caller's loop may work on a copy (state(), quietRun on the copy, setState) that the
+    // compiler keeps in registers.
     struct State {
         std::uint64_t pos = 0;
         std::uint64_t ones = 0;  // 1s since the last 0, at most 7 (more are alike)
@@ -152,19 +152,19 @@ class Framer {
         std::uint64_t nbits = 0;                 // may pass maxBits_ by a few bits (too long)
         std::size_t touched = 0;                 // bytes of buffer_ that may hold 1 bits
         bool zeroBefore = false;                 // a 0 came before the current run of 1s
+        bool open = false;                       // inside a frame
     };
     // What quietRun needs besides the state, for a copy of its own.
     struct Rules {
         std::uint64_t maxBits = 0;
         std::uint8_t* buffer = nullptr;
-        bool open = false;
         bool stuffing = false;
     };
     const State& state() const { return s_; }
     void setState(const State& s) { s_ = s; }
-    Rules rules() { return {maxBits_, buffer_.data(), open_, stuffing_}; }
+    Rules rules() { return {maxBits_, buffer_.data(), stuffing_}; }
     // count bits of the value one (after inversion), count > 0, taken into s when the run
-    // neither opens nor closes a frame; otherwise false and s unchanged.
+    // neither opens a frame nor closes one with bits; otherwise false and s unchanged.
     static bool quietRun(State& s, const Rules& rules, bool one, std::uint64_t count);
 
   private:
@@ -178,7 +178,6 @@ class Framer {
     bool stuffing_;
     std::uint64_t maxBits_;
     State s_;
-    bool open_ = false;
     std::uint64_t startBit_ = 0;
     std::vector<std::uint8_t> buffer_;  // room for maxBits_ + 16 bits, zero beyond s_.nbits
 };

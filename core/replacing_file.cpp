@@ -8,20 +8,27 @@
 
 namespace osc {
 
-ReplacingFileWriter::ReplacingFileWriter(const std::filesystem::path& path)
+ReplacingFileWriter::ReplacingFileWriter(const std::filesystem::path& path, bool streamInPlace)
     : failureText_("Cannot create file " + path.string()) {
     target_ = findSaveTarget(path, failureText_);
-    if (!target_.regular) {
-        inPlace_ = true;
-        return;
+    inPlace_ = !target_.regular;
+    if (!inPlace_) {
+        fd_ = createBeside(target_, "", temp_);
+        if (fd_ < 0) {
+            // A folder that takes no new file: a file there that may be written is written in
+            // place.
+            if (!target_.exists) {
+                fail(errno);
+            }
+            temp_.clear();
+            inPlace_ = true;
+        }
     }
-    fd_ = createBeside(target_, "", temp_);
-    if (fd_ < 0) {
-        // A folder that takes no new file: a file there that may be written is written in place.
-        if (!target_.exists) {
+    if (inPlace_ && streamInPlace) {
+        fd_ = openInPlace(target_);
+        if (fd_ < 0) {
             fail(errno);
         }
-        inPlace_ = true;
     }
 }
 
@@ -39,7 +46,7 @@ void ReplacingFileWriter::write(std::string_view bytes) {
     if (finished_) {
         return;
     }
-    if (inPlace_) {
+    if (inPlace_ && fd_ < 0) {
         held_.append(bytes);
         return;
     }
@@ -50,6 +57,15 @@ void ReplacingFileWriter::write(std::string_view bytes) {
 
 void ReplacingFileWriter::commit() {
     if (finished_) {
+        return;
+    }
+    if (inPlace_ && fd_ >= 0) {  // written as it came
+        if (target_.regular && ::fsync(fd_) != 0) {
+            fail(errno);
+        }
+        ::close(fd_);
+        fd_ = -1;
+        finished_ = true;
         return;
     }
     if (inPlace_) {
@@ -82,7 +98,9 @@ void ReplacingFileWriter::abandon() {
     if (fd_ >= 0) {
         ::close(fd_);
         fd_ = -1;
-        ::unlink(temp_.c_str());
+        if (!inPlace_) {
+            ::unlink(temp_.c_str());
+        }
     }
     held_.clear();
     held_.shrink_to_fit();

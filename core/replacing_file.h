@@ -15,8 +15,10 @@ class ReplacingFileWriter {
   public:
     // Looks at the target and creates the temporary file beside it. Throws FileError("Cannot
     // create file PATH", reason) for a folder, a file that may not be written, a folder that
-    // takes no file.
-    explicit ReplacingFileWriter(const std::filesystem::path& path);
+    // takes no file. A target that cannot be replaced is written at the commit from what the
+    // writer holds, or, with streamInPlace (a file too long to hold), opened here and written
+    // as the pieces come: a writer dropped then has changed it (cancelsCleanly() is false).
+    explicit ReplacingFileWriter(const std::filesystem::path& path, bool streamInPlace = false);
     ~ReplacingFileWriter();  // abandons the file unless committed
     ReplacingFileWriter(const ReplacingFileWriter&) = delete;
     ReplacingFileWriter& operator=(const ReplacingFileWriter&) = delete;
@@ -25,8 +27,10 @@ class ReplacingFileWriter {
     void write(std::string_view bytes);
     // Puts the file in place of the target (its permissions kept). Throws FileError.
     void commit();
-    // Drops what was written; the target stays as it was.
+    // Drops what was written; the target stays as it was (unless written in place as it came).
     void abandon();
+    // Dropping the writer leaves the target as it was.
+    bool cancelsCleanly() const { return !(inPlace_ && fd_ >= 0); }
 
   private:
     [[noreturn]] void fail(int error);

@@ -155,10 +155,15 @@ void AcquisitionPart::refreshStatus() {
 void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    journalCopy_.reset();
     if (capturing_ && journal_) {
         journal_->append(datagram);
+        if (const std::optional<std::uint64_t> at = journal_->lastLineOffset()) {
+            journalCopy_ = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
+        }
     }
     hooks_.traceDatagram(datagram.data(), length);
+    journalCopy_.reset();
     decode(datagram.data(), length);
     if (capturing_) {
         checkCeiling();

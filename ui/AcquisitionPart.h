@@ -26,6 +26,7 @@
 #include "core/capture_engine.h"
 #include "core/capture_journal.h"
 #include "core/memory_ceiling.h"
+#include "core/trace_log_store.h"
 #include "net/datagram_endpoint.h"
 #include "ui/Messages.h"
 
@@ -123,6 +124,11 @@ class AcquisitionPart {
     void setJournalFolder(std::filesystem::path folder);
     // nullptr before the first start with a journal folder.
     osc::CaptureJournal* journal() { return journal_.get(); }
+    // While receive() hands a datagram to the trace log: where its line went in the journal, if
+    // it went in. The trace log reads it back from there instead of keeping it.
+    std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
+    // A descriptor reading the journal of capture `id`, or -1 (osc::CaptureJournal).
+    int openJournal(std::uint64_t id) const { return journal_ ? journal_->openForReading(id) : -1; }
     // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
     // read at each start.
     void setMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
@@ -150,6 +156,7 @@ class AcquisitionPart {
     osc::MemoryCeiling ceiling_{0};
     bool capturing_ = false;
     bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
+    std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 
 }  // namespace ui

@@ -97,10 +97,17 @@ void CaptureStatusPart::refresh() {
     if (lostField_->toolTip() != tip) {
         lostField_->setToolTip(tip);
     }
-    const QString style =
-        lost > 0 ? QStringLiteral("color: #c00000; font-weight: bold;") : QString();
-    if (lostField_->styleSheet() != style) {
-        lostField_->setStyleSheet(style);
+    // Red and bold once something is lost (a palette, not a style sheet, which its tooltip
+    // would take on too).
+    const bool alarm = lost > 0;
+    if (lostField_->font().bold() != alarm) {
+        QFont f = lostField_->font();
+        f.setBold(alarm);
+        lostField_->setFont(f);
+        QPalette p = lostField_->palette();
+        p.setColor(QPalette::WindowText,
+                   alarm ? QColor(0xc0, 0, 0) : bytesField_->palette().color(QPalette::WindowText));
+        lostField_->setPalette(p);
     }
 }
 

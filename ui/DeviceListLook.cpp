@@ -2,7 +2,9 @@
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QScrollBar>
 
 #include <algorithm>
@@ -35,9 +37,38 @@ void refreshLook(QComboBox* list) {
                                                : QStringLiteral("Список устройств"));
 }
 
+// A click (or F4, Alt+Down) on the empty list drops its empty line down, as on a full one.
+class EmptyListOpener : public QObject {
+  public:
+    explicit EmptyListOpener(QComboBox* list) : QObject(list), list_(list) {}
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched != list_ || list_->count() > 0 || !list_->isEnabled()) {
+            return false;
+        }
+        bool open = false;
+        if (event->type() == QEvent::MouseButtonPress) {
+            open = static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton;
+        } else if (event->type() == QEvent::KeyPress) {
+            const auto* key = static_cast<QKeyEvent*>(event);
+            open = key->key() == Qt::Key_F4 ||
+                   (key->key() == Qt::Key_Down && (key->modifiers() & Qt::AltModifier));
+        }
+        if (open) {
+            dropDownList(list_);
+        }
+        return open;
+    }
+
+  private:
+    QComboBox* list_;
+};
+
 }  // namespace
 
 void attachDeviceListLook(QComboBox* list) {
+    list->installEventFilter(new EmptyListOpener(list));
     QAbstractItemModel* model = list->model();
     const auto refresh = [list] { refreshLook(list); };
     QObject::connect(model, &QAbstractItemModel::rowsInserted, list, refresh);

@@ -8,7 +8,8 @@ class QComboBox;
 
 namespace ui {
 
-// Keeps the tooltips and the drop-down's width in line with the entries from now on.
+// Keeps the tooltips and the drop-down's width in line with the entries from now on, and lets
+// a click on the empty list drop it down too.
 void attachDeviceListLook(QComboBox* list);
 // Drops the list down; an empty list shows its "Нет устройств" line.
 void dropDownList(QComboBox* list);

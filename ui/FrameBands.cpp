@@ -72,23 +72,26 @@ double FrameBands::pixelX(const osc::PlotMapping& m, osc::Tick tick) {
     return std::clamp(x, m.left - 4, m.left + m.columns + 4);
 }
 
-const FrameBands::BadIndex& FrameBands::badOf(int channel) {
-    BadIndex& b = bad_[static_cast<std::size_t>(channel)];
+const FrameBands::Index& FrameBands::indexOf(int channel) {
+    Index& x = index_[static_cast<std::size_t>(channel)];
     const std::vector<osc::Frame>& frames = frames_.frames(channel);
     const osc::FrameCheck check = frames_.checkInUse(channel);
-    if (frames.size() < b.seen || check != b.check ||
-        (b.seen > 0 && frames[b.seen - 1].start != b.lastStart)) {
-        b = BadIndex{};
-        b.check = check;
+    const std::size_t seen = x.starts.size();
+    if (frames.size() < seen || check != x.check ||
+        (seen > 0 &&
+         (frames[seen - 1].start != x.starts.back() || frames[seen - 1].end != x.lastEnd))) {
+        x = Index{};
+        x.check = check;
     }
-    for (std::size_t i = b.seen; i < frames.size(); ++i) {
+    x.starts.reserve(frames.size());
+    for (std::size_t i = x.starts.size(); i < frames.size(); ++i) {
+        x.starts.push_back(frames[i].start);
         if (!frames[i].good()) {
-            b.bad.push_back(static_cast<std::uint32_t>(i));
+            x.bad.push_back(static_cast<std::uint32_t>(i));
         }
     }
-    b.seen = frames.size();
-    b.lastStart = frames.empty() ? 0 : frames.back().start;
-    return b;
+    x.lastEnd = frames.empty() ? 0 : frames.back().end;
+    return x;
 }
 
 void FrameBands::paint(QPainter& p, const osc::PlotMapping& m) {
@@ -117,7 +120,17 @@ void FrameBands::paint(QPainter& p, const osc::PlotMapping& m) {
                 paintFrame(p, m, band, frames[i]);
             }
         } else {
-            paintMarks(p, m, band, c, frames, range);
+            paintMarks(p, m, band, c, range);
+        }
+    }
+    // The plain bands in two calls.
+    p.setPen(Qt::NoPen);
+    for (auto [rects, colour] :
+         {std::pair{&plain_, kPayload}, std::pair{&plainBad_, kBadPayload}}) {
+        if (!rects->empty()) {
+            p.setBrush(colour);
+            p.drawRects(rects->data(), static_cast<int>(rects->size()));
+            rects->clear();
         }
     }
     p.restore();
@@ -132,7 +145,7 @@ void FrameBands::paintFrame(QPainter& p, const osc::PlotMapping& m, const QRectF
     const QRectF whole(x0, band.top(), x1 - x0, band.height());
     const double perCell = (x1 - x0) / static_cast<double>(f.bytes.size() + 2);
     if (perCell < kMinCellPixels) {
-        p.fillRect(whole, bad ? kBadPayload : kPayload);
+        (bad ? plainBad_ : plain_).push_back(whole.toRect());
         return;
     }
     const double right = m.left + m.columns;
@@ -169,21 +182,68 @@ void FrameBands::paintFrame(QPainter& p, const osc::PlotMapping& m, const QRectF
 }
 
 void FrameBands::paintMarks(QPainter& p, const osc::PlotMapping& m, const QRectF& band, int channel,
-                            const std::vector<osc::Frame>& frames, osc::FrameRange range) {
-    const std::vector<std::uint32_t>& bad = badOf(channel).bad;
+                            osc::FrameRange range) {
+    const Index& x = indexOf(channel);
+    const std::vector<osc::Tick>& starts = x.starts;
+    const std::vector<std::uint32_t>& bad = x.bad;
+    range.last = std::min(range.last, starts.size());
+    // Runs of neighbouring marked columns of one colour become one rectangle.
+    const int top = static_cast<int>(band.top());
+    const int height = static_cast<int>(band.height());
+    int runStart = 0, runEnd = 0;  // columns [runStart, runEnd) of the open run
+    bool runBad = false;
+    auto flush = [&] {
+        if (runEnd > runStart) {
+            p.fillRect(QRect(runStart, top, runEnd - runStart, height),
+                       runBad ? kMarkBad : kMarkGood);
+        }
+    };
     std::size_t i = range.first;
+    std::size_t b = static_cast<std::size_t>(
+        std::lower_bound(bad.begin(), bad.end(), static_cast<std::uint32_t>(i)) - bad.begin());
     while (i < range.last) {
-        const double px =
-            std::max(m.left, std::floor(m.pixelForTick(static_cast<double>(frames[i].start))));
-        // The frames that start left of the next column's edge share this column.
-        std::size_t j = osc::firstFrameFrom(frames, i + 1, m.tickAt(px + 1));
-        j = std::clamp(j, i + 1, range.last);
-        const auto b = std::lower_bound(bad.begin(), bad.end(), static_cast<std::uint32_t>(i));
-        const bool anyBad = b != bad.end() && *b < j;
-        p.fillRect(QRectF(px, band.top(), 1, band.height()), anyBad ? kMarkBad : kMarkGood);
+        const int px = static_cast<int>(
+            std::max(m.left, std::floor(m.pixelForTick(static_cast<double>(starts[i])))));
+        // The frames that start left of the next column's edge share this column: a gallop
+        // from here, then a binary search, over the starts alone.
+        const double edge = m.tickAt(px + 1);
+        std::size_t lo = i + 1, hi = i + 1, step = 1;
+        while (hi < range.last && static_cast<double>(starts[hi]) < edge) {
+            lo = hi + 1;
+            hi = std::min(range.last, hi + step);
+            step *= 2;
+        }
+        const auto it =
+            std::partition_point(starts.begin() + static_cast<std::ptrdiff_t>(std::min(lo, hi)),
+                                 starts.begin() + static_cast<std::ptrdiff_t>(hi),
+                                 [edge](osc::Tick t) { return static_cast<double>(t) < edge; });
+        const std::size_t j =
+            std::max<std::size_t>(i + 1, static_cast<std::size_t>(it - starts.begin()));
+        while (b < bad.size() && bad[b] < i) {
+            ++b;
+        }
+        const bool anyBad = b < bad.size() && bad[b] < j;
+        if (px < runEnd) {
+            // The same column again (rounding at its edge): a bad frame makes it red.
+            if (anyBad && !runBad) {
+                --runEnd;
+                flush();
+                runStart = runEnd;
+                runEnd = runStart + 1;
+                runBad = true;
+            }
+        } else if (px == runEnd && anyBad == runBad) {
+            ++runEnd;
+        } else {
+            flush();
+            runStart = px;
+            runEnd = px + 1;
+            runBad = anyBad;
+        }
         ++stats_.marks;
         i = j;
     }
+    flush();
 }
 
 }  // namespace ui

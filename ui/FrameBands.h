@@ -9,6 +9,7 @@
 // them, and in the marks mode one search per marked column skips the frames in it, so a paint
 // costs the width of the plot, not the number of frames.
 
+#include <QRect>
 #include <QRectF>
 #include <QStaticText>
 
@@ -54,22 +55,25 @@ class FrameBands {
     const Stats& lastPaint() const { return stats_; }
 
   private:
-    // The bad frames of one channel by index, kept up with a growing capture.
-    struct BadIndex {
+    // One channel's frames in a compact form, kept up with a growing capture: the start of
+    // each frame (the marks search these, a few cache lines instead of whole frames) and the
+    // indices of the bad ones.
+    struct Index {
+        std::vector<osc::Tick> starts;
         std::vector<std::uint32_t> bad;
-        std::size_t seen = 0;
-        osc::Tick lastStart = 0;
+        osc::Tick lastEnd = 0;
         osc::FrameCheck check = osc::FrameCheck::X25;
     };
-    const BadIndex& badOf(int channel);
+    const Index& indexOf(int channel);
     void paintFrame(QPainter& p, const osc::PlotMapping& m, const QRectF& band,
                     const osc::Frame& f);
     void paintMarks(QPainter& p, const osc::PlotMapping& m, const QRectF& band, int channel,
-                    const std::vector<osc::Frame>& frames, osc::FrameRange range);
+                    osc::FrameRange range);
 
     const osc::CaptureFrames& frames_;
     bool enabled_ = true;
-    std::array<BadIndex, osc::kChannelCount> bad_{};
+    std::array<Index, osc::kChannelCount> index_{};
+    std::vector<QRect> plain_, plainBad_;  // frames drawn as plain bands, batched per colour
     std::vector<osc::FrameCell> cells_;
     std::array<QStaticText, 256> hex_;
     double hexWidth_ = 0;

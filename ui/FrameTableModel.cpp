@@ -3,6 +3,7 @@
 #include <QColor>
 
 #include <algorithm>
+#include <iterator>
 
 #include "core/frame_export.h"
 #include "core/plot_labels.h"
@@ -284,8 +285,28 @@ void FrameTableModel::sortRows(std::vector<std::uint32_t>& rows) const {
     if (sortColumn_ != Number && sortColumn_ != Start) {
         // Keys first, so that the sort compares plain numbers where it can.
         if (sortColumn_ == Bytes) {
-            std::sort(rows.begin(), rows.end(),
-                      [this](std::uint32_t a, std::uint32_t b) { return lessInColumn(a, b); });
+            // The first eight bytes as one number; only equal ones compare the whole bytes.
+            struct Prefixed {
+                std::uint64_t prefix;
+                std::uint32_t pos;
+            };
+            std::vector<Prefixed> keyed;
+            keyed.reserve(rows.size());
+            for (const std::uint32_t pos : rows) {
+                std::uint64_t prefix = 0;
+                if (const osc::Frame* f = frameOf(order_[pos])) {
+                    for (std::size_t j = 0; j < 8 && j < f->bytes.size(); ++j) {
+                        prefix |= std::uint64_t{f->bytes[j]} << (56 - 8 * j);
+                    }
+                }
+                keyed.push_back({prefix, pos});
+            }
+            std::sort(keyed.begin(), keyed.end(), [this](const Prefixed& a, const Prefixed& b) {
+                return a.prefix != b.prefix ? a.prefix < b.prefix : lessInColumn(a.pos, b.pos);
+            });
+            for (std::size_t i = 0; i < keyed.size(); ++i) {
+                rows[i] = keyed[i].pos;
+            }
         } else {
             struct Keyed {
                 std::int64_t key;
@@ -454,37 +475,88 @@ void FrameTableModel::refresh() {
     if (added.empty()) {
         return;
     }
-    std::sort(added.begin(), added.end(), [this](Key a, Key b) { return before(a, b); });
-    if (!order_.empty() && !before(order_.back(), added.front())) {
-        // A frame that starts before one already listed: the numbers move, so all of it again.
-        reload();
+    const auto inOrder = [this](Key a, Key b) { return before(a, b); };
+    std::sort(added.begin(), added.end(), inOrder);
+    remember();
+    // Where the first new frame goes among those listed: at the end, unless it starts before
+    // some of them (a long frame on one line ends after short ones on another). The listed
+    // frames from there on take new numbers, the new ones go in among them.
+    const auto from = static_cast<std::uint32_t>(
+        std::upper_bound(order_.begin(), order_.end(), added.front(), inOrder) - order_.begin());
+    const std::vector<Key> tail(order_.begin() + from, order_.end());
+    order_.resize(from);
+    std::merge(tail.begin(), tail.end(), added.begin(), added.end(), std::back_inserter(order_),
+               inOrder);
+    std::vector<std::uint32_t> moved;  // the new position of each listed frame of the tail
+    std::vector<std::uint32_t> shown;  // positions from `from` on that pass the filter
+    std::vector<std::uint32_t> fresh;  // the new ones among them
+    moved.reserve(tail.size());
+    for (std::uint32_t p = from, t = 0; p < order_.size(); ++p) {
+        const bool old = t < tail.size() && order_[p] == tail[t];
+        if (old) {
+            moved.push_back(p);
+            ++t;
+        }
+        if (passes(order_[p])) {
+            shown.push_back(p);
+            if (!old) {
+                fresh.push_back(p);
+            }
+        }
+    }
+    if (shown.empty()) {
         return;
     }
-    remember();
-    const auto base = static_cast<std::uint32_t>(order_.size());
-    order_.insert(order_.end(), added.begin(), added.end());
-    std::vector<std::uint32_t> fresh;
-    for (std::uint32_t p = base; p < order_.size(); ++p) {
-        if (passes(order_[p])) {
-            fresh.push_back(p);
+    const bool byStart = sortColumn_ == Number || sortColumn_ == Start;
+    const bool ascending = sortOrder_ == Qt::AscendingOrder;
+    const int n = static_cast<int>(rows_.size());
+    if (byStart) {
+        // The rows from `from` on are the end of the table (its beginning when descending):
+        // out with them, and in again with the new ones among them.
+        const auto firstMoved =
+            ascending ? std::lower_bound(rows_.begin(), rows_.end(), from)
+                      : std::partition_point(rows_.begin(), rows_.end(),
+                                             [from](std::uint32_t p) { return p >= from; });
+        const int kept = ascending ? static_cast<int>(firstMoved - rows_.begin())
+                                   : static_cast<int>(rows_.end() - firstMoved);
+        const int out = n - kept;
+        if (out > 0) {
+            const int first = ascending ? kept : 0;
+            beginRemoveRows({}, first, first + out - 1);
+            if (ascending) {
+                rows_.erase(firstMoved, rows_.end());
+            } else {
+                rows_.erase(rows_.begin(), firstMoved);
+            }
+            endRemoveRows();
+        }
+        const auto k = static_cast<int>(shown.size());
+        const int first = ascending ? kept : 0;
+        beginInsertRows({}, first, first + k - 1);
+        if (ascending) {
+            rows_.insert(rows_.end(), shown.begin(), shown.end());
+        } else {
+            rows_.insert(rows_.begin(), shown.rbegin(), shown.rend());
+        }
+        endInsertRows();
+        return;
+    }
+    if (!tail.empty()) {
+        // The order of the rows holds (the listed frames keep their order of start); only
+        // their numbers change.
+        for (std::uint32_t& p : rows_) {
+            if (p >= from) {
+                p = moved[p - from];
+            }
+        }
+        if (n > 0) {
+            emit dataChanged(index(0, Number), index(n - 1, Number), {Qt::DisplayRole});
         }
     }
     if (fresh.empty()) {
         return;
     }
-    const bool byStart = sortColumn_ == Number || sortColumn_ == Start;
-    const auto k = static_cast<int>(fresh.size());
-    const int n = static_cast<int>(rows_.size());
-    if (byStart && sortOrder_ == Qt::AscendingOrder) {
-        beginInsertRows({}, n, n + k - 1);
-        rows_.insert(rows_.end(), fresh.begin(), fresh.end());
-        endInsertRows();
-    } else if (byStart) {
-        beginInsertRows({}, 0, k - 1);
-        rows_.insert(rows_.begin(), fresh.rbegin(), fresh.rend());
-        endInsertRows();
-    } else if (fresh.size() <= kInsertOneByOne) {
-        const bool ascending = sortOrder_ == Qt::AscendingOrder;
+    if (fresh.size() <= kInsertOneByOne) {
         for (const std::uint32_t p : fresh) {
             const auto at = std::upper_bound(
                 rows_.begin(), rows_.end(), p, [&](std::uint32_t x, std::uint32_t y) {

@@ -6,8 +6,9 @@
 // vector of positions, so a table of a million frames stays quick.
 //
 // refresh() brings the rows in line with the engine: frames that a growing capture adds are
-// inserted, anything else (a new capture, a rebuild after an options change, the automatic
-// check settling on another kind) reloads the whole table.
+// inserted (a frame that starts before some listed ones renumbers those few), anything else
+// (a new capture, a rebuild after an options change, the automatic check settling on another
+// kind) reloads the whole table.
 
 #include <QAbstractTableModel>
 

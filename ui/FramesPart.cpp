@@ -386,7 +386,15 @@ void FramesPart::filterEdited() {
 
 void FramesPart::refresh() {
     const std::size_t before = model_->frameCount();
+    // Rows taken out and put back while the capture grows move the view's current row; the
+    // frame shown stays current and nothing else is shown.
+    restoring_ = true;
     model_->refresh();
+    if (current_.valid() && model_->refAt(table_->currentIndex().row()) != current_) {
+        const int row = model_->rowOf(current_);
+        table_->setCurrentIndex(row >= 0 ? model_->index(row, 0) : QModelIndex());
+    }
+    restoring_ = false;
     const QString counts = countsText();
     if (counts != lblFrameCounts->text() || before != model_->frameCount()) {
         lblFrameCounts->setText(counts);

@@ -12,7 +12,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -135,14 +134,21 @@ TfrmMain::TfrmMain(QWidget* parent)
           }),
       measurement_(FEngine, *this),
       connection_(*this, messages_),
-      traceLog_(*this, messages_,
-                {
-                    .start = [this] { actOSCstartExecute(); },
-                    .stop = [this] { actOSCstopExecute(); },
-                    .decode = [this](const std::uint8_t* data,
-                                     std::int32_t length) { DecodeDatagram(data, length); },
-                    .closing = [this] { return FClosing; },
-                }),
+      traceLog_(
+          *this, messages_,
+          {
+              .start =
+                  [this] {
+                      actOSCstartExecute();
+                      return acquisition_.capturing();
+                  },
+              .stop = [this] { actOSCstopExecute(); },
+              .decode = [this](const std::uint8_t* data,
+                               std::int32_t length) { DecodeDatagram(data, length); },
+              .closing = [this] { return FClosing; },
+              .journalCopy = [this] { return acquisition_.journalCopy(); },
+              .openJournal = [this](std::uint64_t id) { return acquisition_.openJournal(id); },
+          }),
       journalRecovery_(this, messages_,
                        {
                            .replay =
@@ -414,14 +420,10 @@ void TfrmMain::createTraceTab() {
     cbTraceEnabled = checkBox(Panel2, "cbTraceEnabled", QStringLiteral("Разрешить трассировку"),
                               {4, 1, 250, 17});
     column->addWidget(Panel2);
-    Memo1 = new QPlainTextEdit(TabSheet2);
-    Memo1->setObjectName(QStringLiteral("Memo1"));
-    Memo1->setFont(ui::courierFont());
-    Memo1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setUndoRedoEnabled(false);
-    column->addWidget(Memo1, 1);
+    memo_ = new ui::TraceMemo(TabSheet2);
+    Memo1 = memo_->lineView();
+    Memo1->setSource(&traceLog_.storedLines());
+    column->addWidget(memo_, 1);
 }
 
 void TfrmMain::createFramesTab() {
@@ -479,8 +481,8 @@ void TfrmMain::wire() {
     connect(Chart1, &OscPlot::windowChangedByMouse, this, [this] { navigation_->followWidth(); });
     connect(Overview, &ui::OverviewStrip::windowMoved, this,
             [this](double tick) { ui::guarded(this, [&] { navigation_->centreOn(tick); }); });
-    connect(Memo1->document(), &QTextDocument::contentsChange, this,
-            [this](int, int, int) { traceLog_.memoChanged(); });
+    connect(memo_, &ui::TraceMemo::editRequested, this,
+            [this] { ui::guarded(this, [this] { traceLog_.beginEdit(); }); });
 }
 
 // --- Handlers ---------------------------------------------------------------------------------
@@ -515,8 +517,7 @@ void TfrmMain::actOSCstopExecute() {
 
 void TfrmMain::actSaveToFileExecute() {
     chosenOscFile_.clear();
-    traceLog_.save();
-    if (!chosenOscFile_.isEmpty() && traceLog_.lineCount() > 0) {
+    if (traceLog_.save() && !chosenOscFile_.isEmpty()) {
         tools_->fileUsed(chosenOscFile_);
     }
 }
@@ -823,16 +824,40 @@ bool TfrmMain::tracingEnabled() const {
     return cbTraceEnabled->isChecked();
 }
 
-void TfrmMain::appendToMemo(const QString& lines) {
-    Memo1->appendPlainText(lines);
+void TfrmMain::storedLinesChanged() {
+    Memo1->linesChanged();
 }
 
-void TfrmMain::clearMemo() {
-    Memo1->clear();
+void TfrmMain::openEditor(const QString& text) {
+    memo_->openEditor(text);
 }
 
-QString TfrmMain::memoText() const {
-    return Memo1->toPlainText();
+void TfrmMain::appendToEditor(const QString& lines) {
+    memo_->appendToEditor(lines);
+}
+
+QString TfrmMain::editorText() const {
+    return memo_->editorText();
+}
+
+void TfrmMain::closeEditor() {
+    memo_->closeEditor();
+}
+
+void TfrmMain::showMemoHint(const QString& text) {
+    memo_->showHint(text);
+}
+
+void TfrmMain::beginSaveProgress(std::uint64_t total, bool cancellable) {
+    memo_->beginSaveProgress(total, cancellable);
+}
+
+bool TfrmMain::saveProgress(std::uint64_t done) {
+    return memo_->saveProgress(done);
+}
+
+void TfrmMain::endSaveProgress() {
+    memo_->endSaveProgress();
 }
 
 void TfrmMain::scheduleMemoFlush() {

@@ -42,7 +42,6 @@ class QCheckBox;
 class QComboBox;
 class QFrame;
 class QLabel;
-class QPlainTextEdit;
 class QProgressBar;
 class QScrollBar;
 class QSpinBox;
@@ -196,11 +195,17 @@ class TfrmMain : public QMainWindow,
     void dropDownDeviceList() override;
     // ui::TraceLogView
     bool tracingEnabled() const override;
-    void appendToMemo(const QString& lines) override;
-    void clearMemo() override;
-    QString memoText() const override;
+    void storedLinesChanged() override;
+    void openEditor(const QString& text) override;
+    void appendToEditor(const QString& lines) override;
+    QString editorText() const override;
+    void closeEditor() override;
+    void showMemoHint(const QString& text) override;
     void scheduleMemoFlush() override;
     QString chooseOscFile(FileDialog dialog) override;
+    void beginSaveProgress(std::uint64_t total, bool cancellable) override;
+    bool saveProgress(std::uint64_t done) override;
+    void endSaveProgress() override;
 
     // --- State and parts --------------------------------------------------------------------
     osc::CaptureEngine FEngine;
@@ -249,7 +254,8 @@ class TfrmMain : public QMainWindow,
     QProgressBar* ProgressBar1 = nullptr;
     QFrame* Panel2 = nullptr;
     QCheckBox* cbTraceEnabled = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;
+    ui::TraceMemo* memo_ = nullptr;  // Memo1 and the editor that takes its place
+    ui::TraceLogWidget* Memo1 = nullptr;
     QTimer* Timer1 = nullptr;
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;

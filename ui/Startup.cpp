@@ -42,6 +42,28 @@ void printTraceSummary() {
     std::fflush(stdout);
 }
 
+// The few of Qt's own texts that its Russian translations leave in English: the file dialog's
+// type of a folder or drive.
+class MissingQtTexts : public QTranslator {
+  public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* source, const char* disambiguation,
+                      int n) const override {
+        (void)disambiguation;
+        (void)n;
+        if (qstrcmp(context, "QAbstractFileIconProvider") == 0) {
+            if (qstrcmp(source, "Folder") == 0) {
+                return QStringLiteral("Папка");
+            }
+            if (qstrcmp(source, "Drive") == 0) {
+                return QStringLiteral("Диск");
+            }
+        }
+        return {};
+    }
+};
+
 }  // namespace
 
 bool installQtTranslations(QCoreApplication& app) {
@@ -59,6 +81,7 @@ bool installQtTranslations(QCoreApplication& app) {
         delete t;
         return false;
     }
+    QCoreApplication::installTranslator(new MissingQtTexts(&app));
     translator = t;
     return true;
 }

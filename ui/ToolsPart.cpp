@@ -157,23 +157,33 @@ void ToolsPart::addButtons(QWidget* toolBar, int x) {
     rate->setDefaultAction(actBitRate_);
 }
 
-QString ToolsPart::defaultFolder() const {
-    if (!recent_.files().isEmpty()) {
-        return QFileInfo(recent_.files().constFirst()).absolutePath();
+QString ToolsPart::suggestedFile(const QString& lastInDialog, const QString& extension) const {
+    const QStringList& recent = recent_.files();
+    QString folder = lastFolder_;
+    if (folder.isEmpty() && !recent.isEmpty()) {
+        folder = QFileInfo(recent.constFirst()).absolutePath();
     }
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    return documents.isEmpty() ? QDir::homePath() : documents;
+    if (folder.isEmpty()) {
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    }
+    if (folder.isEmpty()) {
+        folder = QDir::homePath();
+    }
+    const QString base = recent.isEmpty() ? QStringLiteral("осциллограмма")
+                                          : QFileInfo(recent.constFirst()).completeBaseName();
+    const QString suffix = QFileInfo(lastInDialog).suffix();
+    return folder + QLatin1Char('/') + base + QLatin1Char('.') +
+           (suffix.isEmpty() ? extension : suffix);
 }
 
 void ToolsPart::savePicture() {
-    const QString start = lastPicture_.isEmpty()
-                              ? defaultFolder() + QStringLiteral("/осциллограмма.png")
-                              : lastPicture_;
-    PictureDialog dialog(window_, start, plot_->size());
+    PictureDialog dialog(window_, suggestedFile(lastPicture_, QStringLiteral("png")),
+                         plot_->size());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     lastPicture_ = dialog.fileName();
+    lastFolder_ = QFileInfo(lastPicture_).absolutePath();
     savePlotPicture(*plot_, dialog.fileName(), dialog.pictureSize());
 }
 
@@ -184,15 +194,14 @@ void ToolsPart::copyPicture() {
 void ToolsPart::exportTraces() {
     const std::optional<osc::ExportStretch> stretch =
         hooks_.stretch ? hooks_.stretch() : std::nullopt;
-    const QString start = lastExport_.isEmpty()
-                              ? defaultFolder() + QStringLiteral("/осциллограмма.vcd")
-                              : lastExport_;
-    ExportDialog dialog(window_, start, stretch, bitRate_);
+    ExportDialog dialog(window_, suggestedFile(lastExport_, QStringLiteral("vcd")), stretch,
+                        bitRate_);
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     const ExportRequest request = dialog.request();
     lastExport_ = request.fileName;
+    lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, hooks_.closing);
     writeTraceExport(engine_.traces, request, bitRate_, progress);
 }

@@ -75,16 +75,16 @@ class ToolsPart : public QObject {
     // Fills the recent files menu as it is about to show (missing files dropped first).
     void rebuildRecentMenu();
 
-    // Where the dialogs start.
-    QString lastPictureFile() const { return lastPicture_; }
-    QString lastExportFile() const { return lastExport_; }
+    // Where a dialog starts: the folder written to last (else that of the last file opened,
+    // else the documents folder), the name of the last file opened (else "осциллограмма"),
+    // and the extension used last in that dialog (else `extension`).
+    QString suggestedFile(const QString& lastInDialog, const QString& extension) const;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void createActions();
-    QString defaultFolder() const;
 
     QWidget* window_;
     QString key_;
@@ -96,6 +96,7 @@ class ToolsPart : public QObject {
     std::optional<double> bitRate_;
     QString lastPicture_;
     QString lastExport_;
+    QString lastFolder_;  // the folder of the last picture or export
 
     QAction* actSavePicture_ = nullptr;
     QAction* actCopyPicture_ = nullptr;

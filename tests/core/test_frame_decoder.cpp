@@ -268,6 +268,18 @@ std::vector<Row> rows() {
         const std::size_t u1 = n.frame(dataBits({0x42}, bare));
         out.push_back(
             {"one byte without a check", bare, n.bits, {good(u1, n.bits.size(), {0x42})}});
+
+        // The 0 stuffed after the last five 1s is also the closing flag's first 0: a receiver
+        // reads the frame, though a transmitter would have sent one 0 more.
+        Line z;
+        z.ones(2);
+        const std::size_t v1 = z.add(kFlag);
+        z.add(dataBits({0xFE, 0xFF}, bare));  // ends 11111 0
+        z.add({1, 1, 1, 1, 1, 1, 0});
+        out.push_back({"stuffed zero shared with the flag",
+                       bare,
+                       z.bits,
+                       {good(v1, z.bits.size(), {0xFE, 0xFF})}});
     }
     // The same two frames under each option: the link's own encoding is found good.
     struct Variant {

@@ -3,6 +3,7 @@
 
 #include "core/replacing_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -111,6 +112,28 @@ TEST_F(ReplacingFile, AFolderThatTakesNoFileIsWrittenInPlaceAtTheCommit) {
     writer.commit();
     EXPECT_EQ(readWholeFile(path), "new");
     EXPECT_THROW(ReplacingFileWriter(dir_ / "other.csv"), FileError);
+}
+
+// A FIFO cannot be replaced: held, it gets the pieces at the commit; streamed (a file too long to
+// hold), it gets each piece as it comes, and the writer says that a drop cannot undo them.
+TEST_F(ReplacingFile, AFifoTakesThePiecesAtTheCommitOrAsTheyCome) {
+    const auto fifo = dir_ / "pipe.osc";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    char got[32] = {};
+    for (const bool stream : {false, true}) {
+        SCOPED_TRACE(stream ? "streamed" : "held");
+        ReplacingFileWriter writer(fifo, stream);
+        EXPECT_EQ(writer.cancelsCleanly(), !stream);
+        writer.write("23 \r\n");
+        EXPECT_EQ(::read(reader, got, sizeof got), stream ? 5 : 0);  // held: no writer yet
+        writer.write("08 \r\n");
+        writer.commit();
+        EXPECT_EQ(::read(reader, got, sizeof got), stream ? 5 : 10);
+    }
+    ::close(reader);
+    EXPECT_EQ(entries(), std::vector<std::string>{"pipe.osc"});
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 // bit-stream decoder between each frame's start and end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -30,16 +32,31 @@ std::vector<Datagram> record(int datagrams, std::uint64_t seed) {
     return out;
 }
 
+// A capture whose frames are looked at every few datagrams, as the window's table does: what
+// it shows during the capture stays as it was shown, the later frames come after it.
 void capture(CaptureEngine& engine, const std::vector<Datagram>& stream, FrameOptions o) {
     engine.frames.setEnabled(true);
     engine.frames.setOptions(o);
     engine.resetTimeBase();
     engine.restartTraces();
-    for (const Datagram& d : stream) {
-        engine.decodeDatagram(d);
+    std::array<std::vector<Frame>, kChannelCount> shown;
+    for (std::size_t i = 0; i < stream.size(); ++i) {
+        engine.decodeDatagram(stream[i]);
+        if (i % 7 == 3) {
+            for (int c = 1; c < kChannelCount; ++c) {
+                shown[static_cast<std::size_t>(c)] = engine.frames.frames(c);
+            }
+        }
     }
     engine.closeTraces();
     engine.completeTraces();
+    for (int c = 1; c < kChannelCount; ++c) {
+        const std::vector<Frame>& before = shown[static_cast<std::size_t>(c)];
+        const std::vector<Frame>& after = engine.frames.frames(c);
+        ASSERT_FALSE(before.empty()) << "channel " << c;
+        ASSERT_LE(before.size(), after.size()) << "channel " << c;
+        EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "channel " << c;
+    }
 }
 
 std::string hex(const Bytes& bytes) {

@@ -9,6 +9,7 @@
 
 #include <QAbstractItemView>
 #include <QMenu>
+#include <QTest>
 #include "server/connection_session.h"
 
 #include "ui/DeviceListLook.h"
@@ -154,6 +155,10 @@ TEST_F(DeviceList, WholeEntriesAndAnEmptyListThatDropsDown) {
     ui::closeDropDown(list);
     EXPECT_FALSE(ui::listDroppedDown(list));
     EXPECT_EQ(list->count(), 0) << "the empty line is no entry";
+    // A click of the user's on the empty list does the same.
+    QTest::mouseClick(list, Qt::LeftButton);
+    EXPECT_TRUE(empty->isVisible());
+    ui::closeDropDown(list);
 
     const QString longEntry =
         QStringLiteral("КП-1 Подстанция «Северная», ввод 2, ячейка 14 (IP:192.168.100.200)");

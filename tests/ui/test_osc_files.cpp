@@ -10,6 +10,7 @@
 #include <iterator>
 
 #include "capture_test_support.h"
+#include "net/udp_endpoint.h"
 
 namespace uitest {
 namespace {
@@ -126,6 +127,27 @@ TEST_F(OscFiles, LoadErrorsAreReportedWithTheirTexts) {
     ASSERT_EQ(messages.size(), 3u);
     EXPECT_EQ(messages[2].text, QStringLiteral("Cannot create file ") + nowhere + ".");
     EXPECT_EQ(messages[2].detail, QStringLiteral("No such file or directory"));  // the reason
+}
+
+// A replay whose start cannot bind its port (another program holds it) says so once and
+// decodes nothing; its stop does not try the port again.
+TEST_F(OscFiles, ReplayWithThePortTakenSaysSoOnceAndDecodesNothing) {
+    osc::net::UdpEndpointOptions options;
+    options.bindAddress = "127.0.0.1";
+    options.port = 0;
+    osc::net::UdpEndpoint holder(options);
+    holder.activate();
+    options.port = holder.localPort();
+    frmMain->setEndpoint(std::make_unique<osc::net::UdpEndpoint>(options));
+    const QString file = dir.filePath(QStringLiteral("one.osc"));
+    writeFile(file, "23 08 00 00 00 00 00 00 04 00 \r\n");
+    withDialog(file, &TfrmMain::actLoadFromFileExecute);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].kind, ui::MessageKind::Error);
+    EXPECT_TRUE(messages[0].detail.contains(QStringLiteral("Address already in use")))
+        << messages[0].detail.toStdString();
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 0u);
+    EXPECT_FALSE(frmMain->acquisition().capturing());
 }
 
 TEST_F(OscFiles, EmptyLineEndsTheReplayThenTheStopRuns) {

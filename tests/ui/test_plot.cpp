@@ -392,13 +392,35 @@ TEST_F(Plot, TraceKeepsHexLinesWithCrLf) {
     w->TraceDatagram(datagram, 1);
     EXPECT_EQ(w->traceLog().lineCount(), 2);
     EXPECT_EQ(w->traceLog().text(), QByteArray("23 08 0A FF \r\n23 \r\n"));
-    EXPECT_EQ(Memo1()->toPlainText(), QStringLiteral("23 08 0A FF \n23 "));
-    // Text the user types is part of the trace.
-    Memo1()->appendPlainText(QStringLiteral("Ж"));
+    w->traceLog().flushToMemo();
+    Memo1()->selectAll();
+    EXPECT_EQ(Memo1()->selectedText(), QStringLiteral("23 08 0A FF \n23 \n"));
+    // The memo's keys are its own, not the window's shortcuts for the plot.
+    for (const int key : {int(Qt::Key_PageUp), int(Qt::Key_Home), int(Qt::Key_Plus)}) {
+        QKeyEvent override(QEvent::ShortcutOverride, key, Qt::NoModifier,
+                           key == Qt::Key_Plus ? QStringLiteral("+") : QString());
+        override.ignore();  // as the shortcut map sends it
+        QApplication::sendEvent(Memo1(), &override);
+        EXPECT_TRUE(override.isAccepted()) << key;
+    }
+    // While tracing is on the memo is read-only; with it off the user's typing opens the editor
+    // and is part of the trace.
+    QTest::keyClick(Memo1(), Qt::Key_Return);
+    EXPECT_FALSE(w->traceLog().editing());
+    cbTraceEnabled()->setChecked(false);
+    QTest::keyClick(Memo1(), Qt::Key_Return);
+    ASSERT_TRUE(w->traceLog().editing());
+    auto* editor = w->findChild<QPlainTextEdit*>(QStringLiteral("Memo1Editor"));
+    ASSERT_NE(editor, nullptr);
+    QKeyEvent zhe(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QStringLiteral("Ж"));
+    QApplication::sendEvent(editor, &zhe);
+    EXPECT_EQ(editor->toPlainText(), QStringLiteral("23 08 0A FF \n23 \nЖ"));
     EXPECT_EQ(w->traceLog().lineCount(), 3);
     EXPECT_TRUE(w->traceLog().text().startsWith("23 08 0A FF \r\n23 \r\n"));
     EXPECT_TRUE(w->traceLog().text().endsWith("\r\n"));
     w->traceLog().clear();
+    EXPECT_FALSE(w->traceLog().editing());
+    EXPECT_TRUE(editor->isHidden());
     EXPECT_EQ(w->traceLog().lineCount(), 0);
     EXPECT_TRUE(w->traceLog().text().isEmpty());
 }

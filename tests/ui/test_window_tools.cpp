@@ -6,6 +6,7 @@
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
@@ -346,6 +347,10 @@ TEST_F(WindowTools, PictureActionsSaveAndCopy) {
         ui::ScopedModalHook hook([&](QDialog& d) {
             auto& dialog = dynamic_cast<ui::PictureDialog&>(d);
             EXPECT_EQ(dialog.pictureSize(), Chart1()->size());
+            // Beside the file opened last, named after it.
+            EXPECT_EQ(dialog.fileName(),
+                      QFileInfo(clitest::fixture(QStringLiteral("worked_example.png")))
+                          .absoluteFilePath());
             dialog.setFileName(out("p.txt"));
             dialog.accept();  // no format: refused, the dialog stays
             EXPECT_EQ(dialog.result(), QDialog::Rejected);
@@ -358,6 +363,11 @@ TEST_F(WindowTools, PictureActionsSaveAndCopy) {
     }
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(QImage(out("p.png")).size(), QSize(300, 150));
+    // The next dialogs start in the folder written to, with the extension used last there.
+    EXPECT_EQ(frmMain->tools().suggestedFile(out("p.png"), QStringLiteral("vcd")),
+              out("worked_example.png"));
+    EXPECT_EQ(frmMain->tools().suggestedFile(QString(), QStringLiteral("vcd")),
+              out("worked_example.vcd"));
     component<QAction>("actCopyPicture")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->image().size(), Chart1()->size());
 }

@@ -28,6 +28,7 @@
 #include "ui/MainUnit.h"
 #include "ui/Messages.h"
 #include "ui/Startup.h"
+#include "ui/TraceLogWidget.h"
 #include "ui/logind.h"
 
 namespace uitest {
@@ -127,7 +128,7 @@ UITEST_COMPONENT(QScrollBar, ScrollBar1)
 UITEST_COMPONENT(QFrame, pbPanel)
 UITEST_COMPONENT(QProgressBar, ProgressBar1)
 UITEST_COMPONENT(QCheckBox, cbTraceEnabled)
-UITEST_COMPONENT(QPlainTextEdit, Memo1)
+UITEST_COMPONENT(ui::TraceLogWidget, Memo1)
 UITEST_COMPONENT(QTimer, Timer1)
 #undef UITEST_COMPONENT
 
