@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -39,26 +38,13 @@
 #include "ui/NavigationPart.h"
 #include "ui/OverviewStrip.h"
 #include "ui/ReadoutLabel.h"
+#include "ui/SvgIcon.h"
 #include "ui/WindowFrame.h"
 #include "ui/logind.h"
 
 TfrmMain* frmMain = nullptr;
 
 namespace {
-
-QIcon svgIcon(const QString& path) {
-    QSvgRenderer renderer(path);
-    QIcon icon;
-    for (const int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        renderer.render(&p);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect bounds,
               Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
@@ -244,7 +230,8 @@ void TfrmMain::createActions() {
         auto* a = new QAction(caption, this);
         a->setObjectName(QString::fromLatin1(name));
         if (image) {
-            a->setIcon(svgIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
+            a->setIcon(
+                ui::svgFileIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
         }
         return a;
     };
