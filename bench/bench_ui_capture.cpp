@@ -3,8 +3,9 @@
 // datagrams received and lost, repaints a second, the longest gap between two status ticks,
 // the replay's throughput and the memory per trace point.
 //
-//   bench_ui_capture [--benchmark_filter=Live|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB, and
-//   MO_LIVE_TRACE to log every datagram on the trace tab meanwhile)
+//   bench_ui_capture [--benchmark_filter=Live|Udp|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB,
+//   MO_LIVE_TRACE to log every datagram on the trace tab meanwhile, MO_GATHER_US for the UDP
+//   receiver's pause after each drain)
 
 #include <benchmark/benchmark.h>
 
@@ -12,15 +13,25 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFileDialog>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <string>
+#include <utility>
 
 #include "core/osc_file.h"
+#include "net/udp_endpoint.h"
 #include "netsim/simulated_network.h"
 #include "sim/sim_device.h"
 #include "ui/MainUnit.h"
@@ -111,6 +122,109 @@ void BM_LiveCapture1Mbit(benchmark::State& state) {
 }
 BENCHMARK(BM_LiveCapture1Mbit)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// Processor seconds of the whole process so far (all its threads).
+double processSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// Resident memory now and at its peak, in MB (/proc/self/status).
+std::pair<double, double> residentMegabytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    double now = 0, peak = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            now = std::atof(line.c_str() + 6) / 1024;
+        } else if (line.rfind("VmHWM:", 0) == 0) {
+            peak = std::atof(line.c_str() + 6) / 1024;
+        }
+    }
+    return {now, peak};
+}
+
+// The window on a real UDP socket against the simulated device in a process of its own
+// (morvelip-osc-cli sim on 127.0.0.1, 1 Mbit/s): what the window's process spends of a
+// processor while it captures (after 2 s of warming up), the datagrams the device sent and
+// the window received, and the resident memory after 1, 5 and 10 minutes when the run is that
+// long.
+void BM_LiveCaptureUdp1Mbit(benchmark::State& state) {
+    const int seconds = envInt("MO_LIVE_SECONDS", 30);
+    for (auto _ : state) {
+        QProcess sim;
+        sim.setProcessChannelMode(QProcess::MergedChannels);
+        sim.start(
+            QCoreApplication::applicationDirPath() + QStringLiteral("/../bin/morvelip-osc-cli"),
+            {QStringLiteral("sim"), QStringLiteral("--bind"), QStringLiteral("127.0.0.1"),
+             QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--bit-rate"),
+             QStringLiteral("1000000")});
+        QString banner;
+        while (!banner.contains(QLatin1Char('\n')) && sim.waitForReadyRead(10000)) {
+            banner += QString::fromUtf8(sim.readAll());
+        }
+        const QRegularExpressionMatch port =
+            QRegularExpression(QStringLiteral("127\\.0\\.0\\.1:(\\d+)")).match(banner);
+        if (!port.hasMatch()) {
+            state.SkipWithError("the simulated device did not start");
+            return;
+        }
+        startWindow();
+        osc::net::UdpEndpointOptions options;
+        options.bindAddress = "127.0.0.1";
+        options.port = 0;
+        options.devicePort = static_cast<std::uint16_t>(port.captured(1).toUInt());
+        if (const char* gather = std::getenv("MO_GATHER_US")) {  // the receiver's pause
+            options.gather = std::chrono::microseconds(std::atoi(gather));
+        }
+        auto endpoint = std::make_unique<osc::net::UdpEndpoint>(options);
+        osc::net::UdpEndpoint* udp = endpoint.get();
+        frmMain->setEndpoint(std::move(endpoint));
+        component<QComboBox>("ComboBox1")->addItem(QStringLiteral("КП-1 (IP:127.0.0.1)"));
+        component<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        ui::guarded(frmMain, [] { frmMain->actOSCstartExecute(); });
+        // The event loop as the program runs it: asleep until something happens.
+        const auto runFor = [](qint64 ms) {
+            QEventLoop loop;
+            QTimer::singleShot(std::max<qint64>(0, ms), &loop, &QEventLoop::quit);
+            loop.exec();
+        };
+        runFor(2000);
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuStart = processSeconds();
+        for (int s = 1; s <= seconds; ++s) {
+            runFor(s * 1000 - wall.elapsed());
+            if (s == 60 || s == 300 || s == 600) {
+                state.counters["rss_MB_" + std::to_string(s / 60) + "min"] =
+                    residentMegabytes().first;
+            }
+        }
+        const double cpu = processSeconds() - cpuStart;
+        const double elapsed = static_cast<double>(wall.elapsed()) / 1000;
+        QElapsedTimer stop;
+        stop.start();
+        ui::guarded(frmMain, [] { frmMain->actOSCstopExecute(); });
+        state.counters["stop_ms"] = static_cast<double>(stop.nsecsElapsed()) / 1e6;
+        runFor(1000);  // what was on its way
+        ::kill(static_cast<pid_t>(sim.processId()), SIGINT);
+        sim.waitForFinished(10000);
+        const QString tail = QString::fromUtf8(sim.readAll());
+        const QRegularExpressionMatch sent =
+            QRegularExpression(QStringLiteral("after (\\d+) sample datagrams")).match(tail);
+        const osc::net::EndpointStats stats = udp->stats();
+        const double received = static_cast<double>(stats.received) - 1;  // less the identity
+        state.counters["cpu_percent"] = 100 * cpu / elapsed;
+        state.counters["datagrams_sent"] = sent.hasMatch() ? sent.captured(1).toDouble() : -1;
+        state.counters["datagrams_received"] = received;
+        state.counters["lost"] = sent.hasMatch() ? sent.captured(1).toDouble() - received : -1;
+        state.counters["rss_MB_peak"] = residentMegabytes().second;
+        ui::destroyForms();
+    }
+}
+BENCHMARK(BM_LiveCaptureUdp1Mbit)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
 void BM_ReplayLargeFile(benchmark::State& state) {
     const int megabytes = envInt("MO_REPLAY_MB", 100);
     QTemporaryDir dir;
@@ -163,8 +277,9 @@ BENCHMARK(BM_ReplayLargeFile)->Iterations(1)->Unit(benchmark::kSecond)->UseRealT
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM",
             qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-    QTemporaryDir config;
+    QTemporaryDir config, state;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    qputenv("XDG_STATE_HOME", state.path().toUtf8());  // the capture journals
     QApplication app(argc, argv);
     ui::setMessageHook([](const ui::Message& m) {
         std::fprintf(stderr, "message: %s\n", m.text.toUtf8().constData());

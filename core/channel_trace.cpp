@@ -85,7 +85,7 @@ std::uint64_t GapCompletion::countBelow(Tick t) const {
     return leftBelow + rightBelow;
 }
 
-std::optional<Tick> firstTickAtOrAbove(double v) {
+std::optional<Tick> firstTickAtOrAboveAnywhere(double v) {
     constexpr double kTwo63 = 9223372036854775808.0;
     constexpr double kTwo53 = 9007199254740992.0;
     if (std::isnan(v) || v <= -kTwo63) {
@@ -323,6 +323,25 @@ StoredPointRange ChannelTrace::storedPoints() const {
 TraceBlock ChannelTrace::block(std::size_t k) const {
     const Block& b = blocks_[k];
     return {pointX(b, 0), b.last, b.count, b.storedStart, b.lo, b.hi, b.run()};
+}
+
+TraceBlockData ChannelTrace::blockData(std::size_t k) const {
+    const Block& b = blocks_[k];
+    TraceBlockData d;
+    d.first = b.first;
+    d.last = b.last;
+    d.count = b.count;
+    if (b.pts) {
+        d.dx = b.pts->dx;
+        d.y = b.pts->y;
+    } else {
+        d.step = b.step;
+        d.y0 = b.y0;
+        d.y1 = b.y1;
+    }
+    d.minLevel = b.lo;
+    d.maxLevel = b.hi;
+    return d;
 }
 
 TracePoint ChannelTrace::blockPoint(std::size_t k, std::uint64_t j) const {

@@ -11,6 +11,7 @@
 // Appending in order is O(1); every search is a binary search over the blocks.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -46,7 +47,15 @@ GapCompletion completionOf(Tick x0, Tick x1);
 
 // The smallest tick t with double(t) >= v, which is how a tick compares with a position held
 // as a double; the smallest tick for NaN and anything at or below it; nullopt above every tick.
-std::optional<Tick> firstTickAtOrAbove(double v);
+// Positions within 2^53 are answered inline, the rest by firstTickAtOrAboveAnywhere.
+std::optional<Tick> firstTickAtOrAboveAnywhere(double v);
+inline std::optional<Tick> firstTickAtOrAbove(double v) {
+    // Below 2^53 every whole double is a tick and ceil is exact (NaN is not below).
+    if (std::fabs(v) < 9007199254740992.0) {
+        return static_cast<Tick>(std::ceil(v));
+    }
+    return firstTickAtOrAboveAnywhere(v);
+}
 
 class ChannelTrace;
 
@@ -110,6 +119,19 @@ struct TraceBlock {
     std::uint64_t storedStart = 0;  // stored points in the blocks before it
     std::uint8_t minLevel = 0, maxLevel = 0;
     bool run = false;  // a regular stretch: a point every `step` ticks
+};
+
+// One block's stored points in bulk, for summaries that read many blocks: the offsets and
+// levels of a block of points, or the rule of a run. The pointers stay valid until the trace
+// next changes (revision()).
+struct TraceBlockData {
+    Tick first = 0, last = 0;
+    std::uint64_t count = 0;
+    const std::uint32_t* dx = nullptr;  // X - first of each point; nullptr for a run
+    const std::uint8_t* y = nullptr;    // the level of each point; nullptr for a run
+    std::uint16_t step = 0;             // a run: X step (point j at first + j * step)
+    std::uint8_t y0 = 0, y1 = 0;        // a run: levels of the even and the odd points
+    std::uint8_t minLevel = 0, maxLevel = 0;
 };
 
 // Forward iteration over the stored points only (no completion points): every level change
@@ -231,6 +253,7 @@ class ChannelTrace {
     StoredPointRange storedPoints() const;
     std::size_t blockCount() const { return blocks_.size(); }
     TraceBlock block(std::size_t k) const;                        // k < blockCount()
+    TraceBlockData blockData(std::size_t k) const;                // k < blockCount()
     TracePoint blockPoint(std::size_t k, std::uint64_t j) const;  // j < block(k).count
     // First j in block k with X >= x (block(k).count when none).
     std::uint64_t blockLowerBound(std::size_t k, Tick x) const;

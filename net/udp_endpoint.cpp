@@ -182,8 +182,24 @@ void UdpEndpoint::receiveLoop() {
         }
         if ((fds[0].revents & POLLIN) != 0) {
             drainSocket(storage);
+            if (options_.gather.count() > 0 && pauseUnlessWoken()) {
+                return;
+            }
         }
     }
+}
+
+// Sleeps for the gathering pause; true when the destructor woke the thread meanwhile.
+bool UdpEndpoint::pauseUnlessWoken() {
+    pollfd wake{wakeFd_, POLLIN, 0};
+    const auto us = options_.gather.count();
+    const timespec pause{static_cast<time_t>(us / 1'000'000),
+                         static_cast<long>(us % 1'000'000) * 1000};
+    int n;
+    do {
+        n = ::ppoll(&wake, 1, &pause, nullptr);
+    } while (n < 0 && errno == EINTR);
+    return n > 0 && (wake.revents & POLLIN) != 0;
 }
 
 // Reads what is waiting, a batch at a time. With MSG_TRUNC the kernel reports a datagram's

@@ -230,7 +230,14 @@ void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     if (kind == osc::DatagramKind::Sample) {
         view_.plotChanged();
         view_.syncScrollBar();
-        view_.processPendingEvents();
+        // Pending events run between datagrams as soon as a slice of time has passed since they
+        // last ran here, not after every datagram: a stream of thousands a second then costs a
+        // few event passes a slice, and a click or a key still runs within a few milliseconds.
+        const std::int64_t now = hooks_.clockMs();
+        if (!lastEventsMs_ || now - *lastEventsMs_ >= kEventSliceMs) {
+            lastEventsMs_ = now;
+            view_.processPendingEvents();
+        }
     }
 }
 

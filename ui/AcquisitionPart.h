@@ -70,7 +70,8 @@ class AcquisitionPart {
         // Runs f soon on the user-interface thread; called from the receiving thread.
         std::function<void(std::function<void()> f)> postToUiThread;
         std::function<bool()> closing;  // the window is closing: draining stops
-        // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms.
+        // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms, pending
+        // events run between sample datagrams every kEventSliceMs.
         std::function<std::int64_t()> clockMs;
         // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
         std::function<std::uint64_t()> traceLogBytes = {};
@@ -103,8 +104,10 @@ class AcquisitionPart {
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
     // IdUDPServer1UDPRead: the trace log, then the decoder.
     void receive(std::span<const std::uint8_t> datagram);
-    // DecodeDatagram; after a sample datagram the plot, the scroll bar and pending events.
+    // DecodeDatagram; after a sample datagram the plot and the scroll bar, and pending events
+    // when kEventSliceMs have passed since they last ran here.
     void decode(const std::uint8_t* data, std::int32_t length);
+    static constexpr std::int64_t kEventSliceMs = 5;
     // Takes the received datagrams one at a time and runs receive for each.
     void drainReceived();
     // ProgressBar1 one step of 10 forward (steps times, drawn once); past the maximum it wraps
@@ -146,6 +149,7 @@ class AcquisitionPart {
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
     QString deviceAddress_;
     bool inDatagramHandler_ = false;
+    std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
     std::filesystem::path journalFolder_;
     std::unique_ptr<osc::CaptureJournal> journal_;
     std::uint64_t memoryLimit_ = 0;

@@ -198,6 +198,7 @@ void FramesPart::buildPage() {
     lblFrameCounts->setObjectName(QStringLiteral("lblFrameCounts"));
     lblFrameCounts->setTextInteractionFlags(Qt::TextSelectableByMouse);
     lblFrameCounts->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblFrameCounts->setWordWrap(true);  // a narrow window shows the counts on two lines, not cut
     column->addWidget(lblFrameCounts);
     lblFrameCounts->setText(countsText());
 

@@ -16,7 +16,6 @@
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
-#include <QSvgRenderer>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolButton>
@@ -39,26 +38,13 @@
 #include "ui/NavigationPart.h"
 #include "ui/OverviewStrip.h"
 #include "ui/ReadoutLabel.h"
+#include "ui/SvgIcon.h"
 #include "ui/WindowFrame.h"
 #include "ui/logind.h"
 
 TfrmMain* frmMain = nullptr;
 
 namespace {
-
-QIcon svgIcon(const QString& path) {
-    QSvgRenderer renderer(path);
-    QIcon icon;
-    for (const int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        renderer.render(&p);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 QLabel* label(QWidget* parent, const char* name, const QString& text, QRect bounds,
               Qt::Alignment align = Qt::AlignLeft | Qt::AlignVCenter) {
@@ -244,7 +230,8 @@ void TfrmMain::createActions() {
         auto* a = new QAction(caption, this);
         a->setObjectName(QString::fromLatin1(name));
         if (image) {
-            a->setIcon(svgIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
+            a->setIcon(
+                ui::svgFileIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
         }
         return a;
     };
@@ -627,11 +614,12 @@ void TfrmMain::Chart1UndoZoom() {
 void TfrmMain::SyncScrollBar() {
     const osc::ScrollBarState s = osc::scrollBarFor(FEngine.window);
     const QSignalBlocker detached(ScrollBar1);
-    // The values change with every sample datagram; the bar is drawn at most about 60 times a
-    // second, like the plot, so that a fast stream or a replay does not spend its time there.
+    // The values change with every sample datagram; the bar is drawn at most about 10 times a
+    // second (its thumb moves a pixel or two meanwhile), so that a fast stream or a replay does
+    // not spend its time there.
     if (ScrollBar1->updatesEnabled()) {
         ScrollBar1->setUpdatesEnabled(false);
-        QTimer::singleShot(16, ScrollBar1, [bar = ScrollBar1] { bar->setUpdatesEnabled(true); });
+        QTimer::singleShot(100, ScrollBar1, [bar = ScrollBar1] { bar->setUpdatesEnabled(true); });
     }
     ScrollBar1->setRange(clampToInt(s.minimum), clampToInt(s.maximum));
     ScrollBar1->setValue(clampToInt(s.position));

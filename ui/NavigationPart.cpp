@@ -2,9 +2,7 @@
 
 #include <QAction>
 #include <QInputDialog>
-#include <QPainter>
 #include <QSpinBox>
-#include <QSvgRenderer>
 #include <QWidget>
 
 #include <algorithm>
@@ -13,6 +11,7 @@
 #include "core/plot_navigation.h"
 #include "ui/Messages.h"
 #include "ui/ReadoutLabel.h"
+#include "ui/SvgIcon.h"
 
 namespace ui {
 
@@ -30,20 +29,6 @@ constexpr const char* kGoToBitSvg =
   <path d="M1 8 H8" stroke="#2f6fb3" stroke-width="1.5"/>
   <path d="M10 8 L6 4.5 V11.5 Z" fill="#2f6fb3"/>
 </svg>)";
-
-QIcon svgIcon(const char* svg) {
-    QSvgRenderer renderer{QByteArray(svg)};
-    QIcon icon;
-    for (const int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        renderer.render(&p);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 }  // namespace
 
@@ -96,7 +81,7 @@ QAction* NavigationPart::make(const char* name, const QString& caption,
     auto* a = new QAction(caption, window_);
     a->setObjectName(QString::fromLatin1(name));
     if (svg) {
-        a->setIcon(svgIcon(svg));
+        a->setIcon(svgTextIcon(QByteArray(svg)));
     }
     keyed(a, keys);
     window_->addAction(a);  // the keys work wherever the window's focus is

@@ -382,13 +382,13 @@ void OscPlot::paintPlot(QPainter& p) {
         const QColor colour = i < osc::kChannelCount    ? kTraceColour
                               : i == osc::kMarkerSeries ? kMarkerColour
                                                         : kCursorColour;
-        p.setPen(QPen(colour, 0));
         if (p.paintEngine() && p.paintEngine()->type() == QPaintEngine::SVG) {
+            p.setPen(QPen(colour, 0));
             QPainterPath path;
             path.addPolygon(QPolygonF(polyline_));
             p.drawPath(path);  // a path element, as drawing programs take traces
         } else {
-            p.drawPolyline(polyline_.constData(), static_cast<int>(polyline_.size()));
+            ui::drawStairs(p, polyline_, r.adjusted(0, 0, 1, 1), colour, stairRects_);
         }
     }
     p.restore();

@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 #include "core/capture_engine.h"
 #include "core/plot_mapping.h"
@@ -134,6 +135,7 @@ class OscPlot : public QWidget {
     double leftMin_ = 0, leftMax_ = 9;
     std::array<ui::TraceSummary, osc::kSeriesCount> summaries_;
     QVector<QPointF> polyline_;
+    std::vector<QRect> stairRects_;
     QTimer dirtyTimer_;
     std::optional<Signature> painted_;
     std::uint64_t repaintsRequested_ = 0;

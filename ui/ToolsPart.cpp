@@ -8,9 +8,7 @@
 #include <QFontMetrics>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
 #include <QStandardPaths>
-#include <QSvgRenderer>
 #include <QTimer>
 #include <QToolButton>
 #include <QUrl>
@@ -20,24 +18,11 @@
 #include "ui/Messages.h"
 #include "ui/OscPlot.h"
 #include "ui/PlotPicture.h"
+#include "ui/SvgIcon.h"
 
 namespace ui {
 
 namespace {
-
-QIcon toolIcon(const char* name) {
-    QSvgRenderer renderer(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(name)));
-    QIcon icon;
-    for (const int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter p(&pixmap);
-        renderer.render(&p);
-        p.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 // The one local oscillogram file of a drag, or empty.
 QString droppedOscFile(const QMimeData* mime) {
@@ -108,9 +93,9 @@ void ToolsPart::createActions() {
              QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), &ToolsPart::showRecentFiles);
     actBitRate_ = make("actBitRate", QStringLiteral("Скорость линии…"),
                        QKeySequence(Qt::CTRL | Qt::Key_B), &ToolsPart::editBitRate);
-    actSavePicture_->setIcon(toolIcon("picture"));
-    actRecentFiles_->setIcon(toolIcon("recent"));
-    actBitRate_->setIcon(toolIcon("rate"));
+    actSavePicture_->setIcon(svgFileIcon(QStringLiteral(":/icons/picture.svg")));
+    actRecentFiles_->setIcon(svgFileIcon(QStringLiteral(":/icons/recent.svg")));
+    actBitRate_->setIcon(svgFileIcon(QStringLiteral(":/icons/rate.svg")));
 
     outputMenu_ = new QMenu(window_);
     outputMenu_->setObjectName(QStringLiteral("mnuPictureExport"));

@@ -242,17 +242,22 @@ TEST(UdpEndpoint, PrivilegedPortNeedsPrivilege) {
 }
 
 TEST(UdpEndpoint, DestructionWakesTheReceivingThread) {
-    // The thread waits in poll without a timeout, so only the destructor's wake-up ends it: a
-    // destructor that failed to wake it would hang here until the test times out.
-    auto a = std::make_unique<UdpEndpoint>(loopback("127.0.0.2"));
-    a->activate();
-    {
-        RawSender sender("127.0.0.4");
-        Consumer consumer(*a);
-        sender.send("127.0.0.2", a->localPort(), Bytes{1});
-        ASSERT_TRUE(consumer.next());  // the thread goes back to waiting after one datagram
+    // The thread waits in poll without a timeout, and after a drain it pauses to let a stream
+    // gather, here for an hour: only the destructor's wake-up ends either wait, and a destructor
+    // that failed to wake it would hang here until the test times out.
+    for (const auto gather : {std::chrono::microseconds{0}, std::chrono::microseconds{3600s}}) {
+        UdpEndpointOptions o = loopback("127.0.0.2");
+        o.gather = gather;
+        auto a = std::make_unique<UdpEndpoint>(o);
+        a->activate();
+        {
+            RawSender sender("127.0.0.4");
+            Consumer consumer(*a);
+            sender.send("127.0.0.2", a->localPort(), Bytes{1});
+            ASSERT_TRUE(consumer.next());  // the thread waits again after one datagram
+        }
+        a.reset();
     }
-    a.reset();
 }
 
 // The endpoint against a simulated device, each on its own loopback address, sharing a port

@@ -221,7 +221,8 @@ TEST_F(AcquisitionPartTest, DrainTakesDatagramsInOrderNeverNestedAndStopsWhenClo
             closing = true;  // the window closes during the third datagram
         }
     };
-    endpoint->ready();  // from the receiving thread: only posts
+    clockStep = ui::AcquisitionPart::kEventSliceMs;  // a slice passes with every datagram
+    endpoint->ready();                               // from the receiving thread: only posts
     EXPECT_TRUE(log.empty());
     ASSERT_EQ(posted.size(), 1u);
     posted[0]();
@@ -237,6 +238,22 @@ TEST_F(AcquisitionPartTest, DrainTakesDatagramsInOrderNeverNestedAndStopsWhenClo
     part.drainReceived();
     EXPECT_EQ(take(), (Log{"report bad datagram", "trace 23080000000000000400", "plot",
                            "scroll bar", "events"}));
+
+    // Within one slice of time the events run once, after the first sample datagram; the plot
+    // and the scroll bar follow every one.
+    clockStep = 1;
+    endpoint->queue = {sample(0), sample(4), sample(0), sample(4), sample(0), sample(4)};
+    part.drainReceived();
+    Log want;
+    for (int k = 0; k < 6; ++k) {
+        want.push_back(k % 2 == 0 ? "trace 23080000000000000000" : "trace 23080000000000000400");
+        want.push_back("plot");
+        want.push_back("scroll bar");
+        if (k == 4) {  // 5 ms after the last events
+            want.push_back("events");
+        }
+    }
+    EXPECT_EQ(take(), want);
 }
 
 TEST(AcquisitionProgress, StepsOfTenWrapAroundFromTheMinimum) {

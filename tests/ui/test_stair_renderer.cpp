@@ -1,7 +1,12 @@
 // The per-column polyline and its level-of-detail summary against a plain walk over the points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
+
+#include <QImage>
+#include <QPainter>
 
 #include "core/trace_completion.h"
 #include "ui/StairRenderer.h"
@@ -48,6 +53,299 @@ osc::ChannelTrace mixedTrace(std::mt19937& rng, std::size_t n, int maxStep) {
         t.add(x, static_cast<std::uint8_t>(std::uniform_int_distribution<int>(1, 8)(rng)));
     }
     return t;
+}
+
+// The polyline as a walk over every stored point builds it, column by column: the reference
+// that the summarised renderer must match vertex for vertex (the same arithmetic, so the same
+// doubles), whatever the trace and the window.
+std::vector<osc::TracePoint> storedPointsOf(const osc::ChannelTrace& t) {
+    std::vector<osc::TracePoint> pts;
+    for (const osc::TracePoint p : t.storedPoints()) {
+        pts.push_back(p);
+    }
+    return pts;
+}
+
+QVector<QPointF> referencePolyline(const std::vector<osc::TracePoint>& pts,
+                                   const ui::StairMapping& map) {
+    QVector<QPointF> out;
+    const double span = map.windowMax - map.windowMin;
+    if (pts.empty() || map.columns <= 0 || !(span > 0) || !std::isfinite(span) ||
+        !(map.levelMax > map.levelMin)) {
+        return out;
+    }
+    const std::size_t n = pts.size();
+    // First stored index at or after `from` with X >= x.
+    const auto lowerBound = [&](std::size_t from, osc::Tick x) {
+        return static_cast<std::size_t>(
+            std::partition_point(pts.begin() + static_cast<std::ptrdiff_t>(from), pts.end(),
+                                 [x](const osc::TracePoint& p) { return p.x < x; }) -
+            pts.begin());
+    };
+    const double tpp = span / map.columns;
+    const std::optional<osc::Tick> first = osc::firstTickAtOrAbove(map.windowMin);
+    std::size_t pos = first ? lowerBound(0, *first) : n;
+    bool known = pos != 0;
+    std::uint8_t level = known ? pts[pos - 1].y : 0;
+    if (known) {
+        out.append(QPointF(map.left, map.pixelY(level)));
+    }
+    while (pos != n) {
+        const osc::TracePoint p = pts[pos];
+        const double offset = (static_cast<double>(p.x) - map.windowMin) / tpp;
+        const double column = std::floor(offset);
+        if (column >= map.columns) {
+            break;
+        }
+        const double columnEnd = map.windowMin + (column + 1) * tpp;
+        const std::optional<osc::Tick> stop = osc::firstTickAtOrAbove(columnEnd);
+        const std::size_t to = stop ? lowerBound(pos + 1, *stop) : n;
+        const double px = map.left + offset;
+        if (known) {
+            out.append(QPointF(px, map.pixelY(level)));
+        }
+        if (to == pos + 1) {
+            level = p.y;
+            out.append(QPointF(px, map.pixelY(level)));
+        } else {
+            std::uint8_t lo = known ? level : 255, hi = known ? level : 0;
+            for (std::size_t i = pos; i < to; ++i) {
+                lo = std::min(lo, pts[i].y);
+                hi = std::max(hi, pts[i].y);
+            }
+            out.append(QPointF(px, map.pixelY(lo)));
+            out.append(QPointF(px, map.pixelY(hi)));
+            level = pts[to - 1].y;
+            out.append(QPointF(px, map.pixelY(level)));
+        }
+        known = true;
+        pos = to;
+    }
+    if (pos != n && known) {
+        out.append(QPointF(map.left + map.columns, map.pixelY(level)));
+    }
+    return out;
+}
+
+// Exactly the same doubles (QPointF's == compares fuzzily).
+::testing::AssertionResult sameVertices(const QVector<QPointF>& got, const QVector<QPointF>& want) {
+    if (got.size() != want.size()) {
+        return ::testing::AssertionFailure()
+               << got.size() << " vertices instead of " << want.size();
+    }
+    for (qsizetype i = 0; i < got.size(); ++i) {
+        if (got[i].x() != want[i].x() || got[i].y() != want[i].y()) {
+            return ::testing::AssertionFailure()
+                   << "vertex " << i << " of " << got.size() << ": (" << got[i].x() << ", "
+                   << got[i].y() << ") instead of (" << want[i].x() << ", " << want[i].y() << ")";
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// Two-level traces as the decoder makes them: bursts of level changes at random spacing,
+// regular stretches (a strobe), long steady gaps; some completed, some changed afterwards.
+osc::ChannelTrace decoderLikeTrace(std::mt19937& rng, std::size_t changes) {
+    osc::ChannelTrace t;
+    osc::Tick x = static_cast<osc::Tick>(rng() % 1000) - 500;
+    std::uint8_t level = 7;
+    t.add(x, level);
+    while (t.storedCount() < changes) {
+        switch (rng() % 5) {
+            case 0: {  // a regular stretch
+                const osc::Tick step = 1 + static_cast<osc::Tick>(rng() % 256);
+                for (int k = 0, m = 1 + static_cast<int>(rng() % 3000); k < m; ++k) {
+                    level = level == 7 ? 8 : 7;
+                    t.add(x += step, level);
+                }
+                break;
+            }
+            case 1:  // a long steady gap
+                x += static_cast<osc::Tick>(rng() % 10'000'000);
+                break;
+            default:  // irregular changes
+                for (int k = 0, m = 1 + static_cast<int>(rng() % 200); k < m; ++k) {
+                    x += static_cast<osc::Tick>(rng() % 300);
+                    level = level == 7 ? 8 : 7;
+                    t.add(x, level);
+                }
+        }
+    }
+    return t;
+}
+
+TEST(StairPolyline, EqualsAWalkOverEveryPointForAnyTraceAndWindow) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 30; ++round) {
+        SCOPED_TRACE(round);
+        osc::ChannelTrace t = round % 4 == 3 ? mixedTrace(rng, 1 + rng() % 30000, 1 + rng() % 900)
+                                             : decoderLikeTrace(rng, 1 + rng() % 30000);
+        if (round % 3 == 1) {
+            osc::CompleteTrace(t);
+        }
+        if (round % 5 == 2 && t.count() > 10) {  // changes inside the trace after the summary
+            t.setY(static_cast<std::ptrdiff_t>(rng() % t.count()), 3);
+            t.add(t.x(static_cast<std::ptrdiff_t>(rng() % t.count())), 1);
+        }
+        ui::TraceSummary s;
+        s.update(t);
+        const std::vector<osc::TracePoint> pts = storedPointsOf(t);
+        const double first = static_cast<double>(t.x(0));
+        const double last = static_cast<double>(t.lastX());
+        const double whole = std::max(1.0, last - first);
+        for (int k = 0; k < 60; ++k) {
+            ui::StairMapping m;
+            m.columns = 1 + static_cast<int>(rng() % 1920);
+            m.left = static_cast<double>(rng() % 80) + 0.5 * (rng() % 2);
+            m.height = 500;
+            const double width =
+                whole * std::pow(2.0, -std::uniform_real_distribution<>(-1, 30)(rng));
+            m.windowMin =
+                first - whole * 0.1 + std::uniform_real_distribution<>(0, 1.2)(rng) * whole;
+            if (k % 7 == 0) {
+                m.windowMin = std::floor(m.windowMin);  // on a whole tick
+            }
+            m.windowMax = m.windowMin + (k % 11 == 0 ? whole * 1.3 : width);
+            QVector<QPointF> line;
+            ui::buildStairPolyline(t, s, m, line);
+            ASSERT_TRUE(sameVertices(line, referencePolyline(pts, m)))
+                << m.windowMin << ".." << m.windowMax << " in " << m.columns << " columns";
+        }
+        // The summary follows appends as a capture makes them.
+        for (int k = 0; k < 500; ++k) {
+            t.add(t.lastX() + static_cast<osc::Tick>(rng() % 400), k % 2 != 0 ? 7 : 8);
+        }
+        s.update(t);
+        ui::StairMapping m;
+        m.columns = 1000;
+        m.height = 500;
+        m.windowMin = static_cast<double>(t.lastX()) - 300000;
+        m.windowMax = static_cast<double>(t.lastX()) + 10;
+        QVector<QPointF> line;
+        ui::buildStairPolyline(t, s, m, line);
+        ASSERT_TRUE(sameVertices(line, referencePolyline(storedPointsOf(t), m)));
+    }
+}
+
+// The pixels of a stair polyline, point by point: every whole-pixel step along each segment
+// and both of its ends, floored, within the clip.
+QImage referencePixels(const QVector<QPointF>& line, const QRect& clip, QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    const auto light = [&](double x, double y) {
+        const double fx = std::floor(x), fy = std::floor(y);
+        if (fx >= clip.left() && fx <= clip.right() && fy >= clip.top() && fy <= clip.bottom()) {
+            image.setPixel(static_cast<int>(fx), static_cast<int>(fy), 0xffffff00);
+        }
+    };
+    for (qsizetype i = 1; i < line.size(); ++i) {
+        const QPointF a = line[i - 1], b = line[i];
+        if (a.x() == b.x()) {
+            const double y0 = std::min(a.y(), b.y()), y1 = std::max(a.y(), b.y());
+            for (double y = std::max(y0, clip.top() - 1.0); y < std::min(y1, clip.bottom() + 1.0);
+                 y += 1) {
+                light(a.x(), y);
+            }
+            light(a.x(), y1);
+        } else {
+            for (double x = std::max(a.x(), clip.left() - 1.0);
+                 x < std::min(b.x(), clip.right() + 1.0); x += 1) {
+                light(x, a.y());
+            }
+            light(b.x(), a.y());
+        }
+    }
+    return image;
+}
+
+QImage paintRectangles(const std::vector<QRect>& rects, QSize size) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::black);
+    QPainter p(&image);
+    for (const QRect& r : rects) {
+        p.fillRect(r, QColor(255, 255, 0));
+    }
+    return image;
+}
+
+// Pixels lit in a but in no pixel of b within `reach` (0: the same pixel).
+int litOutside(const QImage& a, const QImage& b, int reach) {
+    int n = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) == 0xff000000u) {
+                continue;
+            }
+            bool found = false;
+            for (int dy = -reach; dy <= reach && !found; ++dy) {
+                for (int dx = -reach; dx <= reach && !found; ++dx) {
+                    found = QRect(QPoint(), b.size()).contains(x + dx, y + dy) &&
+                            b.pixel(x + dx, y + dy) != 0xff000000u;
+                }
+            }
+            n += found ? 0 : 1;
+        }
+    }
+    return n;
+}
+
+// The rectangles light exactly the polyline's pixels, and those are the pixels a thin pen
+// lights along the same polyline, give or take where the pen's stroker rounds the ends of
+// joined segments: never more than a pixel apart either way.
+TEST(StairRectangles, LightExactlyThePolylinesPixels) {
+    std::mt19937 rng(21);
+    for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
+        const osc::ChannelTrace t = decoderLikeTrace(rng, 1 + rng() % 3000);
+        ui::TraceSummary s;
+        s.update(t);
+        ui::StairMapping m;
+        m.columns = 20 + static_cast<int>(rng() % 400);
+        m.left = static_cast<double>(rng() % 30);
+        m.top = static_cast<double>(rng() % 10);
+        m.height = 40 + static_cast<double>(rng() % 200);
+        m.levelMin = round % 5 == 0 ? 6.5 : 0;  // zoomed: levels beyond the clip
+        m.levelMax = round % 5 == 0 ? 7.5 : 9;
+        const double whole = static_cast<double>(t.lastX() - t.x(0)) + 1;
+        m.windowMin =
+            static_cast<double>(t.x(0)) + std::uniform_real_distribution<>(-0.2, 1)(rng) * whole;
+        m.windowMax =
+            m.windowMin + whole * std::pow(2.0, -std::uniform_real_distribution<>(-1, 14)(rng));
+        QVector<QPointF> line;
+        ui::buildStairPolyline(t, s, m, line);
+        const QRect clip(static_cast<int>(m.left), static_cast<int>(m.top), m.columns + 1,
+                         static_cast<int>(m.height) + 1);
+        const QSize size(clip.right() + 5, clip.bottom() + 5);
+        std::vector<QRect> rects;
+        ASSERT_TRUE(ui::stairRectangles(line, clip, rects));
+        ASSERT_LE(rects.size(), static_cast<std::size_t>(clip.width()));
+        const QImage ours = paintRectangles(rects, size);
+        ASSERT_EQ(ours, referencePixels(line, clip, size));
+
+        QImage pen(size, QImage::Format_RGB32);
+        pen.fill(Qt::black);
+        if (line.size() >= 2) {
+            QPainter p(&pen);
+            p.setClipRect(clip);
+            p.setPen(QPen(QColor(255, 255, 0), 0));
+            p.drawPolyline(line.constData(), static_cast<int>(line.size()));
+        }
+        EXPECT_EQ(litOutside(pen, ours, 1), 0);
+        EXPECT_EQ(litOutside(ours, pen, 1), 0);
+    }
+}
+
+TEST(StairRectangles, SlopesAndStepsBackAreNotStairs) {
+    std::vector<QRect> rects;
+    const QRect clip(0, 0, 100, 100);
+    EXPECT_FALSE(ui::stairRectangles({QPointF(1, 1), QPointF(5, 9)}, clip, rects));
+    EXPECT_FALSE(ui::stairRectangles({QPointF(5, 1), QPointF(2, 1)}, clip, rects));
+    EXPECT_TRUE(rects.empty());
+    // Far outside the clip and not a number: clamped, nothing lit, nothing read beyond.
+    EXPECT_TRUE(ui::stairRectangles({QPointF(-1e300, 5), QPointF(1e300, 5), QPointF(1e300, NAN)},
+                                    clip, rects));
+    ASSERT_EQ(rects.size(), 1u);
+    EXPECT_EQ(rects[0], QRect(0, 5, 100, 1));
 }
 
 TEST(TraceSummary, MinMaxMatchesAWalkForAnyRange) {
