@@ -73,12 +73,12 @@ void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const
                 if (!estimated && r.fed - from >= kSamplePoints) {
                     estimated = true;
                     const std::size_t read = r.fed - from;
-                    const double rate =
-                        static_cast<double>(decoder.frameCount() - found) / static_cast<double>(read);
-                    decoder.expectFrames(decoder.frameCount() +
-                                         static_cast<std::size_t>(rate * 1.0625 *
-                                                                  static_cast<double>(left - read)) +
-                                         64);
+                    const double rate = static_cast<double>(decoder.frameCount() - found) /
+                                        static_cast<double>(read);
+                    decoder.expectFrames(
+                        decoder.frameCount() +
+                        static_cast<std::size_t>(rate * 1.0625 * static_cast<double>(left - read)) +
+                        64);
                 }
             }
         } else {

@@ -180,9 +180,9 @@ namespace detail {
 enum class FrameEnding : std::uint8_t { Flag, Abort, TooLong, Unfinished };
 
 struct RawFrame {
-    std::uint64_t startBit = 0;      // the opening flag's first bit
-    std::uint64_t endBit = 0;        // the bit after the one that ended the frame
-    FrameBytes bits;  // in line order, bit k at bits[k / 8] bit k % 8
+    std::uint64_t startBit = 0;  // the opening flag's first bit
+    std::uint64_t endBit = 0;    // the bit after the one that ended the frame
+    FrameBytes bits;             // in line order, bit k at bits[k / 8] bit k % 8
     std::uint32_t bitCount = 0;
     FrameEnding ending = FrameEnding::Flag;
 };

@@ -84,7 +84,8 @@ TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
         // The decode lines: the flags and the frame's bytes between them, as the bit-stream
         // decoder reads them between marker and cursor with "Стафф" ticked.
         if (f.good()) {
-            EXPECT_EQ(lblBytesDecoded()->text().toStdString(), "7E " + hexSpaced(f.bytes.vector()) + "7E ");
+            EXPECT_EQ(lblBytesDecoded()->text().toStdString(),
+                      "7E " + hexSpaced(f.bytes.vector()) + "7E ");
         }
         osc::BitStreamOptions b;
         b.unstuff = true;
