@@ -447,7 +447,6 @@ TEST(ChannelTrace, LinesOfTwoPoints) {
     }
 }
 
-// Memory grows with irregular transitions, never with time.
 // A stretch added at once is the same as its points added one by one: on an empty trace, going
 // on with a run, breaking it (step, level, gap), after a completion, and in front of the end.
 TEST(ChannelTrace, RegularStretchAddedAtOnceEqualsItsPoints) {
@@ -480,6 +479,7 @@ TEST(ChannelTrace, RegularStretchAddedAtOnceEqualsItsPoints) {
     }
 }
 
+// Memory grows with irregular transitions, never with time.
 TEST(ChannelTrace, RegularStretchesCostNothingPerPeriod) {
     constexpr Tick kPeriods = 10'000'000;
     ChannelTrace steady;
