@@ -23,7 +23,10 @@ CaptureEngine::CaptureEngine() {
 DatagramKind CaptureEngine::decodeDatagram(std::span<const std::uint8_t> data) {
     const DatagramKind kind = osc::decodeDatagram(state, data, traces);
     if (kind == DatagramKind::Sample) {
-        followTimeBase(window, state.FTimeBase, largestX());
+        // Only a time base past the window asks for the largest X (six series to look at).
+        if (static_cast<double>(state.FTimeBase) > window.maximum()) {
+            followTimeBase(window, state.FTimeBase, largestX());
+        }
         frames.follow(traces, state.FTimeBase);
     }
     return kind;
@@ -66,7 +69,7 @@ double CaptureEngine::largestX() const {
         }
     }
     for (const ChannelTrace* line : {&markerLine, &cursorLine}) {
-        for (const TracePoint p : line->points()) {
+        for (const TracePoint p : line->storedPoints()) {  // a completion point lies inside
             largest = std::max(largest, static_cast<double>(p.x));
         }
     }
@@ -123,23 +126,38 @@ class ReadAhead {
         changed_.notify_all();
         return b;
     }
+    // A decoded batch back for reuse: its memory is already mapped in, where a fresh one's
+    // pages would each fault on first touch (most of a replay's system time).
+    void giveBack(Batch&& b) {
+        b.bytes.clear();
+        b.ends.clear();
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (spare_.size() < kAhead) {
+            spare_.push_back(std::move(b));
+        }
+    }
 
   private:
     static constexpr std::size_t kAhead = 4;
     static constexpr std::size_t kBatchBytes = 1 << 20;
 
     void run(OscFileReader& reader) {
-        std::vector<std::uint8_t> datagram;
         for (bool last = false; !last;) {
             Batch b;
+            {
+                const std::lock_guard<std::mutex> lock(mutex_);
+                if (!spare_.empty()) {
+                    b = std::move(spare_.back());
+                    spare_.pop_back();
+                }
+            }
             b.bytes.reserve(kBatchBytes + 8192);
             try {
                 while (b.bytes.size() < kBatchBytes) {
-                    if (!reader.next(datagram)) {
+                    if (!reader.appendNext(b.bytes)) {  // straight into the batch
                         b.last = true;
                         break;
                     }
-                    b.bytes.insert(b.bytes.end(), datagram.begin(), datagram.end());
                     b.ends.push_back(b.bytes.size());
                 }
             } catch (...) {
@@ -160,6 +178,7 @@ class ReadAhead {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Batch> ready_;
+    std::vector<Batch> spare_;
     bool stop_ = false;
     std::thread thread_;
 };
@@ -187,6 +206,7 @@ void CaptureEngine::replayOscFile(const std::filesystem::path& path,
                 std::rethrow_exception(b.error);
             }
             last = b.last;
+            ahead.giveBack(std::move(b));
         }
     }
     closeTraces();

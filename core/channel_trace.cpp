@@ -587,6 +587,29 @@ void ChannelTrace::reindexFrom(std::size_t k) {
 
 // ---- changes ------------------------------------------------------------------------------
 
+void ChannelTrace::addRegular(Tick x0, Tick step, std::uint64_t n, std::uint8_t yFirst,
+                              std::uint8_t ySecond) {
+    for (; n > 0; --n) {
+        if (!blocks_.empty() && blocks_.size() > completed_) {
+            Block& b = blocks_.back();
+            const auto level = [&b](std::uint64_t j) { return (j & 1) != 0 ? b.y1 : b.y0; };
+            if (b.run() && b.count >= 2 && x0 >= b.last && step == b.step &&
+                diff(x0, b.last) == b.step && yFirst == level(b.count) &&
+                (n == 1 || ySecond == level(b.count + 1))) {
+                ++revision_;
+                b.count += n;
+                b.last = static_cast<Tick>(static_cast<std::uint64_t>(x0) +
+                                           (n - 1) * static_cast<std::uint64_t>(step));
+                storedTotal_ += n;
+                return;
+            }
+        }
+        add(x0, yFirst);
+        x0 = static_cast<Tick>(static_cast<std::uint64_t>(x0) + static_cast<std::uint64_t>(step));
+        std::swap(yFirst, ySecond);
+    }
+}
+
 void ChannelTrace::addPoint(Tick x, std::uint8_t y) {
     ++revision_;
     if (blocks_.empty()) {

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <system_error>
 
 #include "core/file_replacement.h"
@@ -40,39 +40,41 @@ constexpr std::array<std::uint16_t, 256> makeDigitTable() {
 
 constexpr std::array<std::uint16_t, 256> kDigit = makeDigitTable();
 
-// Bytes that end a line (CR, LF) or the whole text (NUL).
-constexpr bool isLineBreak(unsigned char c) {
-    return c == '\r' || c == '\n' || c == '\0';
+// The value of a group's two characters at once, indexed by the first character plus the
+// second times 256 (the two bytes as a little-endian word), or kBadDigit: one look-up a byte.
+const std::array<std::uint16_t, 65536>& groupTable() {
+    static const auto table = [] {
+        auto t = std::make_unique<std::array<std::uint16_t, 65536>>();
+        for (std::size_t w = 0; w < t->size(); ++w) {
+            const std::uint16_t hi = kDigit[w & 0xFF], lo = kDigit[w >> 8];
+            (*t)[w] = ((hi | lo) & kBadDigit) != 0 ? kBadDigit
+                                                   : static_cast<std::uint16_t>((hi << 4) | lo);
+        }
+        return t;
+    }();
+    return *table;
 }
 
-// Offset of the first CR, LF or NUL in [p, end), or end - p when there is none. Looks at eight
-// bytes at a time: a word holds a wanted byte when one of its bytes XOR the wanted value is
-// zero. The lowest flag of the zero-byte test is exact (only bytes above a real zero can be
-// flagged wrongly), and the first byte in memory is the lowest one on little-endian machines.
+// Offset of the first CR, LF or NUL in [p, end), or end - p when there is none. The library's
+// memchr looks at many bytes a step; one call per wanted byte over a window of the text, each
+// only up to the nearest break found so far (LF first, the usual one), finds a line's end in
+// a few fast passes over it, and the window keeps a text without one kind of break from being
+// scanned to its end each line.
 std::size_t findLineBreak(const unsigned char* p, const unsigned char* end) {
-    const unsigned char* q = p;
-    if constexpr (std::endian::native == std::endian::little) {
-        constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-        constexpr std::uint64_t kHighs = 0x8080808080808080ULL;
-        while (end - q >= 8) {
-            std::uint64_t w;
-            std::memcpy(&w, q, 8);
-            const std::uint64_t cr = w ^ (kOnes * '\r');
-            const std::uint64_t lf = w ^ (kOnes * '\n');
-            const std::uint64_t hits =
-                ((w - kOnes) & ~w) | ((cr - kOnes) & ~cr) | ((lf - kOnes) & ~lf);
-            const std::uint64_t flags = hits & kHighs;
-            if (flags != 0) {
-                return static_cast<std::size_t>(q - p) +
-                       static_cast<std::size_t>(std::countr_zero(flags) / 8);
+    constexpr std::size_t kWindow = 4096;
+    for (const unsigned char* q = p; q < end;) {
+        const unsigned char* stop = q + std::min<std::size_t>(kWindow, end - q);
+        for (const unsigned char c : {'\n', '\r', '\0'}) {
+            if (const void* hit = std::memchr(q, c, static_cast<std::size_t>(stop - q))) {
+                stop = static_cast<const unsigned char*>(hit);
             }
-            q += 8;
         }
+        if (stop < q + std::min<std::size_t>(kWindow, end - q)) {
+            return static_cast<std::size_t>(stop - p);
+        }
+        q = stop;
     }
-    while (q < end && !isLineBreak(*q)) {
-        ++q;
-    }
-    return static_cast<std::size_t>(q - p);
+    return static_cast<std::size_t>(end - p);
 }
 
 [[noreturn]] void throwBadGroup(const unsigned char* group) {
@@ -115,22 +117,24 @@ namespace {
 // The datagram of one line (without its line break) into out: length / 3 bytes, byte k from
 // the characters 3k and 3k + 1. False for a line shorter than three characters, which ends
 // the data. Throws OscFormatError at the first bad group.
-bool decodeLine(const unsigned char* line, std::size_t length, std::vector<std::uint8_t>& out) {
+bool decodeLine(const unsigned char* line, std::size_t length, std::vector<std::uint8_t>& out,
+                std::size_t at = 0) {
     const std::size_t n = length / 3;
     if (n == 0) {
         return false;
     }
-    out.resize(n);
-    std::uint8_t* dst = out.data();
+    out.resize(at + n);
+    std::uint8_t* dst = out.data() + at;
     std::uint16_t bad = 0;
     const unsigned char* g = line;
+    const std::array<std::uint16_t, 65536>& groups = groupTable();
     for (std::size_t k = 0; k < n; ++k, g += 3) {
-        const std::uint16_t hi = kDigit[g[0]];
-        const std::uint16_t lo = kDigit[g[1]];
-        bad |= static_cast<std::uint16_t>(hi | lo);
-        dst[k] = static_cast<std::uint8_t>((hi << 4) | lo);
+        const std::uint16_t v = groups[g[0] | (static_cast<std::size_t>(g[1]) << 8)];
+        bad |= v;
+        dst[k] = static_cast<std::uint8_t>(v);
     }
     if ((bad & kBadDigit) != 0) {
+        out.resize(at);
         for (g = line;; g += 3) {
             if (((kDigit[g[0]] | kDigit[g[1]]) & kBadDigit) != 0) {
                 throwBadGroup(g);
@@ -219,6 +223,14 @@ void OscFileReader::fill() {
 }
 
 bool OscFileReader::next(std::vector<std::uint8_t>& out) {
+    return take(out, 0);
+}
+
+bool OscFileReader::appendNext(std::vector<std::uint8_t>& out) {
+    return take(out, out.size());
+}
+
+bool OscFileReader::take(std::vector<std::uint8_t>& out, std::size_t at) {
     if (ended_) {
         return false;
     }
@@ -246,7 +258,7 @@ bool OscFileReader::next(std::vector<std::uint8_t>& out) {
         begin_ += length + (crlf ? 2 : 1);
     }
     try {
-        if (!decodeLine(line, length, out)) {
+        if (!decodeLine(line, length, out, at)) {
             ended_ = true;
             return false;
         }

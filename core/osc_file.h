@@ -76,9 +76,12 @@ class OscFileReader {
     // The next datagram into out; false when the data has ended. Throws OscFormatError, and
     // std::runtime_error("Cannot open file " + path) when a later read fails.
     bool next(std::vector<std::uint8_t>& out);
+    // The same, appended to what out holds (which stays as it was when there is none).
+    bool appendNext(std::vector<std::uint8_t>& out);
 
   private:
     void fill();
+    bool take(std::vector<std::uint8_t>& out, std::size_t at);
 
     std::string path_;
     std::FILE* file_ = nullptr;

@@ -43,6 +43,49 @@ const std::uint8_t* skipSteadyPairs(const std::uint8_t* p, const std::uint8_t* e
     }
 }
 
+// A strobe and nothing else, as a device streams a steady link: four pairs (status, 0) with
+// the strobe toggled, (status, t), (status', 0) with the strobe toggled back, (status', t), the
+// other channel bits as they were. Takes as many such groups of four at p as there are, each
+// two periods and two strobe points, and returns where the first other pair starts. The
+// caller makes sure lastStrobe agrees with lastStatus; lastStatus becomes the status of the
+// last pair taken, whose unused bits may differ.
+const std::uint8_t* takeStrobeGroups(const std::uint8_t* p, const std::uint8_t* end, Tick& timeBase,
+                                     std::uint8_t& lastStatus, ChannelTrace& strobe) {
+    if constexpr (std::endian::native == std::endian::little) {
+        const std::uint8_t bit = kChannels[0].statusBit;
+        const std::uint64_t m = lastStatus & kChannelBits;
+        // The channel bits of the status bytes at 0, 2, 4 and 6, the time bytes at 1 and 5.
+        constexpr std::uint64_t kStatus = 0x0001000100010001ULL * kChannelBits;
+        constexpr std::uint64_t kMask = kStatus | 0x0000FF000000FF00ULL;
+        const std::uint64_t want = (m ^ bit) | (m ^ bit) << 16 | m << 32 | m << 48;
+        const std::uint8_t* q = p;
+        while (end - q >= 8) {
+            std::uint64_t w;
+            std::memcpy(&w, q, 8);
+            if ((w & kMask) != want) {
+                break;
+            }
+            q += 8;
+        }
+        if (q == p) {
+            return p;
+        }
+        const auto pairsOfFour = static_cast<std::uint64_t>(q - p) / 8;
+        const std::uint8_t toggled = static_cast<std::uint8_t>(m ^ bit);
+        strobe.addRegular(timeBase + kTicksPerBit, kTicksPerBit, 2 * pairsOfFour,
+                          levelFor(0, toggled), levelFor(0, static_cast<std::uint8_t>(m)));
+        timeBase += static_cast<Tick>(2 * pairsOfFour) * kTicksPerBit;
+        lastStatus = q[-2];
+        return q;
+    } else {
+        (void)end;
+        (void)timeBase;
+        (void)lastStatus;
+        (void)strobe;
+        return p;
+    }
+}
+
 }  // namespace
 
 DatagramKind decodeDatagram(DecoderState& state, std::span<const std::uint8_t> data,
@@ -65,8 +108,12 @@ DatagramKind decodeDatagram(DecoderState& state, std::span<const std::uint8_t> d
     std::uint8_t lastStatus = state.FLastStatus;
     const std::uint8_t* const end = p + 2 * pairs;
     for (; p < end; p += 2) {
-        if (((p[0] ^ lastStatus) & kChannelBits) == 0 && lastStrobe == (lastStatus & 0x04)) {
-            p = skipSteadyPairs(p, end, lastStatus);
+        if (lastStrobe == (lastStatus & 0x04)) {
+            if (((p[0] ^ lastStatus) & kChannelBits) == 0) {
+                p = skipSteadyPairs(p, end, lastStatus);
+            } else {
+                p = takeStrobeGroups(p, end, timeBase, lastStatus, traces[0]);
+            }
             if (p == end) {
                 break;
             }

@@ -33,13 +33,12 @@ int parseTraces(const QStringList& args, QString& file) {
     return takeSingleFile(parser, args, file);
 }
 
-std::string pointLines(const osc::ChannelTraces& traces) {
-    std::size_t points = 0;
-    for (const osc::ChannelTrace& trace : traces) {
-        points += trace.count();
-    }
+// Writes the lines a chunk at a time: a long capture has billions of points (its completion
+// points among them), far more text than memory holds at once.
+bool writePointLines(const osc::ChannelTraces& traces) {
+    constexpr std::size_t kChunk = 1 << 20;
     std::string out;
-    out.reserve(points * 16);
+    out.reserve(kChunk + 64);
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const osc::ChannelTrace& trace = traces[static_cast<std::size_t>(c)];
         for (const osc::TracePoint p : trace.points()) {
@@ -49,9 +48,15 @@ std::string pointLines(const osc::ChannelTraces& traces) {
             out += ' ';
             appendNumber(out, p.y);
             out += '\n';
+            if (out.size() >= kChunk) {
+                if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) {
+                    return false;
+                }
+                out.clear();
+            }
         }
     }
-    return out;
+    return writeStdout(out);
 }
 
 }  // namespace
@@ -65,7 +70,7 @@ int runTraces(const QStringList& args) {
     if (!replayFileForCli(file, engine)) {
         return 1;
     }
-    if (!writeStdout(pointLines(engine.traces))) {
+    if (!writePointLines(engine.traces)) {
         std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
         return 1;
     }

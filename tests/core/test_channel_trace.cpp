@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -443,6 +444,38 @@ TEST(ChannelTrace, LinesOfTwoPoints) {
         line.setY(0, 20);
         ref.setY(0, 20);
         expectSame(line, ref, rng);
+    }
+}
+
+// A stretch added at once is the same as its points added one by one: on an empty trace, going
+// on with a run, breaking it (step, level, gap), after a completion, and in front of the end.
+TEST(ChannelTrace, RegularStretchAddedAtOnceEqualsItsPoints) {
+    std::mt19937_64 rng(31);
+    for (int round = 0; round < 400; ++round) {
+        ChannelTrace once, oneByOne;
+        Tick x = static_cast<Tick>(rng() % 1000);
+        for (int part = 0; part < 6; ++part) {
+            const Tick step = rng() % 3 == 0 ? 1 + static_cast<Tick>(rng() % 300) : 256;
+            const std::uint64_t n = rng() % 5 == 0 ? rng() % 3 : rng() % 100;
+            std::uint8_t y0 = rng() % 4 == 0 ? 5 : 7, y1 = rng() % 4 == 0 ? 7 : 8;
+            Tick x0 = x + (rng() % 3 == 0 ? static_cast<Tick>(rng() % 600) - 300 : step);
+            if (rng() % 8 == 0) {
+                CompleteTrace(once);
+                CompleteTrace(oneByOne);
+            }
+            once.addRegular(x0, step, n, y0, y1);
+            for (std::uint64_t k = 0; k < n; ++k) {
+                oneByOne.add(x0, y0);
+                x0 += step;
+                std::swap(y0, y1);
+            }
+            x = std::max(x, x0 - step);
+            ASSERT_EQ(once.count(), oneByOne.count()) << round << " " << part;
+            ASSERT_TRUE(
+                std::equal(once.points().begin(), once.points().end(), oneByOne.points().begin()))
+                << round << " " << part;
+        }
+        EXPECT_LE(once.memoryBytes(), oneByOne.memoryBytes() + 4096);
     }
 }
 

@@ -270,6 +270,21 @@ TEST_F(FilesTest, FileReaderSameAsTheWholeText) {
             ASSERT_EQ(r.datagrams, whole.datagrams) << "round " << round << " chunk " << chunk;
             ASSERT_EQ(r.error, whole.error) << "round " << round << " chunk " << chunk;
         }
+        // Appended one after another behind what the buffer held, as a replay's batches are.
+        Bytes joined{0xEE}, expected{0xEE};
+        for (const Bytes& d : whole.datagrams) {
+            expected.insert(expected.end(), d.begin(), d.end());
+        }
+        std::optional<std::string> error;
+        OscFileReader reader(path, 5);
+        try {
+            while (reader.appendNext(joined)) {
+            }
+        } catch (const OscFormatError& e) {
+            error = e.what();
+        }
+        ASSERT_EQ(joined, expected) << "round " << round;
+        ASSERT_EQ(error, whole.error) << "round " << round;
     }
     for (const auto& path : {dir_ / "missing.osc", dir_}) {
         try {

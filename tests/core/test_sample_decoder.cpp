@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <initializer_list>
 #include <random>
 #include <utility>
@@ -236,6 +237,56 @@ TEST(SampleDecoder, AgreesWithThePlainDecodingOnRandomStreams) {
             }
             if (random() % 2 == 0) {
                 dg.pop_back();  // odd length
+            }
+            d.feed(dg);
+            decodePlainly(plain, dg, expected);
+            ASSERT_EQ(d.state.FTimeBase, plain.FTimeBase) << round << " " << datagram;
+            ASSERT_EQ(d.state.FLastStrobe, plain.FLastStrobe) << round << " " << datagram;
+            ASSERT_EQ(d.state.FLastStatus, plain.FLastStatus) << round << " " << datagram;
+        }
+        for (int c = 0; c < kChannelCount; ++c) {
+            ASSERT_EQ(d.of(c), expected[static_cast<std::size_t>(c)]) << round << " " << c;
+        }
+    }
+}
+
+// Streams as a device sends a link: per period the strobe toggled with a time byte of 0, then
+// the data lines at mid-period, steady for long stretches (which the decoder takes four pairs
+// at a time), with frames, odd pairs and stray bits breaking in anywhere.
+TEST(SampleDecoder, AgreesWithThePlainDecodingOnStrobedStreams) {
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round) {
+        Decoder d;
+        d.state.FLastStatus = static_cast<std::uint8_t>(random() % 2 != 0 ? 0x04 : 0x00);
+        d.state.FLastStrobe = d.state.FLastStatus & 0x04;
+        if (round % 10 == 0) {
+            d.state.FLastStrobe ^= 0x04;  // disagreeing with the status at first
+        }
+        DecoderState plain = d.state;
+        std::vector<Points> expected(kChannelCount);
+        std::uint8_t strobe = d.state.FLastStatus & 0x04;
+        std::uint8_t data = 0;
+        for (int datagram = 0; datagram < 12; ++datagram) {
+            Bytes dg{0x23, 0x08, 0, 0, 0, 0, 0, 0};
+            const std::size_t pairs = random() % 300;
+            const int busy = static_cast<int>(random() % 4);  // how often the data lines change
+            for (std::size_t k = 0; k < pairs; ++k) {
+                const std::uint8_t unused = random() % 16 == 0 ? 0x21 : 0x00;
+                if (k % 2 == 0) {
+                    strobe ^= 0x04;
+                    dg.push_back(static_cast<std::uint8_t>(strobe | data | unused));
+                    dg.push_back(random() % 40 == 0 ? 3 : 0);
+                } else {
+                    if (busy > 0 && random() % (8 / busy) == 0) {
+                        data = static_cast<std::uint8_t>(
+                            data ^ std::array{0x40, 0x80, 0x10}[random() % 3]);
+                    }
+                    dg.push_back(static_cast<std::uint8_t>(strobe | data | unused));
+                    dg.push_back(static_cast<std::uint8_t>(random() % 5 == 0 ? 0 : 128));
+                }
+                if (random() % 150 == 0) {
+                    ++k;  // a pair left out: the pattern goes on one pair later
+                }
             }
             d.feed(dg);
             decodePlainly(plain, dg, expected);
