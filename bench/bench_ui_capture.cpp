@@ -5,7 +5,8 @@
 //
 //   bench_ui_capture [--benchmark_filter=Live|Udp|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB,
 //   MO_LIVE_TRACE to log every datagram on the trace tab meanwhile, MO_GATHER_US for the UDP
-//   receiver's pause after each drain)
+//   receiver's pause after each drain, MO_REPLAY_FILE to replay a given file instead,
+//   MO_REPLAY_TRACE to replay it with tracing on)
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -183,6 +185,8 @@ void BM_LiveCaptureUdp1Mbit(benchmark::State& state) {
         frmMain->setEndpoint(std::move(endpoint));
         component<QComboBox>("ComboBox1")->addItem(QStringLiteral("КП-1 (IP:127.0.0.1)"));
         component<QComboBox>("ComboBox1")->setCurrentIndex(0);
+        PaintCounter counter;
+        component<OscPlot>("Chart1")->installEventFilter(&counter);
         ui::guarded(frmMain, [] { frmMain->actOSCstartExecute(); });
         // The event loop as the program runs it: asleep until something happens.
         const auto runFor = [](qint64 ms) {
@@ -191,6 +195,7 @@ void BM_LiveCaptureUdp1Mbit(benchmark::State& state) {
             loop.exec();
         };
         runFor(2000);
+        counter.paints = 0;
         QElapsedTimer wall;
         wall.start();
         const double cpuStart = processSeconds();
@@ -203,6 +208,8 @@ void BM_LiveCaptureUdp1Mbit(benchmark::State& state) {
         }
         const double cpu = processSeconds() - cpuStart;
         const double elapsed = static_cast<double>(wall.elapsed()) / 1000;
+        const long paints = counter.paints;
+        component<OscPlot>("Chart1")->removeEventFilter(&counter);
         QElapsedTimer stop;
         stop.start();
         ui::guarded(frmMain, [] { frmMain->actOSCstopExecute(); });
@@ -216,6 +223,7 @@ void BM_LiveCaptureUdp1Mbit(benchmark::State& state) {
         const osc::net::EndpointStats stats = udp->stats();
         const double received = static_cast<double>(stats.received) - 1;  // less the identity
         state.counters["cpu_percent"] = 100 * cpu / elapsed;
+        state.counters["repaints_per_s"] = static_cast<double>(paints) / seconds;
         state.counters["datagrams_sent"] = sent.hasMatch() ? sent.captured(1).toDouble() : -1;
         state.counters["datagrams_received"] = received;
         state.counters["lost"] = sent.hasMatch() ? sent.captured(1).toDouble() - received : -1;
@@ -226,10 +234,13 @@ void BM_LiveCaptureUdp1Mbit(benchmark::State& state) {
 BENCHMARK(BM_LiveCaptureUdp1Mbit)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 void BM_ReplayLargeFile(benchmark::State& state) {
-    const int megabytes = envInt("MO_REPLAY_MB", 100);
+    int megabytes = envInt("MO_REPLAY_MB", 100);
     QTemporaryDir dir;
-    const QString file = dir.filePath(QStringLiteral("large.osc"));
-    {
+    QString file = dir.filePath(QStringLiteral("large.osc"));
+    if (const char* given = std::getenv("MO_REPLAY_FILE")) {  // e.g. from gen_long_capture
+        file = QString::fromLocal8Bit(given);
+        megabytes = static_cast<int>(QFileInfo(file).size() >> 20);
+    } else {
         osc::sim::SimulatedDevice device("127.0.0.11", {});
         device.setStreaming(true);
         std::string text;
@@ -247,6 +258,8 @@ void BM_ReplayLargeFile(benchmark::State& state) {
         startWindow();
         frmMain->setEndpoint(
             std::make_unique<osc::net::SimulatedNetwork>(osc::net::SimulatedNetworkOptions{}));
+        component<QCheckBox>("cbTraceEnabled")
+            ->setChecked(std::getenv("MO_REPLAY_TRACE") != nullptr);
         ui::ScopedModalHook choose([&](QDialog& d) {
             dynamic_cast<QFileDialog&>(d).selectFile(file);
             return int(QDialog::Accepted);
@@ -267,6 +280,7 @@ void BM_ReplayLargeFile(benchmark::State& state) {
         state.counters["points"] = static_cast<double>(points);
         state.counters["bytes_per_point"] =
             static_cast<double>(bytes) / static_cast<double>(points);
+        state.counters["rss_MB_peak"] = residentMegabytes().second;
         ui::destroyForms();
     }
 }

@@ -219,7 +219,11 @@ double OscPlot::bottomLabelStep() const {
 
 void OscPlot::markDirty() {
     if (!dirtyTimer_.isActive()) {
-        dirtyTimer_.start();
+        // A look every interval while changes keep coming, however they are bunched: the
+        // interval counts from the last look, not from the first change after it.
+        constexpr qint64 kInterval = 16;
+        const qint64 since = sinceDirtyTimer_.isValid() ? sinceDirtyTimer_.elapsed() : kInterval;
+        dirtyTimer_.start(static_cast<int>(std::clamp<qint64>(kInterval - since, 0, kInterval)));
     }
 }
 
@@ -242,6 +246,7 @@ OscPlot::Signature OscPlot::signature() const {
 }
 
 void OscPlot::onDirtyTimer() {
+    sinceDirtyTimer_.start();
     if (!painted_ || !(*painted_ == signature())) {
         ++repaintsRequested_;
         update();

@@ -14,6 +14,7 @@
 // at most about 60 repaints a second, and skips the repaint when no trace revision, window or
 // hidden flag changed since the last paint.
 
+#include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
 #include <QVector>
@@ -137,6 +138,7 @@ class OscPlot : public QWidget {
     QVector<QPointF> polyline_;
     std::vector<QRect> stairRects_;
     QTimer dirtyTimer_;
+    QElapsedTimer sinceDirtyTimer_;  // the last look for changes: live data keeps its rhythm
     std::optional<Signature> painted_;
     std::uint64_t repaintsRequested_ = 0;
     std::optional<QPoint> pointerOverride_;
