@@ -9,11 +9,13 @@
 #include <climits>
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "core/memory_ceiling.h"
 #include "core/osc_file.h"
+#include "core/osc_read_ahead.h"
 #include "core/replacing_file.h"
 
 namespace ui {
@@ -247,7 +249,8 @@ void TraceLogPart::loadFile(const QString& name) {
     // Read a chunk at a time; the file is opened before the start action, so that a file that
     // cannot be read changes nothing.
     osc::OscFileReader reader(toPath(name));
-    replay(reader);
+    osc::OscReadAhead ahead(reader);  // parsed on a thread of its own while this one decodes
+    replay(ahead);
 }
 
 void TraceLogPart::replayText(const std::string& text) {
@@ -255,14 +258,35 @@ void TraceLogPart::replayText(const std::string& text) {
     replay(reader);
 }
 
+namespace {
+
+// The next datagram of a replay in out: from the text through buffer, or as the read-ahead
+// holds it.
+bool nextDatagram(osc::OscReader& reader, std::vector<std::uint8_t>& buffer,
+                  std::span<const std::uint8_t>& out) {
+    if (!reader.next(buffer)) {
+        return false;
+    }
+    out = buffer;
+    return true;
+}
+
+bool nextDatagram(osc::OscReadAhead& reader, std::vector<std::uint8_t>&,
+                  std::span<const std::uint8_t>& out) {
+    return reader.next(out);
+}
+
+}  // namespace
+
 template <class Reader>
 void TraceLogPart::replay(Reader& reader) {
     if (!capture_.start()) {
         return;  // said why (the port, for one); nothing of the file is decoded
     }
-    std::vector<std::uint8_t> datagram;
+    std::vector<std::uint8_t> buffer;
+    std::span<const std::uint8_t> datagram;
     try {
-        while (reader.next(datagram)) {
+        while (nextDatagram(reader, buffer, datagram)) {
             capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
             if (capture_.closing()) {
                 return;  // the window is closing: the rest of the replay is not wanted

@@ -11,11 +11,13 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/osc_file.h"
+#include "core/osc_read_ahead.h"
 
 namespace osc {
 namespace {
@@ -213,6 +215,41 @@ TEST_F(FilesTest, ReadingLargeFile) {
     EXPECT_EQ(readWholeFile(path), text);
 }
 
+// Many batches ahead, each datagram in order and whole, and a bad group late in the file
+// thrown after every datagram before it; a reader left early stops its thread.
+TEST_F(FilesTest, ReadAheadOverManyBatches) {
+    const auto path = dir_ / "ahead.osc";
+    std::string text;
+    std::vector<Bytes> want;
+    std::mt19937 rng(5);
+    while (text.size() < 9 * 1024 * 1024) {
+        Bytes d(1 + rng() % 700);
+        for (std::uint8_t& b : d) {
+            b = static_cast<std::uint8_t>(rng());
+        }
+        appendTraceLine(text, d);
+        text += "\r\n";
+        want.push_back(std::move(d));
+    }
+    text += "01 0x \r\n";
+    writeFileAtomically(path, text);
+    for (const std::size_t stopAfter : {want.size() + 1, std::size_t{3}}) {
+        OscFileReader fileReader(path);
+        OscReadAhead reader(fileReader);
+        std::span<const std::uint8_t> d;
+        std::size_t k = 0;
+        try {
+            for (; k < stopAfter && reader.next(d); ++k) {
+                ASSERT_TRUE(std::equal(d.begin(), d.end(), want[k].begin(), want[k].end())) << k;
+            }
+            EXPECT_EQ(k, 3u);
+        } catch (const OscFormatError& e) {
+            EXPECT_EQ(k, want.size());
+            EXPECT_EQ(e.group(), "0x");
+        }
+    }
+}
+
 TEST_F(FilesTest, CannotOpen) {
     for (const auto& path : {dir_ / "missing.osc", dir_}) {
         try {
@@ -285,6 +322,34 @@ TEST_F(FilesTest, FileReaderSameAsTheWholeText) {
         }
         ASSERT_EQ(joined, expected) << "round " << round;
         ASSERT_EQ(error, whole.error) << "round " << round;
+        // Read ahead on a thread of its own: the same datagrams, the error where it was met;
+        // and one left after its first datagram stops its thread.
+        Reading ahead;
+        {
+            OscFileReader fileReader(path, 5);
+            OscReadAhead reader(fileReader);
+            std::span<const std::uint8_t> d;
+            try {
+                while (reader.next(d)) {
+                    ahead.datagrams.emplace_back(d.begin(), d.end());
+                }
+                EXPECT_FALSE(reader.next(d));
+            } catch (const OscFormatError& e) {
+                ahead.error = e.what();
+                EXPECT_FALSE(reader.next(d));
+            }
+        }
+        ASSERT_EQ(ahead.datagrams, whole.datagrams) << "round " << round;
+        ASSERT_EQ(ahead.error, whole.error) << "round " << round;
+        {
+            OscFileReader fileReader(path, 5);
+            OscReadAhead reader(fileReader);
+            std::span<const std::uint8_t> d;
+            try {
+                reader.next(d);
+            } catch (const OscFormatError&) {
+            }
+        }
     }
     for (const auto& path : {dir_ / "missing.osc", dir_}) {
         try {
