@@ -28,6 +28,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -68,10 +69,25 @@ void startWindow() {
     ui::showMainForm();
 }
 
-void BM_LiveCapture1Mbit(benchmark::State& state) {
-    const int seconds = envInt("MO_LIVE_SECONDS", 30);
-    for (auto _ : state) {
+// CPU time of this thread, the window's: the device and the network have threads of their own.
+double threadSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// What a live capture costs the window per datagram received, from the start to the stop.
+struct LiveCost {
+    double datagrams = 0;
+    double cpuSeconds = 0;
+    double perDatagramUs() const { return datagrams > 0 ? cpuSeconds / datagrams * 1e6 : 0; }
+};
+
+LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames) {
+    LiveCost cost;
+    {
         startWindow();
+        frmMain->engine().frames.setEnabled(frames);
         osc::net::SimulatedNetworkOptions options;
         osc::net::SimulatedDeviceSpec device;
         device.address = "127.0.0.11";
@@ -96,11 +112,14 @@ void BM_LiveCapture1Mbit(benchmark::State& state) {
             }
             sinceTick.restart();
         });
+        const double cpu0 = threadSeconds();
         ui::guarded(frmMain, [] { frmMain->actOSCstartExecute(); });
         QElapsedTimer run;
         run.start();
         double stopSeconds = 0;
         QTimer::singleShot(seconds * 1000, [&] {
+            cost.cpuSeconds = threadSeconds() - cpu0;
+            cost.datagrams = static_cast<double>(net->stats().received);
             stopping = true;
             QElapsedTimer stop;
             stop.start();
@@ -118,11 +137,43 @@ void BM_LiveCapture1Mbit(benchmark::State& state) {
         state.counters["repaints_per_s"] = static_cast<double>(counter.paints) / seconds;
         state.counters["longest_tick_gap_ms"] = static_cast<double>(longestGap);
         state.counters["stop_s"] = stopSeconds;
+        state.counters["window_us_per_datagram"] = cost.perDatagramUs();
         component<OscPlot>("Chart1")->removeEventFilter(&counter);
         ui::destroyForms();
     }
+    return cost;
+}
+
+void BM_LiveCapture1Mbit(benchmark::State& state) {
+    const int seconds = envInt("MO_LIVE_SECONDS", 30);
+    for (auto _ : state) {
+        runLiveCapture(state, seconds, true);
+    }
 }
 BENCHMARK(BM_LiveCapture1Mbit)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The same capture without frames and with them (the frames tab refreshing, as it does whether
+// shown or not), taking turns: "frames_added" is the share the frames add to the window's CPU
+// time per datagram received.
+void BM_LiveFramesAdded(benchmark::State& state) {
+    const int seconds = envInt("MO_LIVE_SECONDS", 30);
+    for (auto _ : state) {
+        LiveCost off, on;
+        for (int round = 0; round < 2; ++round) {
+            const LiveCost a = runLiveCapture(state, seconds / 4, false);
+            const LiveCost b = runLiveCapture(state, seconds / 4, true);
+            off.datagrams += a.datagrams;
+            off.cpuSeconds += a.cpuSeconds;
+            on.datagrams += b.datagrams;
+            on.cpuSeconds += b.cpuSeconds;
+        }
+        state.counters.clear();
+        state.counters["us_per_datagram_without"] = off.perDatagramUs();
+        state.counters["us_per_datagram_with"] = on.perDatagramUs();
+        state.counters["frames_added"] = on.perDatagramUs() / off.perDatagramUs() - 1;
+    }
+}
+BENCHMARK(BM_LiveFramesAdded)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Processor seconds of the whole process so far (all its threads).
 double processSeconds() {

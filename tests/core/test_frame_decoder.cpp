@@ -548,5 +548,40 @@ TEST(FrameDecoder, RandomLinesAgreeAndReencode) {
     EXPECT_GT(readByMarker, goodFrames / 2);
 }
 
+// A frame's bytes behave as a std::vector of them whether held in place or on the heap: every
+// copy, move and assignment between sizes on both sides of the in-place limit, compared.
+TEST(FrameDecoder, FrameBytesBehaveAsVector) {
+    const std::vector<std::size_t> sizes{0,  1,   15, FrameBytes::kInline, FrameBytes::kInline + 1,
+                                         40, 4096};
+    auto make = [](std::size_t n, int seed) {
+        Bytes v(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            v[i] = static_cast<std::uint8_t>(seed * 31 + static_cast<int>(i) * 7);
+        }
+        return v;
+    };
+    for (const std::size_t a : sizes) {
+        for (const std::size_t b : sizes) {
+            const Bytes va = make(a, 1), vb = make(b, 2);
+            FrameBytes fa(va), fb(vb);
+            EXPECT_EQ(fa == fb, va == vb) << a << ' ' << b;
+            EXPECT_EQ(fa < fb, va < vb) << a << ' ' << b;
+            FrameBytes copy(fa);
+            copy = fb;  // copy assignment across sizes
+            EXPECT_EQ(copy.vector(), vb) << a << ' ' << b;
+            FrameBytes moved(std::move(copy));
+            EXPECT_EQ(moved.vector(), vb) << a << ' ' << b;
+            EXPECT_TRUE(copy.empty());  // NOLINT(bugprone-use-after-move): left empty
+            moved = FrameBytes(va);     // move assignment across sizes
+            EXPECT_EQ(moved.vector(), va) << a << ' ' << b;
+            moved.assign(vb);  // reuse of a heap block large enough
+            EXPECT_EQ(moved.vector(), vb) << a << ' ' << b;
+            FrameBytes& self = moved;
+            moved = self;
+            EXPECT_EQ(moved.vector(), vb) << a << ' ' << b;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace osc
