@@ -25,7 +25,9 @@ void preferLargePages(const void* data, std::size_t bytes) {
     const std::uintptr_t first = (begin + kLarge - 1) & ~(kLarge - 1);
     const std::uintptr_t last = (begin + bytes) & ~(kLarge - 1);
     if (last > first) {
-        madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);  // a hint only
+        // The pointer is moved within the block, not made from the number.
+        char* start = const_cast<char*>(static_cast<const char*>(data)) + (first - begin);
+        madvise(start, last - first, MADV_HUGEPAGE);  // a hint only
     }
 #else
     (void)data;

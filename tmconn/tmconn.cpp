@@ -124,7 +124,7 @@ fs::path serversRoot() {
             const fs::path folder = lib.parent_path();
             for (const fs::path& prefix :
                  {folder.parent_path(), folder.parent_path().parent_path()}) {
-                const fs::path installed = prefix / "share" / "morvelip-osc" / "servers";
+                fs::path installed = prefix / "share" / "morvelip-osc" / "servers";
                 if (fs::is_directory(installed, ec)) {
                     return installed;
                 }
