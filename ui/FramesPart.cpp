@@ -264,7 +264,7 @@ bool FramesPart::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void FramesPart::createActions(QWidget* window) {
-    struct Spec {
+    struct ActionEntry {
         QAction** action;
         const char* name;
         QString text;
@@ -272,7 +272,7 @@ void FramesPart::createActions(QWidget* window) {
         QString tip;
         std::function<void()> run;
     };
-    const Spec specs[] = {
+    const ActionEntry entries[] = {
         {&actFramePrevious, "actFramePrevious", QStringLiteral("Предыдущий"),
          QKeySequence(Qt::SHIFT | Qt::Key_F3), QStringLiteral("Предыдущий кадр (Shift+F3)"),
          [this] { previous(); }},
@@ -292,7 +292,7 @@ void FramesPart::createActions(QWidget* window) {
          QStringLiteral("Записать таблицу кадров в файл CSV (Ctrl+Shift+F)"),
          [this] { exportCsv(); }},
     };
-    for (const Spec& s : specs) {
+    for (const ActionEntry& s : entries) {
         auto* a = new QAction(s.text, window);
         a->setObjectName(QString::fromLatin1(s.name));
         a->setShortcut(s.key);
