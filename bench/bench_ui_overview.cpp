@@ -44,7 +44,7 @@ struct Fixture {
         plot = std::make_unique<OscPlot>();
         plot->resize(plotImage.size());
         plot->setEngine(&engine);
-        strip = std::make_unique<ui::OverviewStrip>(engine, nullptr);
+        strip = std::make_unique<ui::OverviewStrip>(engine, *plot);
         strip->resize(stripImage.size());
     }
     void paintPlot() {

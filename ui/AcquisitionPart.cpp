@@ -228,7 +228,7 @@ void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
         hooks_.decoded(bytes, kind);
     }
     if (kind == osc::DatagramKind::Sample) {
-        view_.plotChanged();
+        view_.samplesDecoded();
         view_.syncScrollBar();
         // Pending events run between datagrams as soon as a slice of time has passed since they
         // last ran here, not after every datagram: a stream of thousands a second then costs a

@@ -55,6 +55,8 @@ class AcquisitionView {
     virtual void setProgress(int value, bool drawNow) = 0;
     // The traces or the window changed: the plot repaints soon (coalesced).
     virtual void plotChanged() = 0;
+    // A sample datagram was decoded: the same, at the slower pace of arriving data.
+    virtual void samplesDecoded() { plotChanged(); }
     // After a sample datagram: the scroll bar in line with the window, then pending events.
     virtual void syncScrollBar() = 0;
     virtual void processPendingEvents() = 0;

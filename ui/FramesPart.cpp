@@ -65,7 +65,13 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement,
 
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setInterval(kRefreshMs);
-    connect(refreshTimer_, &QTimer::timeout, this, [this] { refresh(); });
+    // Only while the page is in sight: its actions and its showing bring it up to date.
+    connect(refreshTimer_, &QTimer::timeout, this, [this] {
+        if (page_->isVisible()) {
+            refresh();
+        }
+    });
+    page_->installEventFilter(this);
     refreshTimer_->start();
     optionsTimer_ = new QTimer(this);
     optionsTimer_->setSingleShot(true);
@@ -238,6 +244,9 @@ void FramesPart::buildPage() {
 }
 
 bool FramesPart::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == page_ && event->type() == QEvent::Show) {
+        refresh();
+    }
     if (watched == table_ && event->type() == QEvent::ShortcutOverride) {
         const auto* key = static_cast<QKeyEvent*>(event);
         const Qt::KeyboardModifiers mods =

@@ -363,7 +363,7 @@ void TfrmMain::createOscillogramTab() {
     auto* row = new QHBoxLayout(overviewRow);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    Overview = new ui::OverviewStrip(FEngine, Chart1, overviewRow);
+    Overview = new ui::OverviewStrip(FEngine, *Chart1, overviewRow);
     row->addWidget(Overview, 1);
     column->addWidget(overviewRow);
 
@@ -724,6 +724,10 @@ void TfrmMain::setProgress(int value, bool drawNow) {
 
 void TfrmMain::plotChanged() {
     Chart1->markDirty();
+}
+
+void TfrmMain::samplesDecoded() {
+    Chart1->markDirty(OscPlot::kDataMs);
 }
 
 void TfrmMain::syncScrollBar() {

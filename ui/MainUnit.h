@@ -174,6 +174,7 @@ class TfrmMain : public QMainWindow,
     Progress progress() const override;
     void setProgress(int value, bool drawNow) override;
     void plotChanged() override;  // also ui::MeasurementView
+    void samplesDecoded() override;
     void syncScrollBar() override;
     void processPendingEvents() override;
     // ui::MeasurementView

@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "ui/Fonts.h"
+#include "ui/WholePixels.h"
 
 namespace {
 
@@ -217,14 +218,24 @@ double OscPlot::bottomLabelStep() const {
     return osc::bottomLabelStep(plotMapping(), QFontMetrics(labelFont()).height() + 2);
 }
 
-void OscPlot::markDirty() {
-    if (!dirtyTimer_.isActive()) {
-        // A look every interval while changes keep coming, however they are bunched: the
-        // interval counts from the last look, not from the first change after it.
-        constexpr qint64 kInterval = 16;
-        const qint64 since = sinceDirtyTimer_.isValid() ? sinceDirtyTimer_.elapsed() : kInterval;
-        dirtyTimer_.start(static_cast<int>(std::clamp<qint64>(kInterval - since, 0, kInterval)));
+void OscPlot::markDirty(int intervalMs) {
+    // A look every interval while changes keep coming, however they are bunched: the interval
+    // counts from the last look, not from the first change after it. A user's move brings a
+    // look that data set further off nearer.
+    const qint64 interval = std::max(0, intervalMs);
+    const qint64 since = sinceDirtyTimer_.isValid() ? sinceDirtyTimer_.elapsed() : interval;
+    const int wait = static_cast<int>(std::clamp<qint64>(interval - since, 0, interval));
+    if (!dirtyTimer_.isActive() || dirtyTimer_.remainingTime() > wait) {
+        dirtyTimer_.start(wait);
     }
+}
+
+const ui::TraceSummary& OscPlot::summaryOf(int index) {
+    ui::TraceSummary& summary = summaries_[static_cast<std::size_t>(index)];
+    if (const osc::ChannelTrace* trace = series(index)) {
+        summary.update(*trace);
+    }
+    return summary;
 }
 
 OscPlot::Signature OscPlot::signature() const {
@@ -333,36 +344,31 @@ void OscPlot::paintPlot(QPainter& p) {
                 break;
             }
             const int x = static_cast<int>(std::lround(pixelForBottom(v)));
-            p.setPen(QPen(kGridColour, 0, Qt::DotLine));
-            p.drawLine(x, r.top(), x, axisY);
+            ui::drawDottedLine(p, QPoint(x, r.top()), QPoint(x, axisY), kGridColour);
             p.setPen(Qt::white);
             p.drawLine(x, axisY, x, axisY + kTickLength);
             const QString text = axisLabelText(Axis::Bottom, v);
             if (text.isEmpty()) {
                 continue;
             }
-            p.save();
-            p.translate(x, axisY + kTickLength + 2);
-            p.rotate(-90);
-            p.setPen(kBottomLabelColour);
-            p.drawText(QRect(-labelLength, -fm.height() / 2, labelLength, fm.height()),
-                       Qt::AlignRight | Qt::AlignVCenter, text);
-            p.restore();
+            labels_.draw(p, QPoint(x, axisY + kTickLength + 2), -90,
+                         QRect(-labelLength, -fm.height() / 2, labelLength, fm.height()),
+                         Qt::AlignRight | Qt::AlignVCenter, text, kBottomLabelColour, font);
         }
     }
     // Left axis: one label per whole value.
     for (int v = static_cast<int>(std::ceil(leftMin_)); v <= std::floor(leftMax_) && v <= 1000;
          ++v) {
         const int y = static_cast<int>(std::lround(pixelForLeft(v)));
-        p.setPen(QPen(kGridColour, 0, Qt::DotLine));
-        p.drawLine(r.left(), y, r.left() + r.width(), y);
+        ui::drawDottedLine(p, QPoint(r.left(), y), QPoint(r.left() + r.width(), y), kGridColour);
         p.setPen(Qt::white);
         p.drawLine(r.left() - kTickLength, y, r.left() - 1, y);
         const QString text = axisLabelText(Axis::Left, v);
         if (!text.isEmpty()) {
-            p.drawText(QRect(r.left() - kTickLength - 2 - leftLabelsWidth(), y - fm.height() / 2,
-                             leftLabelsWidth(), fm.height()),
-                       Qt::AlignRight | Qt::AlignVCenter, text);
+            labels_.draw(
+                p, QPoint(r.left() - kTickLength - 2 - leftLabelsWidth(), y - fm.height() / 2), 0,
+                QRect(0, 0, leftLabelsWidth(), fm.height()), Qt::AlignRight | Qt::AlignVCenter,
+                text, Qt::white, font);
         }
     }
 
@@ -378,9 +384,7 @@ void OscPlot::paintPlot(QPainter& p) {
         if (!trace || trace->hidden()) {
             continue;
         }
-        ui::TraceSummary& summary = summaries_[static_cast<std::size_t>(i)];
-        summary.update(*trace);
-        ui::buildStairPolyline(*trace, summary, m, polyline_);
+        ui::buildStairPolyline(*trace, summaryOf(i), m, polyline_);
         if (polyline_.size() < 2) {
             continue;
         }

@@ -10,9 +10,9 @@
 // a horizontal wheel) pans. None of these touches the scroll bar. A left press and release
 // without movement is a click. Every move is reported by mouseMoved.
 //
-// Repaints: data changes only call markDirty(); a 16 ms single-shot timer coalesces them into
-// at most about 60 repaints a second, and skips the repaint when no trace revision, window or
-// hidden flag changed since the last paint.
+// Repaints: data changes only call markDirty(); a single-shot timer coalesces them into at most
+// about 60 repaints a second for the user's moves and 30 for arriving data, and skips the
+// repaint when no trace revision, window or hidden flag changed since the last paint.
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -28,6 +28,7 @@
 
 #include "core/capture_engine.h"
 #include "core/plot_mapping.h"
+#include "ui/LabelImages.h"
 #include "ui/StairRenderer.h"
 
 class OscPlot : public QWidget {
@@ -73,9 +74,19 @@ class OscPlot : public QWidget {
     static QString formatAxisValue(double value);
     QString axisLabelText(Axis axis, double value);
 
-    // Requests a coalesced repaint (at most about 60 a second).
-    void markDirty();
+    // Requests a coalesced repaint: at most about 60 a second after the user's moves, 30 while
+    // data arrives (a live capture moves the window with every datagram; a scrolling picture
+    // needs no more, and painting is most of what a capture costs).
+    static constexpr int kInteractiveMs = 16;
+    static constexpr int kDataMs = 33;
+    void markDirty(int intervalMs = kInteractiveMs);
     bool repaintPending() const { return dirtyTimer_.isActive(); }
+    // The trace of a series (the four channels, the marker and the cursor line), nullptr
+    // without an engine.
+    const osc::ChannelTrace* series(int index) const;
+    // The level-of-detail summary of series index, brought in line with its trace (the
+    // overview strip reads the plot's, rather than keep its own over the same blocks).
+    const ui::TraceSummary& summaryOf(int index);
     // Repaints that the coalescing timer has asked for so far (work done, for tests).
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
@@ -124,7 +135,6 @@ class OscPlot : public QWidget {
         bool operator==(const Signature&) const = default;
     };
     Signature signature() const;
-    const osc::ChannelTrace* series(int index) const;
     void onDirtyTimer();
     void placePanel();
     osc::PlotMapping plotMapping() const;  // the rectangle against the window and the levels
@@ -137,6 +147,7 @@ class OscPlot : public QWidget {
     std::array<ui::TraceSummary, osc::kSeriesCount> summaries_;
     QVector<QPointF> polyline_;
     std::vector<QRect> stairRects_;
+    ui::LabelImages labels_;
     QTimer dirtyTimer_;
     QElapsedTimer sinceDirtyTimer_;  // the last look for changes: live data keeps its rhythm
     std::optional<Signature> painted_;

@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "core/plot_navigation.h"
+#include "ui/OscPlot.h"
 
 namespace ui {
 
@@ -19,24 +20,21 @@ const QColor kFrameColour(96, 96, 96);
 
 }  // namespace
 
-OverviewStrip::OverviewStrip(osc::CaptureEngine& engine, QWidget* plot, QWidget* parent)
-    : QWidget(parent), engine_(engine) {
+OverviewStrip::OverviewStrip(osc::CaptureEngine& engine, OscPlot& plot, QWidget* parent)
+    : QWidget(parent), engine_(engine), plot_(plot) {
     setObjectName(QStringLiteral("Overview"));
     setFixedHeight(kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::PointingHandCursor);
     setToolTip(QStringLiteral("Весь захват; щелчок или перетаскивание переносит окно"));
     dirtyTimer_.setSingleShot(true);
-    dirtyTimer_.setInterval(100);
     connect(&dirtyTimer_, &QTimer::timeout, this, [this] {
         if (!painted_ || !(*painted_ == signature())) {
             ++repaintsRequested_;
             update();
         }
     });
-    if (plot) {
-        plot->installEventFilter(this);
-    }
+    plot.installEventFilter(this);
 }
 
 bool OverviewStrip::eventFilter(QObject* watched, QEvent* event) {
@@ -47,8 +45,10 @@ bool OverviewStrip::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void OverviewStrip::markDirty() {
-    if (!dirtyTimer_.isActive()) {
-        dirtyTimer_.start();
+    const bool tracesChanged = painted_ && painted_->revisions != signature().revisions;
+    const int wait = tracesChanged ? kDataMs : kWindowMs;
+    if (!dirtyTimer_.isActive() || dirtyTimer_.remainingTime() > wait) {
+        dirtyTimer_.start(wait);
     }
 }
 
@@ -132,12 +132,11 @@ void OverviewStrip::paintStrip(QPainter& p) {
         p.save();
         p.setClipRect(r);
         p.setPen(QPen(kTraceColour, 0));
-        for (std::size_t c = 0; c < summaries_.size(); ++c) {
-            const osc::ChannelTrace& trace = engine_.traces[c];
-            summaries_[c].update(trace);
-            ui::buildStairPolyline(trace, summaries_[c], m, polyline_);
+        for (int c = 0; c < osc::kChannelCount; ++c) {
+            ui::buildStairPolyline(engine_.traces[static_cast<std::size_t>(c)], plot_.summaryOf(c),
+                                   m, polyline_);
             if (polyline_.size() >= 2) {
-                p.drawPolyline(polyline_.constData(), static_cast<int>(polyline_.size()));
+                ui::drawStairs(p, polyline_, r, kTraceColour, stairRects_);
             }
         }
         p.restore();

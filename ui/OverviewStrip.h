@@ -5,8 +5,10 @@
 // clicked; dragging moves it along. The strip spans the capture and the window together, so
 // that the box is always in sight.
 //
-// It repaints after the plot does (it watches the plot's paints), at most about 10 times a
-// second, and only when a trace or the window changed.
+// It repaints after the plot does (it watches the plot's paints), only when a trace or the
+// window changed: at most about 10 times a second when only the window moved, 4 while data
+// arrives (the strip spans the whole capture, so a live capture changes it little between two
+// looks). It reads the plot's level-of-detail summaries.
 
 #include <QTimer>
 #include <QVector>
@@ -19,6 +21,8 @@
 #include "core/plot_mapping.h"
 #include "ui/StairRenderer.h"
 
+class OscPlot;
+
 namespace ui {
 
 class OverviewStrip : public QWidget {
@@ -26,8 +30,8 @@ class OverviewStrip : public QWidget {
   public:
     static constexpr int kHeight = 26;
 
-    // plot: the widget whose paints tell that something may have changed.
-    OverviewStrip(osc::CaptureEngine& engine, QWidget* plot, QWidget* parent = nullptr);
+    // plot: shows the engine's traces; its paints tell that something may have changed.
+    OverviewStrip(osc::CaptureEngine& engine, OscPlot& plot, QWidget* parent = nullptr);
 
     // The ticks the strip spans (the capture and the window), and its pixel mapping.
     osc::AxisRange span() const;
@@ -38,6 +42,8 @@ class OverviewStrip : public QWidget {
     // Paints the strip into p (the paint event; tests render it into an image).
     void paintStrip(QPainter& p);
     // Checks soon whether the picture is out of date.
+    static constexpr int kWindowMs = 100;
+    static constexpr int kDataMs = 250;
     void markDirty();
     // Repaints asked for so far (work done, for tests).
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
@@ -65,8 +71,9 @@ class OverviewStrip : public QWidget {
     double centreAt(double pixelX) const;  // the window's new middle for a click at pixelX
 
     osc::CaptureEngine& engine_;
-    std::array<TraceSummary, osc::kChannelCount> summaries_;
+    OscPlot& plot_;
     QVector<QPointF> polyline_;
+    std::vector<QRect> stairRects_;
     QTimer dirtyTimer_;
     std::optional<Signature> painted_;
     std::uint64_t repaintsRequested_ = 0;

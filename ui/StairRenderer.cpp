@@ -7,6 +7,8 @@
 #include <cmath>
 #include <limits>
 
+#include "ui/WholePixels.h"
+
 namespace ui {
 
 namespace {
@@ -329,13 +331,7 @@ void drawStairs(QPainter& p, const QVector<QPointF>& polyline, const QRect& clip
     if (polyline.size() < 2) {
         return;
     }
-    const QTransform t = p.deviceTransform();
-    const bool wholePixels = p.paintEngine() != nullptr &&
-                             p.paintEngine()->type() == QPaintEngine::Raster &&
-                             t.type() <= QTransform::TxTranslate && t.dx() == std::floor(t.dx()) &&
-                             t.dy() == std::floor(t.dy()) && p.device() != nullptr &&
-                             p.device()->devicePixelRatio() == 1;
-    if (!wholePixels || !stairRectangles(polyline, clip, scratch)) {
+    if (!paintsWholePixels(p) || !stairRectangles(polyline, clip, scratch)) {
         p.setPen(QPen(colour, 0));
         p.drawPolyline(polyline.constData(), static_cast<int>(polyline.size()));
         return;
