@@ -4,38 +4,7 @@
 #include <cstdint>
 #include <limits>
 
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
-
 namespace osc {
-
-namespace {
-
-// Points read before the frames of the rest of a long trace are estimated.
-constexpr std::size_t kSamplePoints = 1 << 16;
-
-// The frames of a long trace fill megabytes in one go: whole 2 MiB pages of them (where the
-// system offers such pages) spare the first write to each 4 KiB page its fault, a good part of
-// the decoding's time.
-void preferLargePages(const void* data, std::size_t bytes) {
-#ifdef __linux__
-    constexpr std::uintptr_t kLarge = std::uintptr_t{2} << 20;
-    const auto begin = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (begin + kLarge - 1) & ~(kLarge - 1);
-    const std::uintptr_t last = (begin + bytes) & ~(kLarge - 1);
-    if (last > first) {
-        // The pointer is moved within the block, not made from the number.
-        char* start = const_cast<char*>(static_cast<const char*>(data)) + (first - begin);
-        madvise(start, last - first, MADV_HUGEPAGE);  // a hint only
-    }
-#else
-    (void)data;
-    (void)bytes;
-#endif
-}
-
-}  // namespace
 
 void CaptureFrames::setOptions(const FrameOptions& options, unsigned channels) {
     options_ = options;
@@ -83,12 +52,6 @@ void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const
         ChannelFrameDecoder& decoder = *decoders_[static_cast<std::size_t>(c)];
         Reading& r = reading_[static_cast<std::size_t>(c)];
         if (stored) {
-            // A long stretch of the trace: once a sample of it has been read, room for as many
-            // frames as the rest holds at the same rate.
-            const std::size_t left = trace.storedCount() - std::min(r.fed, trace.storedCount());
-            const std::size_t from = r.fed;
-            const std::size_t found = decoder.frameCount();
-            bool estimated = left < 4 * kSamplePoints;
             std::array<TracePoint, 256> points;
             for (;;) {
                 const std::size_t n = trace.copyStored(r.fed, upTo, points, r.block);
@@ -96,18 +59,6 @@ void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const
                 r.fed += n;
                 if (n < points.size()) {
                     break;
-                }
-                if (!estimated && r.fed - from >= kSamplePoints) {
-                    estimated = true;
-                    const std::size_t read = r.fed - from;
-                    const double rate = static_cast<double>(decoder.frameCount() - found) /
-                                        static_cast<double>(read);
-                    decoder.expectFrames(
-                        decoder.frameCount() +
-                        static_cast<std::size_t>(rate * 1.0625 * static_cast<double>(left - read)) +
-                        64);
-                    const std::vector<Frame>& room = decoder.frames();
-                    preferLargePages(room.data(), room.capacity() * sizeof(Frame));
                 }
             }
         } else {
@@ -164,8 +115,8 @@ void CaptureFrames::rebuild(const ChannelTraces& traces) {
     }
 }
 
-const std::vector<Frame>& CaptureFrames::frames(int channel) const {
-    static const std::vector<Frame> kNone;
+const FrameSequence& CaptureFrames::frames(int channel) const {
+    static const FrameSequence kNone;
     if (channel < 0 || channel >= kChannelCount) {
         return kNone;
     }
@@ -203,7 +154,7 @@ std::vector<Frame> CaptureFrames::byStart() const {
     while (out.size() < total) {
         int best = -1;
         for (int c = 0; c < kChannelCount; ++c) {
-            const std::vector<Frame>& f = frames(c);
+            const FrameSequence& f = frames(c);
             const std::size_t k = at[static_cast<std::size_t>(c)];
             if (k < f.size() &&
                 (best < 0 || f[k].start < frames(best)[at[static_cast<std::size_t>(best)]].start)) {

@@ -50,7 +50,7 @@ class CaptureFrames {
     // The frames below include everything that follow has declared settled: these read it
     // first when there is something new.
     // Frames of one channel in order of start (empty for a channel not decoded).
-    const std::vector<Frame>& frames(int channel) const;
+    const FrameSequence& frames(int channel) const;
     FrameCounts counts(int channel) const;
     FrameCheck checkInUse(int channel) const;
     // Frames of every decoded channel in order of start (lower channel first at equal starts).

@@ -1021,7 +1021,7 @@ void ChannelTrace::setY(std::ptrdiff_t i, std::uint8_t y) {
 void ChannelTrace::clear() {
     ++revision_;
     ++layoutRevision_;
-    std::vector<Block>().swap(blocks_);
+    blocks_.clear();
     completed_ = 0;
     storedTotal_ = derivedTotal_ = stepsTotal_ = 0;
     payloads_ = 0;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "core/channels.h"
+#include "core/chunked_vector.h"
 
 namespace osc {
 
@@ -398,7 +399,7 @@ class ChannelTrace {
     void reindexFrom(std::size_t k);
     std::uint64_t completeWithHeld();
 
-    std::vector<Block> blocks_;
+    ChunkedVector<Block> blocks_;
     std::size_t completed_ = 0;  // blocks [0, completed_) are completed
     std::uint64_t storedTotal_ = 0, derivedTotal_ = 0, stepsTotal_ = 0;
     std::size_t payloads_ = 0;

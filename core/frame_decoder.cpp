@@ -526,7 +526,7 @@ void FrameList::settle() const {
     }
 }
 
-const std::vector<Frame>& FrameList::frames() const {
+const FrameSequence& FrameList::frames() const {
     settle();
     return frames_;
 }
@@ -589,7 +589,7 @@ std::vector<Frame> decodeFrameBits(std::span<const std::uint8_t> bits,
     FrameBitDecoder decoder(options);
     decoder.feed(bits);
     decoder.finish();
-    return decoder.frames();
+    return {decoder.frames().begin(), decoder.frames().end()};
 }
 
 // ---- ChannelFrameDecoder ---------------------------------------------------------------------

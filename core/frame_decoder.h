@@ -25,6 +25,7 @@
 
 #include "core/channel_trace.h"
 #include "core/channels.h"
+#include "core/chunked_vector.h"
 
 namespace osc {
 
@@ -159,6 +160,9 @@ struct Frame {
     bool operator==(const Frame&) const = default;
 };
 
+// The frames of a line, in order: a sequence that does not move them as it grows.
+using FrameSequence = ChunkedVector<Frame>;
+
 struct FrameCounts {
     std::uint64_t frames = 0;
     std::uint64_t good = 0;
@@ -252,12 +256,10 @@ class FrameList {
   public:
     explicit FrameList(const FrameOptions& options);
     void add(RawFrame&& raw, int channel, Tick start, Tick end);
-    const std::vector<Frame>& frames() const;
+    const FrameSequence& frames() const;
     const FrameCounts& counts() const;
     FrameCheck checkInUse() const;
     void clear();
-    // Room for this many frames in all, so that a long list is not moved as it grows.
-    void reserve(std::size_t frames) { frames_.reserve(frames); }
     std::size_t size() const { return frames_.size(); }
 
   private:
@@ -268,7 +270,7 @@ class FrameList {
     FrameOptions options_;
     std::array<std::uint64_t, kCheckedKinds> fitting_{};
     mutable FrameCheck applied_;
-    mutable std::vector<Frame> frames_;
+    mutable FrameSequence frames_;
     mutable FrameCounts counts_;
 };
 
@@ -285,7 +287,7 @@ class FrameBitDecoder {
     // The end of the line: the open frame, if it holds bits, is reported unfinished.
     void finish();
 
-    const std::vector<Frame>& frames() const { return list_.frames(); }
+    const FrameSequence& frames() const { return list_.frames(); }
     const FrameCounts& counts() const { return list_.counts(); }
     FrameCheck checkInUse() const { return list_.checkInUse(); }
 
@@ -320,16 +322,11 @@ class ChannelFrameDecoder {
     void finish();
     bool finished() const { return finished_; }
 
-    const std::vector<Frame>& frames() const { return list_.frames(); }
+    const FrameSequence& frames() const { return list_.frames(); }
     const FrameCounts& counts() const { return list_.counts(); }
     FrameCheck checkInUse() const { return list_.checkInUse(); }
     int channel() const { return channel_; }
     bool completesGaps() const { return completeGaps_; }
-    // The frames found so far (what frames() holds, without settling the automatic check).
-    std::size_t frameCount() const { return list_.size(); }
-    // Room for this many frames in all: a caller that knows how much of the trace is left can
-    // spare the list its moves as it grows.
-    void expectFrames(std::size_t frames) { list_.reserve(frames); }
 
   private:
     // The ticks of the bits read from one gap: up to three runs 256 ticks apart.

@@ -11,7 +11,7 @@ constexpr Tick kFlagTicks = 8 * kTicksPerBit;
 
 }  // namespace
 
-FrameRange framesInWindow(const std::vector<Frame>& frames, double minimum, double maximum) {
+FrameRange framesInWindow(const FrameSequence& frames, double minimum, double maximum) {
     // Within a channel frames follow each other: starts and ends both grow (two neighbours may
     // share a flag, never more).
     const auto first = std::partition_point(frames.begin(), frames.end(), [&](const Frame& f) {
@@ -24,7 +24,7 @@ FrameRange framesInWindow(const std::vector<Frame>& frames, double minimum, doub
             static_cast<std::size_t>(last - frames.begin())};
 }
 
-std::size_t firstFrameFrom(const std::vector<Frame>& frames, std::size_t from, double tick) {
+std::size_t firstFrameFrom(const FrameSequence& frames, std::size_t from, double tick) {
     from = std::min(from, frames.size());
     const auto it =
         std::partition_point(frames.begin() + static_cast<std::ptrdiff_t>(from), frames.end(),

@@ -23,9 +23,9 @@ struct FrameRange {
     std::size_t size() const { return last > first ? last - first : 0; }
     bool operator==(const FrameRange&) const = default;
 };
-FrameRange framesInWindow(const std::vector<Frame>& frames, double minimum, double maximum);
+FrameRange framesInWindow(const FrameSequence& frames, double minimum, double maximum);
 // The first frame that starts at or right of tick (frames.size() when none does).
-std::size_t firstFrameFrom(const std::vector<Frame>& frames, std::size_t from, double tick);
+std::size_t firstFrameFrom(const FrameSequence& frames, std::size_t from, double tick);
 
 // Whether the frame ended on a closing flag (the flag then lies in its last 8 bit periods).
 bool endsWithFlag(const Frame& frame);

@@ -67,7 +67,7 @@ std::optional<std::vector<std::uint8_t>> unframeBits(std::span<const std::uint8_
     decoder.feed(between);
     decoder.feed(kFlagBits);
     decoder.finish();
-    const std::vector<Frame>& frames = decoder.frames();
+    const FrameSequence& frames = decoder.frames();
     if (frames.size() != 1 || !frames[0].good()) {
         return std::nullopt;
     }

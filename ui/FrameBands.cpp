@@ -74,7 +74,7 @@ double FrameBands::pixelX(const osc::PlotMapping& m, osc::Tick tick) {
 
 const FrameBands::Index& FrameBands::indexOf(int channel) {
     Index& x = index_[static_cast<std::size_t>(channel)];
-    const std::vector<osc::Frame>& frames = frames_.frames(channel);
+    const osc::FrameSequence& frames = frames_.frames(channel);
     const osc::FrameCheck check = frames_.checkInUse(channel);
     const std::size_t seen = x.starts.size();
     if (frames.size() < seen || check != x.check ||
@@ -103,7 +103,7 @@ void FrameBands::paint(QPainter& p, const osc::PlotMapping& m) {
     p.setRenderHint(QPainter::Antialiasing, false);
     p.setFont(bandFont());
     for (int c = 0; c < osc::kChannelCount; ++c) {
-        const std::vector<osc::Frame>& frames = frames_.frames(c);
+        const osc::FrameSequence& frames = frames_.frames(c);
         if (frames.empty()) {
             continue;
         }

@@ -109,7 +109,7 @@ int FrameTableModel::columnCount(const QModelIndex& parent) const {
 const osc::Frame* FrameTableModel::frameOf(Key key) const {
     const int channel = static_cast<int>(key >> 56);
     const std::size_t index = static_cast<std::size_t>(key & ((Key{1} << 56) - 1));
-    const std::vector<osc::Frame>& frames = frames_.frames(channel);
+    const osc::FrameSequence& frames = frames_.frames(channel);
     return index < frames.size() ? &frames[index] : nullptr;
 }
 
@@ -417,7 +417,7 @@ void FrameTableModel::setFilter(int channel, bool onlyBad) {
 void FrameTableModel::remember() {
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const auto i = static_cast<std::size_t>(c);
-        const std::vector<osc::Frame>& frames = frames_.frames(c);
+        const osc::FrameSequence& frames = frames_.frames(c);
         seen_[i] = frames.size();
         lastStart_[i] = frames.empty() ? 0 : frames.back().start;
         lastEnd_[i] = frames.empty() ? 0 : frames.back().end;
@@ -452,7 +452,7 @@ void FrameTableModel::refresh() {
     bool changed = false;
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const auto i = static_cast<std::size_t>(c);
-        const std::vector<osc::Frame>& frames = frames_.frames(c);
+        const osc::FrameSequence& frames = frames_.frames(c);
         if (frames.size() < seen_[i] || frames_.checkInUse(c) != check_[i]) {
             changed = true;
         } else if (seen_[i] > 0 && (frames[seen_[i] - 1].start != lastStart_[i] ||

@@ -366,7 +366,7 @@ std::vector<Frame> decodeTrace(const ChannelTrace& trace, const FrameOptions& o,
         }
     }
     d.finish();
-    return d.frames();
+    return {d.frames().begin(), d.frames().end()};
 }
 
 TEST(FrameDecoder, NamedBitPatterns) {
@@ -382,7 +382,7 @@ TEST(FrameDecoder, NamedBitPatterns) {
             i += n;
         }
         pieces.finish();
-        expectFrames(pieces.frames(), row, "in pieces");
+        expectFrames({pieces.frames().begin(), pieces.frames().end()}, row, "in pieces");
 
         // As a channel trace: the real points with the gaps read as completed, and the
         // completed trace itself, give the same frames, positions in ticks.

@@ -36,7 +36,7 @@ Frame frameAt(Tick start, Tick end, Bytes bytes = {}, FrameError error = FrameEr
 TEST(FrameView, FramesInWindowAgreeWithAScan) {
     std::mt19937 rng(3);
     for (int round = 0; round < 200; ++round) {
-        std::vector<Frame> frames;
+        FrameSequence frames;
         Tick t = static_cast<Tick>(rng() % 5000);
         const int n = static_cast<int>(rng() % 30);
         for (int i = 0; i < n; ++i) {

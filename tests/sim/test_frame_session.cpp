@@ -39,7 +39,7 @@ void capture(CaptureEngine& engine, const std::vector<Datagram>& stream, FrameOp
     engine.frames.setOptions(o);
     engine.resetTimeBase();
     engine.restartTraces();
-    std::array<std::vector<Frame>, kChannelCount> shown;
+    std::array<FrameSequence, kChannelCount> shown;
     for (std::size_t i = 0; i < stream.size(); ++i) {
         engine.decodeDatagram(stream[i]);
         if (i % 7 == 3) {
@@ -51,8 +51,8 @@ void capture(CaptureEngine& engine, const std::vector<Datagram>& stream, FrameOp
     engine.closeTraces();
     engine.completeTraces();
     for (int c = 1; c < kChannelCount; ++c) {
-        const std::vector<Frame>& before = shown[static_cast<std::size_t>(c)];
-        const std::vector<Frame>& after = engine.frames.frames(c);
+        const FrameSequence& before = shown[static_cast<std::size_t>(c)];
+        const FrameSequence& after = engine.frames.frames(c);
         ASSERT_FALSE(before.empty()) << "channel " << c;
         ASSERT_LE(before.size(), after.size()) << "channel " << c;
         EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin())) << "channel " << c;
@@ -104,7 +104,7 @@ TEST(FrameSession, FramesEqualWhatTheDeviceSent) {
         std::uint64_t firstCycle;
     };
     for (const Line line : {Line{1, 0}, Line{2, 0}, Line{3, 1}}) {
-        const std::vector<Frame>& frames = engine.frames.frames(line.channel);
+        const FrameSequence& frames = engine.frames.frames(line.channel);
         ASSERT_GE(frames.size(), 50u) << "channel " << line.channel;
         for (std::size_t j = 0; j < frames.size(); ++j) {
             const Frame& f = frames[j];
@@ -180,7 +180,7 @@ TEST(FrameSession, InvertedLinesAndBitErrors) {
     };
     std::vector<Hit> hits;
     for (int c = 1; c < kChannelCount; ++c) {
-        const std::vector<Frame>& frames = reference.frames.frames(c);
+        const FrameSequence& frames = reference.frames.frames(c);
         for (std::size_t j = 0; j < frames.size(); j += 3) {
             const Frame& f = frames[j];
             if (!f.good()) {
@@ -195,7 +195,7 @@ TEST(FrameSession, InvertedLinesAndBitErrors) {
     CaptureEngine damagedEngine;
     capture(damagedEngine, damaged, {});
     for (int c = 1; c < kChannelCount; ++c) {
-        const std::vector<Frame>& got = damagedEngine.frames.frames(c);
+        const FrameSequence& got = damagedEngine.frames.frames(c);
         const auto hitAt = [&](Tick t) {
             for (const Hit& h : hits) {
                 if (h.channel == c && t >= h.start && t < h.end) {

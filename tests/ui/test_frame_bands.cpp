@@ -63,7 +63,7 @@ TEST(FrameBands, BandsAtTheFramesPixels) {
     const std::size_t bad = tx.frame(uitest::stuffedBits({0x01, 0x30, 0x00, 0x00}));
     tx.ones(10);
     uitest::captureLines(engine, {{1, tx.bits}}, {}, osc::kDataChannels);
-    const std::vector<osc::Frame>& frames = engine.frames.frames(1);
+    const osc::FrameSequence& frames = engine.frames.frames(1);
     ASSERT_EQ(frames.size(), 2u);
     ASSERT_EQ(frames[0].start, FrameLine::tickOf(good));
     ASSERT_EQ(frames[1].start, FrameLine::tickOf(bad));
@@ -157,7 +157,7 @@ TEST(FrameBands, MarksPerColumnFurtherOut) {
         tx.frame(bits);
     }
     uitest::captureLines(engine, {{3, tx.bits}}, {}, osc::kDataChannels);
-    const std::vector<osc::Frame>& frames = engine.frames.frames(3);
+    const osc::FrameSequence& frames = engine.frames.frames(3);
     ASSERT_GT(frames.size(), 850u);
     // A window over the middle part of the capture.
     const double min = static_cast<double>(frames[100].start) + 1000;
