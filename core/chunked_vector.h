@@ -110,7 +110,9 @@ class ChunkedVector {
         }
     }
     ChunkedVector(ChunkedVector&& o) noexcept
-        : chunks_(std::move(o.chunks_)), size_(std::exchange(o.size_, 0)) {
+        : chunks_(std::move(o.chunks_)),
+          size_(std::exchange(o.size_, 0)),
+          last_(std::exchange(o.last_, nullptr)) {
         o.chunks_.clear();
     }
     ChunkedVector& operator=(const ChunkedVector& o) {
@@ -126,6 +128,7 @@ class ChunkedVector {
             chunks_ = std::move(o.chunks_);
             o.chunks_.clear();
             size_ = std::exchange(o.size_, 0);
+            last_ = std::exchange(o.last_, nullptr);
         }
         return *this;
     }
@@ -133,6 +136,7 @@ class ChunkedVector {
     void swap(ChunkedVector& o) noexcept {
         chunks_.swap(o.chunks_);
         std::swap(size_, o.size_);
+        std::swap(last_, o.last_);
     }
     friend void swap(ChunkedVector& a, ChunkedVector& b) noexcept { a.swap(b); }
 
@@ -161,8 +165,8 @@ class ChunkedVector {
     }
     T& front() { return (*this)[0]; }
     const T& front() const { return (*this)[0]; }
-    T& back() { return (*this)[size_ - 1]; }
-    const T& back() const { return (*this)[size_ - 1]; }
+    T& back() { return *last_; }
+    const T& back() const { return *last_; }
 
     iterator begin() { return {this, 0}; }
     iterator end() { return {this, size_}; }
@@ -181,14 +185,24 @@ class ChunkedVector {
         T* slot = chunks_[c] + j;
         ::new (static_cast<void*>(slot)) T(std::forward<Args>(args)...);
         ++size_;
+        last_ = slot;
         return *slot;
     }
     void push_back(const T& v) { emplace_back(v); }
     void push_back(T&& v) { emplace_back(std::move(v)); }
     void pop_back() {
+        last_->~T();
         --size_;
-        const auto [c, j] = locate(size_);
-        chunks_[c][j].~T();
+        last_ = size_ > 0 ? &(*this)[size_ - 1] : nullptr;
+    }
+    // Appends default elements or removes from the end until n remain.
+    void resize(std::size_t n) {
+        while (size_ > n) {
+            pop_back();
+        }
+        while (size_ < n) {
+            emplace_back();
+        }
     }
 
     // Inserts v in front of pos, moving the elements from pos on one place along.
@@ -239,10 +253,12 @@ class ChunkedVector {
         }
         chunks_.clear();
         size_ = 0;
+        last_ = nullptr;
     }
 
     std::vector<T*> chunks_;
     std::size_t size_ = 0;
+    T* last_ = nullptr;  // the last element, the one most asked for
 };
 
 }  // namespace osc

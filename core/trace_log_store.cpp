@@ -19,7 +19,6 @@ namespace osc {
 
 namespace {
 
-constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr const char* kReadFailure = "Cannot read the trace log";
 constexpr std::size_t kCompareBlock = 256u << 10;  // text compared with the journal at a time
 
@@ -35,17 +34,8 @@ int upperHexDigit(char c) {
 }
 
 void appendLineText(std::string& out, const std::uint8_t* bytes, std::size_t size) {
-    const std::size_t at = out.size();
-    out.resize(at + 3 * size + 2);
-    char* p = out.data() + at;
-    for (std::size_t k = 0; k < size; ++k) {
-        p[0] = kHexDigits[bytes[k] >> 4];
-        p[1] = kHexDigits[bytes[k] & 0x0F];
-        p[2] = ' ';
-        p += 3;
-    }
-    p[0] = '\r';
-    p[1] = '\n';
+    appendTraceLine(out, std::span(bytes, size));
+    out += "\r\n";
 }
 
 // An unnamed file in folder, or -1: O_TMPFILE where the file system has it, else a named one

@@ -20,11 +20,14 @@ void LabelImages::draw(QPainter& p, QPoint origin, int degrees, const QRect& rec
         to.setFont(font);
         to.drawText(rect, flags, text);
     };
-    if (!paintsWholePixels(p)) {
+    const auto drawInPlace = [&] {
         p.save();
         p.translate(origin);
         drawText(p);
         p.restore();
+    };
+    if (!paintsWholePixels(p)) {
+        drawInPlace();
         return;
     }
     if (font != font_) {
@@ -35,21 +38,25 @@ void LabelImages::draw(QPainter& p, QPoint origin, int degrees, const QRect& rec
                   rect.width(), rect.height(), int(flags), colour.rgba()};
     auto it = images_.find(key);
     if (it == images_.end()) {
+        // Seen for the first time: drawn in place. A live capture shows new labels in every
+        // repaint, and an image made for each would only add to the cost.
         if (images_.size() >= kMaxLabels) {
             images_.clear();
         }
+        images_.insert(key, Label{});
+        drawInPlace();
+        return;
+    }
+    if (it->image.isNull()) {
         QTransform turn;
         turn.rotate(degrees);
         const QRect bounds = turn.mapRect(rect).adjusted(-kMargin, -kMargin, kMargin, kMargin);
-        Label label;
-        label.image = QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied);
-        label.image.fill(Qt::transparent);
-        label.offset = bounds.topLeft();
-        QPainter ip(&label.image);
+        it->image = QImage(bounds.size(), QImage::Format_ARGB32_Premultiplied);
+        it->image.fill(Qt::transparent);
+        it->offset = bounds.topLeft();
+        QPainter ip(&it->image);
         ip.translate(-bounds.left(), -bounds.top());
         drawText(ip);
-        ip.end();
-        it = images_.insert(key, std::move(label));
     }
     p.drawImage(origin + it->offset, it->image);
 }

@@ -1,8 +1,9 @@
 #pragma once
 // Axis labels drawn once and then copied: laying out and rasterising a text (turned, on the
-// bottom axis) on every repaint was a fifth of what a live capture's repaint cost. A label is
-// drawn into an image the first time it is needed, with the same transformation, font and
-// colour, so the copy lights the same pixels as drawing the text would.
+// bottom axis) on every repaint is most of what repainting a still plot costs besides the
+// traces. A label seen again is drawn into an image with the same transformation, font and
+// colour, so the copy lights the same pixels as drawing the text would; a label seen once (a
+// live capture brings new ones all the time) is drawn in place.
 //
 // Only for painters that put pixels into an image or a widget at one device pixel per pixel
 // with no more than a whole-pixel offset; any other painter (an SVG file, a printer, a scaled
@@ -25,7 +26,7 @@ class LabelImages {
     void draw(QPainter& p, QPoint origin, int degrees, const QRect& rect, int flags,
               const QString& text, const QColor& colour, const QFont& font);
 
-    // Labels kept (for tests); the store is emptied when it grows past kMaxLabels.
+    // Labels seen (for tests); the store is emptied when it grows past kMaxLabels.
     qsizetype size() const { return images_.size(); }
     static constexpr qsizetype kMaxLabels = 1024;
 

@@ -134,7 +134,7 @@ void OverviewStrip::paintStrip(QPainter& p) {
         p.setPen(QPen(kTraceColour, 0));
         for (int c = 0; c < osc::kChannelCount; ++c) {
             ui::buildStairPolyline(engine_.traces[static_cast<std::size_t>(c)], plot_.summaryOf(c),
-                                   m, polyline_);
+                                   m, polyline_, ui::ColumnEdges::WholeBlocks);
             if (polyline_.size() >= 2) {
                 ui::drawStairs(p, polyline_, r, kTraceColour, stairRects_);
             }

@@ -342,7 +342,7 @@ void drawStairs(QPainter& p, const QVector<QPointF>& polyline, const QRect& clip
 }
 
 void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summary,
-                        const StairMapping& map, QVector<QPointF>& out) {
+                        const StairMapping& map, QVector<QPointF>& out, ColumnEdges edges) {
     out.clear();
     const double span = map.windowMax - map.windowMin;
     if (trace.blockCount() == 0 || map.columns <= 0 || !(span > 0) || !std::isfinite(span) ||
@@ -352,7 +352,7 @@ void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summ
     if (!summary.current(trace)) {  // not summarised as it is now: summarise a copy
         TraceSummary local;
         local.update(trace);
-        buildStairPolyline(trace, local, map, out);
+        buildStairPolyline(trace, local, map, out, edges);
         return;
     }
     using Position = TraceSummary::Position;
@@ -382,14 +382,21 @@ void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summ
             ticks.push_back(*stop);
         }
         constexpr std::size_t kAhead = 8;
+        const bool wholeBlocks = edges == ColumnEdges::WholeBlocks;
         for (std::size_t c = 0; c < stops.size(); ++c) {
             if (c + 2 * kAhead < stops.size()) {
                 summary.prefetchEntry(stops[c + 2 * kAhead].block);
             }
-            if (c + kAhead < stops.size()) {
+            if (!wholeBlocks && c + kAhead < stops.size()) {
                 summary.prefetchPoints(stops[c + kAhead].block);
             }
-            stops[c].point = summary.pointsBelow(stops[c].block, ticks[c]);
+            const std::size_t k = stops[c].block;
+            if (wholeBlocks && summary.narrowerThan(k, tpp)) {
+                // Cut by the edge: the whole block to this column, so the stop is the next one.
+                stops[c] = summary.startsBefore(k, ticks[c]) ? Position{k + 1, 0} : Position{k, 0};
+            } else {
+                stops[c].point = summary.pointsBelow(k, ticks[c]);
+            }
         }
         stops.resize(static_cast<std::size_t>(map.columns), end);
     }

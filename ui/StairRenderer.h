@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/channel_trace.h"
+#include "core/chunked_vector.h"
 
 namespace ui {
 
@@ -61,9 +62,11 @@ class TraceSummary {
     osc::TracePoint pointAt(Position p) const {
         const Entry& e = entries_[p.block];
         const osc::Tick x =
-            e.dx != nullptr ? e.first + static_cast<osc::Tick>(e.dx[p.point])
-                            : static_cast<osc::Tick>(static_cast<std::uint64_t>(e.first) +
-                                                     p.point * static_cast<std::uint64_t>(e.step));
+            p.point == 0 ? e.first  // without reading the block's points
+            : e.dx != nullptr
+                ? e.first + static_cast<osc::Tick>(e.dx[p.point])
+                : static_cast<osc::Tick>(static_cast<std::uint64_t>(e.first) +
+                                         p.point * static_cast<std::uint64_t>(e.step));
         return {x, levelAt(p)};
     }
     std::uint8_t levelAt(Position p) const {
@@ -82,6 +85,12 @@ class TraceSummary {
     std::size_t blockAtOrAfter(std::size_t b, osc::Tick x) const;
     // How many points of block k lie left of x (block k exists).
     std::uint64_t pointsBelow(std::size_t k, osc::Tick x) const;
+    // Block k's first and last X lie less than width apart (block k exists).
+    bool narrowerThan(std::size_t k, double width) const {
+        return static_cast<double>(lastX_[k]) - static_cast<double>(entries_[k].first) < width;
+    }
+    // Whether x lies after block k's first point (block k exists).
+    bool startsBefore(std::size_t k, osc::Tick x) const { return entries_[k].first < x; }
     // Asks the processor to fetch what pointsBelow(k, ...) will read: the block's entry, or
     // (once the entry is at hand) its points' X.
     void prefetchEntry(std::size_t k) const {
@@ -128,8 +137,9 @@ class TraceSummary {
     void foldEntries(std::size_t level, std::size_t a, std::size_t e, Range& r) const;
     bool whole(const Range& r) const { return r.lo <= all_.lo && r.hi >= all_.hi; }
 
-    std::vector<osc::Tick> lastX_;  // X of the last point of each block
-    std::vector<Entry> entries_;
+    // Per block, in chunks that stay where they are as a live capture adds blocks.
+    osc::ChunkedVector<osc::Tick> lastX_;  // X of the last point of each block
+    osc::ChunkedVector<Entry> entries_;
     // tree_[0]: the levels of each block; tree_[i + 1][k]: of the entries 64k .. 64k + 63 of
     // tree_[i]; the last level has one entry.
     std::vector<std::vector<Range>> tree_;
@@ -173,11 +183,22 @@ bool stairRectangles(const QVector<QPointF>& polyline, const QRect& clip, std::v
 void drawStairs(QPainter& p, const QVector<QPointF>& polyline, const QRect& clip,
                 const QColor& colour, std::vector<QRect>& scratch);
 
+// How exactly a column's end is placed among the points.
+enum class ColumnEdges {
+    Exact,  // at the first point whose X reaches it
+    // A block narrower than a column that the edge cuts goes to the column on the left whole:
+    // its points are not read, only the summary's entries (the overview strip, where a block
+    // is a sliver of a pixel and reading the points of each column's block was most of a
+    // repaint). Its levels still show, at most one block's width off.
+    WholeBlocks,
+};
+
 // Appends the polyline of the visible part of trace to out (cleared first). The line starts at
 // the left edge with the level of the last point before the window (or at the first point), and
 // ends at the right edge when points follow the window, else at the trace's last point. The
 // summary should have been updated with this trace; if not, a summary is made for the call.
 void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summary,
-                        const StairMapping& map, QVector<QPointF>& out);
+                        const StairMapping& map, QVector<QPointF>& out,
+                        ColumnEdges edges = ColumnEdges::Exact);
 
 }  // namespace ui

@@ -1,6 +1,6 @@
-// The chunked sequence against std::vector: random appends, inserts, removals, writes, copies
-// and moves leave both with the same elements, across the doubling chunks and the large ones;
-// elements never move as it grows; the standard searches work on its iterators.
+// The chunked sequence against std::vector: random appends, inserts, removals, resizes, writes,
+// copies and moves leave both with the same elements, across the doubling chunks and the large
+// ones; elements never move as it grows; the standard searches work on its iterators.
 #include "core/chunked_vector.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +55,13 @@ void expectSameAsVector(std::mt19937_64& random, std::size_t steps, Make make) {
                     want[at] = make(r + 1);
                 }
                 break;
+            case 3: {  // shorter, or longer by default elements
+                const std::size_t less = (r >> 8) % 40;
+                const std::size_t n = want.size() + 20 - std::min(less, want.size() + 20);
+                got.resize(n);
+                want.resize(n);
+                break;
+            }
             default:
                 got.push_back(make(r));
                 want.push_back(make(r));

@@ -466,35 +466,39 @@ TEST(StairPolyline, CoversEveryLevelOfEachColumnWithFewVertices) {
         m.levelMax = 9;
         m.top = 0;
         m.height = 90;  // 10 pixels per level
-        QVector<QPointF> line;
-        ui::buildStairPolyline(t, s, m, line);
-        ASSERT_LE(line.size(), 4 * m.columns + 2);
-        const double tpp = (r.max - r.min) / m.columns;
-        // The levels that the stairs show in column c: the level entering it and every level
-        // starting in it (points at or right of the first point only).
-        for (int c = 0; c < m.columns; ++c) {
-            const double a = r.min + c * tpp, b = a + tpp;
-            const std::size_t i0 = t.lowerBound(a), i1 = t.lowerBound(b);
-            std::vector<int> levels;
-            if (i0 > 0 && i0 < t.count())
-                levels.push_back(t.y(i0 - 1));
-            for (std::size_t i = i0; i < i1; ++i)
-                levels.push_back(t.y(i));
-            if (i0 == i1 && i0 == t.count())
-                continue;  // the stairs ended before this column
-            double lo = 1e9, hi = -1e9;
-            for (int k = 1; k < line.size(); ++k) {
-                const QPointF p = line[k - 1], q = line[k];
-                const double x0 = std::min(p.x(), q.x()), x1 = std::max(p.x(), q.x());
-                if (x1 < m.left + c || x0 >= m.left + c + 1)
-                    continue;
-                lo = std::min({lo, p.y(), q.y()});
-                hi = std::max({hi, p.y(), q.y()});
-            }
-            for (const int level : levels) {
-                const double y = m.pixelY(level);
-                ASSERT_TRUE(y >= lo - 1e-9 && y <= hi + 1e-9)
-                    << "column " << c << " level " << level;
+        for (const ui::ColumnEdges edges : {ui::ColumnEdges::Exact, ui::ColumnEdges::WholeBlocks}) {
+            // Whole blocks may show a level one column left of its own.
+            const int slack = edges == ui::ColumnEdges::WholeBlocks ? 1 : 0;
+            QVector<QPointF> line;
+            ui::buildStairPolyline(t, s, m, line, edges);
+            ASSERT_LE(line.size(), 4 * m.columns + 2);
+            const double tpp = (r.max - r.min) / m.columns;
+            // The levels that the stairs show in column c: the level entering it and every level
+            // starting in it (points at or right of the first point only).
+            for (int c = 0; c < m.columns; ++c) {
+                const double a = r.min + c * tpp, b = a + tpp;
+                const std::size_t i0 = t.lowerBound(a), i1 = t.lowerBound(b);
+                std::vector<int> levels;
+                if (i0 > 0 && i0 < t.count())
+                    levels.push_back(t.y(i0 - 1));
+                for (std::size_t i = i0; i < i1; ++i)
+                    levels.push_back(t.y(i));
+                if (i0 == i1 && i0 == t.count())
+                    continue;  // the stairs ended before this column
+                double lo = 1e9, hi = -1e9;
+                for (int k = 1; k < line.size(); ++k) {
+                    const QPointF p = line[k - 1], q = line[k];
+                    const double x0 = std::min(p.x(), q.x()), x1 = std::max(p.x(), q.x());
+                    if (x1 < m.left + c - slack || x0 >= m.left + c + 1)
+                        continue;
+                    lo = std::min({lo, p.y(), q.y()});
+                    hi = std::max({hi, p.y(), q.y()});
+                }
+                for (const int level : levels) {
+                    const double y = m.pixelY(level);
+                    ASSERT_TRUE(y >= lo - 1e-9 && y <= hi + 1e-9)
+                        << "column " << c << " level " << level;
+                }
             }
         }
     }
