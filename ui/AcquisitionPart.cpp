@@ -5,6 +5,7 @@
 #include <climits>
 #include <vector>
 
+#include "core/capture_stats.h"
 #include "core/config_line.h"
 #include "core/datagram.h"
 #include "core/memory_ceiling.h"
@@ -202,8 +203,8 @@ void AcquisitionPart::checkCeiling() {
     ceilingReached_ = true;  // once, also when the stop fails to reach the device
     stop();
     QString text = QStringLiteral("Захват остановлен: память графика (%1) подошла к пределу %2.")
-                       .arg(QString::fromStdString(osc::memorySizeText(held)),
-                            QString::fromStdString(osc::memorySizeText(ceiling_.limit())));
+                       .arg(QString::fromStdString(osc::byteCountText(held)),
+                            QString::fromStdString(osc::byteCountText(ceiling_.limit())));
     // Only a journal that holds them all may be named as their keeper.
     if (journal_ && !journal_->failed()) {
         text += QStringLiteral(" Все принятые посылки сохранены в журнале.");

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "core/memory_ceiling.h"
+#include "core/capture_stats.h"
 #include "core/osc_file.h"
 
 namespace ui {
@@ -22,10 +22,10 @@ QString JournalPart::questionText(const osc::JournalInfo& journal) {
             ? QDateTime::fromSecsSinceEpoch(when).toString(QStringLiteral("dd.MM.yyyy hh:mm:ss"))
             : QStringLiteral("неизвестной даты");
     return QStringLiteral(
-               "Найден незавершённый журнал захвата от %1 (%2 посылок, %3). "
+               "Найден незавершённый журнал захвата от %1 (посылок: %2, %3). "
                "Воспроизвести, сохранить в файл или удалить?")
         .arg(date, QString::number(journal.datagrams),
-             QString::fromStdString(osc::memorySizeText(journal.bytes)));
+             QString::fromStdString(osc::byteCountText(journal.bytes)));
 }
 
 int JournalPart::offerUnfinished(const std::filesystem::path& folder,

@@ -38,7 +38,7 @@ class JournalPart {
     // number of journals asked about.
     int offerUnfinished(const std::filesystem::path& folder = osc::defaultJournalFolder(),
                         const std::function<void()>& beforeAsking = {});
-    // "Найден незавершённый журнал захвата от 09.12.2026 05:40:12 (1234 посылок, 56 KiB). ..."
+    // "Найден незавершённый журнал захвата от 09.12.2026 05:40:12 (посылок: 1234, 56 КБ). ..."
     static QString questionText(const osc::JournalInfo& journal);
 
     // The object names of the question's buttons, for tests and the accessibility tree.

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "core/memory_ceiling.h"
+#include "core/capture_stats.h"
 #include "core/osc_file.h"
 #include "core/osc_read_ahead.h"
 #include "core/replacing_file.h"
@@ -122,7 +122,7 @@ bool TraceLogPart::beginEdit() {
     if (size > kEditableBytes) {
         view_.showMemoHint(
             QStringLiteral("Трасса слишком велика для правки в окне (%1): запишите её в файл")
-                .arg(QString::fromStdString(osc::memorySizeText(size))));
+                .arg(QString::fromStdString(osc::byteCountText(size))));
         return false;
     }
     // The memo's text: the lines joined by '\n', as a plain text editor holds them.

@@ -18,7 +18,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "core/memory_ceiling.h"
+#include "core/capture_stats.h"
 #include "ui/Fonts.h"
 #include "ui/Messages.h"
 
@@ -248,7 +248,7 @@ void TraceLogWidget::copySelection() {
     if (size > kCopyLimit) {
         emit hintRequested(
             QStringLiteral("Слишком много строк для буфера обмена (%1): запишите трассу в файл")
-                .arg(QString::fromStdString(osc::memorySizeText(size))));
+                .arg(QString::fromStdString(osc::byteCountText(size))));
         return;
     }
     QApplication::clipboard()->setText(selectedText());

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/capture_journal.h"
+#include "core/capture_stats.h"
 #include "core/osc_file.h"
 #include "ui_test_support.h"
 
@@ -131,7 +132,12 @@ TEST_F(JournalRecovery, EachAnswerDoesWhatItSays) {
         EXPECT_TRUE(
             questions[0].startsWith(QStringLiteral("Найден незавершённый журнал захвата от ")))
             << name;
-        EXPECT_TRUE(questions[0].contains(QStringLiteral("(%1 посылок, ").arg(datagrams))) << name;
+        // The count and the size in the window's words and units, as the status bar has them.
+        EXPECT_TRUE(questions[0].contains(
+            QStringLiteral("(посылок: %1, %2). ")
+                .arg(datagrams)
+                .arg(QString::fromStdString(osc::byteCountText(lines.size())))))
+            << name << " " << questions[0].toStdString();
         EXPECT_EQ(osc::findUnfinishedJournals().size(), r.journalStays ? 1u : 0u) << name;
         if (r.replayed) {
             EXPECT_EQ(traces(), loaded) << name;
