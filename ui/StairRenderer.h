@@ -24,7 +24,6 @@
 #include <vector>
 
 #include "core/channel_trace.h"
-#include "core/chunked_vector.h"
 
 namespace ui {
 
@@ -137,9 +136,10 @@ class TraceSummary {
     void foldEntries(std::size_t level, std::size_t a, std::size_t e, Range& r) const;
     bool whole(const Range& r) const { return r.lo <= all_.lo && r.hi >= all_.hi; }
 
-    // Per block, in chunks that stay where they are as a live capture adds blocks.
-    osc::ChunkedVector<osc::Tick> lastX_;  // X of the last point of each block
-    osc::ChunkedVector<Entry> entries_;
+    // Per block, contiguous: the searches of every repaint read these (a chunked sequence
+    // would spare the rare growth but cost each look-up).
+    std::vector<osc::Tick> lastX_;  // X of the last point of each block
+    std::vector<Entry> entries_;
     // tree_[0]: the levels of each block; tree_[i + 1][k]: of the entries 64k .. 64k + 63 of
     // tree_[i]; the last level has one entry.
     std::vector<std::vector<Range>> tree_;
