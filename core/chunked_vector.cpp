@@ -16,8 +16,8 @@ void* allocateChunk(std::size_t bytes, std::size_t align) {
     return p;
 }
 
-void freeChunk(void* p, std::size_t bytes, std::size_t align) {
-    ::operator delete(p, bytes, std::align_val_t(align));
+void freeChunk(void* p, std::size_t align) {
+    ::operator delete(p, std::align_val_t(align));
 }
 
 }  // namespace osc::detail

@@ -29,7 +29,7 @@ namespace detail {
 // those of kLargeChunkBytes.
 constexpr std::size_t kLargeChunkBytes = std::size_t{2} << 20;
 void* allocateChunk(std::size_t bytes, std::size_t align);
-void freeChunk(void* p, std::size_t bytes, std::size_t align);
+void freeChunk(void* p, std::size_t align);
 
 }  // namespace detail
 
@@ -249,7 +249,7 @@ class ChunkedVector {
             chunks_[c][j].~T();
         }
         for (std::size_t c = 0; c < chunks_.size(); ++c) {
-            detail::freeChunk(chunks_[c], chunkSize(c) * sizeof(T), chunkAlign(c));
+            detail::freeChunk(chunks_[c], chunkAlign(c));
         }
         chunks_.clear();
         size_ = 0;
