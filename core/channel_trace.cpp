@@ -1029,14 +1029,6 @@ void ChannelTrace::clear() {
     tailRun_ = 0;
 }
 
-void ChannelTrace::reserve(std::size_t n) {
-    blocks_.reserve(n / kBlockPoints + 1);
-}
-
-void ChannelTrace::shrinkToFit() {
-    blocks_.shrink_to_fit();
-}
-
 std::uint64_t ChannelTrace::complete() {
     if (anyHeld_) {
         return completeWithHeld();

@@ -206,10 +206,6 @@ class ChannelTrace {
     void addRegular(Tick x0, Tick step, std::uint64_t n, std::uint8_t yFirst, std::uint8_t ySecond);
     // Removes every point and gives the memory back.
     void clear();
-    // Room for the block index of about n stored points.
-    void reserve(std::size_t n);
-    // Gives back the index's growth room.
-    void shrinkToFit();
 
     // Completes every gap not completed yet (see trace_completion.h): O(1) for points
     // appended in order since the last completion. Returns the progress steps that the

@@ -220,9 +220,6 @@ class ChunkedVector {
 
     // Destroys the elements and gives their memory back.
     void clear() { release(); }
-    // Chunks are made as elements arrive: nothing to make ready, nothing spare to give back.
-    void reserve(std::size_t) {}
-    void shrink_to_fit() {}
 
   private:
     static constexpr std::size_t chunkSize(std::size_t c) {

@@ -1,7 +1,5 @@
 #include "ui/WholePixels.h"
 
-#include <QBrush>
-#include <QImage>
 #include <QPaintDevice>
 #include <QPaintEngine>
 #include <QPen>

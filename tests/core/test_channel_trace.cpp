@@ -122,7 +122,6 @@ TEST(ChannelTrace, RefillingReplacesThePointsAndCountsAsAChange) {
 
 TEST(ChannelTrace, MemoryIsAtMostNineBytesAPoint) {
     ChannelTrace t;
-    t.reserve(1000);
     for (Tick x = 0; x < 1000; ++x) {
         t.add(x, 1);
     }
