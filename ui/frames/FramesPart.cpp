@@ -20,6 +20,7 @@
 
 #include "core/files/osc_file.h"
 #include "core/view/frame_view.h"
+#include "ui/plot/PlotState.h"
 #include "ui/settings/FormStorage.h"
 #include "ui/widgets/Messages.h"
 #include "ui/window/MeasurementPart.h"
@@ -49,10 +50,11 @@ QLabel* caption(QWidget* parent, const QString& text) {
 
 }  // namespace
 
-FramesPart::FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement,
+FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementPart& measurement,
                        MessageSink& messages, FramesHooks hooks, QWidget* window)
     : QObject(nullptr),
       engine_(engine),
+      plot_(plot),
       measurement_(measurement),
       messages_(messages),
       hooks_(std::move(hooks)),
@@ -476,12 +478,8 @@ void FramesPart::showFrame(const osc::Frame& f) {
     if (hooks_.setDecoderOptions) {
         hooks_.setDecoderOptions(decoder);
     }
-    const osc::AxisRange window = osc::windowShowingFrame(
-        {engine_.window.minimum(), engine_.window.maximum()}, f.start, f.end);
-    engine_.window.setMinMax(window.minimum, window.maximum);
-    if (hooks_.windowMoved) {
-        hooks_.windowMoved();
-    }
+    const osc::AxisRange window = osc::windowShowingFrame(plot_.windowRange(), f.start, f.end);
+    plot_.setWindow(window, osc::WindowChange::Action);
     measurement_.measure(f.channel, static_cast<double>(f.start), static_cast<double>(f.end),
                          osc::frameLineBits(f, o.order));
 }
@@ -498,7 +496,7 @@ void FramesPart::showCurrentOnPlot() {
 
 int FramesPart::rowNearWindow(int direction) const {
     const int n = model_->rowCount();
-    const double left = engine_.window.minimum();
+    const double left = plot_.window().minimum();
     if (direction > 0) {
         for (int r = 0; r < n; ++r) {
             const osc::Frame* f = model_->frameAt(r);

@@ -36,13 +36,12 @@ namespace ui {
 class FormStorage;
 class MeasurementPart;
 class MessageSink;
+class PlotState;
 
 // What the frames need of the rest of the window.
 struct FramesHooks {
     // Sets the bit-stream decoder's check boxes and bits per byte.
     std::function<void(const osc::BitStreamOptions&)> setDecoderOptions;
-    // The plot window was moved: scroll bar and plot follow.
-    std::function<void()> windowMoved;
     // The frames changed without a change of the traces: the plot is drawn again.
     std::function<void()> repaintPlot;
     // Brings the tab "Осциллограмма" forward.
@@ -56,8 +55,8 @@ class FramesPart : public QObject {
   public:
     // Builds the tab's page (without a parent, for the form to add), adds the navigation
     // actions to window and switches the engine's frame decoding on.
-    FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement, MessageSink& messages,
-               FramesHooks hooks, QWidget* window);
+    FramesPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementPart& measurement,
+               MessageSink& messages, FramesHooks hooks, QWidget* window);
     ~FramesPart() override;
 
     QWidget* page() const { return page_; }
@@ -113,6 +112,7 @@ class FramesPart : public QObject {
     void currentRowChanged(int row);
 
     osc::CaptureEngine& engine_;
+    PlotState& plot_;
     MeasurementPart& measurement_;
     MessageSink& messages_;
     FramesHooks hooks_;

@@ -63,8 +63,24 @@ OscPlot::OscPlot(QWidget* parent) : QWidget(parent) {
     connect(&dirtyTimer_, &QTimer::timeout, this, &OscPlot::onDirtyTimer);
 }
 
-void OscPlot::setEngine(osc::CaptureEngine* engine) {
+void OscPlot::setEngine(osc::CaptureEngine* engine, ui::PlotState* state) {
+    if (state_) {
+        state_->disconnect(this);
+    }
     engine_ = engine;
+    ownState_.reset();
+    if (engine && !state) {
+        ownState_ = std::make_unique<ui::PlotState>(engine->window);
+        state = ownState_.get();
+    }
+    state_ = state;
+    if (state_) {
+        connect(state_, &ui::PlotState::windowChanged, this, [this](osc::WindowChange change) {
+            markDirty(osc::followersOf(change).dataPace ? kDataMs : kInteractiveMs);
+        });
+        connect(state_, &ui::PlotState::markerChanged, this, [this] { markDirty(); });
+        connect(state_, &ui::PlotState::cursorChanged, this, [this] { markDirty(); });
+    }
     painted_.reset();
     update();
 }
@@ -172,18 +188,15 @@ void OscPlot::zoomTo(const QRect& pixels) {
     if (!window) {
         return;
     }
-    engine_->window.setMinMax(window->minimum, window->maximum);
-    update();
-    emit windowChangedByMouse();
+    setWindow(*window);
 }
 
 void OscPlot::panByPixels(double dx) {
     if (!engine_) {
         return;
     }
-    engine_->window.shift(osc::panOffsetForPixels(plotMapping(), dx));
-    update();
-    emit windowChangedByMouse();
+    const double offset = osc::panOffsetForPixels(plotMapping(), dx);
+    setWindow({engine_->window.minimum() + offset, engine_->window.maximum() + offset});
 }
 
 void OscPlot::zoomAbout(double pixelX, double factor) {
@@ -195,9 +208,12 @@ void OscPlot::zoomAbout(double pixelX, double factor) {
     if (!window) {
         return;
     }
-    engine_->window.setMinMax(window->minimum, window->maximum);
-    update();
-    emit windowChangedByMouse();
+    setWindow(*window);
+}
+
+void OscPlot::setWindow(const osc::AxisRange& range) {
+    state_->setWindow(range, osc::WindowChange::Mouse);
+    update();  // at once: the user's hand is on it
 }
 
 QString OscPlot::formatAxisValue(double value) {

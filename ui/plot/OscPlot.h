@@ -23,12 +23,14 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "core/capture/capture_engine.h"
 #include "core/view/plot_mapping.h"
 #include "ui/plot/LabelImages.h"
+#include "ui/plot/PlotState.h"
 #include "ui/plot/StairRenderer.h"
 
 class OscPlot : public QWidget {
@@ -40,7 +42,10 @@ class OscPlot : public QWidget {
 
     explicit OscPlot(QWidget* parent = nullptr);
 
-    void setEngine(osc::CaptureEngine* engine);
+    // The traces and lines to draw, and the view state whose window they are drawn in (the
+    // plot repaints when it changes, and its mouse moves go through it). Without a state the
+    // plot keeps one of its own over the engine's window.
+    void setEngine(osc::CaptureEngine* engine, ui::PlotState* state = nullptr);
     osc::CaptureEngine* engine() const { return engine_; }
 
     // The plotting rectangle in widget coordinates: left and top edges inside, right and bottom
@@ -116,7 +121,6 @@ class OscPlot : public QWidget {
     void clicked();
     void mouseMoved(Qt::KeyboardModifiers modifiers, int x, int y);
     void zoomUndone();
-    void windowChangedByMouse();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -142,7 +146,11 @@ class OscPlot : public QWidget {
     int bottomLabelsHeight() const;
     ui::StairMapping mapping() const;
 
+    void setWindow(const osc::AxisRange& range);  // a mouse move of the window
+
     osc::CaptureEngine* engine_ = nullptr;
+    QPointer<ui::PlotState> state_;
+    std::unique_ptr<ui::PlotState> ownState_;  // without the window's
     double leftMin_ = 0, leftMax_ = 9;
     std::array<ui::TraceSummary, osc::kSeriesCount> summaries_;
     QVector<QPointF> polyline_;

@@ -1,5 +1,7 @@
 #include "ui/window/AcquisitionPart.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -9,6 +11,7 @@
 #include "core/capture/memory_ceiling.h"
 #include "core/directory/config_line.h"
 #include "core/protocol/datagram.h"
+#include "ui/plot/PlotState.h"
 
 namespace ui {
 
@@ -32,9 +35,9 @@ class Completion {
 
 }  // namespace
 
-AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view,
+AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, AcquisitionView& view,
                                  MessageSink& messages, Hooks hooks)
-    : engine_(engine), view_(view), messages_(messages), hooks_(std::move(hooks)) {}
+    : engine_(engine), plot_(plot), view_(view), messages_(messages), hooks_(std::move(hooks)) {}
 
 AcquisitionPart::~AcquisitionPart() {
     releaseEndpoint();
@@ -89,10 +92,19 @@ void AcquisitionPart::start() {
     }
     view_.plotChanged();
     hooks_.clearTrace();
-    osc::startWindow(engine_.window, view_.windowBits());
+    setStartWindow(view_.windowBits());
     view_.plotChanged();
     hooks_.resetMarker();
     endpoint_->send(deviceAddress_.toStdString(), osc::startCommand(engine_.state.FDeviceId));
+}
+
+void AcquisitionPart::setStartWindow(int bits) {
+    osc::PlotWindow window = plot_.window();
+    // A negative width fails after the minimum has been set: that much stays.
+    const auto announce = qScopeGuard([&] {
+        plot_.setWindow({window.minimum(), window.maximum()}, osc::WindowChange::CaptureStart);
+    });
+    osc::startWindow(window, bits);
 }
 
 void AcquisitionPart::stop() {
@@ -224,11 +236,13 @@ void AcquisitionPart::checkJournal() {
 void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
     const std::span<const std::uint8_t> bytes(data, n);
+    const osc::PlotWindow before = plot_.window();
     const osc::DatagramKind kind = engine_.decodeDatagram(bytes);
     if (hooks_.decoded) {
         hooks_.decoded(bytes, kind);
     }
     if (kind == osc::DatagramKind::Sample) {
+        plot_.decoderRan(before);
         view_.samplesDecoded();
         view_.syncScrollBar();
         // Pending events run between datagrams as soon as a slice of time has passed since they

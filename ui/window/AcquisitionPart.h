@@ -32,6 +32,8 @@
 
 namespace ui {
 
+class PlotState;
+
 // The widgets of the acquisition, as the form shows them.
 class AcquisitionView {
   public:
@@ -84,8 +86,9 @@ class AcquisitionPart {
         std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
     };
 
-    AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
-                    Hooks hooks);
+    // plot: the window that the start action sets and the decoder moves forward.
+    AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, AcquisitionView& view,
+                    MessageSink& messages, Hooks hooks);
     ~AcquisitionPart();
     AcquisitionPart(const AcquisitionPart&) = delete;
     AcquisitionPart& operator=(const AcquisitionPart&) = delete;
@@ -141,10 +144,13 @@ class AcquisitionPart {
     void checkJournal();
 
   private:
+    // The start action's window: 0 to bits * 256, the minimum first.
+    void setStartWindow(int bits);
     void startJournal();  // the journal and the ceiling of a new capture
     void checkCeiling();
 
     osc::CaptureEngine& engine_;
+    PlotState& plot_;
     AcquisitionView& view_;
     MessageSink& messages_;
     Hooks hooks_;

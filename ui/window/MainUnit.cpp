@@ -100,7 +100,7 @@ std::int64_t steadyMilliseconds() {
 TfrmMain::TfrmMain(QWidget* parent)
     : QMainWindow(parent),
       acquisition_(
-          FEngine, *this, messages_,
+          FEngine, plotState_, *this, messages_,
           {
               .traceDatagram = [this](const std::uint8_t* data,
                                       std::int32_t length) { TraceDatagram(data, length); },
@@ -118,7 +118,7 @@ TfrmMain::TfrmMain(QWidget* parent)
               .decoded = [this](std::span<const std::uint8_t> data,
                                 osc::DatagramKind kind) { captureStatus_->datagram(data, kind); },
           }),
-      measurement_(FEngine, *this),
+      measurement_(FEngine, plotState_, *this),
       connection_(*this, messages_),
       traceLog_(
           *this, messages_,
@@ -193,23 +193,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     };
 
     wire();
-    tools_ = new ui::ToolsPart(
-        this, FormStorage1->key(), Chart1, FEngine, messages_,
-        {
-            .openFile = [this](const QString& file) { LoadOscFile(file); },
-            .stretch =
-                [this] {
-                    return ui::markerCursorStretch(measurement_.markerX(), measurement_.cursorX());
-                },
-            .bitRateChanged =
-                [this](std::optional<double> rate) {
-                    measurement_.setBitRate(rate);
-                    Chart1->setBottomLabelSample(
-                        QString::fromStdString(osc::bottomAxisLabelSample(rate)));
-                    Chart1->update();
-                },
-            .closing = [this] { return FClosing; },
-        });
+    tools_ = new ui::ToolsPart(this, FormStorage1->key(), Chart1, plotState_, FEngine, messages_,
+                               {
+                                   .openFile = [this](const QString& file) { LoadOscFile(file); },
+                                   .closing = [this] { return FClosing; },
+                               });
     tools_->addButtons(ActionToolBar1, 733);  // after the status panel
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
@@ -352,7 +340,7 @@ void TfrmMain::createOscillogramTab() {
     column->addWidget(Panel3);
 
     Chart1 = new OscPlot(TabSheet1);
-    Chart1->setEngine(&FEngine);
+    Chart1->setEngine(&FEngine, &plotState_);
     Chart1->setFocusPolicy(Qt::StrongFocus);  // the navigation keys go to the plot
     column->addWidget(Chart1, 1);
 
@@ -415,7 +403,7 @@ void TfrmMain::createTraceTab() {
 
 void TfrmMain::createFramesTab() {
     frames_ = std::make_unique<ui::FramesPart>(
-        FEngine, measurement_, messages_,
+        FEngine, plotState_, measurement_, messages_,
         ui::FramesHooks{
             .setDecoderOptions =
                 [this](const osc::BitStreamOptions& o) {
@@ -423,11 +411,6 @@ void TfrmMain::createFramesTab() {
                     cbReverseBits->setChecked(o.reverse);
                     cbInverseBits->setChecked(o.invert);
                     cbBitStaff->setChecked(o.unstuff);
-                },
-            .windowMoved =
-                [this] {
-                    SyncScrollBar();
-                    Chart1->markDirty();
                 },
             .repaintPlot = [this] { Chart1->update(); },
             .showPlot = [this] { PageControl1->setCurrentWidget(TabSheet1); },
@@ -465,7 +448,17 @@ void TfrmMain::wire() {
     });
     connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
     connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
-    connect(Chart1, &OscPlot::windowChangedByMouse, this, [this] { navigation_->followWidth(); });
+    // The views that follow the view state; the plot and "Бит в окне" follow by themselves.
+    connect(&plotState_, &ui::PlotState::windowChanged, this, [this](osc::WindowChange change) {
+        if (osc::followersOf(change).scrollBar) {
+            SyncScrollBar();
+        }
+    });
+    connect(&plotState_, &ui::PlotState::bitRateChanged, this, [this] {
+        Chart1->setBottomLabelSample(
+            QString::fromStdString(osc::bottomAxisLabelSample(plotState_.bitRate())));
+        Chart1->update();
+    });
     connect(Overview, &ui::OverviewStrip::windowMoved, this,
             [this](double tick) { ui::guarded(this, [&] { navigation_->centreOn(tick); }); });
     connect(memo_, &ui::TraceMemo::editRequested, this,
@@ -562,20 +555,18 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
     labelText = QString::fromStdString(
-        axis == OscPlot::Axis::Left
-            ? osc::leftAxisLabel(labelText.toInt())
-            : osc::bottomAxisLabelWithTime(value, tools_ ? tools_->bitRate() : std::nullopt));
+        axis == OscPlot::Axis::Left ? osc::leftAxisLabel(labelText.toInt())
+                                    : osc::bottomAxisLabelWithTime(value, plotState_.bitRate()));
 }
 
 void TfrmMain::seWindowBitsCountChange() {
-    osc::applyWindowBits(FEngine.window, seWindowBitsCount->value());
-    navigation_->bitsChosen(seWindowBitsCount->value());
-    Chart1->markDirty();
+    navigation_->bitCountChanged(seWindowBitsCount->value());
 }
 
 void TfrmMain::ScrollBar1Change() {
-    osc::applyScrollPosition(FEngine.window, ScrollBar1->value());
-    Chart1->markDirty();
+    osc::PlotWindow window = plotState_.window();
+    osc::applyScrollPosition(window, ScrollBar1->value());
+    plotState_.setWindow({window.minimum(), window.maximum()}, osc::WindowChange::ScrollBar);
 }
 
 void TfrmMain::Chart1MouseMove(Qt::KeyboardModifiers shift, int x, int y) {
@@ -603,10 +594,7 @@ int TfrmMain::ChannelAtMouse() const {
 }
 
 void TfrmMain::Chart1UndoZoom() {
-    // Back to the width chosen in "Бит в окне", which showed the zoom's width meanwhile.
-    osc::applyWindowBits(FEngine.window, navigation_->chosenBits());
-    navigation_->followWidth();
-    Chart1->markDirty();
+    navigation_->undoZoom();
 }
 
 // --- Helpers ----------------------------------------------------------------------------------
@@ -646,10 +634,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
 }
 
 void TfrmMain::createNavigation() {
-    navigation_ = new ui::NavigationPart(FEngine, this, seWindowBitsCount, [this] {
-        Chart1->markDirty();
-        SyncScrollBar();
-    });
+    navigation_ = new ui::NavigationPart(FEngine.traces, plotState_, this, seWindowBitsCount);
     // The keys of the actions the window had without them; captions stay as they are.
     ui::keyed(actLoadFromFile, {QKeySequence(Qt::CTRL | Qt::Key_O)});
     ui::keyed(actSaveToFile, {QKeySequence(Qt::CTRL | Qt::Key_S)});

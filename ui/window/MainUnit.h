@@ -29,6 +29,7 @@
 #include "core/capture/capture_engine.h"
 #include "ui/frames/FramesPart.h"
 #include "ui/plot/OscPlot.h"
+#include "ui/plot/PlotState.h"
 #include "ui/tracelog/TraceLogPart.h"
 #include "ui/widgets/Messages.h"
 #include "ui/window/AcquisitionPart.h"
@@ -137,6 +138,8 @@ class TfrmMain : public QMainWindow,
 
     // FTimeBase, FLastStatus, FDeviceId, traces, marker and cursor lines, window.
     osc::CaptureEngine& engine() { return FEngine; }
+    // What the plot shows: window, marker, cursor, bit rate.
+    ui::PlotState& plotState() { return plotState_; }
     ui::AcquisitionPart& acquisition() { return acquisition_; }
     ui::MeasurementPart& measurement() { return measurement_; }
     ui::ConnectionPart& connection() { return connection_; }
@@ -210,6 +213,7 @@ class TfrmMain : public QMainWindow,
 
     // --- State and parts --------------------------------------------------------------------
     osc::CaptureEngine FEngine;
+    ui::PlotState plotState_{FEngine.window};
     ui::WindowMessages messages_{this};
     ui::AcquisitionPart acquisition_;
     ui::MeasurementPart measurement_;

@@ -8,6 +8,7 @@
 #include "core/view/cursor_snap.h"
 #include "core/view/plot_labels.h"
 #include "core/view/time_text.h"
+#include "ui/plot/PlotState.h"
 
 namespace ui {
 
@@ -24,8 +25,22 @@ void placeLine(osc::ChannelTrace& line, double x) {
 
 }  // namespace
 
-MeasurementPart::MeasurementPart(osc::CaptureEngine& engine, MeasurementView& view)
-    : engine_(engine), view_(view) {}
+MeasurementPart::MeasurementPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementView& view)
+    : engine_(engine), plot_(plot), view_(view) {
+    connect(&plot, &PlotState::bitRateChanged, this, &MeasurementPart::bitRateChanged);
+}
+
+double MeasurementPart::markerX() const {
+    return plot_.markerX();
+}
+
+double MeasurementPart::cursorX() const {
+    return plot_.cursorX();
+}
+
+void MeasurementPart::setMarkerX(double x) {
+    plot_.setMarkerX(x);
+}
 
 void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
     const QRect plot = view_.plotRect();
@@ -44,51 +59,54 @@ void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
         if (!cursor) {
             return;  // no point left of the mouse: the read fails
         }
-        cursorX_ = *cursor;
-        if (cursorX_ == osc::kNoCursor) {
+        const double cursorX = *cursor;
+        const double markerX = plot_.markerX();
+        plot_.setCursorX(cursorX);
+        if (cursorX == osc::kNoCursor) {
             view_.setCursorText(QStringLiteral("???"));
             shownCursor_.reset();
         } else {
-            shownCursor_ = osc::truncateToTick(cursorX_);
+            shownCursor_ = osc::truncateToTick(cursorX);
             view_.setCursorText(positionText(*shownCursor_));
-            if (markerX_ != 0) {
-                shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+            if (markerX != 0) {
+                shownDistance_ = osc::truncateToTick(std::fabs(cursorX - markerX));
                 view_.setDistanceText(positionText(*shownDistance_));
             }
-            if (cursorX_ > markerX_) {
+            if (cursorX > markerX) {
                 decodeBitStream();
             }
         }
-        placeLine(engine_.cursorLine, cursorX_);
+        placeLine(engine_.cursorLine, cursorX);
         view_.plotChanged();
     } catch (...) {
     }
 }
 
 void MeasurementPart::click() {
-    markerX_ = cursorX_;
-    shownMarker_ = osc::truncateToTick(markerX_);
+    const double markerX = plot_.cursorX();
+    plot_.setMarkerX(markerX);
+    shownMarker_ = osc::truncateToTick(markerX);
     view_.setMarkerText(positionText(*shownMarker_));
-    placeLine(engine_.markerLine, markerX_);
+    placeLine(engine_.markerLine, markerX);
     view_.plotChanged();
 }
 
 osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, double cursorX,
                                               std::string_view fallbackBits) {
-    markerX_ = markerX;
-    shownMarker_ = osc::truncateToTick(markerX_);
+    plot_.setMarkerX(markerX);
+    shownMarker_ = osc::truncateToTick(markerX);
     view_.setMarkerText(positionText(*shownMarker_));
-    placeLine(engine_.markerLine, markerX_);
-    cursorX_ = cursorX;
-    shownCursor_ = osc::truncateToTick(cursorX_);
+    placeLine(engine_.markerLine, markerX);
+    plot_.setCursorX(cursorX);
+    shownCursor_ = osc::truncateToTick(cursorX);
     view_.setCursorText(positionText(*shownCursor_));
-    shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+    shownDistance_ = osc::truncateToTick(std::fabs(cursorX - markerX));
     view_.setDistanceText(positionText(*shownDistance_));
-    placeLine(engine_.cursorLine, cursorX_);
+    placeLine(engine_.cursorLine, cursorX);
     osc::BitStreamOptions options = view_.bitStreamOptions();
     options.spanLimit = std::numeric_limits<double>::infinity();
     osc::BitStreamResult result =
-        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, options);
+        osc::DecodeBitStream(engine_.traces, channel, markerX, cursorX, options);
     if (result.status == osc::BitStreamStatus::Failed && !fallbackBits.empty()) {
         result = osc::GroupBitText(fallbackBits, options);
     }
@@ -101,11 +119,10 @@ osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, doubl
 }
 
 QString MeasurementPart::positionText(osc::Tick ticks) const {
-    return QString::fromStdString(osc::PositionText(ticks, bitRate_));
+    return QString::fromStdString(osc::PositionText(ticks, plot_.bitRate()));
 }
 
-void MeasurementPart::setBitRate(std::optional<double> rate) {
-    bitRate_ = rate;
+void MeasurementPart::bitRateChanged() {
     if (shownMarker_) {
         view_.setMarkerText(positionText(*shownMarker_));
     }
@@ -118,8 +135,9 @@ void MeasurementPart::setBitRate(std::optional<double> rate) {
 }
 
 void MeasurementPart::decodeBitStream() {
-    const osc::BitStreamResult result = osc::DecodeBitStream(
-        engine_.traces, view_.channelAtMouse(), markerX_, cursorX_, view_.bitStreamOptions());
+    const osc::BitStreamResult result =
+        osc::DecodeBitStream(engine_.traces, view_.channelAtMouse(), plot_.markerX(),
+                             plot_.cursorX(), view_.bitStreamOptions());
     if (result.status == osc::BitStreamStatus::Aborted) {
         throw std::domain_error("Division by zero");
     }

@@ -3,6 +3,7 @@
 // under it; a click drops the marker where the cursor is; the readouts show both in bits and
 // their distance, and the bits between marker and cursor are decoded into the two decode lines.
 
+#include <QObject>
 #include <QRect>
 #include <QString>
 
@@ -32,9 +33,14 @@ class MeasurementView {
     virtual void plotChanged() = 0;
 };
 
-class MeasurementPart {
+class PlotState;
+
+// The positions themselves and the bit rate are the view state's (ui/plot/PlotState.h); the part
+// moves them and keeps the readouts and the two lines in step.
+class MeasurementPart : public QObject {
+    Q_OBJECT
   public:
-    MeasurementPart(osc::CaptureEngine& engine, MeasurementView& view);
+    MeasurementPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementView& view);
 
     // Chart1MouseMove at (x, y) in chart pixels. Whatever fails after the rectangle test ends
     // the move silently; what was done stays done.
@@ -52,22 +58,20 @@ class MeasurementPart {
     osc::BitStreamResult measure(int channel, double markerX, double cursorX,
                                  std::string_view fallbackBits = {});
 
-    double markerX() const { return markerX_; }  // FMarkerX: 0 means no marker
-    double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position
+    double markerX() const;  // FMarkerX: 0 means no marker
+    double cursorX() const;  // FCursorX: -1 means no position
     // The marker position alone, without its readout or line (the start of a capture sets 0).
-    void setMarkerX(double x) { markerX_ = x; }
-    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
-    // the readouts shown now are written again.
-    void setBitRate(std::optional<double> rate);
+    void setMarkerX(double x);
 
   private:
+    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
+    // a change of the rate writes the readouts shown now again.
+    void bitRateChanged();
     QString positionText(osc::Tick ticks) const;
 
     osc::CaptureEngine& engine_;
+    PlotState& plot_;
     MeasurementView& view_;
-    double markerX_ = 0;
-    double cursorX_ = 0;
-    std::optional<double> bitRate_;
     // The positions that the three readouts show now (none while one shows "???").
     std::optional<osc::Tick> shownMarker_, shownCursor_, shownDistance_;
 };

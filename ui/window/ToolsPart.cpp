@@ -49,12 +49,13 @@ QString toolTipWithKey(const QString& text, const QKeySequence& key) {
     return QStringLiteral("%1 (%2)").arg(plain, key.toString(QKeySequence::NativeText));
 }
 
-ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
-                     MessageSink& messages, Hooks hooks)
+ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
+                     osc::CaptureEngine& engine, MessageSink& messages, Hooks hooks)
     : QObject(window),
       window_(window),
       key_(key),
       plot_(plot),
+      plotState_(plotState),
       engine_(engine),
       messages_(messages),
       hooks_(std::move(hooks)),
@@ -62,10 +63,7 @@ ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::Ca
     setObjectName(QStringLiteral("ToolsPart"));
     createActions();
     recent_.load();
-    bitRate_ = loadBitRate(key_, readoutSection());
-    if (hooks_.bitRateChanged) {
-        hooks_.bitRateChanged(bitRate_);
-    }
+    plotState_.setBitRate(loadBitRate(key_, readoutSection()));
     window_->setAcceptDrops(true);
     window_->installEventFilter(this);
 }
@@ -178,9 +176,9 @@ void ToolsPart::copyPicture() {
 
 void ToolsPart::exportTraces() {
     const std::optional<osc::ExportStretch> stretch =
-        hooks_.stretch ? hooks_.stretch() : std::nullopt;
+        markerCursorStretch(plotState_.markerX(), plotState_.cursorX());
     ExportDialog dialog(window_, suggestedFile(lastExport_, QStringLiteral("vcd")), stretch,
-                        bitRate_);
+                        bitRate());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
@@ -188,23 +186,24 @@ void ToolsPart::exportTraces() {
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, hooks_.closing);
-    writeTraceExport(engine_.traces, request, bitRate_, progress);
+    writeTraceExport(engine_.traces, request, bitRate(), progress);
 }
 
 void ToolsPart::editBitRate() {
-    BitRateDialog dialog(window_, bitRate_);
+    BitRateDialog dialog(window_, bitRate());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     setBitRate(dialog.rate());
 }
 
+std::optional<double> ToolsPart::bitRate() const {
+    return plotState_.bitRate();
+}
+
 void ToolsPart::setBitRate(std::optional<double> rate) {
-    bitRate_ = rate;
     saveBitRate(key_, readoutSection(), rate);
-    if (hooks_.bitRateChanged) {
-        hooks_.bitRateChanged(rate);
-    }
+    plotState_.setBitRate(rate);
 }
 
 void ToolsPart::showRecentFiles() {

@@ -32,6 +32,7 @@ class OscPlot;
 namespace ui {
 
 class MessageSink;
+class PlotState;
 
 class ToolsPart : public QObject {
     Q_OBJECT
@@ -39,10 +40,6 @@ class ToolsPart : public QObject {
     struct Hooks {
         // Replays a file as the load action does after its dialog (LoadOscFile); may throw.
         std::function<void(const QString&)> openFile;
-        // The stretch between marker and cursor, or none.
-        std::function<std::optional<osc::ExportStretch>()> stretch;
-        // The bit rate changed (also once at start from the store).
-        std::function<void(std::optional<double>)> bitRateChanged;
         std::function<bool()> closing;  // the window is closing: a long export stops
     };
 
@@ -50,8 +47,10 @@ class ToolsPart : public QObject {
     static QString recentSection() { return QStringLiteral("RecentFiles"); }
     static QString readoutSection() { return QStringLiteral("Readouts"); }
 
-    ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
-              MessageSink& messages, Hooks hooks);
+    // plotState: the marker and cursor (the stretch to export) and the bit rate, which the part
+    // sets from the store at once and after its dialog.
+    ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
+              osc::CaptureEngine& engine, MessageSink& messages, Hooks hooks);
 
     // The three buttons, 21 pixels apart from x on, on the tool bar row.
     void addButtons(QWidget* toolBar, int x);
@@ -68,8 +67,8 @@ class ToolsPart : public QObject {
     // Replays a recent or dropped file; one that cannot be opened leaves the list.
     void openFile(const QString& path);
 
-    std::optional<double> bitRate() const { return bitRate_; }
-    void setBitRate(std::optional<double> rate);  // stored, and the window told
+    std::optional<double> bitRate() const;
+    void setBitRate(std::optional<double> rate);  // stored, and the view state told
     RecentFiles& recentFiles() { return recent_; }
     QMenu* recentMenu() const { return recentMenu_; }
     // Fills the recent files menu as it is about to show (missing files dropped first).
@@ -89,11 +88,11 @@ class ToolsPart : public QObject {
     QWidget* window_;
     QString key_;
     OscPlot* plot_;
+    PlotState& plotState_;
     osc::CaptureEngine& engine_;
     MessageSink& messages_;
     Hooks hooks_;
     RecentFiles recent_;
-    std::optional<double> bitRate_;
     QString lastPicture_;
     QString lastExport_;
     QString lastFolder_;  // the folder of the last picture or export

@@ -6,15 +6,17 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "tests/app/cli_run.h"
 #include "core/files/frame_export.h"
 #include "core/frames/bit_stream.h"
 #include "core/view/frame_view.h"
 #include "core/view/plot_labels.h"
+#include "core/view/plot_navigation.h"
+#include "tests/app/cli_run.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace uitest {
@@ -100,6 +102,34 @@ TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
     tabs->setCurrentIndex(2);
     component<QAction>("actFrameShow")->trigger();
     EXPECT_EQ(tabs->currentIndex(), 0);
+}
+
+// A chosen row widens a narrow window to its frame: "Бит в окне" shows the new width (as after
+// every other move of the window) without setting it, the scroll bar follows, and undoing a
+// zoom returns to the width chosen in the field.
+TEST_F(FramesTab, ChosenRowWidensTheWindowAndBitsInWindowShowsIt) {
+    startUp();
+    seWindowBitsCount()->setValue(2);
+    load();
+    QSignalSpy handlerRuns(seWindowBitsCount(), &QSpinBox::valueChanged);
+    int widest = 0;
+    for (int r = 0; r < model().rowCount(); ++r) {
+        SCOPED_TRACE("row " + std::to_string(r));
+        ASSERT_TRUE(frames().chooseRow(r));
+        const osc::PlotWindow& w = frmMain->engine().window;
+        const osc::Frame& f = *model().frameAt(r);
+        EXPECT_LE(w.minimum(), static_cast<double>(f.start));
+        EXPECT_GE(w.maximum(), static_cast<double>(f.end));
+        const int bits = osc::windowBitsOf({w.minimum(), w.maximum()});
+        EXPECT_EQ(seWindowBitsCount()->value(), bits);
+        EXPECT_EQ(ScrollBar1()->value(), static_cast<int>(w.minimum()));
+        widest = std::max(widest, bits);
+    }
+    EXPECT_GT(widest, 50) << "some frame is much wider than the 2 bits chosen";
+    EXPECT_EQ(handlerRuns.count(), 0) << "shown, not set";
+    frmMain->Chart1UndoZoom();
+    EXPECT_EQ(frmMain->engine().window.maximum() - frmMain->engine().window.minimum(), 2 * 256);
+    EXPECT_EQ(seWindowBitsCount()->value(), 2);
 }
 
 TEST_F(FramesTab, KeysStepThroughTheFramesAndTheBadOnes) {

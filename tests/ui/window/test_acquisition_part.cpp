@@ -18,6 +18,7 @@
 #include "core/files/osc_file.h"
 #include "core/protocol/datagram.h"
 #include "core/trace/trace_completion.h"
+#include "ui/plot/PlotState.h"
 #include "ui/window/AcquisitionPart.h"
 
 namespace {
@@ -139,8 +140,9 @@ class AcquisitionPartTest : public ::testing::Test {
     std::int64_t now = 0;
     std::int64_t clockStep = 0;
     std::vector<std::function<void()>> posted;
+    ui::PlotState plot{engine.window};
     ui::AcquisitionPart part{
-        engine, view, messages,
+        engine, plot, view, messages,
         ui::AcquisitionPart::Hooks{
             .traceDatagram =
                 [this](const std::uint8_t* d, std::int32_t n) {

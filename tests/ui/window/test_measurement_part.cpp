@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "ui/plot/PlotState.h"
 #include "ui/window/MeasurementPart.h"
 
 namespace {
@@ -47,7 +48,8 @@ class MeasurementPartTest : public ::testing::Test {
     }
     osc::CaptureEngine engine;
     FakeView view;
-    ui::MeasurementPart part{engine, view};
+    ui::PlotState plot{engine.window};
+    ui::MeasurementPart part{engine, plot, view};
 };
 
 TEST_F(MeasurementPartTest, CursorFromTheMouseTable) {
