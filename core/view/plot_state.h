@@ -10,12 +10,18 @@ namespace osc {
 
 // Who moved the window.
 enum class WindowChange {
-    Decoder,       // the newest data passed the right edge: shifted, the width kept
-    CaptureStart,  // the start action: 0 to "Бит в окне" bits
-    BitCount,      // "Бит в окне" changed (the user, the stored settings): the left edge kept
-    ScrollBar,     // the scroll bar moved: the whole width kept
-    Mouse,         // a drag or the wheel on the plot, or a mouse zoom undone
-    Action,        // moved to a place: the keys, the tool bar, the overview strip, a frame
+    // The newest data passed the right edge: shifted, the width kept.
+    Decoder,
+    // The start action: 0 to "Бит в окне" bits.
+    CaptureStart,
+    // "Бит в окне" changed (by the user or the stored settings): the left edge kept.
+    BitCount,
+    // The scroll bar moved: the whole width kept.
+    ScrollBar,
+    // A drag or the wheel on the plot, or a mouse zoom undone.
+    Mouse,
+    // Moved to a place: the keys, the tool bar, the overview strip, a frame.
+    Action,
 };
 
 // Who follows a change of the window besides the plot, which always repaints.

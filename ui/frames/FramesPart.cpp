@@ -23,7 +23,6 @@
 #include "ui/plot/PlotState.h"
 #include "ui/settings/FormStorage.h"
 #include "ui/widgets/Messages.h"
-#include "ui/window/MeasurementPart.h"
 
 namespace ui {
 
@@ -50,14 +49,12 @@ QLabel* caption(QWidget* parent, const QString& text) {
 
 }  // namespace
 
-FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementPart& measurement,
-                       MessageSink& messages, FramesHooks hooks, QWidget* window)
+FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MessageSink& messages,
+                       QWidget* window)
     : QObject(nullptr),
       engine_(engine),
       plot_(plot),
-      measurement_(measurement),
       messages_(messages),
-      hooks_(std::move(hooks)),
       bands_(engine.frames),
       model_(std::make_unique<FrameTableModel>(engine.frames)) {
     buildPage();
@@ -66,6 +63,7 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementP
     engine_.frames.setOptions(options(), channels());
 
     refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
     refreshTimer_->setInterval(kRefreshMs);
     // Only while the page is in sight: its actions and its showing bring it up to date.
     connect(refreshTimer_, &QTimer::timeout, this, [this] {
@@ -74,8 +72,8 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementP
         }
     });
     page_->installEventFilter(this);
-    refreshTimer_->start();
     optionsTimer_ = new QTimer(this);
+    optionsTimer_->setObjectName(QStringLiteral("FrameOptionsDelay"));
     optionsTimer_->setSingleShot(true);
     optionsTimer_->setInterval(kOptionsDelayMs);
     connect(optionsTimer_, &QTimer::timeout, this,
@@ -222,9 +220,7 @@ void FramesPart::buildPage() {
     connect(seFrameMinLength, &QSpinBox::valueChanged, this, [this] { optionsEdited(); });
     connect(cbFrameBands, &QCheckBox::toggled, this, [this](bool on) {
         bands_.setEnabled(on);
-        if (hooks_.repaintPlot) {
-            hooks_.repaintPlot();
-        }
+        emit bandsChanged();
     });
     connect(cmbFrameFilter, &QComboBox::currentIndexChanged, this, [this] { filterEdited(); });
     connect(cbFrameOnlyBad, &QCheckBox::toggled, this, [this] { filterEdited(); });
@@ -387,13 +383,17 @@ void FramesPart::applyOptions() {
     current_ = {};
     model_->reload();
     lblFrameCounts->setText(countsText());
-    if (hooks_.repaintPlot) {
-        hooks_.repaintPlot();
-    }
+    emit bandsChanged();
 }
 
 void FramesPart::filterEdited() {
     model_->setFilter(cmbFrameFilter->currentIndex() - 1, cbFrameOnlyBad->isChecked());
+}
+
+void FramesPart::framesMayHaveChanged() {
+    if (!refreshTimer_->isActive()) {
+        refreshTimer_->start();
+    }
 }
 
 void FramesPart::refresh() {
@@ -475,13 +475,13 @@ void FramesPart::showFrame(const osc::Frame& f) {
     decoder.reverse = o.order == osc::BitOrder::MsbFirst;
     decoder.invert = o.invert;
     decoder.unstuff = o.stuffing;
-    if (hooks_.setDecoderOptions) {
-        hooks_.setDecoderOptions(decoder);
-    }
-    const osc::AxisRange window = osc::windowShowingFrame(plot_.windowRange(), f.start, f.end);
-    plot_.setWindow(window, osc::WindowChange::Action);
-    measurement_.measure(f.channel, static_cast<double>(f.start), static_cast<double>(f.end),
-                         osc::frameLineBits(f, o.order));
+    plot_.setWindow(osc::windowShowingFrame(plot_.windowRange(), f.start, f.end),
+                    osc::WindowChange::Action);
+    emit frameChosen({.channel = f.channel,
+                      .markerX = static_cast<double>(f.start),
+                      .cursorX = static_cast<double>(f.end),
+                      .lineBits = osc::frameLineBits(f, o.order),
+                      .decoder = decoder});
 }
 
 void FramesPart::showCurrentOnPlot() {
@@ -489,9 +489,7 @@ void FramesPart::showCurrentOnPlot() {
     if (row >= 0) {
         chooseRow(row);
     }
-    if (hooks_.showPlot) {
-        hooks_.showPlot();
-    }
+    emit plotWanted();
 }
 
 int FramesPart::rowNearWindow(int direction) const {
@@ -561,17 +559,13 @@ void FramesPart::previousBad() {
 
 void FramesPart::exportCsv() {
     QString name;
-    if (hooks_.chooseCsvFile) {
-        name = hooks_.chooseCsvFile();
-    } else {
-        QFileDialog dialog(page_->window());
-        dialog.setObjectName(QStringLiteral("FramesSaveDialog"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilter(QStringLiteral("Таблицы CSV (*.csv)"));
-        dialog.setDefaultSuffix(QStringLiteral("csv"));
-        if (runModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            name = dialog.selectedFiles().front();
-        }
+    QFileDialog dialog(page_->window());
+    dialog.setObjectName(QStringLiteral("FramesSaveDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("Таблицы CSV (*.csv)"));
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    if (runModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        name = dialog.selectedFiles().front();
     }
     if (!name.isEmpty()) {
         exportCsvTo(name);

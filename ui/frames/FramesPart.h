@@ -1,7 +1,8 @@
 #pragma once
 // The frames of a capture in the window: the tab "Кадры" (decoder options, filters, the table
 // of frames, counts per channel) and the frames drawn on the plot. The engine decodes the
-// frames live during a capture and after a load; the table follows it five times a second.
+// frames live during a capture and after a load; the table follows it, at most five times a
+// second while the tab is in sight.
 //
 // Choosing a row shows its frame on the plot: the window moves to it (zooms out to it when the
 // frame is wider), the marker goes to its start and the cursor to its end, and the decoder
@@ -12,9 +13,11 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "core/capture/capture_engine.h"
 #include "core/frames/bit_stream.h"
@@ -29,34 +32,31 @@ class QLabel;
 class QSpinBox;
 class QTableView;
 class QTimer;
-class QWidget;
 
 namespace ui {
 
 class FormStorage;
-class MeasurementPart;
 class MessageSink;
 class PlotState;
 
-// What the frames need of the rest of the window.
-struct FramesHooks {
-    // Sets the bit-stream decoder's check boxes and bits per byte.
-    std::function<void(const osc::BitStreamOptions&)> setDecoderOptions;
-    // The frames changed without a change of the traces: the plot is drawn again.
-    std::function<void()> repaintPlot;
-    // Brings the tab "Осциллограмма" forward.
-    std::function<void()> showPlot;
-    // The file for the export, empty when cancelled; empty: the part's own save dialog.
-    std::function<QString()> chooseCsvFile;
+// A frame chosen in the table, to be measured on the plot: the marker at its start, the
+// cursor at its end, the decode lines of its channel with the frame decoder's settings; its
+// line bits stand in when the decoder cannot read the stretch (a capture still arriving).
+struct FrameMeasure {
+    int channel = 0;
+    double markerX = 0;
+    double cursorX = 0;
+    std::string lineBits;
+    osc::BitStreamOptions decoder;
 };
 
 class FramesPart : public QObject {
     Q_OBJECT
   public:
     // Builds the tab's page (without a parent, for the form to add), adds the navigation
-    // actions to window and switches the engine's frame decoding on.
-    FramesPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementPart& measurement,
-               MessageSink& messages, FramesHooks hooks, QWidget* window);
+    // actions to window and switches the engine's frame decoding on. plot: the window that a
+    // chosen frame moves.
+    FramesPart(osc::CaptureEngine& engine, PlotState& plot, MessageSink& messages, QWidget* window);
     ~FramesPart() override;
 
     QWidget* page() const { return page_; }
@@ -75,8 +75,11 @@ class FramesPart : public QObject {
     // Runs by itself shortly after an option changes.
     void applyOptions();
 
-    // The table and the counts in line with the engine (the timer runs it).
+    // The table and the counts in line with the engine.
     void refresh();
+    // The engine's frames may have grown: the table follows soon (at most five times a second),
+    // while the tab is in sight; else when it comes into sight.
+    void framesMayHaveChanged();
     // The counts line: per decoded channel "Передача: верных 118, ошибочных 2".
     QString countsText() const;
 
@@ -96,6 +99,15 @@ class FramesPart : public QObject {
     void exportCsv();
     void exportCsvTo(const QString& fileName);
 
+  signals:
+    // A row was chosen: the window shows its frame; the measurement and the decoder's options
+    // follow.
+    void frameChosen(const ui::FrameMeasure& frame);
+    // The frames drawn on the plot changed without a change of the traces.
+    void bandsChanged();
+    // Enter or a double click: the tab "Осциллограмма" wanted in front.
+    void plotWanted();
+
   protected:
     // The table keeps its own moving keys (arrows, pages, Home, End) when it has the focus,
     // although the window uses some of them to move the plot.
@@ -113,9 +125,7 @@ class FramesPart : public QObject {
 
     osc::CaptureEngine& engine_;
     PlotState& plot_;
-    MeasurementPart& measurement_;
     MessageSink& messages_;
-    FramesHooks hooks_;
     FrameBands bands_;
     std::unique_ptr<FrameTableModel> model_;
     FrameRef current_;

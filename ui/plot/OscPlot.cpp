@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/view/time_text.h"
 #include "ui/plot/WholePixels.h"
 #include "ui/widgets/Fonts.h"
 
@@ -80,6 +81,12 @@ void OscPlot::setEngine(osc::CaptureEngine* engine, ui::PlotState* state) {
         });
         connect(state_, &ui::PlotState::markerChanged, this, [this] { markDirty(); });
         connect(state_, &ui::PlotState::cursorChanged, this, [this] { markDirty(); });
+        // Times in the labels make them wider.
+        connect(state_, &ui::PlotState::bitRateChanged, this, [this] {
+            setBottomLabelSample(
+                QString::fromStdString(osc::bottomAxisLabelSample(state_->bitRate())));
+            update();
+        });
     }
     painted_.reset();
     update();
@@ -246,14 +253,6 @@ void OscPlot::markDirty(int intervalMs) {
     }
 }
 
-const ui::TraceSummary& OscPlot::summaryOf(int index) {
-    ui::TraceSummary& summary = summaries_[static_cast<std::size_t>(index)];
-    if (const osc::ChannelTrace* trace = series(index)) {
-        summary.update(*trace);
-    }
-    return summary;
-}
-
 OscPlot::Signature OscPlot::signature() const {
     Signature s;
     for (int i = 0; i < osc::kSeriesCount; ++i) {
@@ -400,7 +399,7 @@ void OscPlot::paintPlot(QPainter& p) {
         if (!trace || trace->hidden()) {
             continue;
         }
-        ui::buildStairPolyline(*trace, summaryOf(i), m, polyline_);
+        ui::buildStairPolyline(*trace, summaries_.of(i, *trace), m, polyline_);
         if (polyline_.size() < 2) {
             continue;
         }

@@ -1,9 +1,9 @@
 #pragma once
 // The one owner of what the plot shows besides the traces: the window, the marker and cursor
-// positions and the bit rate (core/view/plot_state.h). Each has one setter, and each change is
-// announced once by a signal that the views follow (the plot repaints, the scroll bar and
-// "Бит в окне" follow the window as osc::followersOf says, the readouts follow the bit rate);
-// nobody else writes them and nobody polls them.
+// positions and the bit rate (core/view/plot_state.h). Each has one setter, and each set is
+// announced by a signal that the views follow (the plot repaints, the scroll bar and
+// "Бит в окне" follow the window as osc::followersOf says, the readouts follow the bit rate),
+// also a set that leaves the value as it was; nobody else writes them and nobody polls them.
 //
 // The window itself stays in the capture engine (its decoder moves it forward as data
 // arrives); whoever runs the decoder tells the state afterwards (decoderRan).
@@ -26,8 +26,7 @@ class PlotState : public QObject {
 
     const osc::PlotWindow& window() const { return window_; }
     osc::AxisRange windowRange() const { return {window_.minimum(), window_.maximum()}; }
-    // The window becomes `range` (the smaller bound the minimum); windowChanged(change) when it
-    // differs from the one before.
+    // The window becomes `range` (the smaller bound the minimum); then windowChanged(change).
     void setWindow(const osc::AxisRange& range, osc::WindowChange change);
     // After the decoder ran on a sample datagram: windowChanged(Decoder) when it moved the
     // window away from `before`.

@@ -12,6 +12,7 @@
 #include "core/directory/config_line.h"
 #include "core/protocol/datagram.h"
 #include "ui/plot/PlotState.h"
+#include "ui/widgets/SteadyClock.h"
 
 namespace ui {
 
@@ -36,8 +37,21 @@ class Completion {
 }  // namespace
 
 AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, AcquisitionView& view,
-                                 MessageSink& messages, Hooks hooks)
-    : engine_(engine), plot_(plot), view_(view), messages_(messages), hooks_(std::move(hooks)) {}
+                                 MessageSink& messages, Collaborators collaborators)
+    : engine_(engine),
+      plot_(plot),
+      view_(view),
+      messages_(messages),
+      collaborators_(std::move(collaborators)) {
+    if (!collaborators_.postToUiThread) {
+        collaborators_.postToUiThread = [this](std::function<void()> f) {
+            QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+        };
+    }
+    if (!collaborators_.clockMs) {
+        collaborators_.clockMs = steadyClockMs;
+    }
+}
 
 AcquisitionPart::~AcquisitionPart() {
     releaseEndpoint();
@@ -46,7 +60,8 @@ AcquisitionPart::~AcquisitionPart() {
 void AcquisitionPart::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint) {
     endpoint_ = std::move(endpoint);
     // Runs on the receiving thread: only posts the drain to the user-interface thread.
-    endpoint_->setReadyCallback([this] { hooks_.postToUiThread([this] { drainReceived(); }); });
+    endpoint_->setReadyCallback(
+        [this] { collaborators_.postToUiThread([this] { drainReceived(); }); });
 }
 
 void AcquisitionPart::drainReceived() {
@@ -56,11 +71,16 @@ void AcquisitionPart::drainReceived() {
         return;
     }
     std::vector<std::uint8_t> datagram;
-    while (!hooks_.closing() && endpoint_->takeReceived(datagram)) {
+    while (!collaborators_.closing() && endpoint_->takeReceived(datagram)) {
         inDatagramHandler_ = true;
         guarded(messages_, [&] { receive(datagram); });
         inDatagramHandler_ = false;
     }
+}
+
+std::uint64_t AcquisitionPart::receiverDrops() const {
+    const osc::net::EndpointStats s = endpoint_->stats();
+    return s.droppedQueueFull + s.droppedOversize + s.receiveErrors;
 }
 
 bool AcquisitionPart::activateEndpoint() {
@@ -77,6 +97,10 @@ bool AcquisitionPart::activateEndpoint() {
 }
 
 void AcquisitionPart::start() {
+    start(false);
+}
+
+void AcquisitionPart::start(bool replay) {
     if (!activateEndpoint()) {
         return;
     }
@@ -87,14 +111,10 @@ void AcquisitionPart::start() {
     }
     engine_.restartTraces();
     startJournal();
-    if (hooks_.started) {
-        hooks_.started();
-    }
-    view_.plotChanged();
-    hooks_.clearTrace();
+    emit tracesChanged(false);
+    emit started(replay);
     setStartWindow(view_.windowBits());
-    view_.plotChanged();
-    hooks_.resetMarker();
+    plot_.setMarkerX(0);
     endpoint_->send(deviceAddress_.toStdString(), osc::startCommand(engine_.state.FDeviceId));
 }
 
@@ -114,11 +134,11 @@ void AcquisitionPart::stop() {
     // The completion derives its points instead of storing them, so it costs the same for a
     // second and for an hour of capture; the bar takes each channel's steps at once and is
     // drawn when 50 ms have passed since it was last drawn.
-    std::int64_t lastDrawn = hooks_.clockMs();
+    std::int64_t lastDrawn = collaborators_.clockMs();
     std::uint64_t pendingSteps = 0;
     engine_.completeTraces([&](std::uint64_t steps) {
         pendingSteps += steps;
-        const std::int64_t now = hooks_.clockMs();
+        const std::int64_t now = collaborators_.clockMs();
         if (now - lastDrawn >= 50) {
             view_.setProgress(progressAfterSteps(view_.progress(), pendingSteps), true);
             pendingSteps = 0;
@@ -126,14 +146,12 @@ void AcquisitionPart::stop() {
         }
     });
     stepProgress(pendingSteps);
-    view_.plotChanged();
     capturing_ = false;
     if (journal_) {
         journal_->stop();
     }
-    if (hooks_.stopped) {
-        hooks_.stopped();
-    }
+    emit tracesChanged(false);
+    emit stopped();
 }
 
 void AcquisitionPart::selectDevice() {
@@ -168,19 +186,40 @@ void AcquisitionPart::refreshStatus() {
 void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
-    journalCopy_.reset();
+    std::optional<osc::TraceLogStore::JournalCopy> journalCopy;
     if (capturing_ && journal_) {
         journal_->append(datagram);
         if (const std::optional<std::uint64_t> at = journal_->lastLineOffset()) {
-            journalCopy_ = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
+            journalCopy = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
         }
     }
-    hooks_.traceDatagram(datagram.data(), length);
-    journalCopy_.reset();
+    collaborators_.traceDatagram(datagram.data(), length, journalCopy);
     decode(datagram.data(), length);
     if (capturing_) {
         checkCeiling();
     }
+}
+
+void AcquisitionPart::replayFile(const QString& name) {
+    replayOscFile(name, *this);
+}
+
+void AcquisitionPart::replayText(const std::string& text) {
+    replayOscText(text, *this);
+}
+
+bool AcquisitionPart::startReplay() {
+    start(true);
+    return capturing_;
+}
+
+bool AcquisitionPart::replayDatagram(std::span<const std::uint8_t> datagram) {
+    decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
+    return !collaborators_.closing();
+}
+
+void AcquisitionPart::stopReplay() {
+    stop();
 }
 
 void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
@@ -207,8 +246,8 @@ void AcquisitionPart::startJournal() {
 }
 
 void AcquisitionPart::checkCeiling() {
-    const std::uint64_t held =
-        osc::traceMemoryBytes(engine_.traces) + (hooks_.traceLogBytes ? hooks_.traceLogBytes() : 0);
+    const std::uint64_t held = osc::traceMemoryBytes(engine_.traces) +
+                               (collaborators_.traceLogBytes ? collaborators_.traceLogBytes() : 0);
     if (ceilingReached_ || !ceiling_.mustStop(held)) {
         return;
     }
@@ -238,20 +277,17 @@ void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     const std::span<const std::uint8_t> bytes(data, n);
     const osc::PlotWindow before = plot_.window();
     const osc::DatagramKind kind = engine_.decodeDatagram(bytes);
-    if (hooks_.decoded) {
-        hooks_.decoded(bytes, kind);
-    }
+    emit datagramDecoded(bytes, kind);
     if (kind == osc::DatagramKind::Sample) {
         plot_.decoderRan(before);
-        view_.samplesDecoded();
-        view_.syncScrollBar();
+        emit tracesChanged(true);
         // Pending events run between datagrams as soon as a slice of time has passed since they
         // last ran here, not after every datagram: a stream of thousands a second then costs a
         // few event passes a slice, and a click or a key still runs within a few milliseconds.
-        const std::int64_t now = hooks_.clockMs();
+        const std::int64_t now = collaborators_.clockMs();
         if (!lastEventsMs_ || now - *lastEventsMs_ >= kEventSliceMs) {
             lastEventsMs_ = now;
-            view_.processPendingEvents();
+            collaborators_.processPendingEvents();
         }
     }
 }

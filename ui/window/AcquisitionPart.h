@@ -1,7 +1,8 @@
 #pragma once
 // Acquisition control of the main window: the endpoint IdUDPServer1, the device selection,
 // start and stop of a capture, the hand-over of received datagrams and their decoding, the
-// status panel and the progress panel of the completion.
+// replay of oscillogram files and journals through the same decoder, the status panel and the
+// progress panel of the completion.
 //
 // Nesting, as the handlers run it: start runs the device selection when the identity is
 // unknown, and the selection runs stop; a failing send ends every handler it runs in. Received
@@ -14,6 +15,7 @@
 // and a memory ceiling stops the capture cleanly before the traces and the trace log would
 // take more than the system can give.
 
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -22,12 +24,14 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/capture/capture_engine.h"
 #include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
 #include "core/files/trace_log_store.h"
 #include "net/datagram_endpoint.h"
+#include "ui/tracelog/OscReplay.h"
 #include "ui/widgets/Messages.h"
 
 namespace ui {
@@ -55,41 +59,35 @@ class AcquisitionView {
     virtual void endCompletion() = 0;
     virtual Progress progress() const = 0;  // ProgressBar1
     virtual void setProgress(int value, bool drawNow) = 0;
-    // The traces or the window changed: the plot repaints soon (coalesced).
-    virtual void plotChanged() = 0;
-    // A sample datagram was decoded: the same, at the slower pace of arriving data.
-    virtual void samplesDecoded() { plotChanged(); }
-    // After a sample datagram: the scroll bar in line with the window, then pending events.
-    virtual void syncScrollBar() = 0;
-    virtual void processPendingEvents() = 0;
 };
 
-class AcquisitionPart {
+class AcquisitionPart : public QObject, private ReplayTarget {
+    Q_OBJECT
   public:
-    // What the acquisition needs of the rest of the window; the form hands these in.
-    struct Hooks {
-        std::function<void(const std::uint8_t*, std::int32_t)> traceDatagram;  // the trace log
-        std::function<void()> clearTrace;   // the trace log, at a start
-        std::function<void()> resetMarker;  // the measurement, at a start
-        // Runs f soon on the user-interface thread; called from the receiving thread.
-        std::function<void(std::function<void()> f)> postToUiThread;
-        std::function<bool()> closing;  // the window is closing: draining stops
+    struct Collaborators {
+        // The trace log (TraceDatagram), before the decoder; journal: where the capture journal
+        // holds the same line, if it does.
+        std::function<void(const std::uint8_t*, std::int32_t,
+                           std::optional<osc::TraceLogStore::JournalCopy> journal)>
+            traceDatagram;
+        // Runs f soon on the user-interface thread; called from the receiving thread. None: a
+        // queued call to the part.
+        std::function<void(std::function<void()> f)> postToUiThread = {};
         // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms, pending
-        // events run between sample datagrams every kEventSliceMs.
-        std::function<std::int64_t()> clockMs;
+        // events run between sample datagrams every kEventSliceMs. None: the steady clock.
+        std::function<std::int64_t()> clockMs = {};
+        // Lets the user interface process what is pending (input, paints, timers, datagrams).
+        std::function<void()> processPendingEvents;
+        std::function<bool()> closing;  // the window is closing: draining and replays stop
         // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
         std::function<std::uint64_t()> traceLogBytes = {};
-        // A capture started (its traces restarted) and stopped (its traces completed); every
-        // datagram decoded, with its kind. For the status bar; none if empty.
-        std::function<void()> started = {};
-        std::function<void()> stopped = {};
-        std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
     };
 
-    // plot: the window that the start action sets and the decoder moves forward.
+    // plot: the window that the start action sets and the decoder moves forward, and the marker
+    // that the start forgets.
     AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, AcquisitionView& view,
-                    MessageSink& messages, Hooks hooks);
-    ~AcquisitionPart();
+                    MessageSink& messages, Collaborators collaborators);
+    ~AcquisitionPart() override;
     AcquisitionPart(const AcquisitionPart&) = delete;
     AcquisitionPart& operator=(const AcquisitionPart&) = delete;
 
@@ -99,12 +97,20 @@ class AcquisitionPart {
     osc::net::DatagramEndpoint& endpoint() { return *endpoint_; }
     // Ends the endpoint (and its receiving thread) before the window goes.
     void releaseEndpoint() { endpoint_.reset(); }
+    // The received datagrams that did not reach the decoder: dropped by a full queue, too long,
+    // or lost to receive errors (empty datagrams carry nothing and do not count).
+    std::uint64_t receiverDrops() const;
 
     // ActivateEndpoint: opens the endpoint when it is not active; false (after the message
     // box) when that fails.
     bool activateEndpoint();
-    void start();          // actOSCstartExecute
-    void stop();           // actOSCstopExecute
+    void start();  // actOSCstartExecute
+    void stop();   // actOSCstopExecute
+    // The load action after its dialog (LoadOscFile), the file given at start-up, a recent or
+    // dropped file; and a recovered journal's text: start, every datagram, stop (see
+    // ui/tracelog/OscReplay.h). The start shows as a replay's.
+    void replayFile(const QString& name);
+    void replayText(const std::string& text);
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
     // IdUDPServer1UDPRead: the trace log, then the decoder.
@@ -129,10 +135,8 @@ class AcquisitionPart {
     void setJournalFolder(std::filesystem::path folder);
     // nullptr before the first start with a journal folder.
     osc::CaptureJournal* journal() { return journal_.get(); }
-    // While receive() hands a datagram to the trace log: where its line went in the journal, if
-    // it went in. The trace log reads it back from there instead of keeping it.
-    std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
-    // A descriptor reading the journal of capture `id`, or -1 (osc::CaptureJournal).
+    // A descriptor reading the journal of capture `id`, or -1 (osc::CaptureJournal): where the
+    // trace log reads back the lines that went to the journal.
     int openJournal(std::uint64_t id) const { return journal_ ? journal_->openForReading(id) : -1; }
     // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
     // read at each start.
@@ -143,9 +147,25 @@ class AcquisitionPart {
     // Timer1Timer, after the status: the one warning of a journal that cannot be written.
     void checkJournal();
 
+  signals:
+    // The traces changed: restarted by a start, completed by a stop, or (arriving) grown by a
+    // sample datagram, after which the scroll bar comes into line with the window.
+    void tracesChanged(bool arriving);
+    // The start action restarted the traces (a replay's, when replay): the trace log is
+    // cleared, the counts start again.
+    void started(bool replay);
+    void stopped();  // the stop action completed the traces
+    // A datagram was decoded, with its kind.
+    void datagramDecoded(std::span<const std::uint8_t> datagram, osc::DatagramKind kind);
+
   private:
+    void start(bool replay);
     // The start action's window: 0 to bits * 256, the minimum first.
     void setStartWindow(int bits);
+    // ReplayTarget
+    bool startReplay() override;
+    bool replayDatagram(std::span<const std::uint8_t> datagram) override;
+    void stopReplay() override;
     void startJournal();  // the journal and the ceiling of a new capture
     void checkCeiling();
 
@@ -153,18 +173,18 @@ class AcquisitionPart {
     PlotState& plot_;
     AcquisitionView& view_;
     MessageSink& messages_;
-    Hooks hooks_;
+    Collaborators collaborators_;
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
     QString deviceAddress_;
     bool inDatagramHandler_ = false;
-    std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
+    // collaborators_.clockMs() when events last ran in decode
+    std::optional<std::int64_t> lastEventsMs_;
     std::filesystem::path journalFolder_;
     std::unique_ptr<osc::CaptureJournal> journal_;
     std::uint64_t memoryLimit_ = 0;
     osc::MemoryCeiling ceiling_{0};
     bool capturing_ = false;
     bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
-    std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 
 }  // namespace ui

@@ -1,5 +1,7 @@
 #include "ui/window/CaptureStatusPart.h"
 
+#include "ui/widgets/SteadyClock.h"
+
 #include <QLabel>
 #include <QStatusBar>
 
@@ -13,8 +15,11 @@ QString fromUtf8(const std::string& s) {
 
 }  // namespace
 
-CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Sources sources)
-    : QObject(bar), sources_(std::move(sources)) {
+CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Collaborators collaborators)
+    : QObject(bar), collaborators_(std::move(collaborators)) {
+    if (!collaborators_.clockMs) {
+        collaborators_.clockMs = steadyClockMs;
+    }
     bar->setSizeGripEnabled(true);
     stateField_ = field(bar, "stState", QStringLiteral("Состояние захвата"));
     elapsedField_ = field(bar, "stElapsed", QStringLiteral("Время захвата с пуска"));
@@ -54,7 +59,8 @@ QString CaptureStatusPart::stateText(State state) {
 }
 
 void CaptureStatusPart::started(bool replay) {
-    stats_.start(sources_.clockMs(), sources_.receiverDrops ? sources_.receiverDrops() : 0);
+    stats_.start(collaborators_.clockMs(),
+                 collaborators_.receiverDrops ? collaborators_.receiverDrops() : 0);
     state_ = replay ? State::Replaying : State::Capturing;
     refresh();
 }
@@ -63,7 +69,7 @@ void CaptureStatusPart::stopped() {
     if (!stats_.running()) {
         return;  // a stop with no capture running (a device selection) changes nothing here
     }
-    stats_.stop(sources_.clockMs());
+    stats_.stop(collaborators_.clockMs());
     state_ = State::Stopped;
     refresh();
 }
@@ -73,8 +79,8 @@ void CaptureStatusPart::datagram(std::span<const std::uint8_t> data, osc::Datagr
 }
 
 void CaptureStatusPart::refresh() {
-    if (sources_.receiverDrops && stats_.started() && state_ != State::Replaying) {
-        stats_.setReceiverDrops(sources_.receiverDrops());
+    if (collaborators_.receiverDrops && stats_.started() && state_ != State::Replaying) {
+        stats_.setReceiverDrops(collaborators_.receiverDrops());
     }
     const auto set = [](QLabel* l, const QString& text) {
         if (l->text() != text) {
@@ -82,7 +88,7 @@ void CaptureStatusPart::refresh() {
         }
     };
     set(stateField_, stateText(state_));
-    set(elapsedField_, fromUtf8(osc::elapsedText(stats_.elapsedMs(sources_.clockMs()))));
+    set(elapsedField_, fromUtf8(osc::elapsedText(stats_.elapsedMs(collaborators_.clockMs()))));
     set(datagramsField_,
         QStringLiteral("Посылки: ") + fromUtf8(osc::groupedCount(stats_.datagrams())));
     set(bytesField_, fromUtf8(osc::byteCountText(stats_.bytes())));

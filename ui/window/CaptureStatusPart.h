@@ -24,13 +24,13 @@ class CaptureStatusPart : public QObject {
   public:
     enum class State { Idle, Capturing, Replaying, Stopped };
 
-    struct Sources {
-        std::function<std::int64_t()> clockMs;         // a steady clock
+    struct Collaborators {
+        std::function<std::int64_t()> clockMs;         // a steady clock; none: ui::steadyClockMs
         std::function<std::uint64_t()> receiverDrops;  // the endpoint's drops so far
     };
 
     // Puts its fields into bar.
-    CaptureStatusPart(QStatusBar* bar, Sources sources);
+    CaptureStatusPart(QStatusBar* bar, Collaborators collaborators);
 
     void started(bool replay);  // the start action ran (a replay's, when replay)
     void stopped();             // the stop action ran
@@ -45,7 +45,7 @@ class CaptureStatusPart : public QObject {
   private:
     QLabel* field(QStatusBar* bar, const char* name, const QString& tip);
 
-    Sources sources_;
+    Collaborators collaborators_;
     osc::CaptureStats stats_;
     State state_ = State::Idle;
     QTimer timer_;

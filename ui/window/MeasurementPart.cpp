@@ -77,7 +77,6 @@ void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
             }
         }
         placeLine(engine_.cursorLine, cursorX);
-        view_.plotChanged();
     } catch (...) {
     }
 }
@@ -88,7 +87,6 @@ void MeasurementPart::click() {
     shownMarker_ = osc::truncateToTick(markerX);
     view_.setMarkerText(positionText(*shownMarker_));
     placeLine(engine_.markerLine, markerX);
-    view_.plotChanged();
 }
 
 osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, double cursorX,
@@ -114,8 +112,12 @@ osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, doubl
         view_.setDecodedText(QString::fromStdString(result.bitText),
                              QString::fromStdString(result.valueText));
     }
-    view_.plotChanged();
     return result;
+}
+
+void MeasurementPart::measureFrame(const FrameMeasure& frame) {
+    view_.setBitStreamOptions(frame.decoder);
+    measure(frame.channel, frame.markerX, frame.cursorX, frame.lineBits);
 }
 
 QString MeasurementPart::positionText(osc::Tick ticks) const {

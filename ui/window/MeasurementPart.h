@@ -12,6 +12,7 @@
 
 #include "core/capture/capture_engine.h"
 #include "core/frames/bit_stream.h"
+#include "ui/frames/FramesPart.h"
 
 namespace ui {
 
@@ -26,11 +27,11 @@ class MeasurementView {
     virtual int channelAtMouse() const = 0;  // ChannelAtMouse
     // seByteBitsCount, cbReverseBits, cbInverseBits, cbBitStaff as they are now.
     virtual osc::BitStreamOptions bitStreamOptions() const = 0;
+    virtual void setBitStreamOptions(const osc::BitStreamOptions& options) = 0;
     virtual void setCursorText(const QString& text) = 0;    // lblStrobe
     virtual void setMarkerText(const QString& text) = 0;    // lblMarker
     virtual void setDistanceText(const QString& text) = 0;  // lblDiff
     virtual void setDecodedText(const QString& bits, const QString& values) = 0;
-    virtual void plotChanged() = 0;
 };
 
 class PlotState;
@@ -57,6 +58,9 @@ class MeasurementPart : public QObject {
     // the decode lines got (a bit count of 0 leaves them as they are).
     osc::BitStreamResult measure(int channel, double markerX, double cursorX,
                                  std::string_view fallbackBits = {});
+    // A frame chosen in the table: the decoder's options from the frame decoder's, then
+    // measure over the frame, its line bits standing in.
+    void measureFrame(const FrameMeasure& frame);
 
     double markerX() const;  // FMarkerX: 0 means no marker
     double cursorX() const;  // FCursorX: -1 means no position

@@ -50,7 +50,7 @@ QString toolTipWithKey(const QString& text, const QKeySequence& key) {
 }
 
 ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
-                     osc::CaptureEngine& engine, MessageSink& messages, Hooks hooks)
+                     osc::CaptureEngine& engine, MessageSink& messages, Collaborators collaborators)
     : QObject(window),
       window_(window),
       key_(key),
@@ -58,7 +58,7 @@ ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotSta
       plotState_(plotState),
       engine_(engine),
       messages_(messages),
-      hooks_(std::move(hooks)),
+      collaborators_(std::move(collaborators)),
       recent_(key, recentSection()) {
     setObjectName(QStringLiteral("ToolsPart"));
     createActions();
@@ -185,7 +185,7 @@ void ToolsPart::exportTraces() {
     const ExportRequest request = dialog.request();
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
-    ExportProgressDialog progress(window_, hooks_.closing);
+    ExportProgressDialog progress(window_, [this] { return closing_; });
     writeTraceExport(engine_.traces, request, bitRate(), progress);
 }
 
@@ -258,8 +258,8 @@ void ToolsPart::openFile(const QString& path) {
     if (!QFileInfo(path).isFile()) {
         recent_.remove(path);
     }
-    if (hooks_.openFile) {
-        guarded(messages_, [&] { hooks_.openFile(path); });
+    if (collaborators_.openFile) {
+        guarded(messages_, [&] { collaborators_.openFile(path); });
     }
 }
 

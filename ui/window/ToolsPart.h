@@ -37,10 +37,9 @@ class PlotState;
 class ToolsPart : public QObject {
     Q_OBJECT
   public:
-    struct Hooks {
+    struct Collaborators {
         // Replays a file as the load action does after its dialog (LoadOscFile); may throw.
         std::function<void(const QString&)> openFile;
-        std::function<bool()> closing;  // the window is closing: a long export stops
     };
 
     // The section names under the main window's key.
@@ -50,7 +49,7 @@ class ToolsPart : public QObject {
     // plotState: the marker and cursor (the stretch to export) and the bit rate, which the part
     // sets from the store at once and after its dialog.
     ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
-              osc::CaptureEngine& engine, MessageSink& messages, Hooks hooks);
+              osc::CaptureEngine& engine, MessageSink& messages, Collaborators collaborators);
 
     // The three buttons, 21 pixels apart from x on, on the tool bar row.
     void addButtons(QWidget* toolBar, int x);
@@ -61,6 +60,9 @@ class ToolsPart : public QObject {
     void exportTraces();     // the export dialog, then the file with progress
     void editBitRate();      // the bit rate dialog
     void showRecentFiles();  // pops the recent files menu up under its button
+
+    // The window is closing: an export running ends at its next step, leaving no file.
+    void windowClosing() { closing_ = true; }
 
     // A file was opened or saved: it becomes the first recent file.
     void fileUsed(const QString& path);
@@ -91,7 +93,8 @@ class ToolsPart : public QObject {
     PlotState& plotState_;
     osc::CaptureEngine& engine_;
     MessageSink& messages_;
-    Hooks hooks_;
+    Collaborators collaborators_;
+    bool closing_ = false;  // the window is closing: a long export stops
     RecentFiles recent_;
     QString lastPicture_;
     QString lastExport_;

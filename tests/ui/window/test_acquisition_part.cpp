@@ -89,9 +89,21 @@ class FakeView : public ui::AcquisitionView {
         bar.value = value;
         (drawNow ? drawnSteps : setsWithoutDrawing) += 1;
     }
-    void plotChanged() override { log_.push_back("plot"); }
-    void syncScrollBar() override { log_.push_back("scroll bar"); }
-    void processPendingEvents() override {
+    // What the part's signals and the view state's bring about in the window.
+    void follow(ui::AcquisitionPart& part, ui::PlotState& plot) {
+        QObject::connect(&part, &ui::AcquisitionPart::tracesChanged, [this](bool arriving) {
+            log_.push_back("plot");
+            if (arriving) {
+                log_.push_back("scroll bar");
+            }
+        });
+        QObject::connect(&part, &ui::AcquisitionPart::started,
+                         [this] { log_.push_back("clear trace"); });
+        QObject::connect(&plot, &ui::PlotState::windowChanged, [this] { log_.push_back("plot"); });
+        QObject::connect(&plot, &ui::PlotState::markerChanged,
+                         [this] { log_.push_back("reset marker"); });
+    }
+    void processPendingEvents() {
         log_.push_back("events");
         if (duringEvents) {
             duringEvents();
@@ -129,6 +141,7 @@ class AcquisitionPartTest : public ::testing::Test {
         auto owned = std::make_unique<FakeEndpoint>(log);
         endpoint = owned.get();
         part.setEndpoint(std::move(owned));
+        view.follow(part, plot);
     }
     Log take() { return std::exchange(log, {}); }
 
@@ -143,19 +156,19 @@ class AcquisitionPartTest : public ::testing::Test {
     ui::PlotState plot{engine.window};
     ui::AcquisitionPart part{
         engine, plot, view, messages,
-        ui::AcquisitionPart::Hooks{
+        ui::AcquisitionPart::Collaborators{
             .traceDatagram =
-                [this](const std::uint8_t* d, std::int32_t n) {
+                [this](const std::uint8_t* d, std::int32_t n,
+                       std::optional<osc::TraceLogStore::JournalCopy>) {
                     if (n == 1 && d[0] == 0x01) {
                         throw std::runtime_error("bad datagram");
                     }
                     log.push_back("trace " + hex({d, std::size_t(n)}));
                 },
-            .clearTrace = [this] { log.push_back("clear trace"); },
-            .resetMarker = [this] { log.push_back("reset marker"); },
             .postToUiThread = [this](std::function<void()> f) { posted.push_back(std::move(f)); },
-            .closing = [this] { return closing; },
             .clockMs = [this] { return now += clockStep; },
+            .processPendingEvents = [this] { view.processPendingEvents(); },
+            .closing = [this] { return closing; },
         }};
     FakeEndpoint* endpoint = nullptr;
 };
