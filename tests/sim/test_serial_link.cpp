@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/frame_decoder.h"
+#include "core/frames/frame_decoder.h"
 #include "sim/hdlc.h"
 
 namespace osc::sim {
@@ -84,7 +84,7 @@ LinkTake runLink(LinkOptions options, std::uint64_t periods, bool closeAtEnd = f
 struct Control {
     char type = '?';  // 'I', 'S', 'U'
     unsigned ns = 0, nr = 0;
-    unsigned kind = 0;  // S: 0 RR, 1 RNR, 2 REJ, 3 SREJ
+    unsigned kind = 0;          // S: 0 RR, 1 RNR, 2 REJ, 3 SREJ
     std::uint8_t modifier = 0;  // U: the control field without the P/F bit
     bool pf = false;
 };
@@ -198,9 +198,8 @@ TEST_P(LinkRun, ConversationKeepsTheRules) {
     ASSERT_GE(log.size(), 8u);
 
     // Opening and closing: SNRM and UA for each station in turn.
-    for (std::size_t k = 0; GetParam().faults.loss == 0 && GetParam().faults.bitErrors == 0 &&
-                            k < 2;
-         ++k) {
+    const bool clean = GetParam().faults.loss == 0 && GetParam().faults.bitErrors == 0;
+    for (std::size_t k = 0; clean && k < 2; ++k) {
         EXPECT_EQ(log[2 * k].bytes, (Bytes{options.addresses[k], 0x93})) << k;
         EXPECT_EQ(log[2 * k + 1].bytes, (Bytes{options.addresses[k], 0x73})) << k;
         const SentFrame& disc = log[log.size() - 4 + 2 * k];
@@ -211,8 +210,8 @@ TEST_P(LinkRun, ConversationKeepsTheRules) {
     EXPECT_EQ(log[0].start, static_cast<std::uint64_t>(options.idleBits));
 
     struct End {
-        bool up = false;   // set up by SNRM (the station) or by UA (the primary)
-        unsigned vr = 0;   // the next N(S) it takes
+        bool up = false;    // set up by SNRM (the station) or by UA (the primary)
+        unsigned vr = 0;    // the next N(S) it takes
         bool sent = false;  // an I frame sent since the set-up
         unsigned lastNs = 0;
         Bytes lastInfo;
@@ -362,20 +361,19 @@ TEST_P(LinkRun, ConversationKeepsTheRules) {
         }
         // A station I frame damaged, then the REJ from the primary: the station sends it again
         // unless it is busy.
-        if (ans != nullptr && ans->fault == LinkFault::BitError && control(ans->bytes).type == 'I' &&
-            following != nullptr && isS(following->bytes, 2) && next + 1 < log.size() &&
-            log[next + 1].line != LinkLine::Transmit && log[next].fault == LinkFault::None &&
-            !isS(log[next + 1].bytes, 1)) {
+        if (ans != nullptr && ans->fault == LinkFault::BitError &&
+            control(ans->bytes).type == 'I' && following != nullptr && isS(following->bytes, 2) &&
+            next + 1 < log.size() && log[next + 1].line != LinkLine::Transmit &&
+            log[next].fault == LinkFault::None && !isS(log[next + 1].bytes, 1)) {
             count("the station's I frame again after REJ");
             EXPECT_EQ(log[next + 1].bytes, ans->bytes) << "frame " << next + 1;
         }
         i = next;
     }
     if (GetParam().faults.loss > 0.05) {
-        for (const char* scenario :
-             {"lost answer", "late answer", "the same frame after silence",
-              "REJ after a damaged answer", "the same I frame after REJ",
-              "the station's I frame again after REJ"}) {
+        for (const char* scenario : {"lost answer", "late answer", "the same frame after silence",
+                                     "REJ after a damaged answer", "the same I frame after REJ",
+                                     "the station's I frame again after REJ"}) {
             EXPECT_GE(seen[scenario], 5) << scenario;
         }
     }
