@@ -414,8 +414,12 @@ class TraceExport::Impl {
 };
 
 TraceExport::TraceExport(const ChannelTraces& traces, ExportFormat format,
-                         std::optional<double> bitRate, std::optional<ExportStretch> stretch)
-    : impl_(std::make_unique<Impl>(traces, format, bitRate, stretch)) {}
+                         std::optional<double> bitRate, std::optional<ExportStretch> stretch) {
+    if (format != ExportFormat::Vcd && format != ExportFormat::Csv) {
+        throw std::invalid_argument("The traces are written as VCD or CSV only");
+    }
+    impl_ = std::make_unique<Impl>(traces, format, bitRate, stretch);
+}
 
 TraceExport::~TraceExport() = default;
 
@@ -427,13 +431,25 @@ double TraceExport::progress() const {
     return impl_->progress();
 }
 
+bool writeTraces(const ChannelTraces& traces, ExportFormat format, std::optional<double> bitRate,
+                 std::optional<ExportStretch> stretch, OutputSink& sink,
+                 const WriteProgress& progress) {
+    constexpr std::size_t kChangesPerStep = 4096;
+    TraceExport writer(traces, format, bitRate, stretch);
+    while (writer.next(sink.buffer(), kChangesPerStep)) {
+        sink.spill();
+        if (progress && !progress(writer.progress())) {
+            return false;
+        }
+    }
+    sink.flush();
+    return true;
+}
+
 std::string ExportText(const ChannelTraces& traces, ExportFormat format,
                        std::optional<double> bitRate, std::optional<ExportStretch> stretch) {
-    TraceExport writer(traces, format, bitRate, stretch);
-    std::string out;
-    while (writer.next(out, SIZE_MAX)) {
-    }
-    return out;
+    return collectText(
+        [&](OutputSink& sink) { writeTraces(traces, format, bitRate, stretch, sink); });
 }
 
 std::string VcdText(const ChannelTraces& traces, std::optional<double> bitRate) {

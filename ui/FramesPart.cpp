@@ -16,10 +16,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <filesystem>
+#include <memory>
 
+#include "core/frame_export.h"
 #include "core/frame_view.h"
-#include "core/osc_file.h"
+#include "ui/ExportProgress.h"
 #include "ui/FormStorage.h"
 #include "ui/MeasurementPart.h"
 #include "ui/Messages.h"
@@ -582,8 +583,14 @@ void FramesPart::exportCsv() {
 
 void FramesPart::exportCsvTo(const QString& fileName) {
     refresh();
-    const std::string text = model_->csv();
-    osc::writeFileAtomically(std::filesystem::path(fileName.toStdString()), text);
+    const std::unique_ptr<osc::FrameWalk> walk = model_->shownFrames();
+    ExportProgressDialog progress(page_ ? page_->window() : nullptr, {});
+    writeExportFile(
+        fileName,
+        [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
+            return osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink, step);
+        },
+        progress);
 }
 
 }  // namespace ui
