@@ -147,10 +147,9 @@ bool writePcapng(FrameWalk& frames, const PcapngOptions& options, OutputSink& si
     std::string comment;
     while (const Frame* f = frames.next(number)) {
         ++walked;
-        const int interface =
-            f->channel >= 0 && f->channel < kChannelCount
-                ? interfaceOf[static_cast<std::size_t>(f->channel)]
-                : -1;
+        const int interface = f->channel >= 0 && f->channel < kChannelCount
+                                  ? interfaceOf[static_cast<std::size_t>(f->channel)]
+                                  : -1;
         if (interface >= 0 && (f->good() || options.allFrames)) {
             const std::span<const std::uint8_t> bytes = pcapngPacketBytes(*f);
             const std::uint64_t time = nanosecondsOf(f->start, nsPerTick);

@@ -141,8 +141,7 @@ TEST(FrameExport, CaptureWalkFollowsTheOrderOfStart) {
             CaptureFrameWalk json(frames, ExportStretch{from, to});
             const std::string text =
                 collectText([&](OutputSink& s) { writeFrameList(json, FrameListFormat::Json, s); });
-            EXPECT_EQ(text.rfind("[\n{\"index\":" + std::to_string(expected[0].first) + ",", 0),
-                      0u)
+            EXPECT_EQ(text.rfind("[\n{\"index\":" + std::to_string(expected[0].first) + ",", 0), 0u)
                 << text;
         }
     }

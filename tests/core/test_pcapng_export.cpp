@@ -98,8 +98,8 @@ class Reader {
                 f.error = "unexpected block type " + std::to_string(type);
             }
             if (at_ != end) {
-                f.error = "block body ends at " + std::to_string(at_) + ", not " +
-                          std::to_string(end);
+                f.error =
+                    "block body ends at " + std::to_string(at_) + ", not " + std::to_string(end);
                 return f;
             }
             if (u32() != length) {
@@ -189,16 +189,16 @@ Frame frame(int channel, Tick start, std::vector<std::uint8_t> bytes, FrameError
 // Frames of every kind on three lines, in order of start.
 std::vector<Frame> mixedFrames() {
     return {
-        frame(1, 6528, {0x01, 0x30, 0x1C, 0x27}, FrameError::None),              // 1 command
+        frame(1, 6528, {0x01, 0x30, 0x1C, 0x27}, FrameError::None),               // 1 command
         frame(2, 20352, {0x01, 0x30, 0x38, 0x0C, 0xC5, 0xD4}, FrameError::None),  // 2 answer
-        frame(3, 20352, {0x02, 0x11, 0x22, 0x33, 0x44}, FrameError::BadCheck),     // 3
+        frame(3, 20352, {0x02, 0x11, 0x22, 0x33, 0x44}, FrameError::BadCheck),    // 3
         frame(2, 30000, {0x01, 0x32, 0x7D}, FrameError::Misaligned, CheckStatus::None),  // 4
         frame(1, 40000, {0x05}, FrameError::TooShort, CheckStatus::None),                // 5
         frame(0, 50000, {0x09, 0x09, 0x00, 0x00}, FrameError::None),  // 6: strobe, not decoded
-        frame(3, 60000, {0x02, 0x33, 0x09, 0x81, 0x65, 0x08, 0xF1}, FrameError::None),  // 7
+        frame(3, 60000, {0x02, 0x33, 0x09, 0x81, 0x65, 0x08, 0xF1}, FrameError::None),   // 7
         frame(1, 70000, {0x01, 0x34, 0x03}, FrameError::Unfinished, CheckStatus::None),  // 8
         frame(2, 80000, {0x01, 0x10, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE}, FrameError::TooLong,
-              CheckStatus::None),  // 9
+              CheckStatus::None),                         // 9
         frame(3, 90000, {0x03, 0x13}, FrameError::None),  // 10: the check alone: no bytes
     };
 }
