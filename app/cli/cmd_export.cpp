@@ -136,15 +136,15 @@ int runExportRequest(const ExportRequest& request) {
     if (!replayFileForCli(request.file, engine)) {
         return 1;
     }
-    for (const auto& [out, format] : {std::pair{request.vcd, osc::ExportFormat::Vcd},
-                                      std::pair{request.csv, osc::ExportFormat::Csv}}) {
-        const std::optional<double> rate =
-            format == osc::ExportFormat::Vcd ? request.bitRate : std::nullopt;
-        if (out && !writeOrReport(*out, [&](osc::OutputSink& sink) {
-                osc::writeTraces(engine.traces, format, rate, std::nullopt, sink);
-            })) {
-            return 1;
-        }
+    auto writeTraces = [&](const std::optional<QString>& out, osc::ExportFormat format,
+                           std::optional<double> rate) {
+        return !out || writeOrReport(*out, [&](osc::OutputSink& sink) {
+            osc::writeTraces(engine.traces, format, rate, std::nullopt, sink);
+        });
+    };
+    if (!writeTraces(request.vcd, osc::ExportFormat::Vcd, request.bitRate) ||
+        !writeTraces(request.csv, osc::ExportFormat::Csv, std::nullopt)) {
+        return 1;
     }
     if (request.pcapng) {
         osc::PcapngOptions options;
