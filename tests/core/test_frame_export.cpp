@@ -154,6 +154,7 @@ TEST(FrameExport, SinksOfAnySizeAndCancel) {
     const ChannelTraces traces = randomCapture(rng);
     const std::vector<Frame> some = decoded(traces).byStart();
     std::vector<Frame> many;
+    many.reserve(10000);
     for (int k = 0; k < 10000; ++k) {
         many.push_back(some[static_cast<std::size_t>(k) % some.size()]);
     }

@@ -85,7 +85,7 @@ class Reader {
                         f.error = "padding not zero";
                     }
                 }
-                at_ += (captured + 3) / 4 * 4;
+                at_ += std::size_t{(captured + 3) / 4} * 4;
                 options(end, [&](std::uint16_t code, const std::string& v) {
                     if (code == 1) {
                         p.comments.push_back(v);
@@ -139,7 +139,7 @@ class Reader {
                 return;
             }
             take(code, b_.substr(at_, length));
-            at_ += (length + 3u) / 4 * 4;
+            at_ += std::size_t{(length + 3u) / 4} * 4;
         }
         ADD_FAILURE() << "options without opt_endofopt";
     }
@@ -172,7 +172,7 @@ class Reader {
     std::size_t at_ = 0;
 };
 
-Frame frame(int channel, Tick start, std::vector<std::uint8_t> bytes, FrameError error,
+Frame frame(int channel, Tick start, const std::vector<std::uint8_t>& bytes, FrameError error,
             CheckStatus status = CheckStatus::Good) {
     Frame f;
     f.channel = channel;

@@ -262,7 +262,7 @@ TEST(TraceExport, StreamedThroughSinksOfAnySize) {
                     return true;
                 }));
                 EXPECT_EQ(joined, whole);
-                EXPECT_LT(largest, capacity + 4096 * 40);
+                EXPECT_LT(largest, capacity + std::size_t{4096} * 40);
                 EXPECT_GE(steps, 2);
             }
             std::string part;
