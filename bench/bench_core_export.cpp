@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "core/frame_export.h"
-#include "core/pcapng_export.h"
-#include "core/trace_export.h"
+#include "core/files/frame_export.h"
+#include "core/files/pcapng_export.h"
+#include "core/files/trace_export.h"
 
 namespace {
 

@@ -42,11 +42,11 @@ function(mo_add_test name)
 endfunction()
 
 # mo_add_tests_in(folder PREFIX area LIBS lib... [RESOURCE_LOCK name]): one test per test_*.cpp
-# in the folder, named area_<file name without "test_">; tests that share a lock never run at
+# in the folder and its subfolders, named area_<file name without "test_">; tests that share a lock never run at
 # the same time (the window's tests, for one, all bind UDP port 971 when run as root).
 function(mo_add_tests_in folder)
     cmake_parse_arguments(ARG "" "PREFIX;RESOURCE_LOCK" "LIBS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${folder}/test_*.cpp)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${folder}/test_*.cpp)
     foreach(src IN LISTS sources)
         get_filename_component(base ${src} NAME_WE)
         string(REGEX REPLACE "^test_" "" unit ${base})

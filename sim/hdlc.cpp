@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/frame_decoder.h"
+#include "core/frames/frame_decoder.h"
 
 namespace osc::sim {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "core/datagram.h"
+#include "core/protocol/datagram.h"
 #include "sim/serial_link.h"
 
 namespace osc::sim {

@@ -1,7 +1,7 @@
 // morvelip-osc-cli export FILE --vcd OUT --csv OUT --pcapng OUT [--bit-rate R]: replays an
 // oscillogram file and writes the four channel traces as a value change dump and/or as CSV
-// (core/trace_export.h), and the decoded frames as a pcapng capture (core/pcapng_export.h),
-// each streamed into its file as it is made.
+// (core/files/trace_export.h), and the decoded frames as a pcapng capture
+// (core/files/pcapng_export.h), each streamed into its file as it is made.
 
 #include <QCommandLineOption>
 #include <cmath>
@@ -14,9 +14,9 @@
 #include "app/cli/commands.h"
 #include "app/cli/frame_options.h"
 #include "app/cli/replay.h"
-#include "core/osc_file.h"
-#include "core/pcapng_export.h"
-#include "core/trace_export.h"
+#include "core/files/osc_file.h"
+#include "core/files/pcapng_export.h"
+#include "core/files/trace_export.h"
 
 namespace cli {
 

@@ -9,7 +9,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "core/capture_frames.h"
+#include "core/frames/capture_frames.h"
 
 namespace cli {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "core/capture_engine.h"
-#include "core/osc_file.h"
-#include "core/output_sink.h"
+#include "core/capture/capture_engine.h"
+#include "core/files/osc_file.h"
+#include "core/files/output_sink.h"
 
 namespace cli {
 

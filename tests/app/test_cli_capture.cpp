@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/bit_stream.h"
-#include "core/capture_journal.h"
-#include "core/osc_file.h"
-#include "core/sample_decoder.h"
+#include "core/files/capture_journal.h"
+#include "core/files/osc_file.h"
+#include "core/frames/bit_stream.h"
+#include "core/protocol/sample_decoder.h"
 #include "tests/app/cli_run.h"
 
 namespace {

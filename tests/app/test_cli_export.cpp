@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_run.h"
+#include "tests/app/cli_run.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/bit_stream.h"
-#include "core/capture_engine.h"
+#include "core/capture/capture_engine.h"
+#include "core/frames/bit_stream.h"
 #include "sim/hdlc.h"
 
 namespace osc::sim {
