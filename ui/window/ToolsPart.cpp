@@ -186,7 +186,11 @@ void ToolsPart::exportTraces() {
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, [this] { return closing_; });
-    writeTraceExport(engine_.traces, request, bitRate(), progress);
+    if (request.format == osc::ExportFormat::Pcapng) {
+        writeFramesExport(engine_.frames, request, bitRate(), progress);
+    } else {
+        writeTraceExport(engine_.traces, request, bitRate(), progress);
+    }
 }
 
 void ToolsPart::editBitRate() {
