@@ -1,5 +1,6 @@
 #include "ui/window/AcquisitionPart.h"
 
+#include <QCoreApplication>
 #include <QScopeGuard>
 
 #include <algorithm>
@@ -48,8 +49,14 @@ AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, Ac
             QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
         };
     }
+    if (!collaborators_.runAfterPendingEvents) {
+        collaborators_.runAfterPendingEvents = collaborators_.postToUiThread;
+    }
     if (!collaborators_.clockMs) {
         collaborators_.clockMs = steadyClockMs;
+    }
+    if (!collaborators_.processPendingEvents) {
+        collaborators_.processPendingEvents = [] { QCoreApplication::processEvents(); };
     }
 }
 
@@ -65,17 +72,27 @@ void AcquisitionPart::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> en
 }
 
 void AcquisitionPart::drainReceived() {
-    // A handler of a received datagram is running further up (its decoder is processing
-    // pending events): the datagrams wait for it to return, as they would at the socket.
-    if (inDatagramHandler_) {
-        return;
-    }
     std::vector<std::uint8_t> datagram;
-    while (!collaborators_.closing() && endpoint_->takeReceived(datagram)) {
-        inDatagramHandler_ = true;
+    while (endpoint_->takeReceived(datagram)) {
         guarded(messages_, [&] { receive(datagram); });
-        inDatagramHandler_ = false;
+        // Pending events run between sample datagrams as soon as a slice of time has passed
+        // since they last ran, not after every datagram: a stream of thousands a second then
+        // costs a few event passes a slice, and a click or a key still runs within a few
+        // milliseconds.
+        if (osc::classifyDatagram(datagram) == osc::DatagramKind::Sample && sliceOver()) {
+            collaborators_.runAfterPendingEvents([this] { drainReceived(); });
+            return;
+        }
     }
+}
+
+bool AcquisitionPart::sliceOver() {
+    const std::int64_t now = collaborators_.clockMs();
+    if (lastEventsMs_ && now - *lastEventsMs_ < kEventSliceMs) {
+        return false;
+    }
+    lastEventsMs_ = now;
+    return true;
 }
 
 std::uint64_t AcquisitionPart::receiverDrops() const {
@@ -215,7 +232,10 @@ bool AcquisitionPart::startReplay() {
 
 bool AcquisitionPart::replayDatagram(std::span<const std::uint8_t> datagram) {
     decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
-    return !collaborators_.closing();
+    if (osc::classifyDatagram(datagram) == osc::DatagramKind::Sample && sliceOver()) {
+        collaborators_.processPendingEvents();
+    }
+    return !closing_;
 }
 
 void AcquisitionPart::stopReplay() {
@@ -260,7 +280,9 @@ void AcquisitionPart::checkCeiling() {
     if (journal_ && !journal_->failed()) {
         text += QStringLiteral(" Все принятые посылки сохранены в журнале.");
     }
-    messages_.showError(text);
+    // Once the datagram's handler has ended: a message box runs the event loop, where the
+    // datagrams received meanwhile are handled, and none runs inside another one's handler.
+    collaborators_.postToUiThread([this, text] { messages_.showError(text); });
 }
 
 void AcquisitionPart::checkJournal() {
@@ -281,14 +303,6 @@ void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     if (kind == osc::DatagramKind::Sample) {
         plot_.decoderRan(before);
         emit tracesChanged(true);
-        // Pending events run between datagrams as soon as a slice of time has passed since they
-        // last ran here, not after every datagram: a stream of thousands a second then costs a
-        // few event passes a slice, and a click or a key still runs within a few milliseconds.
-        const std::int64_t now = collaborators_.clockMs();
-        if (!lastEventsMs_ || now - *lastEventsMs_ >= kEventSliceMs) {
-            lastEventsMs_ = now;
-            collaborators_.processPendingEvents();
-        }
     }
 }
 

@@ -6,9 +6,12 @@
 //
 // Nesting, as the handlers run it: start runs the device selection when the identity is
 // unknown, and the selection runs stop; a failing send ends every handler it runs in. Received
-// datagrams are handled one at a time in arrival order, never nested in one another: a drain
-// that starts while a datagram's handler runs further up returns at once, and that handler's
-// drain takes the rest.
+// datagrams are handled one at a time in arrival order, in batches of kEventSliceMs: after a
+// sample datagram that ends a slice the drain continues in a queued call, so that the user's
+// input, timers and paints run between two datagrams; nothing in a datagram's handler runs the
+// event loop, so no handler runs inside another. A replay runs as one handler (the load action
+// from its dialog to the stop) and lets pending events run between its datagrams at the same
+// pace; datagrams received meanwhile are handled there, between two of the file's.
 //
 // With a journal folder set, every received datagram of a capture (between start and stop) goes
 // to the capture journal before it is decoded, so that a crash loses at most the last second;
@@ -70,15 +73,18 @@ class AcquisitionPart : public QObject, private ReplayTarget {
         std::function<void(const std::uint8_t*, std::int32_t,
                            std::optional<osc::TraceLogStore::JournalCopy> journal)>
             traceDatagram;
-        // Runs f soon on the user-interface thread; called from the receiving thread. None: a
-        // queued call to the part.
+        // Runs f soon on the user-interface thread (also called from the receiving thread).
+        // None: a queued call to the part.
         std::function<void(std::function<void()> f)> postToUiThread = {};
         // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms, pending
         // events run between sample datagrams every kEventSliceMs. None: the steady clock.
         std::function<std::int64_t()> clockMs = {};
-        // Lets the user interface process what is pending (input, paints, timers, datagrams).
-        std::function<void()> processPendingEvents;
-        std::function<bool()> closing;  // the window is closing: draining and replays stop
+        // Runs f after the events pending now (input, paints, timers, datagrams): the rest of a
+        // drain. None: a queued call to the part.
+        std::function<void(std::function<void()> f)> runAfterPendingEvents = {};
+        // Lets the user interface process what is pending, inside a replay. None:
+        // QCoreApplication::processEvents.
+        std::function<void()> processPendingEvents = {};
         // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
         std::function<std::uint64_t()> traceLogBytes = {};
     };
@@ -111,15 +117,18 @@ class AcquisitionPart : public QObject, private ReplayTarget {
     // ui/tracelog/OscReplay.h). The start shows as a replay's.
     void replayFile(const QString& name);
     void replayText(const std::string& text);
+    // The window is closing: a replay running ends at its next datagram, without the stop.
+    void windowClosing() { closing_ = true; }
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
     // IdUDPServer1UDPRead: the trace log, then the decoder.
     void receive(std::span<const std::uint8_t> datagram);
-    // DecodeDatagram; after a sample datagram the plot and the scroll bar, and pending events
-    // when kEventSliceMs have passed since they last ran here.
+    // DecodeDatagram; after a sample datagram the plot and the scroll bar follow.
     void decode(const std::uint8_t* data, std::int32_t length);
     static constexpr std::int64_t kEventSliceMs = 5;
-    // Takes the received datagrams one at a time and runs receive for each.
+    // Takes the received datagrams one at a time and runs receive for each, until a sample
+    // datagram ends a slice of kEventSliceMs since pending events last ran; the rest after
+    // them (runAfterPendingEvents).
     void drainReceived();
     // ProgressBar1 one step of 10 forward (steps times, drawn once); past the maximum it wraps
     // around from the minimum.
@@ -168,6 +177,9 @@ class AcquisitionPart : public QObject, private ReplayTarget {
     void stopReplay() override;
     void startJournal();  // the journal and the ceiling of a new capture
     void checkCeiling();
+    // After a sample datagram: whether kEventSliceMs have passed since pending events last ran
+    // (the first time: yes); if so, they count as run now.
+    bool sliceOver();
 
     osc::CaptureEngine& engine_;
     PlotState& plot_;
@@ -176,8 +188,8 @@ class AcquisitionPart : public QObject, private ReplayTarget {
     Collaborators collaborators_;
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
     QString deviceAddress_;
-    bool inDatagramHandler_ = false;
-    // collaborators_.clockMs() when events last ran in decode
+    bool closing_ = false;
+    // collaborators_.clockMs() when pending events last ran between two datagrams
     std::optional<std::int64_t> lastEventsMs_;
     std::filesystem::path journalFolder_;
     std::unique_ptr<osc::CaptureJournal> journal_;

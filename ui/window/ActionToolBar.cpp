@@ -17,7 +17,8 @@ ActionToolBar::ActionToolBar(QWidget* window, QWidget* parent) : QWidget(parent)
         auto* a = new QAction(caption, window);
         a->setObjectName(QString::fromLatin1(name));
         if (image) {
-            a->setIcon(svgFileIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
+            a->setIcon(
+                svgFileIcon(QStringLiteral(":/icons/%1.svg").arg(QString::fromLatin1(image))));
         }
         return a;
     };

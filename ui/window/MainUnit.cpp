@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStatusBar>
@@ -11,10 +10,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "core/view/plot_labels.h"
 #include "core/view/time_text.h"
 #include "net/udp_endpoint.h"
-#include "server/connection_session.h"
 #include "ui/plot/OverviewStrip.h"
 #include "ui/settings/FormStorage.h"
 #include "ui/tracelog/TraceTab.h"
@@ -86,28 +83,22 @@ TfrmMain::~TfrmMain() {
 void TfrmMain::createParts() {
     ui::ReadoutPanel* panel = TabSheet1->Panel3;
     QComboBox* devices = ActionToolBar1->ComboBox1;
-    acquisitionWidgets_ = std::make_unique<ui::AcquisitionWidgets>(
-        *devices, *panel->seWindowBitsCount, *ActionToolBar1->Panel1, *TabSheet1->pbPanel);
-    acquisition_ = std::make_unique<ui::AcquisitionPart>(
-        FEngine, plotState_, *acquisitionWidgets_, messages_,
-        ui::AcquisitionPart::Collaborators{
-            .traceDatagram =
-                [this](const std::uint8_t* data, std::int32_t length,
-                       std::optional<osc::TraceLogStore::JournalCopy> journal) {
-                    traceLog_->traceDatagram(data, length, journal);
-                },
-            .processPendingEvents = [] { QCoreApplication::processEvents(); },
-            .closing = [this] { return FClosing; },
-            .traceLogBytes = [this] { return traceLog_->memoryBytes(); },
-        });
-    measurement_ = std::make_unique<ui::MeasurementPart>(FEngine, plotState_, *panel);
-    connectionWidgets_ = std::make_unique<ui::ConnectionWidgets>(*this, *devices);
-    connection_ = std::make_unique<ui::ConnectionPart>(*connectionWidgets_, messages_);
     traceLog_ = std::make_unique<ui::TraceLogPart>(
         *TabSheet2, messages_,
         ui::TraceLogPart::Collaborators{
             .openJournal = [this](std::uint64_t id) { return acquisition_->openJournal(id); }});
     TabSheet2->showLines(traceLog_->storedLines());
+    acquisitionWidgets_ = std::make_unique<ui::AcquisitionWidgets>(
+        *devices, *panel->seWindowBitsCount, *ActionToolBar1->Panel1, *TabSheet1->pbPanel);
+    acquisition_ = std::make_unique<ui::AcquisitionPart>(
+        FEngine, plotState_, *acquisitionWidgets_, messages_,
+        ui::AcquisitionPart::Collaborators{
+            .traceDatagram = std::bind_front(&ui::TraceLogPart::traceDatagram, traceLog_.get()),
+            .traceLogBytes = std::bind_front(&ui::TraceLogPart::memoryBytes, traceLog_.get()),
+        });
+    measurement_ = std::make_unique<ui::MeasurementPart>(FEngine, plotState_, *panel);
+    connectionWidgets_ = std::make_unique<ui::ConnectionWidgets>(*this, *devices);
+    connection_ = std::make_unique<ui::ConnectionPart>(*connectionWidgets_, messages_);
     journalRecovery_ = std::make_unique<ui::JournalPart>(
         this, messages_, ui::JournalPart::Collaborators{.replay = [this](const std::string& text) {
             acquisition_->replayText(text);
@@ -241,7 +232,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     QMainWindow::closeEvent(event);
     if (event->isAccepted()) {
         FormStorage1->closeGranted();
-        FClosing = true;
+        acquisition_->windowClosing();
         tools_->windowClosing();
     }
 }

@@ -1,13 +1,10 @@
 #pragma once
-// The main window frmMain: the tool bar row, and the tabs "Осциллограмма", "Отладка" and
-// "Кадры". The form builds the frame, creates the parts, connects their signals and forwards
-// each handler to the part that owns its state (ConnectionPart, AcquisitionPart,
-// MeasurementPart, TraceLogPart, JournalPart, FramesPart, NavigationPart, ToolsPart,
-// CaptureStatusPart). What the plot shows is the view state's (PlotState), which the views
-// follow. No part holds another: each gets the engine, the view state, its view and the
-// callbacks it needs, and tells what happened by its signals. Every handler that can raise runs
-// through ui::guarded, so an escaping error is shown by the default error report and the event
-// loop goes on. Widgets are private: tests reach them by object name (findChild).
+// The main window frmMain: the tool bar row and the tabs "Осциллограмма", "Отладка", "Кадры".
+// The form builds the frame, creates the parts, connects their signals and forwards each
+// handler to the part that owns its state; no part holds another (docs/architecture.md). What
+// the plot shows is the view state's (PlotState). Every handler that can raise runs through
+// ui::guarded, so an escaping error is shown by the default error report and the event loop
+// goes on. Widgets are private: tests reach them by object name (findChild).
 
 #include <QMainWindow>
 #include <QSpinBox>
@@ -53,7 +50,6 @@ class TfrmMain : public QMainWindow {
 
     static QString defaultCaption() { return QStringLiteral("МорвелIP-осциллограф"); }
 
-    // --- Handlers -------------------------------------------------------------------------
     void FormCreate();
     void FormStorage1RestorePlacement() { actConnectExecute(); }
     void actConnectExecute() { connection_->connect(); }  // login, connect, device list
@@ -101,7 +97,6 @@ class TfrmMain : public QMainWindow {
     // ProgressBar1 steps of 10 forward, wrapping around past the maximum.
     void ProgressBar1StepIt(std::uint64_t steps = 1) { acquisition_->stepProgress(steps); }
 
-    // --- Collaborators and parts ------------------------------------------------------------
     // IdUDPServer1: UDP on port 971 unless replaced (demo, tests) before it is first used.
     void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint) {
         acquisition_->setEndpoint(std::move(endpoint));
@@ -136,7 +131,6 @@ class TfrmMain : public QMainWindow {
     osc::CaptureEngine FEngine;
     ui::PlotState plotState_{FEngine.window};
     ui::WindowMessages messages_{this};
-    bool FClosing = false;  // the window is closing: replays and draining stop
     std::unique_ptr<ui::AcquisitionWidgets> acquisitionWidgets_;
     std::unique_ptr<ui::ConnectionWidgets> connectionWidgets_;
     std::unique_ptr<ui::AcquisitionPart> acquisition_;

@@ -125,12 +125,11 @@ void ReadoutPanel::setBitStreamOptions(const osc::BitStreamOptions& options) {
 }
 
 void ReadoutPanel::storeSettingsIn(FormStorage& storage) {
-    for (auto [component, property] :
-         {std::pair<QWidget*, const char*>{cbReverseBits, "Checked"},
-          {seByteBitsCount, "Value"},
-          {seWindowBitsCount, "Value"},
-          {cbInverseBits, "Checked"},
-          {cbBitStaff, "Checked"}}) {
+    for (auto [component, property] : {std::pair<QWidget*, const char*>{cbReverseBits, "Checked"},
+                                       {seByteBitsCount, "Value"},
+                                       {seWindowBitsCount, "Value"},
+                                       {cbInverseBits, "Checked"},
+                                       {cbBitStaff, "Checked"}}) {
         storage.addStoredProperty(component, QString::fromLatin1(property));
     }
 }

@@ -295,9 +295,14 @@ TEST_F(FramesTab, ChangedOptionsDecodeAgain) {
     frames().applyOptions();
     EXPECT_EQ(model().rowCount(), 0);
     EXPECT_EQ(text("lblFrameCounts"), "Не выбран ни один канал");
-    // The options also take effect by themselves a moment after the change.
+    // The options also take effect by themselves a moment after the change: the change starts
+    // the delay, which is cut short here instead of waited for.
     component<QCheckBox>("cbFrameChannel1")->setChecked(true);
-    QTest::qWait(400);
+    auto* delay = frames().findChild<QTimer*>(QStringLiteral("FrameOptionsDelay"));
+    ASSERT_NE(delay, nullptr);
+    ASSERT_TRUE(delay->isActive());
+    delay->start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !delay->isActive(); }, 10000));
     frames().refresh();
     EXPECT_EQ(model().rowCount(), 5);
 }
