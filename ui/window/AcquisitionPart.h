@@ -100,7 +100,6 @@ class AcquisitionPart : public QObject, private ReplayTarget {
     // IdUDPServer1. Replacing it (the demo's simulated network, tests) hands the new one's
     // received datagrams to drainReceived.
     void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint);
-    osc::net::DatagramEndpoint& endpoint() { return *endpoint_; }
     // Ends the endpoint (and its receiving thread) before the window goes.
     void releaseEndpoint() { endpoint_.reset(); }
     // The received datagrams that did not reach the decoder: dropped by a full queue, too long,

@@ -78,10 +78,6 @@ NavigationPart::NavigationPart(const osc::ChannelTraces& traces, PlotState& plot
          nullptr, [this] { pan(1); });
 }
 
-QList<QAction*> NavigationPart::actions() const {
-    return actions_;
-}
-
 QAction* NavigationPart::make(const char* name, const QString& caption,
                               const QList<QKeySequence>& keys, const char* svg,
                               std::function<void()> run) {
@@ -94,7 +90,6 @@ QAction* NavigationPart::make(const char* name, const QString& caption,
     window_->addAction(a);  // the keys work wherever the window's focus is
     connect(a, &QAction::triggered, this,
             [this, run = std::move(run)] { guarded(window_, [&] { run(); }); });
-    actions_.push_back(a);
     return a;
 }
 

@@ -42,8 +42,6 @@ class NavigationPart : public QObject {
 
     QAction* fitAction() const { return fit_; }
     QAction* goToBitAction() const { return goToBit_; }
-    // Every action of the part, in the order of their keys' list in the tooltips.
-    QList<QAction*> actions() const;
 
     void zoomToFit();                  // the whole capture; nothing while there is none
     void zoomBy(double factor);        // about the middle; < 1 zooms in
@@ -54,7 +52,6 @@ class NavigationPart : public QObject {
     // "Бит в окне" changed by the user or the stored settings (seWindowBitsCountChange): the
     // window that wide from its left edge, and the width to return to.
     void bitCountChanged(int bits);
-    int chosenBits() const { return chosenBits_; }
     // Undoing a mouse zoom (Chart1UndoZoom): the width chosen in "Бит в окне" again.
     void undoZoom();
 
@@ -71,7 +68,6 @@ class NavigationPart : public QObject {
     int chosenBits_ = 100;
     QAction* fit_ = nullptr;
     QAction* goToBit_ = nullptr;
-    QList<QAction*> actions_;
 };
 
 // "Перейти к биту": the bit number, 0 to last, asked for in a small dialog (through
