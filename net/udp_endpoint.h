@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -57,8 +58,15 @@ class UdpEndpoint : public DatagramEndpoint {
     // failed send ("Cannot send to A:P: <reason>") or a short one ("Sent only n of m bytes").
     void send(const std::string& address, std::span<const std::uint8_t> bytes) override;
     bool takeReceived(std::vector<std::uint8_t>& out) override;
+    bool takeReceivedFrom(std::vector<std::uint8_t>& out,
+                          std::optional<SenderAddress>& from) override;
     void setReadyCallback(std::function<void()> callback) override;
+    // droppedByKernel: the socket's drop counter (SO_MEMINFO), summed over its sockets when a
+    // new bind address made it open again.
     EndpointStats stats() const override;
+    // Every address the device's address resolves to at the device port (deviceSenderSet).
+    std::optional<std::vector<SenderAddress>> deviceSenders(const std::string& address) override;
+    void setBindAddress(const std::string& address) override;
 
     // Sends to an explicit destination (the simulated device replies to its sender).
     void sendTo(const Ipv4& ip, std::uint16_t port, std::span<const std::uint8_t> bytes);
@@ -76,12 +84,13 @@ class UdpEndpoint : public DatagramEndpoint {
 
   private:
     void receiveLoop();
+    void shutDown();  // ends the receiving thread and closes the socket
     void drainSocket(std::vector<std::uint8_t>& storage);
     bool pauseUnlessWoken();
 
     UdpEndpointOptions options_;
     DatagramQueue queue_;
-    std::mutex activateMutex_;
+    mutable std::mutex activateMutex_;
     std::atomic<bool> active_{false};
     int socket_ = -1;
     int wakeFd_ = -1;
@@ -94,6 +103,7 @@ class UdpEndpoint : public DatagramEndpoint {
     std::atomic<std::uint64_t> droppedEmpty_{0};
     std::atomic<std::uint64_t> droppedOversize_{0};
     std::atomic<std::uint64_t> receiveErrors_{0};
+    std::uint64_t kernelDropsBefore_ = 0;  // of the sockets closed before this one
 };
 
 }  // namespace osc::net
