@@ -93,10 +93,7 @@ std::uint64_t AcquisitionPart::receiverDrops() const {
 }
 
 bool AcquisitionPart::activateEndpoint() {
-    if (listenAddress_) {
-        endpoint_->setBindAddress(*listenAddress_);  // opens anew on it below
-        listenAddress_.reset();
-    }
+    endpoint_->setBindAddress(listenAddress_);  // a new one: opens anew on it below
     if (endpoint_->active()) {
         return true;
     }

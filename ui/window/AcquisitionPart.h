@@ -198,7 +198,7 @@ class AcquisitionPart {
     std::unique_ptr<osc::CaptureJournal> journal_;
     JournalRecorder recorder_{journal_};
     osc::CaptureSession session_;
-    std::optional<std::string> listenAddress_;  // to be taken at the next activation
+    std::string listenAddress_;  // taken by the endpoint at each activation
     bool inDatagramHandler_ = false;
     std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
     std::filesystem::path journalFolder_;
