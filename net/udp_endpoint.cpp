@@ -230,8 +230,10 @@ void UdpEndpoint::receiveLoop() {
             receiveErrors_.fetch_add(1, std::memory_order_relaxed);
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            drainSocket(storage);
-            if (options_.gather.count() > 0 && pauseUnlessWoken()) {
+            // A drain that left datagrams behind meets a stream faster than any pause would
+            // help with: the next one comes at once, before the socket's buffer overflows.
+            const bool emptied = drainSocket(storage);
+            if (emptied && options_.gather.count() > 0 && pauseUnlessWoken()) {
                 return;
             }
         }
@@ -253,7 +255,7 @@ bool UdpEndpoint::pauseUnlessWoken() {
 
 // Reads what is waiting, a batch at a time. With MSG_TRUNC the kernel reports a datagram's
 // real length even when it did not fit the buffer, which is how longer ones are recognised.
-void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
+bool UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
     std::array<iovec, kBatch> iov{};
     std::array<mmsghdr, kBatch> msgs{};
     std::array<sockaddr_in, kBatch> from{};
@@ -275,11 +277,11 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
         const int got = ::recvmmsg(socket_, msgs.data(), kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return;
+                return true;
             }
             if (errno != EINTR) {
                 receiveErrors_.fetch_add(1, std::memory_order_relaxed);
-                return;  // back to poll; a persistent error cannot spin here
+                return true;  // back to poll; a persistent error cannot spin here
             }
             continue;
         }
@@ -306,9 +308,10 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
             received_.fetch_add(queue_.pushBatch(batch, senders), std::memory_order_relaxed);
         }
         if (got < kBatch) {
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 }  // namespace osc::net

@@ -11,7 +11,7 @@
 // A stream is taken in gulps: after each drain the thread lets the socket's buffer gather for
 // `gather` before it looks again, so that one wake-up (and one wake-up of the consumer) takes
 // all that came meanwhile, instead of one per datagram. The first datagram after a quiet spell
-// is taken at once.
+// is taken at once, and so is the next gulp when a drain could not empty the socket (a flood).
 //
 // Binding port 971 needs privilege: run as root, give the program the capability
 // (setcap 'cap_net_bind_service=+ep' PROGRAM) or lower the first unprivileged port
@@ -85,7 +85,8 @@ class UdpEndpoint : public DatagramEndpoint {
   private:
     void receiveLoop();
     void shutDown();  // ends the receiving thread and closes the socket
-    void drainSocket(std::vector<std::uint8_t>& storage);
+    // True when it took everything the socket held.
+    bool drainSocket(std::vector<std::uint8_t>& storage);
     bool pauseUnlessWoken();
 
     UdpEndpointOptions options_;

@@ -49,6 +49,9 @@ void onInterrupt(int signal) {
 // the signals are looked at again, nor does a wait for datagrams.
 constexpr auto kSlice = 20ms;
 
+// After the stop command: how long the datagrams still waiting or on their way are taken.
+constexpr auto kFinalDrain = 50ms;
+
 // Exit statuses besides 0 (ran its time), 1 (failed) and 2 (usage).
 constexpr int kMemoryStopStatus = 3;
 
@@ -105,6 +108,7 @@ struct CaptureResult {
     osc::CaptureCounts counts;
     osc::net::EndpointStats stats;
     std::uint64_t written = 0;  // lines in the file
+    std::uint64_t unread = 0;   // received by the endpoint, still queued at the end
     bool memoryStop = false;
     std::uint64_t heldBytes = 0;  // at the memory stop
     int signal = 0;               // the signal that ended it early
@@ -319,6 +323,15 @@ void record(osc::CaptureSession& session, Pump& pump, const CaptureOptions& o,
     } catch (const osc::net::EndpointError& e) {
         r.sendError = e.what();  // what was received is kept all the same
     }
+    // What arrived before the device stopped, waiting in the queue or on its way, is still the
+    // capture's; what a moment does not take is counted as unread. A capture at its memory
+    // limit takes nothing more.
+    if (!r.memoryStop) {
+        const Clock::time_point deadline = Clock::now() + kFinalDrain;
+        while (Clock::now() < deadline) {
+            pump.step(deadline, [] { return false; });
+        }
+    }
     session.end();
 }
 
@@ -338,12 +351,13 @@ void printSummary(const CaptureResult& r, const CaptureOptions& o) {
     }
     std::printf("Datagrams written: %llu\n", u(r.written));
     const std::uint64_t dropped = s.droppedByKernel + s.droppedQueueFull + s.droppedEmpty +
-                                  s.droppedOversize + c.notWritten.total();
+                                  s.droppedOversize + c.notWritten.total() + r.unread;
     std::printf(
         "Datagrams dropped: %llu (receive buffer full %llu, queue full %llu, empty %llu, longer "
-        "than 8192 bytes %llu, disk too slow %llu); receive errors: %llu\n",
+        "than 8192 bytes %llu, disk too slow %llu, unread at the end %llu); receive errors: "
+        "%llu\n",
         u(dropped), u(s.droppedByKernel), u(s.droppedQueueFull), u(s.droppedEmpty),
-        u(s.droppedOversize), u(c.notWritten.total()), u(s.receiveErrors));
+        u(s.droppedOversize), u(c.notWritten.total()), u(r.unread), u(s.receiveErrors));
     std::printf("Bit periods captured: %lld\n", static_cast<long long>(r.bitPeriods));
     std::fflush(stdout);
 }
@@ -472,6 +486,7 @@ int runCapture(const QStringList& args) {
     r.bitPeriods = engine.state.FTimeBase / osc::kTicksPerBit;
     r.counts = session.counts();
     r.stats = endpoint.stats();
+    r.unread = endpoint.queued();
     r.written = out->written();
     printSummary(r, o);
     return finishOutput(o, *out, r);
