@@ -498,6 +498,47 @@ TEST(CliCapture, MemoryLimitStopsTheCaptureCleanlyWithEverythingKept) {
         << bad.err;
 }
 
+// A device that falls silent is told once on stderr; SIGINT ends the capture with its file in
+// place, every datagram the device sent in it, and the status 128 + SIGINT.
+TEST(CliCapture, ASilentDeviceIsToldAndSigintEndsTheCaptureWithItsFile) {
+    QTemporaryDir dir;
+    LoopbackSim s = startLoopbackSim(5);
+    if (!s.sim) {
+        GTEST_SKIP() << "port " << s.port << " is taken here";
+    }
+    const QString file = dir.filePath("silent.osc");
+    QProcess capture;
+    capture.start(cliPath(), captureArgs(s, file, "600"));
+    ASSERT_TRUE(capture.waitForStarted(5000));
+    ASSERT_TRUE(s.sim->waitForLine(" start (9 bytes)", 10000));
+    ASSERT_TRUE(waitForLines(file + ".part", 10));
+    std::string simOut;
+    ASSERT_EQ(s.sim->terminate(simOut), 0);
+    const std::size_t sent = streamedCount(simOut);
+
+    const std::string warning =
+        "morvelip-osc-cli capture: warning: no datagram from the device 127.0.0.3 for 2 s\n";
+    std::string err;
+    for (int i = 0; i < 600 && err.find(warning) == std::string::npos; ++i) {
+        capture.waitForReadyRead(50);
+        err += capture.readAllStandardError().toStdString();
+    }
+    ASSERT_NE(err.find(warning), std::string::npos) << err;
+    ::kill(static_cast<pid_t>(capture.processId()), SIGINT);
+    ASSERT_TRUE(capture.waitForFinished(10000));
+    err += capture.readAllStandardError().toStdString();
+    EXPECT_EQ(capture.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(capture.exitCode(), 128 + SIGINT) << err;
+    EXPECT_EQ(err, warning + "morvelip-osc-cli capture: stopped early by SIGINT; " +
+                       file.toStdString() + " holds what was received\n");
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_FALSE(QFile::exists(file + ".part"));
+    EXPECT_EQ(inspectLines(file), sent);
+    const std::string out = capture.readAllStandardOutput().toStdString();
+    EXPECT_NE(out.find("Datagrams written: " + std::to_string(sent) + "\n"), std::string::npos)
+        << out;
+}
+
 // A sender of datagrams on a loopback address of its own (port chosen by the system, unless
 // given).
 class LoopbackSender {
