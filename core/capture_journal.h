@@ -7,7 +7,9 @@
 // whole lines reach the file: a write that fails midway is cut back to the last whole line.
 //
 // CaptureJournal is the journal of the window's captures in the user's state folder
-// ($XDG_STATE_HOME, else ~/.local/state, then Kestrowel/MorvelIP_OSC/): journal-N.osc with the
+// ($XDG_STATE_HOME, else ~/.local/state, then Kestrowel/MorvelIP_OSC/; made with mode 0700, a
+// link followed, refused unless the folder is the user's own, and closed to others' writes if
+// it was open to them): journal-N.osc with the
 // lines and journal-N.state with how far they reached the disk and whether the capture ended
 // cleanly. Each running program takes one slot N under an exclusive lock (flock) on its state
 // file and keeps it until it ends, so two programs never write the same journal; a slot whose
@@ -229,9 +231,10 @@ class LeftoverRecordingError : public FileError {
 
 // A recording written as it goes to PATH.part beside the file that saving to PATH replaces
 // (links followed); at every moment a valid .osc file but for the line being written, and
-// commit() renames it over that file with the replaced file's permission bits. Where no .part
-// file can be made but the file itself may be written (a read-only folder), or for a device or
-// FIFO, the lines go straight into the file.
+// commit() renames it over that file with the replaced file's permission bits (the .part file
+// is private, mode 0600, until then). Where no .part file can be made but the file itself may
+// be written (a read-only folder), the recording starts over the file itself. A FIFO or a
+// device is refused.
 class StreamedOscFile {
   public:
     // Throws FileError: the file cannot be replaced, or PATH.part is being written by another
