@@ -79,6 +79,9 @@ int parseExport(const QStringList& args, ExportRequest& request) {
 bool writeOrReport(const QString& path, const std::string& bytes) {
     try {
         osc::writeFileAtomically(localPath(path), bytes);
+    } catch (const osc::FileError& e) {
+        std::fprintf(stderr, "%s\n", e.message().c_str());
+        return false;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;

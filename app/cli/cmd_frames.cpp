@@ -231,7 +231,7 @@ int runFrames(const QStringList& args) {
     }
     const std::string out = osc::formatFrames(engine.frames.byStart(), request.format);
     if (!writeStdout(out)) {
-        std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
+        reportOutputFailure(args);
         return 1;
     }
     const std::string summary = printSummary(engine.frames, request.channels);
