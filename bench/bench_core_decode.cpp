@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/capture_engine.h"
-#include "core/osc_file.h"
+#include "core/capture/capture_engine.h"
+#include "core/files/osc_file.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
-#include "core/frame_export.h"
+#include "core/files/frame_export.h"
 
 namespace cli {
 

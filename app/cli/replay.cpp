@@ -1,6 +1,6 @@
 #include "app/cli/replay.h"
 
-#include "core/file_replacement.h"
+#include "core/files/save_target.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
