@@ -426,6 +426,10 @@ std::size_t ChannelTrace::copyStored(std::size_t from, Tick upTo, std::span<Trac
 
 std::uint64_t ChannelTrace::blockLowerBound(std::size_t k, Tick x) const {
     settle();
+    return lowerBoundIn(k, x);
+}
+
+std::uint64_t ChannelTrace::lowerBoundIn(std::size_t k, Tick x) const {
     const Block& b = blocks_[k];
     if (x <= b.first) {
         return 0;
@@ -454,7 +458,7 @@ std::size_t ChannelTrace::lowerBoundTick(Tick x) const {
         return count();
     }
     const auto k = static_cast<std::size_t>(it - blocks_.begin());
-    const std::uint64_t j = blockLowerBound(k, x);
+    const std::uint64_t j = lowerBoundIn(k, x);
     if (j == blocks_[k].count) {  // only with a broken order
         return k + 1 < blocks_.size() ? static_cast<std::size_t>(visibleStart(k + 1)) : count();
     }
@@ -646,19 +650,17 @@ bool ChannelTrace::mayDefer(Tick x) const {
 }
 
 void ChannelTrace::mergePending() {
-    std::vector<TracePoint> incoming;
-    incoming.swap(pending_);
     // Each waiting point goes after every point with an X not greater than its own that came
     // before it: the stored ones (a stored point that came later has a greater X) and the
     // waiting ones before it in the list. So: the list sorted stably by X, merged behind the
     // stored points of equal X.
-    std::stable_sort(incoming.begin(), incoming.end(),
+    std::stable_sort(pending_.begin(), pending_.end(),
                      [](const TracePoint& a, const TracePoint& b) { return a.x < b.x; });
-    const Tick from = incoming.front().x;  // less than the last stored X
+    const Tick from = pending_.front().x;  // less than the last stored X
     const auto it = std::partition_point(blocks_.begin(), blocks_.end(),
                                          [from](const Block& b) { return b.last <= from; });
     const auto k = static_cast<std::size_t>(it - blocks_.begin());
-    const std::uint64_t j = blockLowerBound(k, from + 1);
+    const std::uint64_t j = lowerBoundIn(k, from + 1);
     // The stored points from (k, j) on are taken out and put back merged, in order.
     std::vector<TracePoint> tail;
     tail.reserve(static_cast<std::size_t>(storedTotal_ - blocks_[k].storedStart - j));
@@ -667,6 +669,8 @@ void ChannelTrace::mergePending() {
             tail.push_back(storedPoint(i, q));
         }
     }
+    std::vector<TracePoint> incoming;
+    incoming.swap(pending_);
     const auto drop = [this] {
         if (blocks_.back().pts) {
             --payloads_;
@@ -967,7 +971,7 @@ void ChannelTrace::insertInside(Tick x, std::uint8_t y) {
             appendBlock(x, y);
             return;
         }
-        std::uint64_t j = blockLowerBound(k, x + 1);
+        std::uint64_t j = lowerBoundIn(k, x + 1);
         if (j == blocks_[k].count) {  // likewise
             if (k + 1 == blocks_.size()) {
                 appendBlock(x, y);

@@ -382,6 +382,8 @@ class ChannelTrace {
     // Index of stored point (k, j) among the points as they are now.
     std::uint64_t visibleIndex(std::size_t k, std::uint64_t j) const;
     Where find(std::uint64_t i) const;
+    // blockLowerBound without merging the points that wait (it runs while they are merged).
+    std::uint64_t lowerBoundIn(std::size_t k, Tick x) const;
     void checkIndex(std::ptrdiff_t i) const;
 
     void addPoint(Tick x, std::uint8_t y);
