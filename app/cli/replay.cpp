@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace cli {
@@ -113,6 +114,35 @@ bool writeStdout(std::string_view bytes) {
     errno = 0;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
     if (!ok) {
+        const int error = errno;
+        std::fflush(stdout);
+        errno = error;
+        return false;
+    }
+    return std::fflush(stdout) == 0;
+}
+
+namespace {
+
+struct StdoutFailed : std::runtime_error {
+    StdoutFailed() : std::runtime_error("stdout did not take the output") {}
+};
+
+}  // namespace
+
+bool writeStdoutThroughSink(const std::function<bool(osc::OutputSink&)>& write) {
+    errno = 0;
+    osc::OutputSink sink([](std::string_view bytes) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+            throw StdoutFailed{};
+        }
+    });
+    try {
+        if (!write(sink)) {
+            return false;
+        }
+        sink.flush();
+    } catch (const StdoutFailed&) {
         const int error = errno;
         std::fflush(stdout);
         errno = error;
