@@ -4,7 +4,9 @@
 // as a loaded one.
 //
 // CaptureJournal is the journal of the window's captures in the user's state folder
-// ($XDG_STATE_HOME, else ~/.local/state, then Kestrowel/MorvelIP_OSC/): journal-N.osc with the
+// ($XDG_STATE_HOME, else ~/.local/state, then Kestrowel/MorvelIP_OSC/; made with mode 0700, a
+// link followed, refused unless the folder is the user's own, and closed to others' writes if
+// it was open to them): journal-N.osc with the
 // lines and journal-N.state with how far they reached the disk and whether the capture ended
 // cleanly. Each running program takes one slot N under an exclusive lock (flock) on its state
 // file and keeps it until it ends, so two programs never write the same journal; a slot whose
