@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <ctime>
 #include <vector>
 
 #include "core/capture/capture_stats.h"
@@ -77,12 +78,22 @@ void AcquisitionPart::start() {
     if (!activateEndpoint()) {
         return;
     }
+    if (replaying_) {
+        endReplayState();
+    }
+    showingFile_ = false;
+    kept_.reset();
     engine_.resetTimeBase();
     static constexpr std::array<std::uint8_t, 6> kNoIdentity{};
     if (osc::MemDiffers(engine_.state.FDeviceId.data(), kNoIdentity.data(), 6) == 0) {
         selectDevice();
     }
     engine_.restartTraces();
+    if (capturing_ && journal_) {
+        // A second start during a capture: the first is kept, not replaced.
+        journal_->stop();
+        keepCapture();
+    }
     startJournal();
     if (hooks_.started) {
         hooks_.started();
@@ -97,6 +108,46 @@ void AcquisitionPart::start() {
 
 void AcquisitionPart::stop() {
     endpoint_->send(deviceAddress_.toStdString(), osc::stopCommand(engine_.state.FDeviceId));
+    finishTraces();
+}
+
+void AcquisitionPart::beginReplay() {
+    if (capturing_) {
+        stop();  // the running capture ends as its stop would; its journal is kept
+    }
+    replaying_ = true;
+    showingFile_ = true;
+    notShown_ = 0;
+    replayKeepsId_ = engine_.state.FDeviceId;
+    if (hooks_.notShown) {
+        hooks_.notShown(0);
+    }
+    // The decoder as a program just started has it: the same file, the same traces.
+    engine_.state = osc::DecoderState{};
+    engine_.restartTraces();
+    if (hooks_.started) {
+        hooks_.started();
+    }
+    hooks_.clearTrace();
+    osc::startWindow(engine_.window, view_.windowBits());
+    view_.plotChanged();
+    hooks_.resetMarker();
+}
+
+void AcquisitionPart::endReplay() {
+    if (!replaying_) {
+        return;  // a capture started meanwhile took the plot over
+    }
+    endReplayState();
+    finishTraces();
+}
+
+void AcquisitionPart::endReplayState() {
+    replaying_ = false;
+    engine_.state.FDeviceId = replayKeepsId_;
+}
+
+void AcquisitionPart::finishTraces() {
     const Completion completion(view_);
     engine_.closeTraces();
     // The completion derives its points instead of storing them, so it costs the same for a
@@ -115,9 +166,13 @@ void AcquisitionPart::stop() {
     });
     stepProgress(pendingSteps);
     view_.plotChanged();
+    const bool wasCapturing = capturing_;
     capturing_ = false;
     if (journal_) {
         journal_->stop();
+        if (wasCapturing) {
+            keepCapture();
+        }
     }
     if (hooks_.stopped) {
         hooks_.stopped();
@@ -130,6 +185,7 @@ void AcquisitionPart::selectDevice() {
     }
     stop();
     engine_.state.FDeviceId = {};
+    replayKeepsId_ = {};
     deviceAddress_.clear();
     const std::optional<QString> entry = view_.selectedDeviceEntry();
     if (!entry) {
@@ -156,6 +212,13 @@ void AcquisitionPart::refreshStatus() {
 void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    if (showingFile_ && osc::classifyDatagram(datagram) == osc::DatagramKind::Sample) {
+        ++notShown_;
+        if (hooks_.notShown) {
+            hooks_.notShown(notShown_);
+        }
+        return;
+    }
     journalCopy_.reset();
     if (capturing_ && journal_) {
         journal_->append(datagram);
@@ -166,9 +229,56 @@ void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
     hooks_.traceDatagram(datagram.data(), length);
     journalCopy_.reset();
     decode(datagram.data(), length);
+    if (replaying_ && osc::classifyDatagram(datagram) == osc::DatagramKind::IdentityReply) {
+        replayKeepsId_ = engine_.state.FDeviceId;  // the device answered during the replay
+    }
     if (capturing_) {
         checkCeiling();
     }
+}
+
+void AcquisitionPart::keepCapture() {
+    const osc::OscLineProgress held = journal_->stoppedProgress();
+    if (!recent_ || held.datagrams == 0 || journal_->failed()) {
+        return;
+    }
+    osc::KeptCapture capture;
+    capture.startedAt = journal_->startedAt();
+    capture.endedAt = static_cast<std::int64_t>(std::time(nullptr));
+    capture.datagrams = held.datagrams;
+    capture.bytes = held.bytes;
+    static constexpr osc::DeviceId kNoIdentity{};
+    capture.device = deviceAddress_.toStdString();
+    if (engine_.state.FDeviceId != kNoIdentity) {
+        capture.device +=
+            (capture.device.empty() ? "" : " ") + osc::deviceIdText(engine_.state.FDeviceId);
+    }
+    try {
+        capture.path = recent_->newPath(capture.startedAt);
+        journal_->keepAs(capture.path);
+        recent_->add(capture);
+        kept_ = capture;
+    } catch (const std::exception& e) {
+        messages_.showError(
+            QStringLiteral("Не удалось сохранить захват в списке последних захватов"),
+            QString::fromUtf8(e.what()));
+    }
+}
+
+std::optional<osc::KeptCapture> AcquisitionPart::captureOnScreen() const {
+    if (showingFile_ || !journal_) {
+        return std::nullopt;
+    }
+    if (capturing_) {
+        const osc::OscLineProgress written = journal_->written();
+        osc::KeptCapture running;
+        running.path = journal_->path();
+        running.startedAt = journal_->startedAt();
+        running.datagrams = written.datagrams;
+        running.bytes = written.bytes;
+        return running;
+    }
+    return kept_;
 }
 
 void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {

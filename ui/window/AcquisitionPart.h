@@ -9,6 +9,14 @@
 // that starts while a datagram's handler runs further up returns at once, and that handler's
 // drain takes the rest.
 //
+// A replay of a file is not a capture: it opens no endpoint, sends nothing to the device,
+// journals nothing, and starts from the decoder state of a program just started (last strobe
+// and status 0), so that a file gives the same traces at every load and in the command-line
+// tool. From its start until the next capture the plot shows the file alone: sample datagrams
+// that arrive from the network meanwhile are counted (notShown) and neither traced nor decoded;
+// identity replies still reach the decoder, and the chosen device's identity is kept through
+// the replay.
+//
 // With a journal folder set, every received datagram of a capture (between start and stop) goes
 // to the capture journal before it is decoded, so that a crash loses at most the last second;
 // and a memory ceiling stops the capture cleanly before the traces and the trace log would
@@ -26,6 +34,7 @@
 #include "core/capture/capture_engine.h"
 #include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
+#include "core/files/recent_captures.h"
 #include "core/files/trace_log_store.h"
 #include "net/datagram_endpoint.h"
 #include "ui/widgets/Messages.h"
@@ -82,6 +91,8 @@ class AcquisitionPart {
         std::function<void()> started = {};
         std::function<void()> stopped = {};
         std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
+        // A received sample datagram was left out because the plot shows a file; the count.
+        std::function<void(std::uint64_t)> notShown = {};
     };
 
     AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
@@ -100,8 +111,19 @@ class AcquisitionPart {
     // ActivateEndpoint: opens the endpoint when it is not active; false (after the message
     // box) when that fails.
     bool activateEndpoint();
-    void start();          // actOSCstartExecute
-    void stop();           // actOSCstopExecute
+    void start();  // actOSCstartExecute
+    void stop();   // actOSCstopExecute
+    // A replay's start and end: the traces restarted, the log cleared, the window and marker
+    // reset as a start does; then the closing points and the completion as a stop does. A
+    // capture still running is stopped first. A start (the user's F5) during a replay ends the
+    // replay: replaying() turns false and its end does nothing.
+    void beginReplay();
+    void endReplay();
+    bool replaying() const { return replaying_; }
+    // The plot shows a replayed file: from a replay's start to the next capture's start.
+    bool showingFile() const { return showingFile_; }
+    // Sample datagrams received while the plot showed a file, since that replay began.
+    std::uint64_t notShown() const { return notShown_; }
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
     // IdUDPServer1UDPRead: the trace log, then the decoder.
@@ -126,6 +148,13 @@ class AcquisitionPart {
     void setJournalFolder(std::filesystem::path folder);
     // nullptr before the first start with a journal folder.
     osc::CaptureJournal* journal() { return journal_.get(); }
+    // Where each stopped capture's journal is kept ("Последние захваты"); without them the next
+    // start replaces the journal. Set between captures.
+    void setRecentCaptures(osc::RecentCaptures* recent) { recent_ = recent; }
+    // The capture on screen as its journal holds it: the kept journal of the last stopped
+    // capture, or the journal of the running one (what has reached it so far); nothing after a
+    // replay, or without a journal.
+    std::optional<osc::KeptCapture> captureOnScreen() const;
     // While receive() hands a datagram to the trace log: where its line went in the journal, if
     // it went in. The trace log reads it back from there instead of keeping it.
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
@@ -141,7 +170,10 @@ class AcquisitionPart {
     void checkJournal();
 
   private:
-    void startJournal();  // the journal and the ceiling of a new capture
+    void keepCapture();     // after a capture's stop: its journal into the recent captures
+    void endReplayState();  // the replay is over: the chosen device's identity back
+    void finishTraces();    // closing points and the completion under the progress panel
+    void startJournal();    // the journal and the ceiling of a new capture
     void checkCeiling();
 
     osc::CaptureEngine& engine_;
@@ -154,10 +186,16 @@ class AcquisitionPart {
     std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
     std::filesystem::path journalFolder_;
     std::unique_ptr<osc::CaptureJournal> journal_;
+    osc::RecentCaptures* recent_ = nullptr;
+    std::optional<osc::KeptCapture> kept_;  // the last stopped capture, once kept
     std::uint64_t memoryLimit_ = 0;
     osc::MemoryCeiling ceiling_{0};
     bool capturing_ = false;
-    bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
+    bool replaying_ = false;
+    bool showingFile_ = false;
+    std::uint64_t notShown_ = 0;
+    osc::DeviceId replayKeepsId_{};  // the chosen device's identity, given back after a replay
+    bool ceilingReached_ = false;    // the capture was stopped by the ceiling (told once)
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 

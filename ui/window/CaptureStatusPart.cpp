@@ -21,6 +21,15 @@ CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Sources sources)
     datagramsField_ = field(bar, "stDatagrams", QStringLiteral("Принято посылок с пуска"));
     bytesField_ = field(bar, "stBytes", QStringLiteral("Принято байт с пуска"));
     lostField_ = field(bar, "stLost", QString());
+    notShownField_ = field(bar, "stNotShown",
+                           QStringLiteral("Посылки из сети, пришедшие во время показа файла: на "
+                                          "график не нанесены"));
+    notShownField_->hide();
+    shownField_ = new QLabel(bar);
+    shownField_->setObjectName(QStringLiteral("stShown"));
+    shownField_->setContentsMargins(4, 0, 4, 0);
+    shownField_->setTextFormat(Qt::PlainText);
+    bar->addPermanentWidget(shownField_);
     QFont bold = stateField_->font();
     bold.setBold(true);
     stateField_->setFont(bold);
@@ -66,6 +75,23 @@ void CaptureStatusPart::stopped() {
     stats_.stop(sources_.clockMs());
     state_ = State::Stopped;
     refresh();
+}
+
+void CaptureStatusPart::setNotShown(std::uint64_t count) {
+    notShownField_->setVisible(count > 0);
+    const QString text = QStringLiteral("Не показаны: ") + fromUtf8(osc::groupedCount(count));
+    if (notShownField_->text() != text) {
+        notShownField_->setText(text);
+    }
+}
+
+void CaptureStatusPart::setShown(const QString& text, const QString& tip) {
+    shownField_->setText(text);
+    shownField_->setToolTip(tip);
+}
+
+QString CaptureStatusPart::shownText() const {
+    return shownField_->text();
 }
 
 void CaptureStatusPart::datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind) {

@@ -35,6 +35,13 @@ class CaptureStatusPart : public QObject {
     void started(bool replay);  // the start action ran (a replay's, when replay)
     void stopped();             // the stop action ran
     void datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind);
+    // Sample datagrams from the network left off the plot while it shows a file: "Не показаны:
+    // N", hidden while 0.
+    void setNotShown(std::uint64_t count);
+    // What the plot shows: the file's name (its path in the tooltip), or the device and the
+    // capture's start time; empty for nothing.
+    void setShown(const QString& text, const QString& tip);
+    QString shownText() const;
     // The fields from the counts now (also done by its timer while the window lives).
     void refresh();
 
@@ -54,6 +61,8 @@ class CaptureStatusPart : public QObject {
     QLabel* datagramsField_ = nullptr;
     QLabel* bytesField_ = nullptr;
     QLabel* lostField_ = nullptr;
+    QLabel* notShownField_ = nullptr;
+    QLabel* shownField_ = nullptr;
 };
 
 }  // namespace ui

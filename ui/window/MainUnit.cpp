@@ -7,10 +7,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QProgressBar>
 #include <QScrollBar>
@@ -24,6 +28,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <utility>
 
 #include "core/view/plot_labels.h"
 #include "core/view/plot_window.h"
@@ -41,6 +46,7 @@
 #include "ui/window/CaptureStatusPart.h"
 #include "ui/window/ExportPart.h"
 #include "ui/window/NavigationPart.h"
+#include "ui/window/RecentCapturesPart.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -113,10 +119,15 @@ TfrmMain::TfrmMain(QWidget* parent)
               .closing = [this] { return FClosing; },
               .clockMs = [] { return steadyMilliseconds(); },
               .traceLogBytes = [this] { return traceLog_.memoryBytes(); },
-              .started = [this] { captureStatus_->started(replaying_ > 0); },
+              .started =
+                  [this] {
+                      captureStatus_->started(replaying_ > 0);
+                      showWhatIsOnScreen();
+                  },
               .stopped = [this] { captureStatus_->stopped(); },
               .decoded = [this](std::span<const std::uint8_t> data,
                                 osc::DatagramKind kind) { captureStatus_->datagram(data, kind); },
+              .notShown = [this](std::uint64_t n) { captureStatus_->setNotShown(n); },
           }),
       measurement_(FEngine, *this),
       connection_(*this, messages_),
@@ -125,13 +136,17 @@ TfrmMain::TfrmMain(QWidget* parent)
           {
               .start =
                   [this] {
-                      actOSCstartExecute();
-                      return acquisition_.capturing();
+                      shownFile_ = std::exchange(loadingFile_, QString());
+                      acquisition_.beginReplay();
                   },
-              .stop = [this] { actOSCstopExecute(); },
+              .stop =
+                  [this] {
+                      acquisition_.endReplay();
+                      Chart1->setFocus();  // the keys go on to the plot
+                  },
               .decode = [this](const std::uint8_t* data,
                                std::int32_t length) { DecodeDatagram(data, length); },
-              .closing = [this] { return FClosing; },
+              .closing = [this] { return FClosing || !acquisition_.replaying(); },
               .journalCopy = [this] { return acquisition_.journalCopy(); },
               .openJournal = [this](std::uint64_t id) { return acquisition_.openJournal(id); },
           }),
@@ -209,8 +224,33 @@ TfrmMain::TfrmMain(QWidget* parent)
                     Chart1->update();
                 },
             .closing = [this] { return FClosing; },
+            .pictureHeader =
+                [this] {
+                    QStringList lines;
+                    const QString shown = captureStatus_->shownText();
+                    lines << defaultCaption() +
+                                 (shown.isEmpty() ? QString() : QStringLiteral(": ") + shown) +
+                                 QStringLiteral(". Снимок ") +
+                                 QDateTime::currentDateTime().toString(
+                                     QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+                    lines << QStringLiteral("Маркер: %1    Курсор: %2    Разность: %3")
+                                 .arg(lblMarker->text(), lblStrobe->text(), lblDiff->text());
+                    lines << QStringLiteral("Биты: ") + lblBitStream->text();
+                    lines << QStringLiteral("Значения: ") + lblBytesDecoded->text();
+                    return lines;
+                },
         });
     tools_->addButtons(ActionToolBar1, 733);  // after the status panel
+    recentCaptures_ = new ui::RecentCapturesPart(
+        this, FormStorage1->key(), messages_, osc::defaultRecentCapturesFolder(),
+        {
+            .captureOnScreen = [this] { return acquisition_.captureOnScreen(); },
+            .fileOnScreen = [this] { return fileOnScreen(); },
+            .replay = [this](const QString& file) { ReplayKeptCapture(file); },
+            .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
+        });
+    acquisition_.setRecentCaptures(&recentCaptures_->captures());
+    recentCaptures_->addButton(statusBar());
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
@@ -353,6 +393,12 @@ void TfrmMain::createOscillogramTab() {
 
     Chart1 = new OscPlot(TabSheet1);
     Chart1->setEngine(&FEngine);
+    Chart1->setLiveEnd([this]() -> std::optional<osc::Tick> {
+        if (acquisition_.capturing()) {
+            return FEngine.state.FTimeBase;  // the lines go on at their levels up to now
+        }
+        return std::nullopt;
+    });
     Chart1->setFocusPolicy(Qt::StrongFocus);  // the navigation keys go to the plot
     column->addWidget(Chart1, 1);
 
@@ -486,7 +532,9 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::FormStorage1RestorePlacement() {
-    actConnectExecute();
+    if (connectAtStart_) {
+        actConnectExecute();
+    }
 }
 
 void TfrmMain::actConnectExecute() {
@@ -510,20 +558,30 @@ void TfrmMain::actSaveToFileExecute() {
 }
 
 void TfrmMain::actLoadFromFileExecute() {
-    const ReplayScope replay(replaying_);
-    chosenOscFile_.clear();
-    traceLog_.load();
-    if (!chosenOscFile_.isEmpty()) {
-        tools_->fileUsed(chosenOscFile_);
+    const QString name = chooseOscFile(FileDialog::Open);
+    if (!name.isEmpty()) {
+        LoadOscFile(name);
     }
-    Chart1->setFocus();
 }
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
-    const ReplayScope replay(replaying_);
-    traceLog_.loadFile(fileName);
+    ReplayKeptCapture(fileName);
     tools_->fileUsed(fileName);
+}
+
+void TfrmMain::ReplayKeptCapture(const QString& fileName) {
+    const ReplayScope replay(replaying_);
+    loadingFile_ = fileName;  // on screen once the replay starts (the file opened)
+    const struct Forget {
+        QString& file;
+        ~Forget() { file.clear(); }
+    } forget{loadingFile_};
+    traceLog_.loadFile(fileName);
     Chart1->setFocus();
+}
+
+QString TfrmMain::fileOnScreen() const {
+    return acquisition_.showingFile() ? shownFile_ : QString();
 }
 
 void TfrmMain::OfferUnfinishedJournals() {
@@ -671,6 +729,30 @@ void TfrmMain::createNavigation() {
     }
     ui::attachDeviceListLook(ComboBox1);
     Chart1->setFocus();
+}
+
+void TfrmMain::showWhatIsOnScreen() {
+    if (acquisition_.showingFile()) {
+        if (shownFile_.isEmpty()) {
+            captureStatus_->setShown(QStringLiteral("Журнал захвата"), {});
+        } else {
+            captureStatus_->setShown(QStringLiteral("Файл: ") + QFileInfo(shownFile_).fileName(),
+                                     QDir::toNativeSeparators(shownFile_));
+        }
+        return;
+    }
+    const QString when =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    if (acquisition_.deviceAddress().isEmpty()) {
+        captureStatus_->setShown(
+            QStringLiteral("Устройство не выбрано: захват ничего не получит"),
+            QStringLiteral("Выберите устройство в списке, затем запустите осциллограф (F5)"));
+        return;
+    }
+    const QString device =
+        ComboBox1->currentIndex() >= 0 ? ComboBox1->currentText() : acquisition_.deviceAddress();
+    captureStatus_->setShown(QStringLiteral("Захват: %1, %2").arg(device, when),
+                             QStringLiteral("Устройство и время пуска захвата на экране"));
 }
 
 std::uint64_t TfrmMain::receiverDrops() {

@@ -53,6 +53,7 @@ class CaptureStatusPart;
 class FormStorage;
 class NavigationPart;
 class OverviewStrip;
+class RecentCapturesPart;
 }  // namespace ui
 namespace osc::net {
 class DatagramEndpoint;
@@ -111,6 +112,8 @@ class TfrmMain : public QMainWindow,
     // The load action after its file dialog: reads the file (throws "Cannot open file %s"),
     // start action, every line decoded, stop action. Also the replay of a file given at start.
     void LoadOscFile(const QString& fileName);
+    // Replays a kept capture (the list of the last captures): as a load, but not a recent file.
+    void ReplayKeptCapture(const QString& fileName);
     // After the login at start-up: each capture journal that a crash left unfinished is offered
     // for replay, saving or discarding.
     void OfferUnfinishedJournals();
@@ -133,6 +136,9 @@ class TfrmMain : public QMainWindow,
     server::ConnectionSession& session() { return connection_.session(); }
     // --demo: the login dialog offers the demo server names when its fields are empty.
     void setDemoMode(bool on) { demoMode_ = on; }
+    // A file given on the command line opens without the login dialog: the connect action
+    // does not run at start-up then (the connect button logs in later).
+    void setConnectAtStart(bool on) { connectAtStart_ = on; }
     bool demoMode() const { return demoMode_; }
 
     // FTimeBase, FLastStatus, FDeviceId, traces, marker and cursor lines, window.
@@ -150,6 +156,10 @@ class TfrmMain : public QMainWindow,
     ui::CaptureStatusPart& captureStatus() { return *captureStatus_; }
     // Pictures, exports, recent and dropped files, the bit rate (the tools after the panel).
     ui::ToolsPart& tools() { return *tools_; }
+    // "Сохранить захват…" and "Последние захваты…".
+    ui::RecentCapturesPart& recentCaptures() { return *recentCaptures_; }
+    // The file on screen after a load, until the next capture; empty for none.
+    QString fileOnScreen() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -163,6 +173,7 @@ class TfrmMain : public QMainWindow,
     void createNavigation();  // the navigation part, the new keys and buttons
     void wire();
     std::uint64_t receiverDrops();  // datagrams the endpoint could not hand on
+    void showWhatIsOnScreen();      // the status bar: the file, or the device and capture time
 
     // ui::AcquisitionView
     std::optional<QString> selectedDeviceEntry() const override;
@@ -218,6 +229,7 @@ class TfrmMain : public QMainWindow,
     ui::JournalPart journalRecovery_;
     std::unique_ptr<ui::FramesPart> frames_;
     bool demoMode_ = false;
+    bool connectAtStart_ = true;
     bool FClosing = false;  // the window is closing: replays and draining stop
     int replaying_ = 0;     // a file or a journal is being replayed
     ui::NavigationPart* navigation_ = nullptr;
@@ -261,6 +273,9 @@ class TfrmMain : public QMainWindow,
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
     ui::ToolsPart* tools_ = nullptr;
+    ui::RecentCapturesPart* recentCaptures_ = nullptr;
+    QString shownFile_;      // the file last loaded (on screen while the acquisition shows a file)
+    QString loadingFile_;    // the file of the load being started
     QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
 };
 
