@@ -453,10 +453,10 @@ void FrameTableModel::refresh() {
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const auto i = static_cast<std::size_t>(c);
         const osc::FrameSequence& frames = frames_.frames(c);
-        if (frames.size() < seen_[i] || frames_.checkInUse(c) != check_[i]) {
-            changed = true;
-        } else if (seen_[i] > 0 && (frames[seen_[i] - 1].start != lastStart_[i] ||
-                                    frames[seen_[i] - 1].end != lastEnd_[i])) {
+        // Fewer frames, another check, or the last frame seen moved: decoded anew.
+        if (frames.size() < seen_[i] || frames_.checkInUse(c) != check_[i] ||
+            (seen_[i] > 0 && (frames[seen_[i] - 1].start != lastStart_[i] ||
+                              frames[seen_[i] - 1].end != lastEnd_[i]))) {
             changed = true;
         }
     }
@@ -576,9 +576,9 @@ void FrameTableModel::refresh() {
 
 std::string FrameTableModel::csv() const {
     std::string out = osc::frameCsvHeader();
-    for (std::size_t r = 0; r < rows_.size(); ++r) {
-        if (const osc::Frame* f = frameOf(order_[rows_[r]])) {
-            osc::appendFrameCsvRow(out, std::uint64_t{rows_[r]} + 1, *f);
+    for (const auto row : rows_) {
+        if (const osc::Frame* f = frameOf(order_[row])) {
+            osc::appendFrameCsvRow(out, std::uint64_t{row} + 1, *f);
         }
     }
     return out;

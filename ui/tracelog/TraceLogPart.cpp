@@ -29,7 +29,7 @@ std::filesystem::path toPath(const QString& name) {
 // The error's text with its bad group's two bytes decoded from Windows-1251 (the files' code
 // page) instead of passed on as broken UTF-8; plain ASCII texts stay as they are.
 std::string groupErrorText(const osc::OscFormatError& e) {
-    const std::string text = e.what();
+    std::string text = e.what();
     const std::string_view group = e.group();
     const std::size_t at = group.empty() ? std::string::npos : text.find(group);
     const bool ascii = std::all_of(group.begin(), group.end(),

@@ -143,7 +143,8 @@ void TraceLogWidget::updateScrollBars() {
     }
     QScrollBar* h = horizontalScrollBar();
     const std::uint64_t longest = source_ ? source_->longestLine() : 0;
-    const std::uint64_t width = longest * static_cast<std::uint64_t>(charWidth()) + 2 * kMargin;
+    const std::uint64_t width =
+        longest * static_cast<std::uint64_t>(charWidth()) + 2 * static_cast<std::uint64_t>(kMargin);
     const auto view = static_cast<std::uint64_t>(viewport()->width());
     h->setRange(0, clampToInt(width > view ? width - view : 0));
     h->setPageStep(viewport()->width());

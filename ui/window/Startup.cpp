@@ -19,7 +19,8 @@ namespace ui {
 
 namespace {
 
-// The demo server's IP devices, each hosted by a simulated device on an in-process network.
+// The demo server's IP devices, each hosted by a simulated device on an in-process network;
+// their links lose, damage and delay a few frames, for practice.
 std::unique_ptr<osc::net::DatagramEndpoint> demoNetwork() {
     osc::net::SimulatedNetworkOptions options;
     std::uint64_t seed = 1;
@@ -27,6 +28,7 @@ std::unique_ptr<osc::net::DatagramEndpoint> demoNetwork() {
         osc::net::SimulatedDeviceSpec device;
         device.address = address;
         device.options.link.seed = seed++;
+        device.options.link.faults = osc::sim::kDemoFaults;
         options.devices.push_back(device);
     }
     return std::make_unique<osc::net::SimulatedNetwork>(std::move(options));

@@ -63,7 +63,8 @@ class JournalTest : public ::testing::Test {
 };
 
 // A child that appends datagrams to a journal in dir and reports on a pipe: "W k" once k
-// datagrams are written out, then "A k" every few milliseconds while it appends on.
+// datagrams are written out, then "A k w" every few milliseconds while it appends on (k
+// appended, w of them written out to the file).
 struct Child {
     pid_t pid = -1;
     int out = -1;
@@ -103,7 +104,8 @@ Child startAppendingChild(const std::filesystem::path& dir, std::uint32_t firstB
         for (;; ++n) {  // until killed
             journal.append(datagram(n));
             if (n % 20 == 0) {
-                say("A " + std::to_string(n + 1));
+                say("A " + std::to_string(n + 1) + " " +
+                    std::to_string(journal.written().datagrams));
                 std::this_thread::sleep_for(2ms);
             }
         }
@@ -127,15 +129,20 @@ TEST_F(JournalTest, AKilledCaptureIsFoundAndReadsBackWholeLines) {
         other.append(datagram(0));
         other.stop();
     }
-    // Appended a second before the kill: written out by then.
-    std::uint64_t appendedBefore = 0;
-    const auto until = std::chrono::steady_clock::now() + 300ms;
-    while (std::chrono::steady_clock::now() < until) {
+    // What was appended some reports before the kill, once the child says it is written out
+    // (within a second, by the writer's timing), is in the file after the kill.
+    const auto report = [&] {
         const std::string line = child.line();
-        ASSERT_EQ(line.substr(0, 2), "A ");
-        appendedBefore = std::stoull(line.substr(2));
+        EXPECT_EQ(line.substr(0, 2), "A ");
+        const std::size_t space = line.find(' ', 2);
+        return std::pair{std::stoull(line.substr(2, space - 2)), std::stoull(line.substr(space))};
+    };
+    std::uint64_t appendedBefore = 0;
+    for (int i = 0; i < 20; ++i) {
+        appendedBefore = report().first;
     }
-    std::this_thread::sleep_for(1s);
+    while (report().second < appendedBefore) {
+    }
     ::kill(child.pid, SIGKILL);
     int status = 0;
     ::waitpid(child.pid, &status, 0);

@@ -10,11 +10,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "tests/app/cli_run.h"
 #include "core/files/frame_export.h"
 #include "core/frames/bit_stream.h"
 #include "core/view/frame_view.h"
 #include "core/view/plot_labels.h"
+#include "tests/app/cli_run.h"
 #include "tests/ui/ui_test_support.h"
 
 namespace uitest {

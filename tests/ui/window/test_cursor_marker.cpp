@@ -128,6 +128,7 @@ TEST_F(CursorMarker, FrameOfASimulatedCaptureReadsBackItsBytes) {
     osc::sim::DeviceOptions options;
     options.link.seed = 11;
     osc::sim::SimulatedDevice device("127.0.0.11", options);
+    device.link().keepLog(true);
     seWindowBitsCount()->setValue(200);
     frmMain->actOSCstartExecute();
     device.setStreaming(true);
@@ -140,9 +141,10 @@ TEST_F(CursorMarker, FrameOfASimulatedCaptureReadsBackItsBytes) {
     const auto tickOfPeriod = [](std::int64_t p) {
         return static_cast<double>((p + 1) * 256 + osc::sim::kDataChangeTime);
     };
-    const std::int64_t start = options.link.idleBits;
-    const std::vector<std::uint8_t> payload = osc::sim::pollFrame(options.link, 0).payload;
-    const auto bits = static_cast<std::int64_t>(osc::sim::frameBits(payload).size());
+    const osc::sim::SentFrame& first = device.link().log().at(0);  // the opening SNRM
+    const auto start = static_cast<std::int64_t>(first.start);
+    const std::vector<std::uint8_t> payload = first.bytes;
+    const auto bits = static_cast<std::int64_t>(first.end - first.start);
     const double marker = tickOfPeriod(start + 8);
     const double cursor = tickOfPeriod(start + bits - 8);
     frmMain->engine().window.setMinMax(marker - 2560, marker + 51200);

@@ -17,11 +17,11 @@
 #include <cmath>
 #include <fstream>
 
-#include "tests/app/cli_run.h"
 #include "core/files/osc_file.h"
 #include "core/files/trace_export.h"
 #include "core/view/plot_labels.h"
 #include "core/view/time_text.h"
+#include "tests/app/cli_run.h"
 #include "tests/ui/capture_test_support.h"
 #include "ui/plot/PlotPicture.h"
 #include "ui/window/BitRate.h"
