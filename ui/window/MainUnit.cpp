@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -111,7 +112,7 @@ TfrmMain::TfrmMain(QWidget* parent)
               .traceDatagram = [this](const std::uint8_t* data,
                                       std::int32_t length) { TraceDatagram(data, length); },
               .clearTrace = [this] { traceLog_.clear(); },
-              .resetMarker = [this] { measurement_.setMarkerX(0); },
+              .resetMarker = [this] { measurement_.resetForNewTraces(); },
               .postToUiThread =
                   [this](std::function<void()> f) {
                       QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
@@ -339,13 +340,15 @@ void TfrmMain::createOscillogramTab() {
     bold.setBold(true);
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
-    label(Panel3, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
+    markerCaption_ = label(Panel3, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
     lblMarker = readout(Panel3, "lblMarker", {68, 8, 85, 13});
-    const QLabel* cursorCaption =
+    QLabel* cursorCaption =
         label(Panel3, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
+    cursorCaption_ = cursorCaption;
     lblStrobe = readout(Panel3, "lblStrobe", {219, 8, 85, 13});
-    const QLabel* distanceCaption =
+    QLabel* distanceCaption =
         label(Panel3, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
+    distanceCaption_ = distanceCaption;
     lblDiff = readout(Panel3, "lblDiff", {370, 8, 88, 13});
     for (QLabel* l : {lblMarker, lblStrobe, lblDiff}) {
         l->setFont(bold);
@@ -386,9 +389,35 @@ void TfrmMain::createOscillogramTab() {
     for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
         c->setPalette(boxPalette);
     }
-    lblBitStream = label(Panel3, "lblBitStream", QStringLiteral("XXX"), {9, 31, 715, 13});
+    // The decode lines: selectable and copyable (the label's context menu), scrolled sideways
+    // when longer than the panel.
+    decodeArea_ = new QScrollArea(Panel3);
+    decodeArea_->setObjectName(QStringLiteral("DecodeArea"));
+    decodeArea_->setFrameShape(QFrame::NoFrame);
+    decodeArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    decodeArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    decodeArea_->setWidgetResizable(false);
+    decodeArea_->setGeometry(9, 31, 715, 26);
+    auto* decodeLines = new QWidget;
+    decodeLines->setAutoFillBackground(false);
+    decodeLines->setPalette(pal);
+    decodeArea_->viewport()->setAutoFillBackground(false);
+    auto* lines = new QVBoxLayout(decodeLines);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(0);
+    lines->setSizeConstraint(QLayout::SetFixedSize);
+    lblBitStream = label(decodeLines, "lblBitStream", QStringLiteral("XXX"), {0, 0, 715, 13});
     lblBitStream->setFont(ui::arialNarrowFont(8));
-    lblBytesDecoded = label(Panel3, "lblBytesDecoded", QStringLiteral("XXX"), {9, 44, 715, 13});
+    lblBytesDecoded =
+        label(decodeLines, "lblBytesDecoded", QStringLiteral("XXX"), {0, 13, 715, 13});
+    for (QLabel* l : {lblBitStream, lblBytesDecoded}) {
+        l->setFixedHeight(13);
+        l->setMinimumWidth(715);
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        l->setCursor(Qt::IBeamCursor);
+        lines->addWidget(l);
+    }
+    decodeArea_->setWidget(decodeLines);
     column->addWidget(Panel3);
 
     Chart1 = new OscPlot(TabSheet1);
@@ -510,6 +539,12 @@ void TfrmMain::wire() {
         ui::guarded(this, [&] { Chart1MouseMove(shift, x, y); });
     });
     connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
+    // The decode follows its options at once, not at the next mouse move.
+    const auto redecode = [this] { ui::guarded(this, [this] { measurement_.optionsChanged(); }); };
+    connect(seByteBitsCount, &QSpinBox::valueChanged, this, redecode);
+    for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
+        connect(c, &QCheckBox::toggled, this, redecode);
+    }
     connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
     connect(Chart1, &OscPlot::windowChangedByMouse, this, [this] { navigation_->followWidth(); });
     connect(Overview, &ui::OverviewStrip::windowMoved, this,
@@ -843,19 +878,79 @@ osc::BitStreamOptions TfrmMain::bitStreamOptions() const {
 
 void TfrmMain::setCursorText(const QString& text) {
     lblStrobe->setText(text);
+    layOutReadouts();
 }
 
 void TfrmMain::setMarkerText(const QString& text) {
     lblMarker->setText(text);
+    layOutReadouts();
 }
 
 void TfrmMain::setDistanceText(const QString& text) {
     lblDiff->setText(text);
+    layOutReadouts();
 }
 
 void TfrmMain::setDecodedText(const QString& bits, const QString& values) {
     lblBitStream->setText(bits);
     lblBytesDecoded->setText(values);
+    layOutReadouts();
+}
+
+void TfrmMain::setDecodeReason(const QString& reason) {
+    lblBitStream->setToolTip(reason);
+    lblBytesDecoded->setToolTip(reason);
+}
+
+void TfrmMain::layOutReadouts() {
+    // The designed places while every text fits them; otherwise each readout as wide as its
+    // text, the pairs flowing onto further rows before the controls at the right.
+    constexpr int kRow = 15, kTop = 8, kGap = 5, kRight = 456;
+    const std::pair<QLabel*, QLabel*> pairs[] = {
+        {markerCaption_, lblMarker}, {cursorCaption_, lblStrobe}, {distanceCaption_, lblDiff}};
+    if (designedReadouts_.isEmpty()) {
+        for (const auto& [caption, readout] : pairs) {
+            designedReadouts_ << caption->geometry() << readout->geometry();
+        }
+    }
+    bool fits = true;
+    int needed[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        QLabel* readout = pairs[i].second;
+        needed[i] = QFontMetrics(readout->font()).horizontalAdvance(readout->text()) + 4;
+        fits = fits && needed[i] <= designedReadouts_[2 * i + 1].width();
+    }
+    int bottom = kTop + 13;
+    if (fits) {
+        for (int i = 0; i < 3; ++i) {
+            pairs[i].first->setGeometry(designedReadouts_[2 * i]);
+            pairs[i].second->setGeometry(designedReadouts_[2 * i + 1]);
+        }
+    } else {
+        int x = 4, y = kTop;
+        for (int i = 0; i < 3; ++i) {
+            const int caption = designedReadouts_[2 * i].width();
+            const int width = std::max(designedReadouts_[2 * i + 1].width(), needed[i]);
+            if (x > 4 && x + caption + kGap + width > kRight) {
+                x = 4;
+                y += kRow;
+            }
+            pairs[i].first->setGeometry(x, y, caption, 13);
+            pairs[i].second->setGeometry(x + caption + kGap, y, width, 13);
+            x += caption + kGap + width + 4;
+        }
+        bottom = y + 13;
+    }
+    // The decode lines under the readouts, with a scroll bar when longer than the panel.
+    QWidget* lines = decodeArea_->widget();
+    lines->adjustSize();
+    const int scroll =
+        lines->width() > 715 ? decodeArea_->horizontalScrollBar()->sizeHint().height() : 0;
+    decodeArea_->setGeometry(9, bottom + 10, 715, 26 + scroll);
+    const int height = std::max(63, bottom + 10 + 26 + scroll + 6);
+    if (Panel3->height() != height) {
+        Panel3->setFixedHeight(height);
+    }
 }
 
 bool TfrmMain::runLogin(

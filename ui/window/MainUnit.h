@@ -197,6 +197,10 @@ class TfrmMain : public QMainWindow,
     void setMarkerText(const QString& text) override;
     void setDistanceText(const QString& text) override;
     void setDecodedText(const QString& bits, const QString& values) override;
+    void setDecodeReason(const QString& reason) override;
+    // The readouts as wide as their texts (a narrow window wraps them onto further rows, the
+    // panel growing), the decode lines under them, scrolled when longer than the panel.
+    void layOutReadouts();
     // ui::ConnectionView
     bool runLogin(
         const std::function<void(const QString& user, const QString& password)>& setUser) override;
@@ -259,6 +263,11 @@ class TfrmMain : public QMainWindow,
     QCheckBox* cbBitStaff = nullptr;
     QLabel* lblBitStream = nullptr;
     QLabel* lblBytesDecoded = nullptr;
+    QLabel* markerCaption_ = nullptr;
+    QLabel* cursorCaption_ = nullptr;
+    QLabel* distanceCaption_ = nullptr;
+    class QScrollArea* decodeArea_ = nullptr;  // the two decode lines, scrolled sideways
+    QList<QRect> designedReadouts_;            // caption and readout of each pair, as designed
     OscPlot* Chart1 = nullptr;
     ui::OverviewStrip* Overview = nullptr;  // the whole capture, above the scroll bar
     QScrollBar* ScrollBar1 = nullptr;

@@ -123,8 +123,9 @@ QString RecentCapturesPart::durationText(std::int64_t seconds) {
     if (seconds < 3600) {
         return QStringLiteral("%1 мин %2 с").arg(seconds / 60).arg(seconds % 60, 2, 10, QChar('0'));
     }
-    return QStringLiteral("%1 ч %2 мин").arg(seconds / 3600).arg((seconds / 60) % 60, 2, 10,
-                                                                 QChar('0'));
+    return QStringLiteral("%1 ч %2 мин")
+        .arg(seconds / 3600)
+        .arg((seconds / 60) % 60, 2, 10, QChar('0'));
 }
 
 bool RecentCapturesPart::saveCaptureOnScreen() {
@@ -138,8 +139,9 @@ bool RecentCapturesPart::saveCaptureOnScreen() {
         copy.bytes = static_cast<std::uint64_t>(QFileInfo(file).size());
         return saveCapture(copy);
     }
-    messages_.showError(QStringLiteral("На экране нет захвата: запустите осциллограф или "
-                                       "выберите захват в списке последних"));
+    messages_.showError(
+        QStringLiteral("На экране нет захвата: запустите осциллограф или "
+                       "выберите захват в списке последних"));
     return false;
 }
 
@@ -196,8 +198,8 @@ void RecentCapturesPart::fillList(QDialog& dialog) {
         auto* item = new QTreeWidgetItem(list);
         item->setText(0, timeText(c.startedAt));
         item->setText(1, c.device.empty() ? QStringLiteral("—") : fromUtf8(c.device));
-        item->setText(2, durationText(c.endedAt > 0 && c.startedAt > 0 ? c.endedAt - c.startedAt
-                                                                       : -1));
+        item->setText(
+            2, durationText(c.endedAt > 0 && c.startedAt > 0 ? c.endedAt - c.startedAt : -1));
         item->setText(3, fromUtf8(osc::groupedCount(c.datagrams)));
         item->setText(4, fromUtf8(osc::byteCountText(c.bytes)));
         for (int column : {2, 3, 4}) {
@@ -237,8 +239,8 @@ void RecentCapturesPart::showList() {
     auto* megabytes = new QSpinBox(&dialog);
     megabytes->setObjectName(QStringLiteral("seKeptMegabytes"));
     megabytes->setRange(1, 1 << 30);
-    megabytes->setValue(static_cast<int>(std::min<std::uint64_t>(captures_->limits().bytes >> 20,
-                                                                 std::uint64_t{1} << 30)));
+    megabytes->setValue(static_cast<int>(
+        std::min<std::uint64_t>(captures_->limits().bytes >> 20, std::uint64_t{1} << 30)));
     megabytes->setSuffix(QStringLiteral(" МБ"));
     megabytes->setToolTip(QStringLiteral("Сколько места на диске они могут занять вместе"));
     limitsRow->addWidget(new QLabel(QStringLiteral("Хранить последних:"), &dialog));
@@ -257,11 +259,13 @@ void RecentCapturesPart::showList() {
         buttons->addButton(QStringLiteral("&Сохранить как…"), QDialogButtonBox::ActionRole);
     save->setObjectName(QStringLiteral("btnCaptureSave"));
     save->setToolTip(QStringLiteral("Записать выбранный захват в файл осциллограммы"));
-    QPushButton* remove = buttons->addButton(QStringLiteral("&Удалить"), QDialogButtonBox::ActionRole);
+    QPushButton* remove =
+        buttons->addButton(QStringLiteral("&Удалить"), QDialogButtonBox::ActionRole);
     remove->setObjectName(QStringLiteral("btnCaptureRemove"));
     remove->setToolTip(QStringLiteral("Удалить выбранный захват с диска (Delete)"));
     remove->setShortcut(QKeySequence::Delete);
-    QPushButton* close = buttons->addButton(QStringLiteral("&Закрыть"), QDialogButtonBox::RejectRole);
+    QPushButton* close =
+        buttons->addButton(QStringLiteral("&Закрыть"), QDialogButtonBox::RejectRole);
     close->setObjectName(QStringLiteral("btnCaptureClose"));
     close->setToolTip(QStringLiteral("Закрыть список (Esc)"));
     column->addWidget(buttons);
@@ -304,8 +308,8 @@ void RecentCapturesPart::showList() {
         }
     });
     const auto applyLimits = [&, this] {
-        const osc::RecentCaptureLimits now{
-            count->value(), static_cast<std::uint64_t>(megabytes->value()) << 20};
+        const osc::RecentCaptureLimits now{count->value(),
+                                           static_cast<std::uint64_t>(megabytes->value()) << 20};
         if (now.count != captures_->limits().count || now.bytes != captures_->limits().bytes) {
             setLimits(now);
             fillList(dialog);

@@ -31,8 +31,8 @@ class RecentCapturesTest : public ::testing::Test {
 
     // A kept capture of `bytes` bytes started at `startedAt`, as the acquisition adds it.
     KeptCapture keep(RecentCaptures& recent, std::int64_t startedAt, std::uint64_t bytes) {
-        KeptCapture c{recent.newPath(startedAt), startedAt, startedAt + 5, bytes / 10, bytes,
-                      "10.0.0.5"};
+        KeptCapture c{
+            recent.newPath(startedAt), startedAt, startedAt + 5, bytes / 10, bytes, "10.0.0.5"};
         std::ofstream(c.path) << std::string(static_cast<std::size_t>(bytes), 'x');
         recent.add(c);
         return c;
@@ -72,9 +72,10 @@ TEST(KeptCaptureText, RoundTripAndRefusedTexts) {
         {"a NUL in the device", std::string("MorvelIP_OSC capture 1\nstarted 1\nended 2\n"
                                             "datagrams 1\nbytes 1\ndevice a\0b\n",
                                             70)},
-        {"a device too long", "MorvelIP_OSC capture 1\nstarted 1\nended 2\ndatagrams 1\nbytes "
-                              "1\ndevice " +
-                                  std::string(1025, 'd') + "\n"},
+        {"a device too long",
+         "MorvelIP_OSC capture 1\nstarted 1\nended 2\ndatagrams 1\nbytes "
+         "1\ndevice " +
+             std::string(1025, 'd') + "\n"},
     };
     for (const Row& r : refused) {
         EXPECT_FALSE(parseKeptCapture(r.text)) << r.name;
