@@ -20,6 +20,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -46,6 +47,7 @@
 #include "ui/widgets/WindowFrame.h"
 #include "ui/window/CaptureStatusPart.h"
 #include "ui/window/ExportPart.h"
+#include "ui/window/FramesPlacePart.h"
 #include "ui/window/NavigationPart.h"
 #include "ui/window/RecentCapturesPart.h"
 
@@ -204,6 +206,8 @@ TfrmMain::TfrmMain(QWidget* parent)
         FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
     }
     frames_->storeSettingsIn(*FormStorage1);  // after the five, under names of their own
+    framesPlace_ = new ui::FramesPlacePart(this, FormStorage1->key(), PageControl1, plotSplitter_,
+                                           frames_->page(), QStringLiteral("Кадры"));
     FormStorage1->onRestorePlacement = [this] {
         ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
     };
@@ -251,6 +255,7 @@ TfrmMain::TfrmMain(QWidget* parent)
             .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
         });
     acquisition_.setRecentCaptures(&recentCaptures_->captures());
+    framesPlace_->addButton(statusBar());
     recentCaptures_->addButton(statusBar());
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
@@ -320,11 +325,22 @@ void TfrmMain::createOscillogramTab() {
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     PageControl1->addTab(TabSheet1, QStringLiteral("Осциллограмма"));
-    auto* column = new QVBoxLayout(TabSheet1);
+    auto* page = new QVBoxLayout(TabSheet1);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+    // The plot and its panels on top of a splitter, which can take the frames table under them.
+    plotSplitter_ = new QSplitter(Qt::Vertical, TabSheet1);
+    plotSplitter_->setObjectName(QStringLiteral("PlotSplitter"));
+    plotSplitter_->setChildrenCollapsible(false);
+    page->addWidget(plotSplitter_);
+    auto* plotArea = new QWidget(plotSplitter_);
+    plotArea->setObjectName(QStringLiteral("PlotArea"));
+    plotSplitter_->addWidget(plotArea);
+    auto* column = new QVBoxLayout(plotArea);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    Panel3 = new QFrame(TabSheet1);
+    Panel3 = new QFrame(plotArea);
     Panel3->setObjectName(QStringLiteral("Panel3"));
     Panel3->setFixedHeight(63);
     Panel3->setAutoFillBackground(true);
@@ -420,7 +436,7 @@ void TfrmMain::createOscillogramTab() {
     decodeArea_->setWidget(decodeLines);
     column->addWidget(Panel3);
 
-    Chart1 = new OscPlot(TabSheet1);
+    Chart1 = new OscPlot(plotArea);
     Chart1->setEngine(&FEngine);
     Chart1->setLiveEnd([this]() -> std::optional<osc::Tick> {
         if (acquisition_.capturing()) {
@@ -433,7 +449,7 @@ void TfrmMain::createOscillogramTab() {
 
     // The overview strip, with the navigation buttons at its left (createNavigation): the
     // tool bar's row is full at the window's width.
-    auto* overviewRow = new QWidget(TabSheet1);
+    auto* overviewRow = new QWidget(plotArea);
     overviewRow->setObjectName(QStringLiteral("OverviewRow"));
     auto* row = new QHBoxLayout(overviewRow);
     row->setContentsMargins(0, 0, 0, 0);
@@ -442,7 +458,7 @@ void TfrmMain::createOscillogramTab() {
     row->addWidget(Overview, 1);
     column->addWidget(overviewRow);
 
-    ScrollBar1 = new QScrollBar(Qt::Horizontal, TabSheet1);
+    ScrollBar1 = new QScrollBar(Qt::Horizontal, plotArea);
     ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
     ScrollBar1->setFixedHeight(16);
     ScrollBar1->setRange(0, 0);

@@ -53,6 +53,7 @@ class CaptureStatusPart;
 class FormStorage;
 class NavigationPart;
 class OverviewStrip;
+class FramesPlacePart;
 class RecentCapturesPart;
 }  // namespace ui
 namespace osc::net {
@@ -158,6 +159,8 @@ class TfrmMain : public QMainWindow,
     ui::ToolsPart& tools() { return *tools_; }
     // "Сохранить захват…" and "Последние захваты…".
     ui::RecentCapturesPart& recentCaptures() { return *recentCaptures_; }
+    // Where the frames table sits: its tab, or under the plot.
+    ui::FramesPlacePart& framesPlace() { return *framesPlace_; }
     // The file on screen after a load, until the next capture; empty for none.
     QString fileOnScreen() const;
 
@@ -283,6 +286,8 @@ class TfrmMain : public QMainWindow,
     ui::FormStorage* FormStorage1 = nullptr;
     ui::ToolsPart* tools_ = nullptr;
     ui::RecentCapturesPart* recentCaptures_ = nullptr;
+    ui::FramesPlacePart* framesPlace_ = nullptr;
+    class QSplitter* plotSplitter_ = nullptr;  // the plot, and the frames table when under it
     QString shownFile_;      // the file last loaded (on screen while the acquisition shows a file)
     QString loadingFile_;    // the file of the load being started
     QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
