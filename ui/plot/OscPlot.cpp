@@ -413,7 +413,10 @@ void OscPlot::paintPlot(QPainter& p) {
         if (polyline_.size() < 2) {
             continue;
         }
-        const QColor colour = i < osc::kChannelCount    ? c.trace
+        const QColor colour = i < osc::kChannelCount
+                                  ? (channelColours_[static_cast<std::size_t>(i)].isValid()
+                                         ? channelColours_[static_cast<std::size_t>(i)]
+                                         : c.trace)
                               : i == osc::kMarkerSeries ? c.marker
                                                         : c.cursor;
         if (p.paintEngine() && p.paintEngine()->type() == QPaintEngine::SVG) {

@@ -112,6 +112,12 @@ class OscPlot : public QWidget {
     using Overlay = std::function<void(QPainter&, const osc::PlotMapping&)>;
     void setOverlay(Overlay overlay);
 
+    // Colours of the four channels' lines; an invalid colour draws that line in the palette's.
+    void setChannelColours(const std::array<QColor, osc::kChannelCount>& colours) {
+        channelColours_ = colours;
+        update();
+    }
+
     // The newest time base while a capture runs (nothing otherwise): each channel's line is
     // drawn at its current level up to it. Asked at every paint.
     using LiveEnd = std::function<std::optional<osc::Tick>()>;
@@ -169,6 +175,7 @@ class OscPlot : public QWidget {
     QPointer<QWidget> centredPanel_;
     Overlay overlay_;
     LiveEnd liveEnd_;
+    std::array<QColor, osc::kChannelCount> channelColours_{};
     std::optional<QSize> paintSize_;    // the size paintPlotAt paints at, while it does
     const Colours* colours_ = nullptr;  // those of paintPlotAt, while it paints; else the screen's
     int bottomLabelsHeight_ = 0;        // 0: from the default sample

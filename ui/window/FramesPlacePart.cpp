@@ -23,7 +23,7 @@ FramesPlacePart::FramesPlacePart(QWidget* window, const QString& key, QTabWidget
     toggle_ = new QAction(QStringLiteral("Кадры под графиком"), window);
     toggle_->setObjectName(QStringLiteral("actFramesUnderPlot"));
     toggle_->setCheckable(true);
-    keyed(toggle_, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F)});
+    keyed(toggle_, {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_U)});
     window->addAction(toggle_);
     connect(toggle_, &QAction::toggled, this, [this](bool on) { setUnderPlot(on); });
     connect(splitter_, &QSplitter::splitterMoved, this, [this] {

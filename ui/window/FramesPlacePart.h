@@ -1,7 +1,7 @@
 #pragma once
 // Where the frames table sits: on its own tab "Кадры", or under the plot on the page
 // "Осциллограмма" in a splitter, so that choosing a row moves a plot that can be seen.
-// "Кадры под графиком" (Ctrl+Shift+F, and a button at the right of the status bar) moves the
+// "Кадры под графиком" (Ctrl+Shift+U, and a button at the right of the status bar) moves the
 // whole page of the tab, with whatever it holds, between the two places. The place and the
 // splitter's sizes live in the section "FramesPlace" under the main window's key.
 

@@ -50,6 +50,7 @@
 #include "ui/window/FramesPlacePart.h"
 #include "ui/window/NavigationPart.h"
 #include "ui/window/RecentCapturesPart.h"
+#include "ui/window/SessionPart.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -126,6 +127,9 @@ TfrmMain::TfrmMain(QWidget* parent)
                   [this] {
                       captureStatus_->started(replaying_ > 0);
                       showWhatIsOnScreen();
+                      if (session_) {
+                          session_->clear();  // a new capture or file: a session of its own
+                      }
                   },
               .stopped = [this] { captureStatus_->stopped(); },
               .decoded = [this](std::span<const std::uint8_t> data,
@@ -257,6 +261,7 @@ TfrmMain::TfrmMain(QWidget* parent)
     acquisition_.setRecentCaptures(&recentCaptures_->captures());
     framesPlace_->addButton(statusBar());
     recentCaptures_->addButton(statusBar());
+    createSession();
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
     Timer1->start();
@@ -526,8 +531,12 @@ void TfrmMain::createFramesTab() {
         },
         this);
     PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
-    Chart1->setOverlay(
-        [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
+    Chart1->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
+        frames_->bands().paint(p, m);
+        if (session_) {
+            session_->paint(p, m);
+        }
+    });
 }
 
 void TfrmMain::wire() {
@@ -628,6 +637,7 @@ void TfrmMain::ReplayKeptCapture(const QString& fileName) {
         ~Forget() { file.clear(); }
     } forget{loadingFile_};
     traceLog_.loadFile(fileName);
+    session_->restoreFor(fileName);
     Chart1->setFocus();
 }
 
@@ -670,6 +680,17 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
+    // A channel named in the session: its name on the left axis at its lower level.
+    if (axis == OscPlot::Axis::Left && session_) {
+        const int level = labelText.toInt();
+        for (int c = 0; c < osc::kChannelCount; ++c) {
+            if (osc::kChannels[static_cast<std::size_t>(c)].levelSet == level &&
+                !session_->channelName(c).isEmpty()) {
+                labelText = session_->channelName(c);
+                return;
+            }
+        }
+    }
     labelText = QString::fromStdString(
         axis == OscPlot::Axis::Left
             ? osc::leftAxisLabel(labelText.toInt())
@@ -780,6 +801,102 @@ void TfrmMain::createNavigation() {
     }
     ui::attachDeviceListLook(ComboBox1);
     Chart1->setFocus();
+}
+
+void TfrmMain::createSession() {
+    session_ = new ui::SessionPart(
+        this, messages_,
+        {
+            .captureFile = [this] { return fileOnScreen(); },
+            .cursorX = [this] { return measurement_.cursorX(); },
+            .centreOn = [this](double tick) { navigation_->centreOn(tick); },
+            .collectView = [this] { return collectSessionView(); },
+            .applyView = [this](const osc::Session& s) { applySessionView(s); },
+            .changed =
+                [this] {
+                    applyChannelLooks();
+                    Chart1->update();
+                },
+            .positionText =
+                [this](osc::Tick t) {
+                    return QString::fromStdString(osc::PositionText(t, tools_->bitRate()));
+                },
+        });
+}
+
+osc::Session TfrmMain::collectSessionView() const {
+    osc::Session s;
+    s.view = {{FEngine.window.minimum(), FEngine.window.maximum()}};
+    s.marker = measurement_.markerX();
+    s.cursor = measurement_.cursorX();
+    s.decodeChannel = measurement_.decodedChannel();
+    s.decoder = {seByteBitsCount->value(), cbReverseBits->isChecked(), cbInverseBits->isChecked(),
+                 cbBitStaff->isChecked()};
+    // The frames' options as their controls are stored ("cbFrameInvert_Checked").
+    for (const QWidget* w : frames_->page()->findChildren<QWidget*>()) {
+        const QString name = w->objectName();
+        if (const auto* box = qobject_cast<const QCheckBox*>(w);
+            box && name.startsWith("cbFrame")) {
+            s.frameOptions.emplace_back((name + QStringLiteral("_Checked")).toStdString(),
+                                        box->isChecked() ? "True" : "False");
+        } else if (const auto* list = qobject_cast<const QComboBox*>(w);
+                   list && name.startsWith("cmbFrame")) {
+            s.frameOptions.emplace_back((name + QStringLiteral("_ItemIndex")).toStdString(),
+                                        std::to_string(list->currentIndex()));
+        } else if (const auto* spin = qobject_cast<const QSpinBox*>(w);
+                   spin && name.startsWith("seFrame")) {
+            s.frameOptions.emplace_back((name + QStringLiteral("_Value")).toStdString(),
+                                        std::to_string(spin->value()));
+        }
+    }
+    return s;
+}
+
+void TfrmMain::applySessionView(const osc::Session& s) {
+    seByteBitsCount->setValue(s.decoder.bitsPerGroup);
+    cbReverseBits->setChecked(s.decoder.reverse);
+    cbInverseBits->setChecked(s.decoder.invert);
+    cbBitStaff->setChecked(s.decoder.unstuff);
+    for (const auto& [key, value] : s.frameOptions) {
+        const QString name = QString::fromStdString(key);
+        const QString object = name.section(QLatin1Char('_'), 0, 0);
+        const QString text = QString::fromStdString(value);
+        QWidget* w = frames_->page()->findChild<QWidget*>(object);
+        if (auto* box = qobject_cast<QCheckBox*>(w); box && name.endsWith("_Checked")) {
+            box->setChecked(text == QStringLiteral("True"));
+        } else if (auto* list = qobject_cast<QComboBox*>(w); list && name.endsWith("_ItemIndex")) {
+            bool ok = false;
+            const int index = text.toInt(&ok);
+            if (ok && index >= 0 && index < list->count()) {
+                list->setCurrentIndex(index);
+            }
+        } else if (auto* spin = qobject_cast<QSpinBox*>(w); spin && name.endsWith("_Value")) {
+            bool ok = false;
+            const int v = text.toInt(&ok);
+            if (ok) {
+                spin->setValue(v);
+            }
+        }
+    }
+    if (s.view) {
+        FEngine.window.setMinMax(s.view->first, s.view->second);
+        navigation_->followWidth();
+        SyncScrollBar();
+    }
+    if (s.marker != 0 && s.cursor >= 0) {
+        measurement_.measure(std::max(0, s.decodeChannel), s.marker, s.cursor);
+    }
+    Chart1->markDirty();
+}
+
+void TfrmMain::applyChannelLooks() {
+    std::array<QColor, osc::kChannelCount> colours{};
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        colours[static_cast<std::size_t>(c)] = session_->channelColour(c);
+        FEngine.traces[static_cast<std::size_t>(c)].setHidden(!session_->channelVisible(c));
+    }
+    Chart1->setChannelColours(colours);
+    Chart1->markDirty();
 }
 
 void TfrmMain::showWhatIsOnScreen() {

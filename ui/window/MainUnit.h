@@ -27,6 +27,7 @@
 #include <span>
 
 #include "core/capture/capture_engine.h"
+#include "core/files/session_file.h"
 #include "ui/frames/FramesPart.h"
 #include "ui/plot/OscPlot.h"
 #include "ui/tracelog/TraceLogPart.h"
@@ -55,6 +56,7 @@ class NavigationPart;
 class OverviewStrip;
 class FramesPlacePart;
 class RecentCapturesPart;
+class SessionPart;
 }  // namespace ui
 namespace osc::net {
 class DatagramEndpoint;
@@ -161,6 +163,8 @@ class TfrmMain : public QMainWindow,
     ui::RecentCapturesPart& recentCaptures() { return *recentCaptures_; }
     // Where the frames table sits: its tab, or under the plot.
     ui::FramesPlacePart& framesPlace() { return *framesPlace_; }
+    // Named markers, bookmarks, channel looks and the session file beside the capture.
+    ui::SessionPart& sessionPart() { return *session_; }
     // The file on screen after a load, until the next capture; empty for none.
     QString fileOnScreen() const;
 
@@ -177,6 +181,12 @@ class TfrmMain : public QMainWindow,
     void wire();
     std::uint64_t receiverDrops();  // datagrams the endpoint could not hand on
     void showWhatIsOnScreen();      // the status bar: the file, or the device and capture time
+    void createSession();
+    // What a session keeps of the window (view, marker, cursor, decoder and frame options), and
+    // its restoring; the channels' looks onto the plot.
+    osc::Session collectSessionView() const;
+    void applySessionView(const osc::Session& session);
+    void applyChannelLooks();
 
     // ui::AcquisitionView
     std::optional<QString> selectedDeviceEntry() const override;
@@ -287,6 +297,7 @@ class TfrmMain : public QMainWindow,
     ui::ToolsPart* tools_ = nullptr;
     ui::RecentCapturesPart* recentCaptures_ = nullptr;
     ui::FramesPlacePart* framesPlace_ = nullptr;
+    ui::SessionPart* session_ = nullptr;
     class QSplitter* plotSplitter_ = nullptr;  // the plot, and the frames table when under it
     QString shownFile_;      // the file last loaded (on screen while the acquisition shows a file)
     QString loadingFile_;    // the file of the load being started

@@ -63,8 +63,9 @@ class MeasurementPart {
     osc::BitStreamResult measure(int channel, double markerX, double cursorX,
                                  std::string_view fallbackBits = {});
 
-    double markerX() const { return markerX_; }  // FMarkerX: 0 means no marker
-    double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position
+    double markerX() const { return markerX_; }             // FMarkerX: 0 means no marker
+    double cursorX() const { return cursorX_; }             // FCursorX: -1 means no position
+    int decodedChannel() const { return decodedChannel_; }  // the line of the last decode
     // The marker position alone, without its readout or line (the start of a capture sets 0).
     void setMarkerX(double x) { markerX_ = x; }
     // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");

@@ -29,7 +29,7 @@ TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     ASSERT_EQ(PageControl1()->count(), 3);
     QAction* toggle = frmMain->findChild<QAction*>(QStringLiteral("actFramesUnderPlot"));
     ASSERT_NE(toggle, nullptr);
-    EXPECT_EQ(toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+F")));
+    EXPECT_EQ(toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+U")));
     toggle->trigger();
     EXPECT_TRUE(frmMain->framesPlace().underPlot());
     EXPECT_EQ(page()->parentWidget(), splitter());
@@ -43,9 +43,9 @@ TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     const osc::AxisRange before{frmMain->engine().window.minimum(),
                                 frmMain->engine().window.maximum()};
     frmMain->frames().chooseRow(3);
-    EXPECT_NE((osc::AxisRange{frmMain->engine().window.minimum(),
-                              frmMain->engine().window.maximum()}),
-              before);
+    EXPECT_NE(
+        (osc::AxisRange{frmMain->engine().window.minimum(), frmMain->engine().window.maximum()}),
+        before);
     EXPECT_EQ(PageControl1()->currentWidget(), TabSheet1());
     EXPECT_TRUE(Chart1()->isVisibleTo(frmMain));
     EXPECT_TRUE(frmMain->frames().table()->isVisibleTo(frmMain));
