@@ -24,8 +24,8 @@ namespace osc {
 inline constexpr int kSessionVersion = 1;
 
 struct NamedMarker {
-    int key = 1;      // 1 to 9: the key that drops it and jumps to it
-    Tick x = 0;       // ticks
+    int key = 1;       // 1 to 9: the key that drops it and jumps to it
+    Tick x = 0;        // ticks
     std::string name;  // shown beside the line; may be empty
     bool operator==(const NamedMarker&) const = default;
 };

@@ -82,6 +82,12 @@ void AcquisitionPart::start() {
         endReplayState();
     }
     showingFile_ = false;
+    if (notShown_ > 0) {
+        notShown_ = 0;  // the network is drawn again
+        if (hooks_.notShown) {
+            hooks_.notShown(0);
+        }
+    }
     kept_.reset();
     engine_.resetTimeBase();
     static constexpr std::array<std::uint8_t, 6> kNoIdentity{};

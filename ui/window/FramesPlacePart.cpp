@@ -1,6 +1,7 @@
 #include "ui/window/FramesPlacePart.h"
 
 #include <QAction>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -82,8 +83,29 @@ void FramesPlacePart::setUnderPlot(bool on) {
         splitter_->addWidget(page_);
         splitter_->setCollapsible(0, false);
         page_->show();
-        const int total = std::max(splitter_->height(), 200);
-        splitter_->setSizes(sizes_.size() == 2 ? sizes_ : QList<int>{total * 3 / 5, total * 2 / 5});
+        // Room for both: a window too low for a readable plot above the table grows, as far as
+        // its screen allows.
+        const int pageHeight = page_->minimumSizeHint().height();
+        const int want = kPlotHeight + pageHeight + splitter_->handleWidth();
+        QWidget* top = splitter_->window();
+        if (splitter_->height() < want && top && !top->isMaximized() && !top->isFullScreen()) {
+            int height = top->height() + want - splitter_->height();
+            const int frame = top->frameGeometry().height() - top->height();
+            if (const QScreen* screen = top->screen()) {
+                const QRect room = screen->availableGeometry();
+                height = std::min(height, room.height() - frame);
+                // Its bottom edge stays on the screen: the window moves up if it must.
+                const int overflow =
+                    top->frameGeometry().top() + frame + height - room.bottom() - 1;
+                if (overflow > 0) {
+                    top->move(top->x(), std::max(room.top(), top->y() - overflow));
+                }
+            }
+            top->resize(top->width(), std::max(top->height(), height));
+        }
+        const int total = std::max(splitter_->height(), want);
+        splitter_->setSizes(sizes_.size() == 2 ? sizes_
+                                               : QList<int>{total - pageHeight, pageHeight});
     } else {
         sizes_ = splitter_->sizes();
         tabs_->addTab(page_, title_);

@@ -21,6 +21,8 @@ class FramesPlacePart : public QObject {
     Q_OBJECT
   public:
     static QString section() { return QStringLiteral("FramesPlace"); }
+    // The plot's height that moving the table under it keeps at least, growing the window.
+    static constexpr int kPlotHeight = 300;
 
     // splitter: the page's splitter whose first widget is the plot; framesPage: the page of
     // the tab `title` in tabs. Restores the stored place.

@@ -531,6 +531,8 @@ void TfrmMain::createFramesTab() {
         },
         this);
     PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
+    Overview->setOverlay(
+        [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
     Chart1->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
         frames_->bands().paint(p, m);
         if (session_) {

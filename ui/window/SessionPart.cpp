@@ -81,8 +81,9 @@ void SessionPart::dropMarker(int key) {
         it->x = tick;
     } else {
         markers_.push_back({key, tick, {}});
-        std::sort(markers_.begin(), markers_.end(),
-                  [](const osc::NamedMarker& a, const osc::NamedMarker& b) { return a.key < b.key; });
+        std::sort(
+            markers_.begin(), markers_.end(),
+            [](const osc::NamedMarker& a, const osc::NamedMarker& b) { return a.key < b.key; });
     }
     hooks_.changed();
 }
@@ -156,7 +157,8 @@ void SessionPart::showList() {
     };
     fill();
     auto* buttons = new QDialogButtonBox(&dialog);
-    QPushButton* jump = buttons->addButton(QStringLiteral("&Перейти"), QDialogButtonBox::AcceptRole);
+    QPushButton* jump =
+        buttons->addButton(QStringLiteral("&Перейти"), QDialogButtonBox::AcceptRole);
     jump->setObjectName(QStringLiteral("btnMarkJump"));
     jump->setToolTip(QStringLiteral("Показать выбранную метку или закладку (Enter)"));
     QPushButton* remove =
@@ -187,7 +189,8 @@ void SessionPart::showList() {
     });
     dialog.resize(460, 300);
     if (runModal(dialog) == QDialog::Accepted && list->currentItem()) {
-        hooks_.centreOn(static_cast<double>(list->currentItem()->data(0, Qt::UserRole).toLongLong()));
+        hooks_.centreOn(
+            static_cast<double>(list->currentItem()->data(0, Qt::UserRole).toLongLong()));
     }
 }
 
@@ -285,8 +288,9 @@ osc::Session SessionPart::session() const {
 }
 
 QString SessionPart::newerVersionText(const QString& file, int version) {
-    return QStringLiteral("Сеанс %1 записан более новой версией программы (версия %2, эта читает "
-                          "версию %3 и старше): сеанс не восстановлен")
+    return QStringLiteral(
+               "Сеанс %1 записан более новой версией программы (версия %2, эта читает "
+               "версию %3 и старше): сеанс не восстановлен")
         .arg(QFileInfo(file).fileName())
         .arg(version)
         .arg(osc::kSessionVersion);
@@ -295,8 +299,9 @@ QString SessionPart::newerVersionText(const QString& file, int version) {
 bool SessionPart::save() {
     const QString file = hooks_.captureFile();
     if (file.isEmpty()) {
-        messages_.showError(QStringLiteral("Сеанс хранится рядом с файлом захвата: сначала "
-                                           "запишите захват в файл и откройте его"));
+        messages_.showError(
+            QStringLiteral("Сеанс хранится рядом с файлом захвата: сначала "
+                           "запишите захват в файл и откройте его"));
         return false;
     }
     try {
@@ -361,9 +366,10 @@ void SessionPart::paint(QPainter& p, const osc::PlotMapping& m) const {
         const double px = std::floor(m.pixelForTick(x)) + 0.5;
         p.setPen(QPen(kNamedMarkerColour, 1, Qt::DashLine));
         p.drawLine(QPointF(px, top), QPointF(px, bottom));
-        const QString label = marker.name.empty()
-                                  ? QString::number(marker.key)
-                                  : QStringLiteral("%1 %2").arg(marker.key).arg(fromUtf8(marker.name));
+        const QString label =
+            marker.name.empty()
+                ? QString::number(marker.key)
+                : QStringLiteral("%1 %2").arg(marker.key).arg(fromUtf8(marker.name));
         const QRectF box(px + 2, top + 1, fm.horizontalAdvance(label) + 4, fm.height());
         p.fillRect(box, QColor(0, 0, 0, 170));
         p.setPen(kNamedMarkerColour);
@@ -381,8 +387,8 @@ void SessionPart::paint(QPainter& p, const osc::PlotMapping& m) const {
         p.setBrush(kBookmarkColour);
         p.drawPolygon(flag);
         if (!bookmark.note.empty()) {
-            const QString note = fm.elidedText(fromUtf8(bookmark.note).section(QLatin1Char('\n'), 0, 0),
-                                               Qt::ElideRight, 160);
+            const QString note = fm.elidedText(
+                fromUtf8(bookmark.note).section(QLatin1Char('\n'), 0, 0), Qt::ElideRight, 160);
             p.drawText(QPointF(px + 7, bottom - 3), note);
         }
     }

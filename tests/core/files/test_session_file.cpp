@@ -54,8 +54,8 @@ TEST(Json, ReadsWritesAndRefusesWithThePlace) {
     // Deep nesting is refused, not recursed into.
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
     EXPECT_THROW(json::parse(deep), json::ParseError);
-    const std::string fine = std::string(json::kMaxDepth - 1, '[') +
-                             std::string(json::kMaxDepth - 1, ']');
+    const std::string fine =
+        std::string(json::kMaxDepth - 1, '[') + std::string(json::kMaxDepth - 1, ']');
     EXPECT_NO_THROW(json::parse(fine));
 }
 
@@ -105,8 +105,8 @@ TEST(SessionFile, RoundTripAndRefusedFiles) {
         {"marker a text", R"({"version": 1, "marker": "1"})", "\"marker\""},
         {"empty view", R"({"version": 1, "view": {"minimum": 5, "maximum": 5}})", "empty"},
         {"key 10", R"({"version": 1, "markers": [{"key": 10, "x": 1}]})", "\"key\""},
-        {"two on one key",
-         R"({"version": 1, "markers": [{"key": 1, "x": 1}, {"key": 1, "x": 2}]})", "two markers"},
+        {"two on one key", R"({"version": 1, "markers": [{"key": 1, "x": 1}, {"key": 1, "x": 2}]})",
+         "two markers"},
         {"colour", R"({"version": 1, "channels": [{"colour": "red"}]})", "#RRGGBB"},
         {"five channels", R"({"version": 1, "channels": [{}, {}, {}, {}, {}]})", "four"},
         {"channel out of range", R"({"version": 1, "decodeChannel": 4})", "decodeChannel"},
@@ -125,8 +125,8 @@ TEST(SessionFile, RoundTripAndRefusedFiles) {
 }
 
 TEST(SessionFile, BesideTheCaptureWhichStaysAsItWas) {
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                      ("session_file_" + std::to_string(::getpid()));
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("session_file_" + std::to_string(::getpid()));
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     const std::filesystem::path capture = dir / "a.osc";

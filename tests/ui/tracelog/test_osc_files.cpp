@@ -212,6 +212,7 @@ TEST_F(OscFiles, ReplayDuringALiveStreamShowsTheFileAlone) {
     settle();
     EXPECT_EQ(frmMain->engine().traces[0].count(), 2u);
     EXPECT_FALSE(frmMain->acquisition().showingFile());
+    EXPECT_TRUE(notShown->isHidden());
 }
 
 // Every way a load ends leaves the program stopped ("Останов"), with what was replayed drawn.

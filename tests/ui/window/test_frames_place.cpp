@@ -2,12 +2,17 @@
 // splitter and back, a row chosen there moves the plot beside it, and the place and the sizes
 // are kept between runs.
 
+#include <QImage>
+#include <QLabel>
+#include <QPainter>
 #include <QSplitter>
 #include <QTableView>
 
 #include "tests/app/cli_run.h"
 #include "tests/ui/ui_test_support.h"
+#include "ui/frames/FrameBands.h"
 #include "ui/frames/FramesPart.h"
+#include "ui/plot/OverviewStrip.h"
 #include "ui/window/FramesPlacePart.h"
 
 namespace uitest {
@@ -52,6 +57,28 @@ TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     const QRect plot(Chart1()->mapTo(TabSheet1(), QPoint(0, 0)), Chart1()->size());
     const QRect table(page()->mapTo(TabSheet1(), QPoint(0, 0)), page()->size());
     EXPECT_GT(table.top(), plot.bottom());
+
+    // The overview strip shows where the frames lie, in the bands' colours, and the table's
+    // page explains the colours.
+    auto* strip = frmMain->findChild<ui::OverviewStrip*>();
+    ASSERT_NE(strip, nullptr);
+    QImage image(strip->size(), QImage::Format_RGB32);
+    {
+        QPainter p(&image);
+        strip->paintStrip(p);
+    }
+    int coloured = 0;
+    for (const ui::FrameBands::LegendEntry& e : ui::FrameBands::legend()) {
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                coloured += image.pixelColor(x, y) == e.colour;
+            }
+        }
+    }
+    EXPECT_GT(coloured, 10);
+    const auto* legend = page()->findChild<QLabel*>(QStringLiteral("lblFrameLegend"));
+    ASSERT_NE(legend, nullptr);
+    EXPECT_TRUE(legend->text().contains(QStringLiteral("данные с ошибкой")));
 
     // Sizes and place kept across a restart.
     splitter()->setSizes({300, 150});
