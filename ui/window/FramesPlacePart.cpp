@@ -85,7 +85,8 @@ void FramesPlacePart::setUnderPlot(bool on) {
         page_->show();
         // Room for both: a window too low for a readable plot above the table grows, as far as
         // its screen allows.
-        const int pageHeight = page_->minimumSizeHint().height();
+        // The page's controls and some rows of the table.
+        const int pageHeight = page_->minimumSizeHint().height() + kTableRows;
         const int want = kPlotHeight + pageHeight + splitter_->handleWidth();
         QWidget* top = splitter_->window();
         if (splitter_->height() < want && top && !top->isMaximized() && !top->isFullScreen()) {

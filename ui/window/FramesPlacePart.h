@@ -23,6 +23,7 @@ class FramesPlacePart : public QObject {
     static QString section() { return QStringLiteral("FramesPlace"); }
     // The plot's height that moving the table under it keeps at least, growing the window.
     static constexpr int kPlotHeight = 300;
+    static constexpr int kTableRows = 140;  // pixels of table rows beyond the page's minimum
 
     // splitter: the page's splitter whose first widget is the plot; framesPage: the page of
     // the tab `title` in tabs. Restores the stored place.

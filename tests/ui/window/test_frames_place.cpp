@@ -89,7 +89,10 @@ TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     EXPECT_TRUE(frmMain->framesPlace().underPlot());
     EXPECT_EQ(PageControl1()->count(), 2);
     QApplication::processEvents();
-    EXPECT_EQ(splitter()->sizes(), sizes);
+    // The same share for the plot (the window may be of another height).
+    const QList<int> now = splitter()->sizes();
+    ASSERT_EQ(now.size(), 2);
+    EXPECT_NEAR(double(now[0]) / (now[0] + now[1]), double(sizes[0]) / (sizes[0] + sizes[1]), 0.02);
 
     // Back on its tab, the last one.
     frmMain->findChild<QAction*>(QStringLiteral("actFramesUnderPlot"))->trigger();
