@@ -4,6 +4,7 @@
 #include <QStringDecoder>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace cli {
@@ -81,6 +82,32 @@ int usageError(const QCommandLineParser& parser, const QStringList& args, const 
 bool writeStdout(std::string_view bytes) {
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
     return std::fflush(stdout) == 0 && ok;
+}
+
+namespace {
+
+struct StdoutFailed : std::runtime_error {
+    StdoutFailed() : std::runtime_error("stdout did not take the output") {}
+};
+
+}  // namespace
+
+bool writeStdoutThroughSink(const std::function<bool(osc::OutputSink&)>& write) {
+    osc::OutputSink sink([](std::string_view bytes) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+            throw StdoutFailed{};
+        }
+    });
+    try {
+        if (!write(sink)) {
+            return false;
+        }
+        sink.flush();
+    } catch (const StdoutFailed&) {
+        std::fflush(stdout);
+        return false;
+    }
+    return std::fflush(stdout) == 0;
 }
 
 }  // namespace cli

@@ -5,11 +5,13 @@
 #include <QCommandLineParser>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "core/capture/capture_engine.h"
 #include "core/files/osc_file.h"
+#include "core/files/output_sink.h"
 
 namespace cli {
 
@@ -36,5 +38,8 @@ int takeSingleFile(const QCommandLineParser& parser, const QStringList& args, QS
 
 // Writes bytes to stdout in one go; false when the write failed.
 bool writeStdout(std::string_view bytes);
+// Writes what write gives to stdout a buffer at a time as it comes; false when stdout did not
+// take it (or write returned false).
+bool writeStdoutThroughSink(const std::function<bool(osc::OutputSink&)>& write);
 
 }  // namespace cli

@@ -3,7 +3,9 @@
 #include <QColor>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
+#include <utility>
 
 #include "core/files/frame_export.h"
 #include "core/view/plot_labels.h"
@@ -574,14 +576,49 @@ void FrameTableModel::refresh() {
     }
 }
 
-std::string FrameTableModel::csv() const {
-    std::string out = osc::frameCsvHeader();
-    for (const auto row : rows_) {
-        if (const osc::Frame* f = frameOf(order_[row])) {
-            osc::appendFrameCsvRow(out, std::uint64_t{row} + 1, *f);
+namespace {
+
+// The frames of the rows shown, taken by their keys when the walk begins.
+class ShownFrameWalk final : public osc::FrameWalk {
+  public:
+    using Lookup = std::function<const osc::Frame*(std::uint64_t key)>;
+    ShownFrameWalk(std::vector<std::pair<std::uint64_t, std::uint64_t>> rows, Lookup lookup)
+        : rows_(std::move(rows)), lookup_(std::move(lookup)) {}
+    const osc::Frame* next(std::uint64_t& number) override {
+        while (at_ < rows_.size()) {
+            const auto [key, n] = rows_[at_++];
+            if (const osc::Frame* f = lookup_(key)) {
+                number = n;
+                return f;
+            }
         }
+        return nullptr;
     }
-    return out;
+    std::uint64_t total() const override { return rows_.size(); }
+
+  private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> rows_;  // key and number
+    Lookup lookup_;
+    std::size_t at_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<osc::FrameWalk> FrameTableModel::shownFrames() const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> rows;
+    rows.reserve(rows_.size());
+    for (const std::uint32_t position : rows_) {
+        rows.emplace_back(order_[position], std::uint64_t{position} + 1);
+    }
+    return std::make_unique<ShownFrameWalk>(std::move(rows),
+                                            [this](std::uint64_t key) { return frameOf(key); });
+}
+
+std::string FrameTableModel::csv() const {
+    const std::unique_ptr<osc::FrameWalk> walk = shownFrames();
+    return osc::collectText([&](osc::OutputSink& sink) {
+        osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink);
+    });
 }
 
 }  // namespace ui

@@ -14,9 +14,11 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/files/frame_export.h"
 #include "core/frames/capture_frames.h"
 
 namespace ui {
@@ -75,6 +77,9 @@ class FrameTableModel : public QAbstractTableModel {
     // The rows shown, in their order, as CSV with the command-line tool's columns, each
     // numbered by its "№".
     std::string csv() const;
+    // The rows shown now, in their order, each with its "№", for the streaming writers: later
+    // changes of the table do not change the walk; a frame gone meanwhile is left out.
+    std::unique_ptr<osc::FrameWalk> shownFrames() const;
 
     // Texts of the cells, also for the tests: the check column ("X.25 верно", "нет") and the
     // error column ("" for a good frame).

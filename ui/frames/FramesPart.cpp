@@ -16,11 +16,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <filesystem>
+#include <memory>
 
-#include "core/files/osc_file.h"
+#include "core/files/frame_export.h"
 #include "core/view/frame_view.h"
 #include "ui/settings/FormStorage.h"
+#include "ui/widgets/ExportProgress.h"
 #include "ui/widgets/Messages.h"
 #include "ui/window/MeasurementPart.h"
 
@@ -590,8 +591,14 @@ void FramesPart::exportCsv() {
 
 void FramesPart::exportCsvTo(const QString& fileName) {
     refresh();
-    const std::string text = model_->csv();
-    osc::writeFileAtomically(std::filesystem::path(fileName.toStdString()), text);
+    const std::unique_ptr<osc::FrameWalk> walk = model_->shownFrames();
+    ExportProgressDialog progress(page_ ? page_->window() : nullptr, {});
+    writeExportFile(
+        fileName,
+        [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
+            return osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink, step);
+        },
+        progress);
 }
 
 }  // namespace ui
