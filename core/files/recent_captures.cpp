@@ -96,7 +96,7 @@ std::filesystem::path RecentCaptures::newPath(std::int64_t startedAt) const {
         throw FileError("Cannot keep the capture in " + folder_.string(), ec.message());
     }
     for (int n = 1;; ++n) {
-        const std::filesystem::path p =
+        std::filesystem::path p =
             folder_ / ("capture-" + std::to_string(startedAt) + "-" + std::to_string(n) + ".osc");
         if (!std::filesystem::exists(p, ec) && !std::filesystem::exists(descriptionOf(p), ec)) {
             return p;

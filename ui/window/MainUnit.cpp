@@ -1053,19 +1053,19 @@ void TfrmMain::layOutReadouts() {
     for (int i = 0; i < 3; ++i) {
         QLabel* readout = pairs[i].second;
         needed[i] = QFontMetrics(readout->font()).horizontalAdvance(readout->text()) + 4;
-        fits = fits && needed[i] <= designedReadouts_[2 * i + 1].width();
+        fits = fits && needed[i] <= designedReadouts_[qsizetype{2} * i + 1].width();
     }
     int bottom = kTop + 13;
     if (fits) {
         for (int i = 0; i < 3; ++i) {
-            pairs[i].first->setGeometry(designedReadouts_[2 * i]);
-            pairs[i].second->setGeometry(designedReadouts_[2 * i + 1]);
+            pairs[i].first->setGeometry(designedReadouts_[qsizetype{2} * i]);
+            pairs[i].second->setGeometry(designedReadouts_[qsizetype{2} * i + 1]);
         }
     } else {
         int x = 4, y = kTop;
         for (int i = 0; i < 3; ++i) {
-            const int caption = designedReadouts_[2 * i].width();
-            const int width = std::max(designedReadouts_[2 * i + 1].width(), needed[i]);
+            const int caption = designedReadouts_[qsizetype{2} * i].width();
+            const int width = std::max(designedReadouts_[qsizetype{2} * i + 1].width(), needed[i]);
             if (x > 4 && x + caption + kGap + width > kRight) {
                 x = 4;
                 y += kRow;
