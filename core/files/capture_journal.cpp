@@ -73,7 +73,7 @@ int lockState(const std::filesystem::path& path, bool create, int how) {
 // user that others may write to is closed to them first. Empty, with `why`, otherwise.
 std::filesystem::path checkedFolder(const std::filesystem::path& folder, std::string& why) {
     std::error_code ec;
-    const std::filesystem::path real = std::filesystem::canonical(folder, ec);
+    std::filesystem::path real = std::filesystem::canonical(folder, ec);
     struct stat st {};
     if (ec || ::stat(real.c_str(), &st) != 0) {
         why = systemReason(ec ? ec.value() : errno);
