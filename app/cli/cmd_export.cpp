@@ -109,8 +109,8 @@ int parseExport(const QStringList& args, ExportRequest& request) {
     return decoderOptions.read(parser, args, request.decoder);
 }
 
-// Streams a writer's text into the file, written as it comes when the file is a FIFO or a
-// device; a failure is reported on stderr.
+// Streams a writer's text into the file (held in a private temporary file when the file can
+// only be written in place); a failure is reported on stderr with its reason.
 bool writeOrReport(const QString& path, const std::function<void(osc::OutputSink&)>& write) {
     try {
         osc::writeFileThroughSink(
@@ -120,6 +120,9 @@ bool writeOrReport(const QString& path, const std::function<void(osc::OutputSink
                 return true;
             },
             true);
+    } catch (const osc::FileError& e) {
+        std::fprintf(stderr, "%s\n", e.message().c_str());
+        return false;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;

@@ -137,7 +137,7 @@ int runFrames(const QStringList& args) {
     if (!writeStdoutThroughSink([&](osc::OutputSink& sink) {
             return osc::writeFrameList(walk, request.format, sink);
         })) {
-        std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
+        reportOutputFailure(args);
         return 1;
     }
     const std::string summary = printSummary(engine.frames, request.decoder.channels);

@@ -53,9 +53,10 @@ std::string collectText(const std::function<void(OutputSink&)>& write);
 
 // Writes a file through a sink (core/files/replacing_file.h): the target is replaced once write
 // returned true and everything is in the file; false (cancelled) or an exception leaves the
-// target as it was and no temporary file. A target that is no regular file (a FIFO, a
-// device) is held whole until the end, unless streamInPlace: then it is written as the text
-// comes, and a cancel leaves what was written. Throws FileError ("Cannot create file PATH").
+// target as it was and no temporary file. A FIFO or a device is refused. A file in a folder
+// that takes no new file is written over in place at the end, its room reserved first; until
+// then the text is held in memory, or with streamInPlace in a private temporary file. Throws
+// FileError ("Cannot create file PATH").
 bool writeFileThroughSink(const std::filesystem::path& path,
                           const std::function<bool(OutputSink&)>& write,
                           bool streamInPlace = false);

@@ -48,11 +48,13 @@ bool nextDatagram(osc::OscReadAhead& reader, std::vector<std::uint8_t>&,
     return reader.next(out);
 }
 
-// Start, every datagram of the reader, stop.
+// Start, every datagram of the reader, stop. Whatever ends the replay (the end, an empty line,
+// a bad group, a read error) leaves the capture stopped with the replayed part drawn; only a
+// replay that is no longer wanted (the window closing) ends without the stop.
 template <class Reader>
 void replay(Reader& reader, ReplayTarget& target) {
     if (!target.startReplay()) {
-        return;  // said why (the port, for one); nothing of the file is decoded
+        return;  // said why; nothing of the file is decoded
     }
     std::vector<std::uint8_t> buffer;
     std::span<const std::uint8_t> datagram;
@@ -63,7 +65,11 @@ void replay(Reader& reader, ReplayTarget& target) {
             }
         }
     } catch (const osc::OscFormatError& e) {
+        target.stopReplay();
         throw std::runtime_error(groupErrorText(e));
+    } catch (...) {
+        target.stopReplay();
+        throw;
     }
     target.stopReplay();
 }

@@ -5,10 +5,10 @@
 #include <QLabel>
 #include <QToolButton>
 
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/DeviceListLook.h"
 #include "ui/widgets/Fonts.h"
 #include "ui/widgets/SvgIcon.h"
-#include "ui/window/NavigationPart.h"
 
 namespace ui {
 

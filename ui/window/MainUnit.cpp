@@ -12,6 +12,7 @@
 
 #include "core/view/time_text.h"
 #include "net/udp_endpoint.h"
+#include "ui/frames/FrameBands.h"
 #include "ui/plot/OverviewStrip.h"
 #include "ui/settings/FormStorage.h"
 #include "ui/tracelog/TraceTab.h"
@@ -20,6 +21,8 @@
 #include "ui/widgets/WindowFrame.h"
 #include "ui/window/ActionToolBar.h"
 #include "ui/window/CaptureStatusPart.h"
+#include "ui/window/FramesPlacePart.h"
+#include "ui/window/RecentCapturesPart.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -61,13 +64,10 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
         ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
     };
     wire();
-    tools_ = new ui::ToolsPart(this, FormStorage1->key(), TabSheet1->Chart1, plotState_, FEngine,
-                               messages_,
-                               {.openFile = [this](const QString& file) { LoadOscFile(file); }});
-    tools_->addButtons(ActionToolBar1, 733);  // after the status panel
-    connect(traceLog_.get(), &ui::TraceLogPart::saved, tools_, &ui::ToolsPart::fileUsed);
+    createCaptureParts();
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_->setJournalFolder(osc::defaultJournalFolder());
+    captureStatus_->addReceptionSettings(FormStorage1->key());
     Timer1->start();
     FormCreate();
 }
@@ -96,17 +96,18 @@ void TfrmMain::createParts() {
             .traceDatagram = std::bind_front(&ui::TraceLogPart::traceDatagram, traceLog_.get()),
             .traceLogBytes = std::bind_front(&ui::TraceLogPart::memoryBytes, traceLog_.get()),
         });
+    TabSheet1->Chart1->setLiveEnd([this] { return acquisition_->liveEnd(); });
     measurement_ = std::make_unique<ui::MeasurementPart>(FEngine, plotState_, *panel);
     connectionWidgets_ = std::make_unique<ui::ConnectionWidgets>(*this, *devices);
     connection_ = std::make_unique<ui::ConnectionPart>(*connectionWidgets_, messages_);
     journalRecovery_ = std::make_unique<ui::JournalPart>(
         this, messages_, ui::JournalPart::Collaborators{.replay = [this](const std::string& text) {
             acquisition_->replayText(text);
-            TabSheet1->Chart1->setFocus();
+            TabSheet1->Chart1->setFocus();  // the keys go on to the plot
         }});
     frames_ = std::make_unique<ui::FramesPart>(FEngine, plotState_, messages_, this);
     PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
-    TabSheet1->Chart1->setOverlay(
+    TabSheet1->Overview->setOverlay(
         [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
     navigation_ =
         new ui::NavigationPart(FEngine.traces, plotState_, this, panel->seWindowBitsCount);
@@ -114,8 +115,52 @@ void TfrmMain::createParts() {
     TabSheet1->addStripButton(navigation_->goToBitAction(), "btnGoToBit");
     TabSheet1->Chart1->setFocus();
     captureStatus_ = new ui::CaptureStatusPart(
-        statusBar(),
-        {.clockMs = {}, .receiverDrops = [this] { return acquisition_->receiverDrops(); }});
+        statusBar(), {.clockMs = {},
+                      .receiverDrops = [this] { return acquisition_->receiverDrops(); },
+                      .foreign =
+                          [this] {
+                              const osc::CaptureCounts c = acquisition_->counts();
+                              return ui::CaptureStatusPart::ForeignDatagrams{
+                                  c.foreign, c.lastForeign, acquisition_->acceptAnySender()};
+                          },
+                      .deviceSilent = [this] { return acquisition_->deviceSilent(); }});
+}
+
+void TfrmMain::createCaptureParts() {
+    const QString key = FormStorage1->key();
+    tools_ = new ui::ToolsPart(this, key, TabSheet1->Chart1, plotState_, FEngine, messages_,
+                               {.openFile = [this](const QString& file) { LoadOscFile(file); },
+                                .pictureHeader =
+                                    [this] {
+                                        return ui::pictureHeaderLines(
+                                            defaultCaption(), captureStatus_->shownText(),
+                                            TabSheet1->Panel3->pictureLines());
+                                    }});
+    tools_->addButtons(ActionToolBar1, 733);  // after the status panel
+    framesPlace_ = new ui::FramesPlacePart(this, key, PageControl1, TabSheet1->PlotSplitter,
+                                           frames_->page(), QStringLiteral("Кадры"));
+    recentCaptures_ = new ui::RecentCapturesPart(
+        this, key, messages_, osc::defaultRecentCapturesFolder(),
+        {.captureOnScreen = [this] { return acquisition_->captureOnScreen(); },
+         .fileOnScreen = [this] { return fileOnScreen(); },
+         .replay = [this](const QString& file) { ReplayKeptCapture(file); }});
+    acquisition_->setRecentCaptures(&recentCaptures_->captures());
+    framesPlace_->addButton(statusBar());
+    recentCaptures_->addButton(statusBar());
+    sessionWidgets_ = std::make_unique<ui::SessionWidgets>(*TabSheet1->Panel3, *frames_->page(),
+                                                           *TabSheet1->Chart1);
+    session_ =
+        new ui::SessionPart(this, plotState_, FEngine.traces, *sessionWidgets_, messages_,
+                            {.captureFile = [this] { return fileOnScreen(); },
+                             .decodedChannel = [this] { return measurement_->decodedChannel(); }});
+    TabSheet1->Chart1->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
+        frames_->bands().paint(p, m);
+        session_->paint(p, m);
+    });
+    connect(traceLog_.get(), &ui::TraceLogPart::saved, tools_, &ui::ToolsPart::fileUsed);
+    connect(acquisition_.get(), &ui::AcquisitionPart::started, session_, &ui::SessionPart::clear);
+    connect(session_, &ui::SessionPart::measureWanted, this,
+            [this](int c, double m, double x) { measurement_->measure(c, m, x); });
 }
 
 void TfrmMain::wire() {
@@ -170,6 +215,21 @@ void TfrmMain::wire() {
             &ui::CaptureStatusPart::stopped);
     connect(acquisition, &ui::AcquisitionPart::datagramDecoded, captureStatus_,
             &ui::CaptureStatusPart::datagram);
+    connect(acquisition, &ui::AcquisitionPart::fileShown, captureStatus_,
+            &ui::CaptureStatusPart::showFile);
+    connect(acquisition, &ui::AcquisitionPart::captureShown, captureStatus_,
+            &ui::CaptureStatusPart::showCapture);
+    connect(acquisition, &ui::AcquisitionPart::notShownChanged, captureStatus_,
+            &ui::CaptureStatusPart::setNotShown);
+    connect(acquisition, &ui::AcquisitionPart::started, measurement_.get(),
+            &ui::MeasurementPart::resetForNewTraces);
+    connect(captureStatus_, &ui::CaptureStatusPart::receptionChanged, acquisition,
+            [acquisition](const ui::ReceptionSettings& r) {
+                acquisition->setAcceptAnySender(r.acceptAnySender);
+                acquisition->setListenAddress(r.listenAddress.toStdString());
+            });
+    connect(TabSheet1->Panel3, &ui::ReadoutPanel::decoderOptionsChanged, this,
+            [this] { ui::guarded(this, [this] { measurement_->optionsChanged(); }); });
     connect(frames_.get(), &ui::FramesPart::frameChosen, measurement_.get(),
             &ui::MeasurementPart::measureFrame);
     connect(frames_.get(), &ui::FramesPart::bandsChanged, chart, qOverload<>(&QWidget::update));
@@ -204,8 +264,13 @@ void TfrmMain::actLoadFromFileExecute() {
 }
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
-    acquisition_->replayFile(fileName);
+    ReplayKeptCapture(fileName);
     tools_->fileUsed(fileName);
+}
+
+void TfrmMain::ReplayKeptCapture(const QString& fileName) {
+    acquisition_->replayFile(fileName);
+    session_->restoreFor(fileName);
     TabSheet1->Chart1->setFocus();
 }
 
@@ -217,6 +282,13 @@ void TfrmMain::OfferUnfinishedJournals() {
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
+    // A channel named in the session: its name on the left axis at its lower level.
+    if (axis == OscPlot::Axis::Left && session_) {
+        if (QString name = session_->levelName(labelText.toInt()); !name.isEmpty()) {
+            labelText = std::move(name);
+            return;
+        }
+    }
     labelText = QString::fromStdString(
         axis == OscPlot::Axis::Left ? osc::leftAxisLabel(labelText.toInt())
                                     : osc::bottomAxisLabelWithTime(value, plotState_.bitRate()));

@@ -29,6 +29,7 @@
 #include "ui/window/NavigationPart.h"
 #include "ui/window/OscillogramTab.h"
 #include "ui/window/ReadoutPanel.h"
+#include "ui/window/SessionPart.h"
 #include "ui/window/ToolsPart.h"
 #include "ui/window/WindowViews.h"
 
@@ -39,6 +40,8 @@ namespace ui {
 class ActionToolBar;
 class CaptureStatusPart;
 class FormStorage;
+class FramesPlacePart;
+class RecentCapturesPart;
 class TraceTab;
 }  // namespace ui
 
@@ -51,7 +54,11 @@ class TfrmMain : public QMainWindow {
     static QString defaultCaption() { return QStringLiteral("МорвелIP-осциллограф"); }
 
     void FormCreate();
-    void FormStorage1RestorePlacement() { actConnectExecute(); }
+    void FormStorage1RestorePlacement() {
+        if (connectAtStart_) {
+            actConnectExecute();
+        }
+    }
     void actConnectExecute() { connection_->connect(); }  // login, connect, device list
     void actOSCstartExecute() { acquisition_->start(); }
     void actOSCstopExecute() {  // closing points, completion; the keys go on to the plot
@@ -88,8 +95,11 @@ class TfrmMain : public QMainWindow {
     // A left drag to the left on the plot: the window's width from the bit count again.
     void Chart1UndoZoom() { navigation_->undoZoom(); }
     // The load action after its dialog: reads the file (throws "Cannot open file %s"), start,
-    // every line decoded, stop. Also a file given at start, a recent or a dropped one.
+    // every line decoded, stop, the file's session restored. Also a file given at start, a
+    // recent or a dropped one.
     void LoadOscFile(const QString& fileName);
+    // Replays a kept capture (the list of the last captures): as a load, but not a recent file.
+    void ReplayKeptCapture(const QString& fileName);
     // After the login at start-up: each capture journal that a crash left unfinished is offered
     // for replay, saving or discarding.
     void OfferUnfinishedJournals();
@@ -105,9 +115,15 @@ class TfrmMain : public QMainWindow {
     void setConnectionSession(std::unique_ptr<server::ConnectionSession> session) {
         connection_->setSession(std::move(session));
     }
+    osc::net::DatagramEndpoint& endpoint() { return acquisition_->endpoint(); }
     // --demo: the login dialog offers the demo server names when its fields are empty.
     void setDemoMode(bool on) { connectionWidgets_->setDemoMode(on); }
     bool demoMode() const { return connectionWidgets_->demoMode(); }
+    // A file given on the command line opens without the login dialog: the connect action
+    // does not run at start-up then (the connect button logs in later).
+    void setConnectAtStart(bool on) { connectAtStart_ = on; }
+    // The file on screen after a load, until the next capture; empty for none.
+    QString fileOnScreen() const { return acquisition_->fileOnScreen(); }
 
     osc::CaptureEngine& engine() { return FEngine; }   // decoder state, traces, window
     ui::PlotState& plotState() { return plotState_; }  // window, marker, cursor, bit rate
@@ -120,12 +136,16 @@ class TfrmMain : public QMainWindow {
     ui::NavigationPart& navigation() { return *navigation_; }
     ui::CaptureStatusPart& captureStatus() { return *captureStatus_; }
     ui::ToolsPart& tools() { return *tools_; }
+    ui::RecentCapturesPart& recentCaptures() { return *recentCaptures_; }
+    ui::FramesPlacePart& framesPlace() { return *framesPlace_; }
+    ui::SessionPart& sessionPart() { return *session_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
 
   private:
     void createParts();
+    void createCaptureParts();  // the status bar's, the kept captures, the session
     void wire();
 
     osc::CaptureEngine FEngine;
@@ -139,9 +159,14 @@ class TfrmMain : public QMainWindow {
     std::unique_ptr<ui::TraceLogPart> traceLog_;
     std::unique_ptr<ui::JournalPart> journalRecovery_;
     std::unique_ptr<ui::FramesPart> frames_;
+    std::unique_ptr<ui::SessionWidgets> sessionWidgets_;
     ui::NavigationPart* navigation_ = nullptr;
     ui::CaptureStatusPart* captureStatus_ = nullptr;
     ui::ToolsPart* tools_ = nullptr;
+    ui::RecentCapturesPart* recentCaptures_ = nullptr;
+    ui::FramesPlacePart* framesPlace_ = nullptr;
+    ui::SessionPart* session_ = nullptr;
+    bool connectAtStart_ = true;
 
     ui::ActionToolBar* ActionToolBar1 = nullptr;  // the actions, their buttons, ComboBox1, Panel1
     QTabWidget* PageControl1 = nullptr;

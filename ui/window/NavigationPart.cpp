@@ -11,6 +11,7 @@
 #include "core/view/plot_navigation.h"
 #include "core/view/plot_window.h"
 #include "ui/plot/PlotState.h"
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/Messages.h"
 #include "ui/widgets/ReadoutLabel.h"
 #include "ui/widgets/SvgIcon.h"
@@ -33,16 +34,6 @@ constexpr const char* kGoToBitSvg =
 </svg>)";
 
 }  // namespace
-
-void keyed(QAction* action, const QList<QKeySequence>& keys) {
-    action->setShortcuts(keys);
-    QString tip = action->text();
-    if (!keys.isEmpty()) {
-        tip += QStringLiteral(" (") + keys.front().toString(QKeySequence::NativeText) +
-               QLatin1Char(')');
-    }
-    action->setToolTip(tip);
-}
 
 NavigationPart::NavigationPart(const osc::ChannelTraces& traces, PlotState& plot, QWidget* window,
                                QSpinBox* bits)

@@ -29,9 +29,6 @@ namespace ui {
 
 class PlotState;
 
-// Gives the action its keys (the first is the one named) and a tooltip "Caption (Key)".
-void keyed(QAction* action, const QList<QKeySequence>& keys);
-
 class NavigationPart : public QObject {
     Q_OBJECT
   public:

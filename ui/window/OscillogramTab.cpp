@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -50,18 +51,29 @@ CompletionPanel::CompletionPanel(const QPalette& palette, QWidget* plot) : QFram
 
 OscillogramTab::OscillogramTab(osc::CaptureEngine& engine, PlotState& plot) : engine_(engine) {
     setObjectName(QStringLiteral("TabSheet1"));
-    auto* column = new QVBoxLayout(this);
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+    // The plot and its panels on top of a splitter, which can take the frames table under them.
+    PlotSplitter = new QSplitter(Qt::Vertical, this);
+    PlotSplitter->setObjectName(QStringLiteral("PlotSplitter"));
+    PlotSplitter->setChildrenCollapsible(false);
+    page->addWidget(PlotSplitter);
+    auto* plotArea = new QWidget(PlotSplitter);
+    plotArea->setObjectName(QStringLiteral("PlotArea"));
+    PlotSplitter->addWidget(plotArea);
+    auto* column = new QVBoxLayout(plotArea);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     Chart1 = new OscPlot;  // into the tab after the panel, and so after it in the focus chain
     Chart1->setEngine(&engine, &plot);
     Chart1->setFocusPolicy(Qt::StrongFocus);  // the navigation keys go to the plot
-    Panel3 = new ReadoutPanel(*Chart1, this);
+    Panel3 = new ReadoutPanel(*Chart1, plotArea);
     column->addWidget(Panel3);
     column->addWidget(Chart1, 1);
     // The overview strip with the navigation buttons at its left: the tool bar's row is full at
     // the window's width.
-    auto* stripRow = new QWidget(this);
+    auto* stripRow = new QWidget(plotArea);
     stripRow->setObjectName(QStringLiteral("OverviewRow"));
     stripRow_ = new QHBoxLayout(stripRow);
     stripRow_->setContentsMargins(0, 0, 0, 0);
@@ -69,7 +81,7 @@ OscillogramTab::OscillogramTab(osc::CaptureEngine& engine, PlotState& plot) : en
     Overview = new OverviewStrip(engine, plot, Chart1->summaries(), stripRow);
     stripRow_->addWidget(Overview, 1);
     column->addWidget(stripRow);
-    ScrollBar1 = new QScrollBar(Qt::Horizontal, this);
+    ScrollBar1 = new QScrollBar(Qt::Horizontal, plotArea);
     ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
     ScrollBar1->setFixedHeight(16);
     ScrollBar1->setRange(0, 0);

@@ -1,7 +1,8 @@
 #pragma once
 // The tab "Осциллограмма" (TabSheet1), top to bottom: the readout panel Panel3, the plot Chart1
 // with the progress panel pbPanel inside it, the overview strip with the buttons of the actions
-// that act on it at its left, and the scroll bar ScrollBar1.
+// that act on it at its left, and the scroll bar ScrollBar1; all of them the first widget of a
+// splitter, which can take the frames table under them.
 
 #include <QFrame>
 #include <QWidget>
@@ -12,6 +13,7 @@ class QHBoxLayout;
 class QLabel;
 class QProgressBar;
 class QScrollBar;
+class QSplitter;
 
 namespace osc {
 class CaptureEngine;
@@ -48,6 +50,7 @@ class OscillogramTab final : public QWidget {
     // (osc::followersOf).
     void syncScrollBar();
 
+    QSplitter* PlotSplitter = nullptr;
     ReadoutPanel* Panel3 = nullptr;
     OscPlot* Chart1 = nullptr;
     OverviewStrip* Overview = nullptr;

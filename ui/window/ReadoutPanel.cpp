@@ -3,9 +3,14 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <climits>
+#include <utility>
 
 #include "core/view/plot_labels.h"
 #include "ui/plot/OscPlot.h"
@@ -72,13 +77,11 @@ ReadoutPanel::ReadoutPanel(const OscPlot& plot, QWidget* parent) : QFrame(parent
     bold.setBold(true);
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
-    label(this, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
+    markerCaption_ = label(this, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
     lblMarker = readout(this, "lblMarker", {68, 8, 85, 13});
-    const QLabel* cursorCaption =
-        label(this, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
+    cursorCaption_ = label(this, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
     lblStrobe = readout(this, "lblStrobe", {219, 8, 85, 13});
-    const QLabel* distanceCaption =
-        label(this, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
+    distanceCaption_ = label(this, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
     lblDiff = readout(this, "lblDiff", {370, 8, 88, 13});
     for (QLabel* l : {lblMarker, lblStrobe, lblDiff}) {
         l->setFont(bold);
@@ -86,7 +89,7 @@ ReadoutPanel::ReadoutPanel(const OscPlot& plot, QWidget* parent) : QFrame(parent
     const QLabel* bitsCaption =
         label(this, nullptr, QStringLiteral("Бит в окне"), {460, 8, 70, 13}, right);
     widenReadouts(
-        {{lblMarker, cursorCaption}, {lblStrobe, distanceCaption}, {lblDiff, bitsCaption}});
+        {{lblMarker, cursorCaption_}, {lblStrobe, distanceCaption_}, {lblDiff, bitsCaption}});
     seWindowBitsCount =
         spinBox(this, "seWindowBitsCount", INT_MIN, INT_MAX, 100, {536, 4, 57, 21});  // no bounds
     label(this, nullptr, QStringLiteral("Бит в байте"), {593, 8, 70, 13}, right);
@@ -112,9 +115,40 @@ ReadoutPanel::ReadoutPanel(const OscPlot& plot, QWidget* parent) : QFrame(parent
     for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
         c->setPalette(boxPalette);
     }
-    lblBitStream = label(this, "lblBitStream", QStringLiteral("XXX"), {9, 31, 715, 13});
+    // The decode follows its options at once, not at the next mouse move.
+    connect(seByteBitsCount, &QSpinBox::valueChanged, this, &ReadoutPanel::decoderOptionsChanged);
+    for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
+        connect(c, &QCheckBox::toggled, this, &ReadoutPanel::decoderOptionsChanged);
+    }
+    // The decode lines: selectable and copyable (the label's context menu), scrolled sideways
+    // when longer than the panel.
+    decodeArea_ = new QScrollArea(this);
+    decodeArea_->setObjectName(QStringLiteral("DecodeArea"));
+    decodeArea_->setFrameShape(QFrame::NoFrame);
+    decodeArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    decodeArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    decodeArea_->setWidgetResizable(false);
+    decodeArea_->setGeometry(9, 31, 715, 26);
+    auto* decodeLines = new QWidget;
+    decodeLines->setAutoFillBackground(false);
+    decodeLines->setPalette(pal);
+    decodeArea_->viewport()->setAutoFillBackground(false);
+    auto* lines = new QVBoxLayout(decodeLines);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(0);
+    lines->setSizeConstraint(QLayout::SetFixedSize);
+    lblBitStream = label(decodeLines, "lblBitStream", QStringLiteral("XXX"), {0, 0, 715, 13});
     lblBitStream->setFont(arialNarrowFont(8));
-    lblBytesDecoded = label(this, "lblBytesDecoded", QStringLiteral("XXX"), {9, 44, 715, 13});
+    lblBytesDecoded =
+        label(decodeLines, "lblBytesDecoded", QStringLiteral("XXX"), {0, 13, 715, 13});
+    for (QLabel* l : {lblBitStream, lblBytesDecoded}) {
+        l->setFixedHeight(13);
+        l->setMinimumWidth(715);
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        l->setCursor(Qt::IBeamCursor);
+        lines->addWidget(l);
+    }
+    decodeArea_->setWidget(decodeLines);
 }
 
 void ReadoutPanel::setBitStreamOptions(const osc::BitStreamOptions& options) {
@@ -157,19 +191,86 @@ osc::BitStreamOptions ReadoutPanel::bitStreamOptions() const {
 
 void ReadoutPanel::setCursorText(const QString& text) {
     lblStrobe->setText(text);
+    layOutReadouts();
 }
 
 void ReadoutPanel::setMarkerText(const QString& text) {
     lblMarker->setText(text);
+    layOutReadouts();
 }
 
 void ReadoutPanel::setDistanceText(const QString& text) {
     lblDiff->setText(text);
+    layOutReadouts();
 }
 
 void ReadoutPanel::setDecodedText(const QString& bits, const QString& values) {
     lblBitStream->setText(bits);
     lblBytesDecoded->setText(values);
+    layOutReadouts();
+}
+
+void ReadoutPanel::setDecodeReason(const QString& reason) {
+    lblBitStream->setToolTip(reason);
+    lblBytesDecoded->setToolTip(reason);
+}
+
+QStringList ReadoutPanel::pictureLines() const {
+    return {QStringLiteral("Маркер: %1    Курсор: %2    Разность: %3")
+                .arg(lblMarker->text(), lblStrobe->text(), lblDiff->text()),
+            QStringLiteral("Биты: ") + lblBitStream->text(),
+            QStringLiteral("Значения: ") + lblBytesDecoded->text()};
+}
+
+void ReadoutPanel::layOutReadouts() {
+    // The designed places while every text fits them; otherwise each readout as wide as its
+    // text, the pairs flowing onto further rows before the controls at the right.
+    constexpr int kRow = 15, kTop = 8, kGap = 5, kRight = 456;
+    const std::pair<QLabel*, QLabel*> pairs[] = {
+        {markerCaption_, lblMarker}, {cursorCaption_, lblStrobe}, {distanceCaption_, lblDiff}};
+    if (designedReadouts_.isEmpty()) {
+        for (const auto& [caption, readout] : pairs) {
+            designedReadouts_ << caption->geometry() << readout->geometry();
+        }
+    }
+    bool fits = true;
+    int needed[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        QLabel* readout = pairs[i].second;
+        needed[i] = QFontMetrics(readout->font()).horizontalAdvance(readout->text()) + 4;
+        fits = fits && needed[i] <= designedReadouts_[qsizetype{2} * i + 1].width();
+    }
+    int bottom = kTop + 13;
+    if (fits) {
+        for (int i = 0; i < 3; ++i) {
+            pairs[i].first->setGeometry(designedReadouts_[qsizetype{2} * i]);
+            pairs[i].second->setGeometry(designedReadouts_[qsizetype{2} * i + 1]);
+        }
+    } else {
+        int x = 4, y = kTop;
+        for (int i = 0; i < 3; ++i) {
+            const int caption = designedReadouts_[qsizetype{2} * i].width();
+            const int width = std::max(designedReadouts_[qsizetype{2} * i + 1].width(), needed[i]);
+            if (x > 4 && x + caption + kGap + width > kRight) {
+                x = 4;
+                y += kRow;
+            }
+            pairs[i].first->setGeometry(x, y, caption, 13);
+            pairs[i].second->setGeometry(x + caption + kGap, y, width, 13);
+            x += caption + kGap + width + 4;
+        }
+        bottom = y + 13;
+    }
+    // The decode lines under the readouts, with a scroll bar when longer than the panel.
+    QWidget* lines = decodeArea_->widget();
+    lines->adjustSize();
+    const int scroll =
+        lines->width() > 715 ? decodeArea_->horizontalScrollBar()->sizeHint().height() : 0;
+    decodeArea_->setGeometry(9, bottom + 10, 715, 26 + scroll);
+    const int height = std::max(63, bottom + 10 + 26 + scroll + 6);
+    if (this->height() != height) {
+        setFixedHeight(height);
+    }
 }
 
 }  // namespace ui

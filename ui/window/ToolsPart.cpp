@@ -1,6 +1,7 @@
 #include "ui/window/ToolsPart.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,6 +16,7 @@
 
 #include "ui/plot/OscPlot.h"
 #include "ui/plot/PlotPicture.h"
+#include "ui/settings/FormStorage.h"
 #include "ui/widgets/Messages.h"
 #include "ui/widgets/SvgIcon.h"
 #include "ui/window/BitRate.h"
@@ -49,6 +51,15 @@ QString toolTipWithKey(const QString& text, const QKeySequence& key) {
     return QStringLiteral("%1 (%2)").arg(plain, key.toString(QKeySequence::NativeText));
 }
 
+QStringList pictureHeaderLines(const QString& program, const QString& shown,
+                               const QStringList& readouts) {
+    return QStringList{
+               program + (shown.isEmpty() ? QString() : QStringLiteral(": ") + shown) +
+               QStringLiteral(". Снимок ") +
+               QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))} +
+           readouts;
+}
+
 ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
                      osc::CaptureEngine& engine, MessageSink& messages, Collaborators collaborators)
     : QObject(window),
@@ -64,6 +75,21 @@ ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotSta
     createActions();
     recent_.load();
     plotState_.setBitRate(loadBitRate(key_, readoutSection()));
+    try {
+        const auto section = openQSettingsSection(key_, pictureSection());
+        const auto isTrue = [](const QString& text) {
+            return text.trimmed().compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0;
+        };
+        QString text;
+        if (section->readText(QStringLiteral("Header"), text)) {
+            pictureHeader_ = isTrue(text);
+        }
+        if (section->readText(QStringLiteral("Light"), text)) {
+            pictureLight_ = isTrue(text);
+        }
+    } catch (const std::exception&) {
+        // a value of another type: the defaults
+    }
     window_->setAcceptDrops(true);
     window_->installEventFilter(this);
 }
@@ -162,16 +188,46 @@ QString ToolsPart::suggestedFile(const QString& lastInDialog, const QString& ext
 void ToolsPart::savePicture() {
     PictureDialog dialog(window_, suggestedFile(lastPicture_, QStringLiteral("png")),
                          plot_->size());
+    dialog.setHeader(pictureHeader_);
+    dialog.setLight(pictureLight_);
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     lastPicture_ = dialog.fileName();
     lastFolder_ = QFileInfo(lastPicture_).absolutePath();
-    savePlotPicture(*plot_, dialog.fileName(), dialog.pictureSize());
+    setPictureLook(dialog.header(), dialog.light());
+    savePlotPicture(*plot_, dialog.fileName(), dialog.pictureSize(), pictureLook());
 }
 
 void ToolsPart::copyPicture() {
-    copyPlotPicture(*plot_);
+    copyPlotPicture(*plot_, pictureLook());
+}
+
+void ToolsPart::setPictureLook(bool header, bool light) {
+    if (header == pictureHeader_ && light == pictureLight_) {
+        return;
+    }
+    pictureHeader_ = header;
+    pictureLight_ = light;
+    const auto text = [](bool on) { return on ? QStringLiteral("True") : QStringLiteral("False"); };
+    try {
+        const auto section = openQSettingsSection(key_, pictureSection());
+        section->writeText(QStringLiteral("Header"), text(header));
+        section->writeText(QStringLiteral("Light"), text(light));
+        section->close();
+    } catch (const std::exception& e) {
+        messages_.showError(QString::fromUtf8(e.what()));
+    }
+}
+
+PictureLook ToolsPart::pictureLook() const {
+    PictureLook look;
+    look.header = pictureHeader_;
+    look.light = pictureLight_;
+    if (look.header && collaborators_.pictureHeader) {
+        look.headerLines = collaborators_.pictureHeader();
+    }
+    return look;
 }
 
 void ToolsPart::exportTraces() {

@@ -21,6 +21,7 @@
 
 #include "core/capture/capture_engine.h"
 #include "core/files/trace_export.h"
+#include "ui/plot/PlotPicture.h"
 #include "ui/window/RecentFiles.h"
 
 class QAction;
@@ -34,17 +35,26 @@ namespace ui {
 class MessageSink;
 class PlotState;
 
+// A picture's header: the program, what the plot shows (shown, may be empty) and the time now,
+// then the readouts' lines.
+QStringList pictureHeaderLines(const QString& program, const QString& shown,
+                               const QStringList& readouts);
+
 class ToolsPart : public QObject {
     Q_OBJECT
   public:
     struct Collaborators {
         // Replays a file as the load action does after its dialog (LoadOscFile); may throw.
         std::function<void(const QString&)> openFile;
+        // The lines of a picture's header: the device, file or capture time, the readouts, the
+        // decoded line. None if empty.
+        std::function<QStringList()> pictureHeader = {};
     };
 
     // The section names under the main window's key.
     static QString recentSection() { return QStringLiteral("RecentFiles"); }
     static QString readoutSection() { return QStringLiteral("Readouts"); }
+    static QString pictureSection() { return QStringLiteral("Picture"); }
 
     // plotState: the marker and cursor (the stretch to export) and the bit rate, which the part
     // sets from the store at once and after its dialog.
@@ -71,6 +81,12 @@ class ToolsPart : public QObject {
 
     std::optional<double> bitRate() const;
     void setBitRate(std::optional<double> rate);  // stored, and the view state told
+    // The pictures' header and light colours, as last chosen (stored).
+    bool pictureHeader() const { return pictureHeader_; }
+    bool pictureLight() const { return pictureLight_; }
+    void setPictureLook(bool header, bool light);
+    // The look of a picture now: the stored choices and the header's lines.
+    PictureLook pictureLook() const;
     RecentFiles& recentFiles() { return recent_; }
     QMenu* recentMenu() const { return recentMenu_; }
     // Fills the recent files menu as it is about to show (missing files dropped first).
@@ -95,6 +111,8 @@ class ToolsPart : public QObject {
     MessageSink& messages_;
     Collaborators collaborators_;
     bool closing_ = false;  // the window is closing: a long export stops
+    bool pictureHeader_ = false;
+    bool pictureLight_ = false;
     RecentFiles recent_;
     QString lastPicture_;
     QString lastExport_;

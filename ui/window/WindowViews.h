@@ -5,7 +5,9 @@
 #include "ui/window/AcquisitionPart.h"
 #include "ui/window/ConnectionPart.h"
 #include "ui/window/OscillogramTab.h"
+#include "ui/window/SessionPart.h"
 
+class OscPlot;
 class QComboBox;
 class QLabel;
 class QSpinBox;
@@ -56,6 +58,25 @@ class ConnectionWidgets final : public ConnectionView {
     QWidget& window_;
     QComboBox& deviceList_;
     bool demoMode_ = false;
+};
+
+// What a session keeps of the widgets: the decoder's options in the readout panel, the frames'
+// options on their page (by the controls' names: cbFrame..., cmbFrame..., seFrame...), the
+// channels' colours on the plot.
+class SessionWidgets final : public SessionView {
+  public:
+    SessionWidgets(ReadoutPanel& panel, QWidget& framesPage, OscPlot& plot);
+
+    osc::SessionDecoder decoder() const override;
+    void setDecoder(const osc::SessionDecoder& decoder) override;
+    Options frameOptions() const override;
+    void setFrameOptions(const Options& options) override;
+    void setChannelColours(const std::array<QColor, osc::kChannelCount>& colours) override;
+
+  private:
+    ReadoutPanel& panel_;
+    QWidget& framesPage_;
+    OscPlot& plot_;
 };
 
 }  // namespace ui
