@@ -269,6 +269,7 @@ void CaptureJournal::writeState(const JournalState& state) noexcept {
 
 void CaptureJournal::start() noexcept {
     finishWriter(true);
+    lastDropped_ = {};
     setupFailed_ = false;
     setupError_.clear();
     noticeGiven_ = false;
@@ -312,6 +313,7 @@ void CaptureJournal::finishWriter(bool complete) noexcept {
     if (complete) {
         writeState({true, startedAt_, writer_->written()});
     }
+    lastDropped_ = writer_->dropped();
     writer_.reset();
     ::close(dataFd_);
     dataFd_ = -1;

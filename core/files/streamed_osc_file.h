@@ -39,14 +39,24 @@ class StreamedOscFile {
     StreamedOscFile(const StreamedOscFile&) = delete;
     StreamedOscFile& operator=(const StreamedOscFile&) = delete;
 
-    void append(std::span<const std::uint8_t> datagram) noexcept { writer_->append(datagram); }
+    // foreign: from another sender than the device (OscLineWriter).
+    void append(std::span<const std::uint8_t> datagram, bool foreign = false) noexcept {
+        writer_->append(datagram, foreign);
+    }
     bool failed() const noexcept { return writer_->failed(); }
     std::string error() const { return writer_->error(); }
     std::uint64_t datagrams() const { return writer_->datagramsAppended(); }
+    // Datagrams the disk did not keep up with; datagrams() = written + dropped after commit().
+    OscLineDrops dropped() const { return writer_->dropped(); }
+    // Whole lines written out so far.
+    std::uint64_t written() const { return writer_->written().datagrams; }
     // Where the lines go now: the .part file, or the file itself.
     const std::filesystem::path& writingPath() const { return writing_; }
     const std::filesystem::path& finalPath() const { return target_.path; }
 
+    // Writes the rest and syncs, without putting the file in place yet; false when anything
+    // was lost. Nothing can be appended afterwards.
+    bool finish() noexcept { return writer_->finish(); }
     // Writes the rest, syncs and puts the file in place. Throws FileError("Cannot create file
     // PATH", reason) (the .part file then stays).
     void commit();

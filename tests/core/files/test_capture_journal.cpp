@@ -2,6 +2,7 @@
 // finds the journal and reads it back; a file size limit standing in for a full disk; two
 // programs at once; saving and discarding what was found.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 
 #include "core/files/capture_journal.h"
 #include "core/files/osc_file.h"
+#include "core/files/osc_line_writer.h"
 #include "core/files/streamed_osc_file.h"
 
 namespace osc {
@@ -321,6 +323,47 @@ TEST_F(JournalTest, ARecordingFileGoesToItsPartFileAndReplacesTheFileAtTheEnd) {
     }
     EXPECT_FALSE(fs::exists(part));
     EXPECT_EQ(readWholeFile(real), expectedText(3)) << "a discarded recording leaves the file";
+}
+
+// A disk that does not keep up (here: a writer that never gets to write before the end) never
+// ends the recording: past the bound the oldest waiting foreign datagrams go first, a foreign
+// one never pushes out one of the device's, and every dropped datagram is counted.
+TEST_F(JournalTest, ASlowDiskDropsTheOldestForeignDatagramsFirstAndCountsThem) {
+    const std::filesystem::path path = dir_ / "slow.osc";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::size_t each = 10 + OscLineWriter::kPendingOverhead;
+    OscLineWriter writer(fd, OscLineTiming{std::chrono::hours(1), std::chrono::hours(1), 4 * each});
+    const auto d = [](std::uint8_t n, bool foreign) {
+        return Bytes{0x23, 0x08, n, static_cast<std::uint8_t>(foreign), 0, 0, 0, 0, 0, 0};
+    };
+    struct Step {
+        std::uint8_t n;
+        bool foreign;
+        OscLineDrops dropped;  // after this append
+    };
+    const std::vector<Step> steps{
+        {0, false, {0, 0}}, {0, true, {0, 0}}, {1, true, {0, 0}}, {1, false, {0, 0}},  // full
+        {2, true, {1, 0}},                                                             // F0 goes
+        {2, false, {2, 0}},                                                            // F1 goes
+        {3, true, {3, 0}},                                                             // F2 goes
+        {3, false, {4, 0}},  // F3 goes: only the device's wait now
+        {4, true, {5, 0}},   // no foreign one to push out: it goes itself
+        {4, false, {5, 1}},  // D0 goes
+    };
+    for (const Step& step : steps) {
+        writer.append(d(step.n, step.foreign), step.foreign);
+        EXPECT_EQ(writer.dropped(), step.dropped) << int(step.n) << (step.foreign ? " F" : " D");
+    }
+    EXPECT_FALSE(writer.lastLineOffset()) << "the lines after a dropped one start earlier";
+    EXPECT_TRUE(writer.finish());
+    ::close(fd);
+    std::string expected;
+    for (std::uint8_t n : {1, 2, 3, 4}) {
+        expected += traceLine(d(n, false)) + "\r\n";
+    }
+    EXPECT_EQ(readWholeFile(path.string()), expected);
+    EXPECT_EQ(writer.datagramsAppended(), writer.written().datagrams + writer.dropped().total());
 }
 
 TEST(JournalState, TextRoundTripAndDamagedRecords) {
