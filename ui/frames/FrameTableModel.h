@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/frames/capture_frames.h"
+#include "core/link/link_analysis.h"
 
 namespace ui {
 
@@ -73,8 +74,10 @@ class FrameTableModel : public QAbstractTableModel {
     std::size_t frameCount() const { return order_.size(); }
 
     // The rows shown, in their order, as CSV with the command-line tool's columns, each
-    // numbered by its "№".
+    // numbered by its "№" (with the link layer's columns once setLinkAnalysis was given one).
     std::string csv() const;
+    // The link layer of the frames, for the CSV; it must outlive the model.
+    void setLinkAnalysis(const osc::LinkAnalysis* link) { link_ = link; }
 
     // Texts of the cells, also for the tests: the check column ("X.25 верно", "нет") and the
     // error column ("" for a good frame).
@@ -97,6 +100,7 @@ class FrameTableModel : public QAbstractTableModel {
     void remember();
 
     const osc::CaptureFrames& frames_;
+    const osc::LinkAnalysis* link_ = nullptr;
     std::vector<Key> order_;           // every frame, in order of start
     std::vector<std::uint32_t> rows_;  // positions in order_, as shown
     std::array<std::size_t, osc::kChannelCount> seen_{};
