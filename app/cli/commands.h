@@ -14,6 +14,7 @@ int runFrames(const QStringList& args);
 int runStats(const QStringList& args);
 int runSim(const QStringList& args);
 int runCapture(const QStringList& args);
+int runRecord(const QStringList& args);
 int runDevices(const QStringList& args);
 
 }  // namespace cli

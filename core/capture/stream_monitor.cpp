@@ -1,0 +1,120 @@
+#include "core/capture/stream_monitor.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "core/capture/memory_ceiling.h"
+
+namespace osc {
+
+namespace {
+
+// How often (in datagrams) the analysis's memory is looked at.
+constexpr std::uint64_t kCheckEvery = 256;
+
+}  // namespace
+
+StreamMonitor::StreamMonitor(TriggerMonitor monitor, const StreamMonitorSettings& settings)
+    : settings_(settings),
+      monitor_(std::move(monitor)),
+      ring_(settings.ringBytes),
+      engine_(newEngine()) {}
+
+std::unique_ptr<CaptureEngine> StreamMonitor::newEngine() const {
+    auto engine = std::make_unique<CaptureEngine>();
+    engine->frames.setEnabled(true);
+    engine->frames.setOptions(settings_.frames, settings_.channels);
+    engine->link.setOptions(settings_.link);
+    return engine;
+}
+
+void StreamMonitor::start(std::int64_t nowMs) {
+    ring_.clear();
+    engine_ = newEngine();
+    engine_->resetTimeBase();
+    engine_->restartTraces();
+    offset_ = 0;
+    sequence_ = 0;
+    drops_ = 0;
+    rolls_ = 0;
+    nextCheck_ = kCheckEvery;
+    stats_.start(nowMs);
+    monitor_.start(source(), 0, nowMs);
+}
+
+void StreamMonitor::setReceiverDrops(std::uint64_t total) {
+    if (total != drops_) {
+        drops_ = total;
+        monitor_.losses(stats_.streamBreaks(), drops_, position());
+    }
+}
+
+void StreamMonitor::consume(std::span<const std::uint8_t> datagram, std::int64_t receivedMs) {
+    if (classifyDatagram(datagram) != DatagramKind::Sample) {
+        return;
+    }
+    RingEntry entry;
+    entry.sequence = sequence_;
+    entry.receivedMs = receivedMs;
+    entry.tickBefore = position();
+    entry.strobeBefore = static_cast<std::uint8_t>(engine_->state.FLastStrobe);
+    entry.statusBefore = engine_->state.FLastStatus;
+    entry.bytes = datagram;
+    engine_->decodeDatagram(datagram);
+    entry.tickAfter = position();
+    ring_.push(entry);
+    stats_.datagram(datagram, DatagramKind::Sample);
+    const TriggerSource src = source();
+    monitor_.datagram(src, entry.tickAfter, receivedMs, sequence_);
+    monitor_.losses(stats_.streamBreaks(), drops_, entry.tickBefore);
+    monitor_.evaluate(src);
+    ++sequence_;
+    if (sequence_ >= nextCheck_) {
+        nextCheck_ = sequence_ + kCheckEvery;
+        if (analysisBytes() >= settings_.rollBytes) {
+            roll();
+        }
+    }
+}
+
+std::size_t StreamMonitor::analysisBytes() const {
+    std::size_t bytes = traceMemoryBytes(engine_->traces);
+    const LinkAnalyser& a = engine_->link.analyser();
+    for (int c = 0; c < kChannelCount; ++c) {
+        bytes +=
+            engine_->frames.frames(c).size() * sizeof(Frame) + a.analysed(c) * sizeof(LinkInfo);
+    }
+    return bytes;
+}
+
+void StreamMonitor::roll() {
+    if (ring_.empty()) {
+        return;
+    }
+    // Read again from well before the first frame some condition has not evaluated; never
+    // from further back than a few rewinds (a command whose answer window stays open forever
+    // would otherwise hold every roll there).
+    const Tick now = position();
+    const Tick evaluated = std::max(monitor_.evaluatedTo(), now - 4 * settings_.rewind);
+    const Tick from = evaluated - settings_.rewind;
+    std::uint64_t first = std::max(ring_.firstAtTick(from), ring_.first());
+    first = std::min(first, ring_.end() - 1);
+    const RingEntry checkpoint = ring_.at(first);
+    auto engine = newEngine();
+    engine->state = engine_->state;
+    engine->state.FTimeBase = 0;
+    engine->state.FLastStrobe = checkpoint.strobeBefore;
+    engine->state.FLastStatus = checkpoint.statusBefore;
+    engine->restartTraces();
+    for (std::uint64_t s = first; s < ring_.end(); ++s) {
+        engine->decodeDatagram(ring_.at(s).bytes);
+    }
+    engine_ = std::move(engine);
+    offset_ = checkpoint.tickBefore;
+    ++rolls_;
+    const TriggerSource src = source();
+    monitor_.rebase(src);
+    monitor_.evaluate(src);
+}
+
+}  // namespace osc
