@@ -176,6 +176,11 @@ void DeviceRecorder::consume(std::span<const std::uint8_t> datagram,
     }
     ++counts_.datagrams;
     counts_.bytes += datagram.size();
+    if (segment_ && clocks_.wallMs() >= segmentEndWall_) {
+        // A datagram that arrives after the segment's end goes into the next one.
+        closeSegment(false);
+        openSegment();
+    }
     session_.record(datagram, admission);
     const DatagramKind kind = classifyDatagram(datagram);
     if (kind == DatagramKind::IdentityReply) {
@@ -364,7 +369,7 @@ void DeviceRecorder::poll() {
     }
     const std::int64_t now = clocks_.steadyMs();
     if (waitingIdentity_ && now - identityAskedMs_ >= settings_.identityWaitMs) {
-        if (!streaming_ || silent_) {
+        if (!streaming_ && !silent_) {
             log("no identity reply within " + secondsText(settings_.identityWaitMs) +
                 "; starting with " + deviceIdText(session_.identity()));
         }

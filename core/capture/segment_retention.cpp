@@ -54,9 +54,10 @@ std::optional<RetentionRule> parseRetention(std::string_view text) {
            ((text[digits] >= '0' && text[digits] <= '9') || text[digits] == '.')) {
         ++digits;
     }
-    const std::string unit = lowered(trim(text.substr(digits)));
-    if (digits == 0 || unit.empty() || unit == "m") {
-        return std::nullopt;  // a bare number, or minutes and mebibytes alike
+    const std::string_view given = trim(text.substr(digits));
+    const std::string unit = lowered(given);
+    if (digits == 0 || unit.empty() || given == "m") {
+        return std::nullopt;  // a bare number, or "m" for minutes or mebibytes
     }
     RetentionRule rule;
     if (unit == "s" || unit == "min" || unit == "h" || unit == "d") {

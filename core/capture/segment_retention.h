@@ -18,8 +18,8 @@ struct RetentionRule {
     std::optional<std::uint64_t> maxBytes;
 };
 
-// "7d", "36h", "90min", "3600s" (a time; "m" alone is refused as ambiguous) or "50G", "500M",
-// "2T", "1.5GiB", "1048576B" (a size, binary units); nothing for anything else.
+// "7d", "36h", "90min", "3600s" (a time; a lower-case "m" alone is refused as ambiguous) or "50G",
+// "500M", "2T", "1.5GiB", "1048576B" (a size, binary units); nothing for anything else.
 std::optional<RetentionRule> parseRetention(std::string_view text);
 
 struct SegmentFile {

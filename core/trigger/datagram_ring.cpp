@@ -73,10 +73,11 @@ bool DatagramRing::makeRoom(std::size_t n) {
         } else if (head_ - tail_ >= n) {
             return true;
         }
-        if (buffer_.size() < maxBytes_) {
+        const std::size_t limit = maxBytes_ + kSlack;
+        if (buffer_.size() < limit) {
             // Grows by doubling, the entries laid out from the start.
             const std::size_t size =
-                std::min(maxBytes_, std::max({buffer_.size() * 2, held_ + n, std::size_t{4096}}));
+                std::min(limit, std::max({buffer_.size() * 2, held_ + n, std::size_t{4096}}));
             std::vector<std::uint8_t> next(size);
             std::size_t at = 0;
             for (Slot& s : entries_) {

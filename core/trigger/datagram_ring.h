@@ -3,9 +3,9 @@
 // an event's window before the trigger is taken from, and that an analysis started over reads
 // again. Bounded by bytes: the oldest go first. One thread.
 //
-// The bytes sit in one buffer used round (grown by doubling up to the bound), the entries in a
-// deque beside it, so that a datagram costs no allocation of its own. Look-ups by sequence are
-// O(1), by tick or arrival time binary searches.
+// The bytes sit in one buffer used round (grown by doubling up to the bound and a datagram), the
+// entries in a deque beside it, so that a datagram costs no allocation of its own. Look-ups by
+// sequence are O(1), by tick or arrival time binary searches.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +31,9 @@ class DatagramRing {
   public:
     // What an entry costs besides its bytes, counted against the bound.
     static constexpr std::size_t kEntryOverhead = 64;
+    // The buffer may pass the bound by this much, so that the room left unused at its end
+    // when the writing goes round never costs an entry (datagrams are at most 8192 bytes).
+    static constexpr std::size_t kSlack = 8192;
 
     explicit DatagramRing(std::size_t maxBytes = std::size_t{64} << 20);
 
