@@ -637,8 +637,14 @@ class Recorder {
                 d->setReceiverDrops(drops);
                 d->poll();
             }
-            if (Clock::now() >= nextRetention) {
+            // Retention looks again whenever a segment has been put in place, and now and then.
+            std::uint64_t segments = 0;
+            for (auto& d : devices_) {
+                segments += d->counts().segments;
+            }
+            if (Clock::now() >= nextRetention || segments != segmentsSeen_) {
                 applyRetention();
+                segmentsSeen_ = segments;
                 nextRetention = Clock::now() + kRetentionEvery;
             }
         }
@@ -743,6 +749,7 @@ class Recorder {
     std::uint64_t foreign_ = 0;
     std::set<std::string> foreignSeen_;
     std::uint64_t dropsBase_ = 0;
+    std::uint64_t segmentsSeen_ = 0;
     std::size_t ringBytes_ = 0;
     std::size_t rollBytes_ = 0;
     std::size_t pendingBytes_ = 0;

@@ -36,7 +36,8 @@ std::string recordedEventJson(const RecordedEvent& e) {
         ",\"file\":" + (e.file.empty() ? "null" : jsonQuoted(e.file.string()));
     if (e.event.frame) {
         out += ",\"channel\":" + std::to_string(e.event.frame->channel) +
-               ",\"bytes\":" + jsonQuoted(frameBytesHex(e.event.frame->bytes));
+               ",\"bytes\":" + jsonQuoted(frameBytesHex(e.event.frame->bytes)) +
+               ",\"error\":" + jsonQuoted(frameErrorName(e.event.frame->error));
     }
     return out + "}";
 }
@@ -398,6 +399,8 @@ void DeviceRecorder::close() {
     if (!started_ || closed_) {
         return;
     }
+    stream_.finish();
+    takeEvents();
     closed_ = true;
     events_.finishAll();
     takeFinishedFiles();

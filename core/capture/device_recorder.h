@@ -77,7 +77,8 @@ struct RecordedEvent {
 // "2026-05-01T12:03:05.456Z 10.0.0.5 frame 'status == bad': bad check frame on Приём1 -> PATH"
 std::string recordedEventText(const RecordedEvent& e);
 // {"time": ..., "device": ..., "kind": ..., "trigger": ..., "detail": ..., "file": ...,
-//  "channel": 2, "bytes": "05 11 ..."} (channel and bytes for a frame only), one line.
+//  "channel": 2, "bytes": "05 11 ...", "error": "bad check"} (the last three for a frame only),
+//  one line.
 std::string recordedEventJson(const RecordedEvent& e);
 
 // Where a recorder tells what happens.
@@ -114,7 +115,8 @@ class DeviceRecorder {
     void poll();
     // The stop command (failures told); datagrams still arriving are taken until close().
     void sendStop();
-    // Every file written and put in place; nothing is taken afterwards.
+    // The stream's end evaluated (its events told), every file written and put in place;
+    // nothing is taken afterwards.
     void close();
 
     struct Counts {

@@ -38,6 +38,7 @@ void StreamMonitor::start(std::int64_t nowMs) {
     drops_ = 0;
     rolls_ = 0;
     nextCheck_ = kCheckEvery;
+    finished_ = false;
     stats_.start(nowMs);
     monitor_.start(source(), 0, nowMs);
 }
@@ -49,8 +50,18 @@ void StreamMonitor::setReceiverDrops(std::uint64_t total) {
     }
 }
 
+void StreamMonitor::finish() {
+    if (finished_) {
+        return;
+    }
+    finished_ = true;
+    engine_->closeTraces();
+    engine_->completeTraces();
+    monitor_.evaluate(source());
+}
+
 void StreamMonitor::consume(std::span<const std::uint8_t> datagram, std::int64_t receivedMs) {
-    if (classifyDatagram(datagram) != DatagramKind::Sample) {
+    if (finished_ || classifyDatagram(datagram) != DatagramKind::Sample) {
         return;
     }
     RingEntry entry;

@@ -44,6 +44,10 @@ class StreamMonitor {
     // One sample datagram of the device (anything else is not for it): into the ring, decoded,
     // the conditions evaluated; the events decided go to takeEvents().
     void consume(std::span<const std::uint8_t> datagram, std::int64_t receivedMs);
+    // The stream has ended: the lines are closed, as a capture's stop closes them, and what
+    // that settles is evaluated (a frame cut short by the end included, as unfinished).
+    // Nothing is taken afterwards until the next start.
+    void finish();
     // Datagrams dropped by this computer since the start, which may have been this device's.
     void setReceiverDrops(std::uint64_t total);
     std::vector<TriggerEvent> takeEvents() { return monitor_.takeEvents(); }
@@ -77,6 +81,7 @@ class StreamMonitor {
     std::uint64_t sequence_ = 0;
     std::uint64_t rolls_ = 0;
     std::uint64_t nextCheck_ = 0;
+    bool finished_ = false;
 };
 
 }  // namespace osc
