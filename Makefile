@@ -6,7 +6,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test demo package test-sanitize test-tsan fuzz bench clean \
+.PHONY: all deps configure build test test-unprivileged demo package test-sanitize test-tsan fuzz bench clean \
 	check check-format check-layers tidy
 
 all: build
@@ -24,6 +24,10 @@ build: configure
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+# As root (CI), the tests that skip a path for root run again as the user nobody.
+test-unprivileged: build
+	tools/test-unprivileged $(BUILD)
 
 demo: build
 	@if [ -x $(BUILD)/bin/morvelip-osc ]; then \
@@ -59,8 +63,12 @@ fuzz: deps
 		-DMO_FUZZ=ON -DMO_WITH_UI=OFF
 	cmake --build build-fuzz -j $(JOBS)
 
-bench: build
-	@for b in $(BUILD)/bench/bench_*; do echo "== $$b"; $$b; done
+# The Google Benchmark programs, in a build of their own (make test does not build them).
+BUILD_BENCH ?= build-bench
+bench: deps
+	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO_BENCH=ON $(CMAKE_ARGS)
+	cmake --build $(BUILD_BENCH) -j $(JOBS)
+	@for b in $(BUILD_BENCH)/bench/bench_*; do echo "== $$b"; $$b; done
 
 # Every tracked C++ file as .clang-format says (tools/check-format --fix rewrites them).
 check-format: deps
@@ -70,9 +78,9 @@ check-format: deps
 check-layers:
 	tools/check-layers
 
-# clang-tidy with the checks of .clang-tidy over the layers below the window (needs the
-# build's compile_commands.json).
-TIDY_DIRS := core|codepage|net|netsim|sim|server|tmconn|cfshare|app
+# clang-tidy with the checks of .clang-tidy over every layer (needs the build's
+# compile_commands.json and the window's generated sources: run after make build).
+TIDY_DIRS := core|codepage|net|netsim|sim|server|tmconn|cfshare|ui|app
 tidy: configure
 	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) '^$(CURDIR)/($(TIDY_DIRS))/' > $(BUILD)/tidy.log 2>&1 \
 		|| { grep -E 'warning:|error:' -A3 $(BUILD)/tidy.log; exit 1; }
@@ -80,4 +88,4 @@ tidy: configure
 check: check-format check-layers tidy
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) build-fuzz
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_BENCH) build-fuzz

@@ -13,8 +13,8 @@
 #include <span>
 #include <vector>
 
-#include "core/channels.h"
-#include "ui/StairRenderer.h"
+#include "core/trace/channels.h"
+#include "ui/plot/StairRenderer.h"
 
 namespace baseline {
 

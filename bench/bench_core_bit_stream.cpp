@@ -3,7 +3,7 @@
 // (each bit's samples are found by binary search, not by walking the points).
 #include <benchmark/benchmark.h>
 
-#include "core/bit_stream.h"
+#include "core/frames/bit_stream.h"
 
 namespace {
 

@@ -15,8 +15,9 @@
 #include <random>
 #include <vector>
 
-#include "core/capture_engine.h"
-#include "core/trace_completion.h"
+#include "core/capture/capture_engine.h"
+#include "core/trace/trace_completion.h"
+#include "tests/oracles/completion_by_passes.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/capture_engine.h"
+#include "core/capture/capture_engine.h"
 
 namespace {
 

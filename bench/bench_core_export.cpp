@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/trace_export.h"
+#include "core/files/trace_export.h"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "bench/polled_link.h"
-#include "core/capture_engine.h"
-#include "core/frame_decoder.h"
+#include "core/capture/capture_engine.h"
+#include "core/frames/frame_decoder.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/capture_journal.h"
-#include "core/osc_file.h"
+#include "core/files/capture_journal.h"
+#include "core/files/osc_file.h"
 
 namespace {
 

@@ -31,10 +31,10 @@
 #include <vector>
 
 #include "bench/polled_link.h"
-#include "core/capture_engine.h"
+#include "core/capture/capture_engine.h"
 #include "core/link/frame_filter.h"
 #include "core/link/link_analysis.h"
-#include "core/link/link_export.h"
+#include "core/files/link_export.h"
 
 namespace {
 

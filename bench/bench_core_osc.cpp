@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "core/osc_file.h"
+#include "core/files/osc_file.h"
 
 namespace {
 

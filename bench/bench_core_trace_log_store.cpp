@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "core/capture_journal.h"
-#include "core/osc_file.h"
-#include "core/trace_log_store.h"
+#include "core/files/capture_journal.h"
+#include "core/files/osc_file.h"
+#include "core/files/trace_log_store.h"
 
 namespace {
 

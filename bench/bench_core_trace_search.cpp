@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "core/cursor_snap.h"
+#include "core/view/cursor_snap.h"
 
 namespace {
 

@@ -167,15 +167,20 @@ void BM_QueuePushTake(benchmark::State& state) {
 }
 BENCHMARK(BM_QueuePushTake)->Arg(64)->Arg(1024)->Arg(8192);
 
+// Arg 1: with the demo devices' share of faults.
 void BM_SimDeviceNextDatagram(benchmark::State& state) {
-    osc::sim::SimulatedDevice device("10.0.0.5", {});
+    osc::sim::DeviceOptions options;
+    if (state.range(0) != 0) {
+        options.link.faults = osc::sim::kDemoFaults;
+    }
+    osc::sim::SimulatedDevice device("10.0.0.5", options);
     for (auto _ : state) {
         benchmark::DoNotOptimize(device.nextDatagram());
     }
     state.SetItemsProcessed(state.iterations());
     state.counters["stream_dps_at_9600"] = device.datagramsPerSecond();
 }
-BENCHMARK(BM_SimDeviceNextDatagram);
+BENCHMARK(BM_SimDeviceNextDatagram)->Arg(0)->Arg(1);
 
 }  // namespace
 

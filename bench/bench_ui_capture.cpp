@@ -33,13 +33,13 @@
 #include <string>
 #include <utility>
 
-#include "core/osc_file.h"
+#include "core/files/osc_file.h"
 #include "net/udp_endpoint.h"
 #include "netsim/simulated_network.h"
 #include "sim/sim_device.h"
-#include "ui/MainUnit.h"
-#include "ui/Messages.h"
-#include "ui/Startup.h"
+#include "ui/widgets/Messages.h"
+#include "ui/window/MainUnit.h"
+#include "ui/window/Startup.h"
 
 namespace {
 

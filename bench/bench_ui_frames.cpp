@@ -22,7 +22,7 @@
 #include <memory>
 
 #include "bench/framed_capture.h"
-#include "ui/FrameTableModel.h"
+#include "ui/frames/FrameTableModel.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 #include <chrono>
 #include <memory>
 
-#include "core/capture_engine.h"
-#include "ui/OscPlot.h"
-#include "ui/OverviewStrip.h"
+#include "core/capture/capture_engine.h"
+#include "ui/plot/OscPlot.h"
+#include "ui/plot/OverviewStrip.h"
 
 namespace {
 

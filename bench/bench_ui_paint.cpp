@@ -23,10 +23,10 @@
 
 #include "bench/baseline_stair_renderer.h"
 #include "bench/framed_capture.h"
-#include "core/capture_engine.h"
-#include "core/plot_labels.h"
-#include "ui/FrameBands.h"
-#include "ui/OscPlot.h"
+#include "core/capture/capture_engine.h"
+#include "core/view/plot_labels.h"
+#include "ui/frames/FrameBands.h"
+#include "ui/plot/OscPlot.h"
 
 namespace {
 

@@ -23,10 +23,10 @@
 #include <string>
 #include <vector>
 
-#include "core/osc_file.h"
-#include "core/trace_log_store.h"
-#include "ui/TraceLogPart.h"
-#include "ui/TraceLogWidget.h"
+#include "core/files/osc_file.h"
+#include "core/files/trace_log_store.h"
+#include "ui/tracelog/TraceLogPart.h"
+#include "ui/tracelog/TraceLogWidget.h"
 
 namespace {
 

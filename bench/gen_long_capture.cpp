@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/osc_file.h"
+#include "core/files/osc_file.h"
 #include "sim/hdlc.h"
 
 int main(int argc, char** argv) {

@@ -7,8 +7,8 @@
 #include <deque>
 #include <vector>
 
-#include "core/frame_decoder.h"
-#include "core/sample_decoder.h"
+#include "core/frames/frame_decoder.h"
+#include "core/protocol/sample_decoder.h"
 
 namespace bench {
 

@@ -41,16 +41,20 @@ function(mo_add_test name)
         ENVIRONMENT "QT_QPA_PLATFORM=offscreen;MO_SOURCE_DIR=${PROJECT_SOURCE_DIR};MO_BINARY_DIR=${CMAKE_BINARY_DIR};${ARG_ENVIRONMENT}")
 endfunction()
 
-# mo_add_tests_in(folder PREFIX area LIBS lib... [RESOURCE_LOCK name]): one test per test_*.cpp
-# in the folder, named area_<file name without "test_">; tests that share a lock never run at
-# the same time (the window's tests, for one, all bind UDP port 971 when run as root).
+# mo_add_tests_in(folder PREFIX area LIBS lib... [RESOURCE_LOCK name] [DEPENDS target...]): one
+# test per test_*.cpp in the folder and its subfolders, named area_<file name without "test_">;
+# tests that share a lock never run at the same time (the window's tests, for one, all bind UDP
+# port 971 when run as root); DEPENDS names the programs the tests run, built before them.
 function(mo_add_tests_in folder)
-    cmake_parse_arguments(ARG "" "PREFIX;RESOURCE_LOCK" "LIBS" ${ARGN})
-    file(GLOB sources CONFIGURE_DEPENDS ${folder}/test_*.cpp)
+    cmake_parse_arguments(ARG "" "PREFIX;RESOURCE_LOCK" "LIBS;DEPENDS" ${ARGN})
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${folder}/test_*.cpp)
     foreach(src IN LISTS sources)
         get_filename_component(base ${src} NAME_WE)
         string(REGEX REPLACE "^test_" "" unit ${base})
         mo_add_test(${ARG_PREFIX}_${unit} ${src} LIBS ${ARG_LIBS})
+        if(ARG_DEPENDS)
+            add_dependencies(${ARG_PREFIX}_${unit} ${ARG_DEPENDS})
+        endif()
         if(ARG_RESOURCE_LOCK)
             set_tests_properties(${ARG_PREFIX}_${unit} PROPERTIES RESOURCE_LOCK ${ARG_RESOURCE_LOCK})
         endif()

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/time_text.h"
+#include "core/view/time_text.h"
 
 namespace {
 

@@ -8,9 +8,10 @@
 #include <cstring>
 #include <optional>
 
-#include "core/bit_stream.h"
-#include "core/cursor_snap.h"
-#include "core/trace_completion.h"
+#include "core/frames/bit_stream.h"
+#include "core/trace/trace_completion.h"
+#include "core/view/cursor_snap.h"
+#include "tests/oracles/completion_by_passes.h"
 
 namespace {
 

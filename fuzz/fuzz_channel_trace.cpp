@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "core/cursor_snap.h"
-#include "core/reference_trace.h"
-#include "core/trace_completion.h"
+#include "core/trace/trace_completion.h"
+#include "core/view/cursor_snap.h"
+#include "tests/oracles/completion_by_passes.h"
+#include "tests/oracles/reference_trace.h"
 
 namespace {
 

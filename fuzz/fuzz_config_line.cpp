@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/config_line.h"
+#include "core/directory/config_line.h"
 
 namespace {
 

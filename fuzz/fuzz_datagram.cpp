@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "core/capture_engine.h"
+#include "core/capture/capture_engine.h"
 
 namespace {
 

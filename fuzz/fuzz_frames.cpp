@@ -14,9 +14,9 @@
 #include <limits>
 #include <vector>
 
-#include "core/capture_frames.h"
-#include "core/frame_decoder.h"
-#include "core/trace_completion.h"
+#include "core/frames/capture_frames.h"
+#include "core/frames/frame_decoder.h"
+#include "core/trace/trace_completion.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/capture_journal.h"
-#include "core/osc_file.h"
+#include "core/files/capture_journal.h"
+#include "core/files/osc_file.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/capture_engine.h"
-#include "core/osc_file.h"
+#include "core/capture/capture_engine.h"
+#include "core/files/osc_file.h"
 
 namespace {
 

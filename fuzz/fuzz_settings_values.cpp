@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/settings_values.h"
+#include "core/view/settings_values.h"
 
 namespace {
 

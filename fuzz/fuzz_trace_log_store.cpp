@@ -15,8 +15,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/osc_file.h"
-#include "core/trace_log_store.h"
+#include "core/files/osc_file.h"
+#include "core/files/trace_log_store.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "core/datagram.h"
+#include "core/protocol/datagram.h"
 
 namespace osc::net {
 

@@ -110,15 +110,24 @@ void UdpDeviceServer::run() {
         std::unique_lock lock(mutex_);
         streamed_ = streamed;
         sendErrors_ = errors;
-        if (stopping_) {
-            return;
+        if (!stopping_) {
+            wake_.wait_until(lock, next, [this] { return stopping_ || ready_; });
+            ready_ = false;
         }
-        wake_.wait_until(lock, next, [this] { return stopping_ || ready_; });
-        ready_ = false;
         if (stopping_) {
-            return;
+            lock.unlock();
+            break;
         }
     }
+    // Stopped while streaming: the stream ends with the link closed.
+    for (const std::vector<std::uint8_t>& d : device_->finishStream()) {
+        if (sendTo(target, d)) {
+            ++streamed;
+        }
+    }
+    std::lock_guard lock(mutex_);
+    streamed_ = streamed;
+    sendErrors_ = errors;
 }
 
 }  // namespace osc::net

@@ -39,7 +39,9 @@ class UdpDeviceServer {
     // Set before start().
     void setCommandObserver(std::function<void(const DeviceCommandEvent&)> observer);
     void start();
-    void stop();  // also done by the destructor
+    // Also done by the destructor. A stream under way ends with the datagrams that close the
+    // link (SimulatedDevice::finishStream), sent at once.
+    void stop();
 
     const DeviceId& identity() const { return identity_; }
     std::uint16_t localPort() const { return endpoint_.localPort(); }

@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "codepage/win1251.h"
-#include "core/config_line.h"
+#include "core/directory/config_line.h"
 
 namespace server {
 

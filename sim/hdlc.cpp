@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "core/frame_decoder.h"
+#include "core/frames/frame_decoder.h"
 
 namespace osc::sim {
 
@@ -34,16 +34,19 @@ std::uint16_t frameCheck(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> frameBits(std::span<const std::uint8_t> payload) {
-    std::vector<std::uint8_t> bytes(payload.begin(), payload.end());
-    const std::uint16_t fcs = frameCheck(payload);
-    bytes.push_back(static_cast<std::uint8_t>(fcs & 0xFF));
-    bytes.push_back(static_cast<std::uint8_t>(fcs >> 8));
-
     std::vector<std::uint8_t> bits;
-    bits.reserve(16 + bytes.size() * 10);
+    bits.reserve(16 + (payload.size() + 2) * 10);
+    appendFrameBits(payload, bits);
+    return bits;
+}
+
+void appendFrameBits(std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& bits) {
+    const std::uint16_t fcs = frameCheck(payload);
+    const std::array<std::uint8_t, 2> check{static_cast<std::uint8_t>(fcs & 0xFF),
+                                            static_cast<std::uint8_t>(fcs >> 8)};
     appendFlag(bits);
     int ones = 0;
-    for (std::uint8_t byte : bytes) {
+    const auto appendByte = [&](std::uint8_t byte) {
         for (int k = 0; k < 8; ++k) {
             const std::uint8_t bit = (byte >> k) & 1;
             bits.push_back(bit);
@@ -56,9 +59,14 @@ std::vector<std::uint8_t> frameBits(std::span<const std::uint8_t> payload) {
                 ones = 0;
             }
         }
+    };
+    for (std::uint8_t byte : payload) {
+        appendByte(byte);
+    }
+    for (std::uint8_t byte : check) {
+        appendByte(byte);
     }
     appendFlag(bits);
-    return bits;
 }
 
 std::optional<std::vector<std::uint8_t>> unframeBits(std::span<const std::uint8_t> between) {

@@ -110,8 +110,25 @@ CommandResult SimulatedDevice::handle(std::span<const std::uint8_t> d) {
 void SimulatedDevice::setStreaming(bool on) {
     if (on && !streaming_) {
         streamStart_ = generated_;
+        if (link_.periodsGenerated() > 0) {
+            link_.restart();
+            lastData_ = 0;
+        }
     }
     streaming_ = on;
+}
+
+std::vector<std::vector<std::uint8_t>> SimulatedDevice::finishStream() {
+    std::vector<std::vector<std::uint8_t>> out;
+    if (!streaming_) {
+        return out;
+    }
+    link_.close();
+    while (!link_.closed()) {
+        out.push_back(nextDatagram());
+    }
+    streaming_ = false;
+    return out;
 }
 
 std::vector<std::uint8_t> SimulatedDevice::nextDatagram() {

@@ -6,10 +6,12 @@
 //
 // The sample stream: every bit period is two pairs, (status, 0) with the strobe bit 0x04
 // toggled and the data lines as before, then (status, 128) with the data lines of the new
-// period, so a line change falls half a period after the strobe edge. A line at bit value 1
-// (idle) has its status bit clear, which the window draws at the upper level; the bit-stream
-// decoder reads that level as 1, so a frame decoded between its flags with stuffed bits
-// removed, 8 bits a group, gives back its payload and frame check, least significant bit first.
+// period, so a line change falls half a period after the strobe edge: the link's period p
+// (SerialLink's numbering) is pairs 2p + 1 and 2p + 2 of the device's pairs, from 0. A line at
+// bit value 1 (idle) has its status bit clear, which the window draws at the upper level; the
+// bit-stream decoder reads that level as 1, so a frame decoded between its flags with stuffed
+// bits removed, 8 bits a group, gives back its payload and frame check, least significant bit
+// first.
 
 #include <chrono>
 #include <cstdint>
@@ -18,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "core/datagram.h"
+#include "core/protocol/datagram.h"
 #include "sim/serial_link.h"
 
 namespace osc::sim {
@@ -29,7 +31,7 @@ struct DeviceOptions {
     std::optional<DeviceId> identity;  // default: derived from the device's address
     int bitRate = 9600;                // bit periods per second, 1 to 1,000,000
     int pairsPerDatagram = 256;        // 1 to 4092 (a datagram stays within 8192 bytes)
-    LinkOptions link;                  // seed or text of the frames
+    LinkOptions link;                  // seed, stations, texts and faults of the link
 };
 
 // 02:00:a:b:c:d for a dotted IPv4 address a.b.c.d; otherwise 02:01 and four bytes of a hash of
@@ -57,13 +59,23 @@ class SimulatedDevice {
     CommandResult handle(std::span<const std::uint8_t> datagram);
 
     bool streaming() const { return streaming_; }
-    // Starts the pacing clock at the moment the stream starts (first datagram due at once).
+    // Starts the pacing clock at the moment the stream starts (first datagram due at once); a
+    // stream started after a stop opens a new session of the link (it sets the stations up
+    // again). A stop leaves the link where it is: the one who stops the stream stops listening
+    // to it.
     void setStreaming(bool on);
+    // Ends the stream from the device's side: the datagrams that finish the exchange under way
+    // and close the link (DISC and UA for each station), to be sent at once. Nothing when not
+    // streaming.
+    std::vector<std::vector<std::uint8_t>> finishStream();
 
     // The next sample datagram: "#", 0x08, the identity, pairsPerDatagram pairs.
     std::vector<std::uint8_t> nextDatagram();
     std::uint64_t datagramsGenerated() const { return generated_; }
     std::uint64_t bitPeriodsGenerated() const { return link_.periodsGenerated(); }
+    // The link, for its record of the frames sent (SerialLink::keepLog).
+    SerialLink& link() { return link_; }
+    const SerialLink& link() const { return link_; }
 
     // 2 × bitRate / pairsPerDatagram.
     double datagramsPerSecond() const;

@@ -17,11 +17,12 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
-#include "core/capture_engine.h"
-#include "core/capture_journal.h"
-#include "core/datagram.h"
-#include "core/memory_ceiling.h"
-#include "core/osc_file.h"
+#include "core/capture/capture_engine.h"
+#include "core/capture/memory_ceiling.h"
+#include "core/files/capture_journal.h"
+#include "core/files/osc_file.h"
+#include "core/files/streamed_osc_file.h"
+#include "core/protocol/datagram.h"
 #include "net/udp_endpoint.h"
 
 namespace cli {

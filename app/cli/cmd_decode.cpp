@@ -8,7 +8,7 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
-#include "core/bit_stream.h"
+#include "core/frames/bit_stream.h"
 
 namespace cli {
 

@@ -1,5 +1,6 @@
 // morvelip-osc-cli export FILE --vcd OUT --csv OUT [--bit-rate R]: replays an oscillogram file
-// and writes the four channel traces as a value change dump and/or as CSV (core/trace_export.h).
+// and writes the four channel traces as a value change dump and/or as CSV
+// (core/files/trace_export.h).
 
 #include <QCommandLineOption>
 #include <cmath>
@@ -10,8 +11,8 @@
 
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
-#include "core/osc_file.h"
-#include "core/trace_export.h"
+#include "core/files/osc_file.h"
+#include "core/files/trace_export.h"
 
 namespace cli {
 

@@ -12,8 +12,8 @@
 #include "app/cli/commands.h"
 #include "app/cli/frame_options.h"
 #include "app/cli/replay.h"
-#include "core/link/link_export.h"
-#include "core/time_text.h"
+#include "core/files/link_export.h"
+#include "core/view/time_text.h"
 
 namespace cli {
 

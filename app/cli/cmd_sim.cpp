@@ -35,16 +35,22 @@ void addSimOptions(QCommandLineParser& parser) {
     parser.setApplicationDescription(QStringLiteral(
         "Runs one simulated device on UDP until SIGINT or SIGTERM. It answers the identity "
         "request, and between a start and a stop command streams the sample datagrams of a "
-        "polled serial link (framed bits on the transmit and the two receive lines) to the "
-        "sender of the start command. One line is printed when it listens and one per "
-        "datagram received."));
+        "polled serial link to the sender of the start command: a primary station on the "
+        "transmit line sets up stations 5 and 9 with SNRM, then polls them in turn with I "
+        "frames and RR, and they answer on the two receive lines with I frames, RR or RNR. "
+        "--loss, --bit-errors and --late add faults; a signal while streaming ends the "
+        "stream with DISC and UA for each station. One line is printed when it listens and "
+        "one per datagram received."));
     parser.addOptions({
         {"bind", "Local address (default: all).", "ADDR"},
         {"port", "Local UDP port (default 971).", "P", "971"},
         {"mac", "Identity (default: derived from --bind).", "XX:XX:XX:XX:XX:XX"},
         {"bit-rate", "Bits per second, 1 to 1000000 (default 9600).", "R", "9600"},
-        {"seed", "Seed of the frame contents (default 1).", "S", "1"},
-        {"text", "Payload of every answer frame instead.", "TEXT"},
+        {"seed", "Seed of the conversation and its faults (default 1).", "S", "1"},
+        {"text", "Information field of every I frame instead.", "TEXT"},
+        {"loss", "Share of answers not sent, 0 to 1 (default 0).", "P", "0"},
+        {"bit-errors", "Share of frames with one bit flipped, 0 to 1 (default 0).", "P", "0"},
+        {"late", "Share of answers sent late, 0 to 1 (default 0).", "P", "0"},
         {"pairs", "Sample pairs a datagram, 1 to 4092 (default 256).", "N", "256"},
     });
 }
@@ -72,6 +78,16 @@ QString takeSimOptions(const QCommandLineParser& parser, osc::net::DeviceServerO
         return QStringLiteral("--seed takes a whole number.");
     }
     options.device.link.text = parser.value("text").toStdString();
+    for (const auto& [name, share] :
+         {std::pair{"loss", &options.device.link.faults.loss},
+          std::pair{"bit-errors", &options.device.link.faults.bitErrors},
+          std::pair{"late", &options.device.link.faults.late}}) {
+        *share = parser.value(QLatin1String(name)).toDouble(&ok);
+        if (!ok || !(*share >= 0 && *share <= 1)) {
+            return QStringLiteral("--%1 takes a share from 0 to 1, such as 0.02.")
+                .arg(QLatin1String(name));
+        }
+    }
     if (parser.isSet("mac")) {
         osc::DeviceId id{};
         if (!parseMac(parser.value("mac"), id)) {

@@ -9,7 +9,7 @@
 #include "app/cli/commands.h"
 #include "app/cli/frame_options.h"
 #include "app/cli/replay.h"
-#include "core/link/link_export.h"
+#include "core/files/link_export.h"
 
 namespace cli {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/capture_engine.h"
-#include "core/osc_file.h"
+#include "core/capture/capture_engine.h"
+#include "core/files/osc_file.h"
 
 namespace cli {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <optional>
 
-#include "core/memory_ceiling.h"
-#include "ui/Startup.h"
+#include "core/capture/memory_ceiling.h"
+#include "ui/window/Startup.h"
 
 namespace {
 

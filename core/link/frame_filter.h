@@ -29,7 +29,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/frame_decoder.h"
+#include "core/frames/frame_decoder.h"
 #include "core/link/link_analysis.h"
 #include "core/link/link_fields.h"
 

@@ -44,9 +44,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "core/capture_frames.h"
-#include "core/chunked_vector.h"
-#include "core/frame_decoder.h"
+#include "core/frames/capture_frames.h"
+#include "core/trace/chunked_vector.h"
+#include "core/frames/frame_decoder.h"
 #include "core/link/link_fields.h"
 
 namespace osc {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/frame_decoder.h"
+#include "core/frames/frame_decoder.h"
 
 namespace osc {
 

@@ -19,10 +19,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/bit_stream.h"
-#include "core/capture_journal.h"
-#include "core/osc_file.h"
-#include "core/sample_decoder.h"
+#include "core/files/capture_journal.h"
+#include "core/files/osc_file.h"
+#include "core/frames/bit_stream.h"
+#include "core/protocol/sample_decoder.h"
 #include "tests/app/cli_run.h"
 
 namespace {
@@ -174,10 +174,23 @@ osc::ChannelTraces parseTraces(const std::string& text) {
     return traces;
 }
 
-// Finds the first frame on a channel that holds `payload`: the line bits are read at the
-// trace's points one bit period apart (1 for the upper level), a flag 01111110 opens and
-// closes a frame, and the bit-stream decoder runs between the two flags with stuffed bits
-// removed. Returns its value text, or nothing when no frame decodes so.
+// Whether a value text begins with a pattern of the same form, "??" standing for any byte.
+bool startsLike(const std::string& text, const std::string& pattern) {
+    if (text.size() < pattern.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] != '?' && pattern[i] != text[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Finds the first frame on a channel whose bytes begin like `expectedPrefix`: the line bits
+// are read at the trace's points one bit period apart (1 for the upper level), a flag 01111110
+// opens and closes a frame, and the bit-stream decoder runs between the two flags with stuffed
+// bits removed. Returns its value text, or nothing when no frame decodes so.
 std::optional<std::string> decodeFrameWith(const osc::ChannelTraces& traces, int channel,
                                            const std::string& expectedPrefix) {
     const osc::ChannelTrace& t = traces[static_cast<std::size_t>(channel)];
@@ -210,8 +223,7 @@ std::optional<std::string> decodeFrameWith(const osc::ChannelTraces& traces, int
         o.unstuff = true;
         const osc::BitStreamResult r = osc::DecodeBitStream(
             traces, channel, static_cast<double>(xs[start]), static_cast<double>(xs[end]), o);
-        if (r.status == osc::BitStreamStatus::Decoded &&
-            r.valueText.rfind(expectedPrefix, 0) == 0) {
+        if (r.status == osc::BitStreamStatus::Decoded && startsLike(r.valueText, expectedPrefix)) {
             return r.valueText;
         }
     }
@@ -234,23 +246,25 @@ void checkRecording(const QString& file, const std::string& captureOut) {
     ASSERT_EQ(replay.exitCode, 0) << replay.err;
     const osc::ChannelTraces traces = parseTraces(replay.out);
     ASSERT_GT(traces[0].count(), 1000u);
-    // "Hello" on the receive lines: 48 65 6C 6C 6F and the two bytes of the frame check.
-    for (int channel : {2, 3}) {
-        const auto values = decodeFrameWith(traces, channel, "48 65 6C 6C 6F ");
+    // "Hello" in the I frames of the stations 5 and 9 on the receive lines: the address, the
+    // control field, 48 65 6C 6C 6F and the two bytes of the frame check.
+    for (const auto& [channel, address] : {std::pair{2, "05"}, std::pair{3, "09"}}) {
+        const auto values =
+            decodeFrameWith(traces, channel, std::string(address) + " ?? 48 65 6C 6C 6F ");
         ASSERT_TRUE(values) << "no frame with the text on channel " << channel;
-        EXPECT_EQ(values->size(), 7u * 3) << *values;
+        EXPECT_EQ(values->size(), 9u * 3) << *values;
     }
-    // The polls on the transmit line: station 1 or 2, then 0x3n.
-    EXPECT_TRUE(decodeFrameWith(traces, 1, "01 30 "));
-    EXPECT_TRUE(decodeFrameWith(traces, 1, "02 31 "));
+    // The link set up on the transmit line: SNRM with P to each station.
+    EXPECT_TRUE(decodeFrameWith(traces, 1, "05 93 "));
+    EXPECT_TRUE(decodeFrameWith(traces, 1, "09 93 "));
 }
 
 TEST(CliCapture, AgainstSimOnLoopback) {
     QTemporaryDir dir;
     const quint16 port = static_cast<quint16>(20000 + ::getpid() % 20000);
     const QString portText = QString::number(port);
-    SimProcess sim(cliPath(),
-                   {"sim", "--bind", "127.0.0.3", "--port", portText, "--text", "Hello"});
+    SimProcess sim(cliPath(), {"sim", "--bind", "127.0.0.3", "--port", portText, "--text", "Hello",
+                               "--bit-errors", "0.1", "--loss", "0.1", "--late", "0.1"});
     ASSERT_TRUE(sim.started());
     if (sim.listeningLine().find("listening") == std::string::npos) {
         GTEST_SKIP() << "port " << port << " is taken here";
@@ -266,6 +280,10 @@ TEST(CliCapture, AgainstSimOnLoopback) {
                 "127.0.0.2", "--port", portText, "--device-port", portText});
     ASSERT_EQ(capture.exitCode, 0) << capture.out << capture.err;
     checkRecording(file, capture.out);
+    // The flipped bits asked for: bad frames among the good ones.
+    const clitest::Run frames = runCli({"frames", file});
+    ASSERT_EQ(frames.exitCode, 0) << frames.err;
+    EXPECT_NE(frames.err.find(" bad (bad check "), std::string::npos) << frames.err;
 
     std::string simOut;
     EXPECT_EQ(sim.terminate(simOut), 0);
@@ -331,6 +349,15 @@ TEST(CliCapture, FailuresExitWithOneAndSayWhy) {
     EXPECT_EQ(runCli({"capture", "--device", "x", "-o", file}).exitCode, 2);
     EXPECT_EQ(runCli({"sim", "--bit-rate", "0"}).exitCode, 2);
     EXPECT_EQ(runCli({"sim", "--mac", "00:11:22:33:44"}).exitCode, 2);
+    for (const auto& [option, value] :
+         {std::pair{"--loss", "1.5"}, std::pair{"--bit-errors", "-0.1"}, std::pair{"--late", "x"},
+          std::pair{"--loss", "nan"}, std::pair{"--late", ""}}) {
+        const clitest::Run r = runCli({"sim", option, value});
+        EXPECT_EQ(r.exitCode, 2) << option << " " << value;
+        EXPECT_NE(r.err.find(std::string(option) + " takes a share from 0 to 1, such as 0.02."),
+                  std::string::npos)
+            << r.err;
+    }
 }
 
 // A sim on loopback at a port of this test's own; nothing when the port is taken.

@@ -4,7 +4,7 @@
 #include <QStringList>
 #include <string>
 
-#include "cli_run.h"
+#include "tests/app/cli_run.h"
 
 namespace {
 

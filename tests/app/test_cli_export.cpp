@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli_run.h"
+#include "tests/app/cli_run.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <QTemporaryDir>
 #include <string>
 
-#include "cli_run.h"
+#include "tests/app/cli_run.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/channel_trace.h"
+#include "core/trace/channel_trace.h"
 
 namespace osc::test_support {
 

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <thread>
 
-#include "core/datagram.h"
+#include "core/protocol/datagram.h"
 #include "netsim/udp_device_server.h"
 
 namespace osc::net {

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <optional>
 
-#include "core/datagram.h"
+#include "core/protocol/datagram.h"
 
 namespace osc::net {
 namespace {

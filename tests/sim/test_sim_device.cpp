@@ -2,11 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "core/bit_stream.h"
-#include "core/capture_engine.h"
+#include "core/capture/capture_engine.h"
+#include "core/frames/bit_stream.h"
 #include "sim/hdlc.h"
 
 namespace osc::sim {
@@ -203,34 +204,109 @@ std::vector<std::uint8_t> traceBits(const ChannelTrace& trace) {
     return bits;
 }
 
+// The frames the link reports as sent, on one line, that are on the line by period `periods`.
+std::vector<Bytes> sentOn(const SerialLink& link, LinkLine line, std::uint64_t periods) {
+    std::vector<Bytes> out;
+    for (const SentFrame& f : link.log()) {
+        if (f.line == line && f.onLine() && f.end <= periods) {
+            out.push_back(f.bytes);
+        }
+    }
+    return out;
+}
+
 TEST(SimulatedDeviceStream, FramesComeBackFromTheTraces) {
     for (const std::string text : {"", "Hi there"}) {
         DeviceOptions options;
         options.link.seed = 42;
         options.link.text = text;
         SimulatedDevice device("10.0.0.9", options);
+        device.link().keepLog(true);
         CaptureEngine engine;
         captureDatagrams(engine, device, 40);  // 5120 periods
+        // The last period is read by the decoder only once a later point follows it.
+        const std::uint64_t periods = device.bitPeriodsGenerated() - 1;
 
-        const auto polls = findFrames(traceBits(engine.traces[1]));
+        const auto commands = findFrames(traceBits(engine.traces[1]));
         const auto answers1 = findFrames(traceBits(engine.traces[2]));
         const auto answers2 = findFrames(traceBits(engine.traces[3]));
-        ASSERT_GE(polls.size(), 20u) << "text '" << text << "'";
+        ASSERT_GE(commands.size(), 20u) << "text '" << text << "'";
         ASSERT_GE(answers1.size(), 10u);
         ASSERT_GE(answers2.size(), 10u);
-        for (std::size_t j = 0; j < polls.size(); ++j) {
-            EXPECT_EQ(polls[j], pollFrame(options.link, j).payload) << "poll " << j;
-        }
-        for (std::size_t j = 0; j < answers1.size(); ++j) {
-            EXPECT_EQ(answers1[j], answerFrame(options.link, 2 * j).payload) << "answer " << j;
-        }
-        for (std::size_t j = 0; j < answers2.size(); ++j) {
-            EXPECT_EQ(answers2[j], answerFrame(options.link, 2 * j + 1).payload);
-        }
+        EXPECT_EQ(commands, sentOn(device.link(), LinkLine::Transmit, periods));
+        EXPECT_EQ(answers1, sentOn(device.link(), LinkLine::Receive1, periods));
+        EXPECT_EQ(answers2, sentOn(device.link(), LinkLine::Receive2, periods));
+        EXPECT_EQ(commands[0], (Bytes{5, 0x93})) << "SNRM with P to the first station";
+        EXPECT_EQ(answers1[0], (Bytes{5, 0x73})) << "UA with F";
         if (!text.empty()) {
-            EXPECT_EQ(answers1[0], Bytes(text.begin(), text.end()));
+            std::size_t withText = 0;
+            for (const Bytes& a : answers1) {
+                withText += (a[1] & 1) == 0 &&
+                            Bytes(a.begin() + 2, a.end()) == Bytes(text.begin(), text.end());
+            }
+            EXPECT_GE(withText, 3u) << "the stations' I frames carry the text";
         }
         EXPECT_TRUE(findFrames(traceBits(engine.traces[0])).empty()) << "the strobe is no frame";
+    }
+}
+
+// A stream started again opens a new session; finishStream closes it with DISC and UA for each
+// station, after which the lines idle.
+TEST(SimulatedDeviceStream, SessionsOpenWithSnrmAndCloseWithDisc) {
+    DeviceOptions options;
+    options.pairsPerDatagram = 100;
+    SimulatedDevice device("10.0.0.9", options);
+    device.link().keepLog(true);
+    CaptureEngine engine;
+    engine.resetTimeBase();
+    engine.restartTraces();
+    EXPECT_TRUE(device.finishStream().empty()) << "not streaming";
+    device.setStreaming(true);
+    for (int i = 0; i < 30; ++i) {
+        engine.decodeDatagram(device.nextDatagram());
+    }
+    device.setStreaming(false);
+    const std::size_t firstSession = device.link().log().size();
+    device.setStreaming(true);
+    for (int i = 0; i < 30; ++i) {
+        engine.decodeDatagram(device.nextDatagram());
+    }
+    const std::size_t beforeClose = device.link().log().size();
+    const std::vector<Bytes> closing = device.finishStream();
+    EXPECT_FALSE(device.streaming());
+    ASSERT_FALSE(closing.empty());
+    EXPECT_LE(closing.size(), 10u);  // 50 periods each: the exchange, four frames, idle
+    for (const Bytes& d : closing) {
+        engine.decodeDatagram(d);
+    }
+    engine.closeTraces();
+    engine.completeTraces();
+
+    const std::vector<SentFrame>& log = device.link().log();
+    ASSERT_EQ(log.size(), beforeClose + 4) << "the exchange under way, then DISC and UA twice";
+    ASSERT_GT(beforeClose, firstSession + 4);
+    EXPECT_EQ(log[firstSession].bytes, (Bytes{5, 0x93})) << "the second session's first frame";
+    std::vector<Bytes> last;
+    for (auto it = log.end() - 4; it != log.end(); ++it) {
+        last.push_back(it->bytes);
+    }
+    EXPECT_EQ(last,
+              (std::vector<Bytes>{
+                  {last[0][0], 0x53}, {last[0][0], 0x73}, {last[2][0], 0x53}, {last[2][0], 0x73}}));
+    EXPECT_NE(last[0][0], last[2][0]);
+    // Every frame of both sessions that reached the lines before the stop came back good,
+    // the ones cut by the stop in between aside.
+    const std::uint64_t periods = device.bitPeriodsGenerated() - 1;
+    for (const auto& [channel, line] :
+         {std::pair{1, LinkLine::Transmit}, std::pair{2, LinkLine::Receive1},
+          std::pair{3, LinkLine::Receive2}}) {
+        const auto found = findFrames(traceBits(engine.traces[static_cast<std::size_t>(channel)]));
+        const auto sent = sentOn(device.link(), line, periods);
+        for (const Bytes& f : found) {
+            EXPECT_NE(std::find(sent.begin(), sent.end(), f), sent.end()) << "channel " << channel;
+        }
+        EXPECT_GE(found.size() + 1, sent.size()) << "channel " << channel;
+        EXPECT_EQ(found.back(), sent.back()) << "channel " << channel;
     }
 }
 
@@ -251,19 +327,26 @@ TEST(SimulatedDeviceStream, BitStreamDecoderReadsAFrameBetweenItsFlags) {
     DeviceOptions options;
     options.link.seed = 7;
     SimulatedDevice device("10.0.0.9", options);
+    device.link().keepLog(true);
     CaptureEngine engine;
     captureDatagrams(engine, device, 4);  // 512 periods: the first cycles
 
     // Fresh decoder state: the first strobe edge opens period 0 at tick 256, and a data line
     // changes at 128 into the period.
     const auto tickOfPeriod = [](std::int64_t p) { return (p + 1) * 256 + kDataChangeTime; };
-    const LinkOptions& link = device.options().link;
-    const std::int64_t pollStart = link.idleBits;
-    const Bytes poll = pollFrame(link, 0).payload;
-    const auto pollBits = static_cast<std::int64_t>(frameBits(poll).size());
-    const std::int64_t answerStart = pollStart + pollBits + link.answerDelayBits;
-    const Bytes answer = answerFrame(link, 0).payload;
-    const auto answerBits = static_cast<std::int64_t>(frameBits(answer).size());
+    // The first two frames: SNRM to the first station, and its UA.
+    const std::vector<SentFrame>& log = device.link().log();
+    ASSERT_GE(log.size(), 2u);
+    const auto bitsOf = [](const SentFrame& f) {
+        return static_cast<std::int64_t>(f.end - f.start);
+    };
+    const std::int64_t pollStart = static_cast<std::int64_t>(log[0].start);
+    const std::int64_t pollBits = bitsOf(log[0]);
+    const Bytes poll = log[0].bytes;
+    const std::int64_t answerStart = static_cast<std::int64_t>(log[1].start);
+    const std::int64_t answerBits = bitsOf(log[1]);
+    const Bytes answer = log[1].bytes;
+    EXPECT_EQ(log[1].line, LinkLine::Receive1);
 
     struct Row {
         const char* name;

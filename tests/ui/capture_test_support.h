@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "net/datagram_endpoint.h"
-#include "ui_test_support.h"
+#include "tests/ui/ui_test_support.h"
 
 namespace uitest {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/capture_engine.h"
-#include "core/frame_decoder.h"
+#include "core/capture/capture_engine.h"
+#include "core/frames/frame_decoder.h"
 
 namespace uitest {
 

@@ -24,12 +24,12 @@
 #include <memory>
 #include <vector>
 
-#include "ui/FormStorage.h"
-#include "ui/MainUnit.h"
-#include "ui/Messages.h"
-#include "ui/Startup.h"
-#include "ui/TraceLogWidget.h"
-#include "ui/logind.h"
+#include "ui/dialogs/logind.h"
+#include "ui/settings/FormStorage.h"
+#include "ui/tracelog/TraceLogWidget.h"
+#include "ui/widgets/Messages.h"
+#include "ui/window/MainUnit.h"
+#include "ui/window/Startup.h"
 
 namespace uitest {
 

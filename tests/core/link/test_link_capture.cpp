@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "core/capture_frames.h"
+#include "core/frames/capture_frames.h"
 #include "core/link/link_analysis.h"
 
 namespace osc {

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/datagram.h"
+#include "core/protocol/datagram.h"
 #include "net/udp_endpoint.h"
 #include "netsim/udp_device_server.h"
 #include "tests/net/stress/stress_common.h"

@@ -1,0 +1,147 @@
+#pragma once
+// The frames of a capture in the window: the tab "Кадры" (decoder options, filters, the table
+// of frames, counts per channel) and the frames drawn on the plot. The engine decodes the
+// frames live during a capture and after a load; the table follows it five times a second.
+//
+// Choosing a row shows its frame on the plot: the window moves to it (zooms out to it when the
+// frame is wider), the marker goes to its start and the cursor to its end, and the decoder
+// check boxes take the frame decoder's settings, so the readouts give its length and the decode
+// lines its bytes between the two flags. The navigation actions (F3, Shift+F3, F4, Shift+F4)
+// step through the rows from any tab. A change of an option decodes the capture again.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+#include "core/capture/capture_engine.h"
+#include "core/frames/bit_stream.h"
+#include "ui/frames/FrameBands.h"
+#include "ui/frames/FrameTableModel.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QHBoxLayout;
+class QLabel;
+class QSpinBox;
+class QTableView;
+class QTimer;
+class QWidget;
+
+namespace ui {
+
+class FormStorage;
+class MeasurementPart;
+class MessageSink;
+
+// What the frames need of the rest of the window.
+struct FramesHooks {
+    // Sets the bit-stream decoder's check boxes and bits per byte.
+    std::function<void(const osc::BitStreamOptions&)> setDecoderOptions;
+    // The plot window was moved: scroll bar and plot follow.
+    std::function<void()> windowMoved;
+    // The frames changed without a change of the traces: the plot is drawn again.
+    std::function<void()> repaintPlot;
+    // Brings the tab "Осциллограмма" forward.
+    std::function<void()> showPlot;
+    // The file for the export, empty when cancelled; empty: the part's own save dialog.
+    std::function<QString()> chooseCsvFile;
+};
+
+class FramesPart : public QObject {
+    Q_OBJECT
+  public:
+    // Builds the tab's page (without a parent, for the form to add), adds the navigation
+    // actions to window and switches the engine's frame decoding on.
+    FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement, MessageSink& messages,
+               FramesHooks hooks, QWidget* window);
+    ~FramesPart() override;
+
+    QWidget* page() const { return page_; }
+    FrameTableModel& model() { return *model_; }
+    FrameBands& bands() { return bands_; }
+    QTableView* table() const { return table_; }
+
+    // The options on the tab stored with the window's other settings, after them, under value
+    // names of their own ("cbFrameInvert_Checked", "cmbFrameCheck_ItemIndex", ...).
+    void storeSettingsIn(FormStorage& storage);
+
+    // The options as the tab shows them.
+    osc::FrameOptions options() const;
+    unsigned channels() const;
+    // The tab's options into the engine, which decodes the capture again; the table reloads.
+    // Runs by itself shortly after an option changes.
+    void applyOptions();
+
+    // The table and the counts in line with the engine (the timer runs it).
+    void refresh();
+    // The counts line: per decoded channel "Передача: верных 118, ошибочных 2".
+    QString countsText() const;
+
+    // Makes a row current (and so shows its frame); false for a row out of range.
+    bool chooseRow(int row);
+    // Shows the frame of the current row again and brings the plot forward (Enter, double
+    // click).
+    void showCurrentOnPlot();
+    // Row by row in the table's order; the bad ones only. Without a current row, the first
+    // frame at or right of the window's left edge (next) or left of it (previous).
+    void next();
+    void previous();
+    void nextBad();
+    void previousBad();
+    // The table as shown (filtered and sorted) as CSV: a file dialog, then the file written
+    // whole or not at all (throws osc::FileError "Cannot create file ...").
+    void exportCsv();
+    void exportCsvTo(const QString& fileName);
+
+  protected:
+    // The table keeps its own moving keys (arrows, pages, Home, End) when it has the focus,
+    // although the window uses some of them to move the plot.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void buildPage();
+    void createActions(QWidget* window);
+    void showFrame(const osc::Frame& frame);
+    void step(int direction, bool badOnly);
+    int rowNearWindow(int direction) const;
+    void optionsEdited();
+    void filterEdited();
+    void currentRowChanged(int row);
+
+    osc::CaptureEngine& engine_;
+    MeasurementPart& measurement_;
+    MessageSink& messages_;
+    FramesHooks hooks_;
+    FrameBands bands_;
+    std::unique_ptr<FrameTableModel> model_;
+    FrameRef current_;
+    bool restoring_ = false;  // the selection is being put back after a reload
+
+    QPointer<QWidget> page_;
+    QHBoxLayout* actionBar_ = nullptr;
+    QCheckBox* channelBoxes_[osc::kChannelCount] = {};
+    QCheckBox* cbFrameInvert = nullptr;
+    QCheckBox* cbFrameStuffing = nullptr;
+    QComboBox* cmbFrameBitOrder = nullptr;
+    QComboBox* cmbFrameCheck = nullptr;
+    QSpinBox* seFrameMinLength = nullptr;
+    QCheckBox* cbFrameBands = nullptr;
+    QComboBox* cmbFrameFilter = nullptr;
+    QCheckBox* cbFrameOnlyBad = nullptr;
+    QTableView* table_ = nullptr;
+    QLabel* lblFrameCounts = nullptr;
+    QAction* actFrameNext = nullptr;
+    QAction* actFramePrevious = nullptr;
+    QAction* actFrameNextBad = nullptr;
+    QAction* actFramePreviousBad = nullptr;
+    QAction* actFramesExport = nullptr;
+    QAction* actFrameShow = nullptr;
+    QTimer* refreshTimer_ = nullptr;
+    QTimer* optionsTimer_ = nullptr;
+};
+
+}  // namespace ui

@@ -1,0 +1,457 @@
+#include "ui/plot/StairRenderer.h"
+
+#include <QPaintEngine>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "ui/plot/WholePixels.h"
+
+namespace ui {
+
+namespace {
+
+std::uint64_t lowMask(std::uint64_t n) {
+    return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1;
+}
+
+}  // namespace
+
+void TraceSummary::update(const osc::ChannelTrace& trace) {
+    const std::size_t n = trace.blockCount();
+    if (valid_ && trace_ == &trace && trace.layoutRevision() == layout_ && n >= lastX_.size()) {
+        refreshFrom(trace, lastX_.empty() ? 0 : lastX_.size() - 1);
+    } else {
+        ++fullRebuilds_;
+        refreshFrom(trace, 0);
+    }
+    valid_ = true;
+    trace_ = &trace;
+    layout_ = trace.layoutRevision();
+    revision_ = trace.revision();
+}
+
+void TraceSummary::refreshFrom(const osc::ChannelTrace& trace, std::size_t firstBlock) {
+    const std::size_t n = trace.blockCount();
+    lastX_.resize(n);
+    entries_.resize(n);
+    if (tree_.empty()) {
+        tree_.emplace_back();
+    }
+    tree_[0].resize(n);
+    for (std::size_t k = firstBlock; k < n; ++k) {
+        const osc::TraceBlockData d = trace.blockData(k);
+        Entry e;
+        e.first = d.first;
+        e.dx = d.dx;
+        e.y = d.y;
+        e.count = d.count;
+        e.step = d.step;
+        e.y0 = d.y0;
+        e.y1 = d.y1;
+        e.lo = d.minLevel;
+        e.hi = d.maxLevel;
+        if (d.dx != nullptr) {
+            e.twoLevels = true;
+            for (std::uint64_t j = 0; j < d.count; ++j) {
+                if (d.y[j] == e.lo) {
+                    e.lowBits |= std::uint64_t{1} << j;
+                } else if (d.y[j] != e.hi) {
+                    e.twoLevels = false;
+                }
+            }
+        }
+        lastX_[k] = d.last;
+        entries_[k] = e;
+        tree_[0][k] = {e.lo, e.hi};
+    }
+    // The levels above, from the groups that hold a changed block.
+    std::size_t level = 0;
+    std::size_t from = firstBlock;
+    while (tree_[level].size() > 1) {
+        const std::size_t below = tree_[level].size();
+        const std::size_t size = (below + kFanOut - 1) / kFanOut;
+        if (tree_.size() == level + 1) {
+            tree_.emplace_back();
+        }
+        std::vector<Range>& up = tree_[level + 1];
+        up.resize(size);
+        for (std::size_t g = from / kFanOut; g < size; ++g) {
+            Range r;
+            for (std::size_t k = g * kFanOut; k < std::min(below, (g + 1) * kFanOut); ++k) {
+                r.lo = std::min(r.lo, tree_[level][k].lo);
+                r.hi = std::max(r.hi, tree_[level][k].hi);
+            }
+            up[g] = r;
+        }
+        from /= kFanOut;
+        ++level;
+    }
+    tree_.resize(level + 1);
+    all_ = n > 0 ? tree_[level][0] : Range{};
+}
+
+TraceSummary::Position TraceSummary::next(Position p) const {
+    return p.point + 1 >= entries_[p.block].count ? Position{p.block + 1, 0}
+                                                  : Position{p.block, p.point + 1};
+}
+
+TraceSummary::Position TraceSummary::previous(const osc::ChannelTrace&, Position p) const {
+    return p.point > 0 ? Position{p.block, p.point - 1}
+                       : Position{p.block - 1, entries_[p.block - 1].count - 1};
+}
+
+TraceSummary::Position TraceSummary::lowerBound(const osc::ChannelTrace&, Position from,
+                                                osc::Tick x) const {
+    const std::size_t n = lastX_.size();
+    const std::size_t b = from.block;
+    if (b >= n) {
+        return end();
+    }
+    // The first point of block k with X >= x (the block's count when none).
+    const auto inBlock = [this, x](std::size_t k) -> std::uint64_t {
+        const Entry& e = entries_[k];
+        if (x <= e.first) {
+            return 0;
+        }
+        const std::uint64_t rel =
+            static_cast<std::uint64_t>(x) - static_cast<std::uint64_t>(e.first);
+        if (e.dx == nullptr) {
+            if (e.count == 1) {
+                return 1;
+            }
+            const std::uint64_t step = e.step;
+            return std::min(e.count, rel / step + (rel % step != 0 ? 1 : 0));
+        }
+        if (rel > std::numeric_limits<std::uint32_t>::max()) {
+            return e.count;
+        }
+        return static_cast<std::uint64_t>(
+            std::lower_bound(e.dx, e.dx + e.count, static_cast<std::uint32_t>(rel)) - e.dx);
+    };
+    if (lastX_[b] >= x) {
+        return {b, std::max(from.point, inBlock(b))};
+    }
+    const std::size_t q = blockAtOrAfter(b, x);
+    if (q >= n) {
+        return end();
+    }
+    return {q, inBlock(q)};
+}
+
+std::size_t TraceSummary::blockAtOrAfter(std::size_t b, osc::Tick x) const {
+    const std::size_t n = lastX_.size();
+    if (b >= n || lastX_[b] >= x) {
+        return b;
+    }
+    // Gallop over the blocks' last X: afterwards lastX_[lo] < x, and the first block whose
+    // last X reaches x lies in (lo, hi] (hi == n: none).
+    std::size_t lo = b, hi = b + 1, step = 1;
+    while (hi < n && lastX_[hi] < x) {
+        lo = hi;
+        step *= 2;
+        hi = b + step;
+    }
+    hi = std::min(hi, n);
+    return static_cast<std::size_t>(
+        std::lower_bound(lastX_.begin() + static_cast<std::ptrdiff_t>(lo + 1),
+                         lastX_.begin() + static_cast<std::ptrdiff_t>(hi), x) -
+        lastX_.begin());
+}
+
+std::uint64_t TraceSummary::pointsBelow(std::size_t k, osc::Tick x) const {
+    const Entry& e = entries_[k];
+    if (x <= e.first) {
+        return 0;
+    }
+    const std::uint64_t rel = static_cast<std::uint64_t>(x) - static_cast<std::uint64_t>(e.first);
+    if (e.dx == nullptr) {
+        return e.count == 1 ? 1 : std::min(e.count, rel / e.step + (rel % e.step != 0 ? 1 : 0));
+    }
+    if (rel > std::numeric_limits<std::uint32_t>::max()) {
+        return e.count;
+    }
+    // A count rather than a binary search: the loads do not depend on one another.
+    const auto r = static_cast<std::uint32_t>(rel);
+    std::uint64_t n = 0;
+    for (std::uint64_t j = 0; j < e.count; ++j) {
+        n += e.dx[j] < r ? 1 : 0;
+    }
+    return n;
+}
+
+void TraceSummary::foldPoints(std::size_t k, std::uint64_t a, std::uint64_t e, Range& r) const {
+    if (a >= e) {
+        return;
+    }
+    const Entry& en = entries_[k];
+    const auto fold = [&r](std::uint8_t lo, std::uint8_t hi) {
+        r.lo = std::min(r.lo, lo);
+        r.hi = std::max(r.hi, hi);
+    };
+    if (en.dx == nullptr) {
+        if (e - a >= 2) {
+            fold(en.lo, en.hi);  // a run's two levels alternate
+        } else {
+            const std::uint8_t y = (a & 1) != 0 ? en.y1 : en.y0;
+            fold(y, y);
+        }
+    } else if (a == 0 && e == en.count) {
+        fold(en.lo, en.hi);
+    } else if (en.twoLevels) {
+        const std::uint64_t mask = lowMask(e - a);
+        const std::uint64_t low = (en.lowBits >> a) & mask;
+        if (low != 0) {
+            fold(en.lo, en.lo);
+        }
+        if (low != mask) {
+            fold(en.hi, en.hi);
+        }
+    } else {
+        for (std::uint64_t j = a; j < e && !whole(r); ++j) {
+            fold(en.y[j], en.y[j]);
+        }
+    }
+}
+
+void TraceSummary::foldEntries(std::size_t level, std::size_t a, std::size_t e, Range& r) const {
+    const std::vector<Range>& entries = tree_[level];
+    while (a < e && !whole(r)) {
+        if (level + 1 < tree_.size() && a % kFanOut == 0 && a + kFanOut <= e) {
+            // The whole groups in the middle from the level above, then the rest here.
+            const std::size_t groups = e / kFanOut;
+            foldEntries(level + 1, a / kFanOut, groups, r);
+            a = groups * kFanOut;
+            continue;
+        }
+        r.lo = std::min(r.lo, entries[a].lo);
+        r.hi = std::max(r.hi, entries[a].hi);
+        ++a;
+    }
+}
+
+void TraceSummary::minMax(const osc::ChannelTrace&, Position from, Position to, std::uint8_t& loOut,
+                          std::uint8_t& hiOut) const {
+    Range r{loOut, hiOut};
+    const std::size_t n = entries_.size();
+    if (from.block >= n) {
+        return;
+    }
+    if (from.block == to.block) {
+        foldPoints(from.block, from.point, to.point, r);
+    } else {
+        foldPoints(from.block, from.point, entries_[from.block].count, r);
+        if (!whole(r)) {
+            foldEntries(0, from.block + 1, std::min(to.block, n), r);
+        }
+        if (to.block < n && !whole(r)) {
+            foldPoints(to.block, 0, to.point, r);
+        }
+    }
+    loOut = r.lo;
+    hiOut = r.hi;
+}
+
+namespace {
+
+// floor(v) for v within [lo, hi + 1); lo - 1 below (and for NaN), hi + 1 at or above.
+int floorWithin(double v, int lo, int hi) {
+    if (!(v >= lo)) {
+        return lo - 1;
+    }
+    if (v >= static_cast<double>(hi) + 1) {
+        return hi + 1;
+    }
+    return static_cast<int>(std::floor(v));
+}
+
+// The rows lit in each column of the clip, as the range [top, bottom] (empty while top >
+// bottom); a left-to-right polyline lights one connected run of rows per column, since its
+// part inside a column is one connected piece.
+bool litRows(const QVector<QPointF>& line, const QRect& clip, std::vector<int>& top,
+             std::vector<int>& bottom) {
+    const int x0 = clip.left(), x1 = clip.right(), y0 = clip.top(), y1 = clip.bottom();
+    top.assign(static_cast<std::size_t>(clip.width()), y1 + 1);
+    bottom.assign(static_cast<std::size_t>(clip.width()), y0 - 1);
+    for (qsizetype i = 1; i < line.size(); ++i) {
+        const QPointF a = line[i - 1], b = line[i];
+        double ya = a.y(), yb = b.y();
+        if (a.x() != b.x() && (ya != yb || b.x() < a.x())) {
+            return false;  // not a stair: a slope, or a step back to the left
+        }
+        if (ya > yb) {
+            std::swap(ya, yb);
+        }
+        const int r0 = std::max(floorWithin(ya, y0, y1), y0);
+        const int r1 = std::min(floorWithin(yb, y0, y1), y1);
+        if (r0 > r1) {
+            continue;  // above or below the clip
+        }
+        const int c0 = std::max(floorWithin(a.x(), x0, x1), x0);
+        const int c1 = std::min(floorWithin(b.x(), x0, x1), x1);
+        for (int c = c0; c <= c1; ++c) {
+            const auto k = static_cast<std::size_t>(c - x0);
+            top[k] = std::min(top[k], r0);
+            bottom[k] = std::max(bottom[k], r1);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool stairRectangles(const QVector<QPointF>& polyline, const QRect& clip, std::vector<QRect>& out) {
+    out.clear();
+    if (polyline.size() < 2 || clip.isEmpty()) {
+        return true;
+    }
+    std::vector<int> top, bottom;
+    if (!litRows(polyline, clip, top, bottom)) {
+        return false;
+    }
+    const std::size_t w = top.size();
+    for (std::size_t c = 0; c < w;) {
+        std::size_t e = c + 1;
+        while (e < w && top[e] == top[c] && bottom[e] == bottom[c]) {
+            ++e;
+        }
+        if (top[c] <= bottom[c]) {
+            out.emplace_back(clip.left() + static_cast<int>(c), top[c], static_cast<int>(e - c),
+                             bottom[c] - top[c] + 1);
+        }
+        c = e;
+    }
+    return true;
+}
+
+void drawStairs(QPainter& p, const QVector<QPointF>& polyline, const QRect& clip,
+                const QColor& colour, std::vector<QRect>& scratch) {
+    if (polyline.size() < 2) {
+        return;
+    }
+    if (!paintsWholePixels(p) || !stairRectangles(polyline, clip, scratch)) {
+        p.setPen(QPen(colour, 0));
+        p.drawPolyline(polyline.constData(), static_cast<int>(polyline.size()));
+        return;
+    }
+    for (const QRect& r : scratch) {
+        p.fillRect(r, colour);
+    }
+}
+
+void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summary,
+                        const StairMapping& map, QVector<QPointF>& out, ColumnEdges edges) {
+    out.clear();
+    const double span = map.windowMax - map.windowMin;
+    if (trace.blockCount() == 0 || map.columns <= 0 || !(span > 0) || !std::isfinite(span) ||
+        !(map.levelMax > map.levelMin)) {
+        return;
+    }
+    if (!summary.current(trace)) {  // not summarised as it is now: summarise a copy
+        TraceSummary local;
+        local.update(trace);
+        buildStairPolyline(trace, local, map, out, edges);
+        return;
+    }
+    using Position = TraceSummary::Position;
+    const Position end = summary.end();
+    const double tpp = span / map.columns;  // ticks per pixel column
+    const std::optional<osc::Tick> first = osc::firstTickAtOrAbove(map.windowMin);
+    Position pos = first ? summary.lowerBound(trace, Position{}, *first) : end;
+    // With many blocks in view, where each column ends, worked out for all columns first: the
+    // block over the blocks' last X, then the point by counting the block's points below the
+    // column's end. The columns do not wait for one another there, so the processor fetches the
+    // points of many columns at once instead of one after the other.
+    std::vector<Position> stops;
+    const std::optional<osc::Tick> last = osc::firstTickAtOrAbove(map.windowMax);
+    const std::size_t lastBlock = last ? summary.blockAtOrAfter(pos.block, *last) : end.block;
+    if (lastBlock - pos.block >= static_cast<std::size_t>(map.columns) / 4) {
+        std::vector<osc::Tick> ticks;
+        for (std::size_t c = 0, k = pos.block; c < static_cast<std::size_t>(map.columns); ++c) {
+            const std::optional<osc::Tick> stop =
+                osc::firstTickAtOrAbove(map.windowMin + static_cast<double>(c + 1) * tpp);
+            if (stop) {
+                k = summary.blockAtOrAfter(k, *stop);
+            }
+            if (!stop || k == end.block) {
+                break;
+            }
+            stops.push_back({k, 0});
+            ticks.push_back(*stop);
+        }
+        constexpr std::size_t kAhead = 8;
+        const bool wholeBlocks = edges == ColumnEdges::WholeBlocks;
+        for (std::size_t c = 0; c < stops.size(); ++c) {
+            if (c + 2 * kAhead < stops.size()) {
+                summary.prefetchEntry(stops[c + 2 * kAhead].block);
+            }
+            if (!wholeBlocks && c + kAhead < stops.size()) {
+                summary.prefetchPoints(stops[c + kAhead].block);
+            }
+            const std::size_t k = stops[c].block;
+            if (wholeBlocks && summary.narrowerThan(k, tpp)) {
+                // Cut by the edge: the whole block to this column, so the stop is the next one.
+                stops[c] = summary.startsBefore(k, ticks[c]) ? Position{k + 1, 0} : Position{k, 0};
+            } else {
+                stops[c].point = summary.pointsBelow(k, ticks[c]);
+            }
+        }
+        stops.resize(static_cast<std::size_t>(map.columns), end);
+    }
+    // The pixel row of each level, worked out once.
+    std::array<double, 256> rows;
+    for (int y = 0; y < 256; ++y) {
+        rows[static_cast<std::size_t>(y)] = map.pixelY(y);
+    }
+    out.reserve(4 * map.columns + 2);
+    bool known = !(pos == Position{});
+    std::uint8_t level = known ? summary.levelAt(summary.previous(trace, pos)) : 0;
+    if (known) {
+        out.append(QPointF(map.left, rows[level]));
+    }
+    while (!(pos == end)) {
+        const osc::TracePoint p = summary.pointAt(pos);
+        const double offset = (static_cast<double>(p.x) - map.windowMin) / tpp;
+        const double column = std::floor(offset);
+        if (column >= map.columns) {
+            break;
+        }
+        const Position after = summary.next(pos);
+        Position to = end;
+        if (!stops.empty()) {
+            // The first point at or after `after` whose X reaches the column's end.
+            to = stops[static_cast<std::size_t>(column)];
+            if (to.block < after.block || (to.block == after.block && to.point < after.point)) {
+                to = after;
+            }
+        } else {
+            const double columnEnd = map.windowMin + (column + 1) * tpp;
+            const std::optional<osc::Tick> stop = osc::firstTickAtOrAbove(columnEnd);
+            to = stop ? summary.lowerBound(trace, after, *stop) : end;
+        }
+        const double px = map.left + offset;
+        if (known) {
+            out.append(QPointF(px, rows[level]));
+        }
+        if (to == after) {
+            level = p.y;
+            out.append(QPointF(px, rows[level]));
+        } else {
+            std::uint8_t lo = known ? level : 255, hi = known ? level : 0;
+            summary.minMax(trace, pos, to, lo, hi);
+            out.append(QPointF(px, rows[lo]));
+            out.append(QPointF(px, rows[hi]));
+            level = summary.levelAt(summary.previous(trace, to));
+            out.append(QPointF(px, rows[level]));
+        }
+        known = true;
+        pos = to;
+    }
+    if (!(pos == end) && known) {
+        out.append(QPointF(map.left + map.columns, rows[level]));
+    }
+}
+
+}  // namespace ui

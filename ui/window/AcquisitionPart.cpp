@@ -1,0 +1,285 @@
+#include "ui/window/AcquisitionPart.h"
+
+#include <algorithm>
+#include <array>
+#include <climits>
+#include <vector>
+
+#include "core/capture/capture_stats.h"
+#include "core/capture/memory_ceiling.h"
+#include "core/directory/config_line.h"
+#include "core/protocol/datagram.h"
+
+namespace ui {
+
+namespace {
+
+const QString kPortFailure = QStringLiteral(
+    "Не удалось открыть UDP-порт для обмена. Возможно запущена программа настроки Morvel-IP");
+
+// The completion's wait cursor and progress panel for the time of a scope, also when the work
+// ends with an error.
+class Completion {
+  public:
+    explicit Completion(AcquisitionView& view) : view_(view) { view_.beginCompletion(); }
+    ~Completion() { view_.endCompletion(); }
+    Completion(const Completion&) = delete;
+    Completion& operator=(const Completion&) = delete;
+
+  private:
+    AcquisitionView& view_;
+};
+
+}  // namespace
+
+AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view,
+                                 MessageSink& messages, Hooks hooks)
+    : engine_(engine), view_(view), messages_(messages), hooks_(std::move(hooks)) {}
+
+AcquisitionPart::~AcquisitionPart() {
+    releaseEndpoint();
+}
+
+void AcquisitionPart::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint) {
+    endpoint_ = std::move(endpoint);
+    // Runs on the receiving thread: only posts the drain to the user-interface thread.
+    endpoint_->setReadyCallback([this] { hooks_.postToUiThread([this] { drainReceived(); }); });
+}
+
+void AcquisitionPart::drainReceived() {
+    // A handler of a received datagram is running further up (its decoder is processing
+    // pending events): the datagrams wait for it to return, as they would at the socket.
+    if (inDatagramHandler_) {
+        return;
+    }
+    std::vector<std::uint8_t> datagram;
+    while (!hooks_.closing() && endpoint_->takeReceived(datagram)) {
+        inDatagramHandler_ = true;
+        guarded(messages_, [&] { receive(datagram); });
+        inDatagramHandler_ = false;
+    }
+}
+
+bool AcquisitionPart::activateEndpoint() {
+    if (endpoint_->active()) {
+        return true;
+    }
+    try {
+        endpoint_->activate();
+    } catch (const std::exception& e) {
+        messages_.showError(kPortFailure, QString::fromUtf8(e.what()));
+        return false;
+    }
+    return true;
+}
+
+void AcquisitionPart::start() {
+    if (!activateEndpoint()) {
+        return;
+    }
+    engine_.resetTimeBase();
+    static constexpr std::array<std::uint8_t, 6> kNoIdentity{};
+    if (osc::MemDiffers(engine_.state.FDeviceId.data(), kNoIdentity.data(), 6) == 0) {
+        selectDevice();
+    }
+    engine_.restartTraces();
+    startJournal();
+    if (hooks_.started) {
+        hooks_.started();
+    }
+    view_.plotChanged();
+    hooks_.clearTrace();
+    osc::startWindow(engine_.window, view_.windowBits());
+    view_.plotChanged();
+    hooks_.resetMarker();
+    endpoint_->send(deviceAddress_.toStdString(), osc::startCommand(engine_.state.FDeviceId));
+}
+
+void AcquisitionPart::stop() {
+    endpoint_->send(deviceAddress_.toStdString(), osc::stopCommand(engine_.state.FDeviceId));
+    const Completion completion(view_);
+    engine_.closeTraces();
+    // The completion derives its points instead of storing them, so it costs the same for a
+    // second and for an hour of capture; the bar takes each channel's steps at once and is
+    // drawn when 50 ms have passed since it was last drawn.
+    std::int64_t lastDrawn = hooks_.clockMs();
+    std::uint64_t pendingSteps = 0;
+    engine_.completeTraces([&](std::uint64_t steps) {
+        pendingSteps += steps;
+        const std::int64_t now = hooks_.clockMs();
+        if (now - lastDrawn >= 50) {
+            view_.setProgress(progressAfterSteps(view_.progress(), pendingSteps), true);
+            pendingSteps = 0;
+            lastDrawn = now;
+        }
+    });
+    stepProgress(pendingSteps);
+    view_.plotChanged();
+    capturing_ = false;
+    if (journal_) {
+        journal_->stop();
+    }
+    if (hooks_.stopped) {
+        hooks_.stopped();
+    }
+}
+
+void AcquisitionPart::selectDevice() {
+    if (!activateEndpoint()) {
+        return;
+    }
+    stop();
+    engine_.state.FDeviceId = {};
+    deviceAddress_.clear();
+    const std::optional<QString> entry = view_.selectedDeviceEntry();
+    if (!entry) {
+        return;
+    }
+    deviceAddress_ = QString::fromStdString(osc::EntryAddress(entry->toStdString()));
+    endpoint_->send(deviceAddress_.toStdString(), osc::identityRequest());
+}
+
+void AcquisitionPart::refreshStatus() {
+    static constexpr osc::DeviceId kNoIdentity{};
+    const osc::DeviceId& id = engine_.state.FDeviceId;
+    QString text = QStringLiteral("???");
+    if (osc::MemDiffers(id.data(), kNoIdentity.data(), 6) != 0) {
+        text = QStringLiteral("IP=") + deviceAddress_ + QStringLiteral(" MAC=") +
+               QString::fromStdString(osc::deviceIdText(id));
+    }
+    if (view_.statusText() != text) {
+        view_.setStatusText(text);
+    }
+    checkJournal();
+}
+
+void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
+    const auto length =
+        static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
+    journalCopy_.reset();
+    if (capturing_ && journal_) {
+        journal_->append(datagram);
+        if (const std::optional<std::uint64_t> at = journal_->lastLineOffset()) {
+            journalCopy_ = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
+        }
+    }
+    hooks_.traceDatagram(datagram.data(), length);
+    journalCopy_.reset();
+    decode(datagram.data(), length);
+    if (capturing_) {
+        checkCeiling();
+    }
+}
+
+void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
+    if (folder != journalFolder_) {
+        journal_.reset();  // the next start makes the journal in the new folder
+    }
+    journalFolder_ = std::move(folder);
+}
+
+void AcquisitionPart::startJournal() {
+    const std::uint64_t limit =
+        memoryLimit_ > 0 ? memoryLimit_ : osc::defaultMemoryLimit(osc::readMemoryBudget());
+    ceiling_ = osc::MemoryCeiling(limit);
+    capturing_ = true;
+    ceilingReached_ = false;
+    if (journalFolder_.empty()) {
+        return;
+    }
+    if (!journal_) {
+        journal_ = std::make_unique<osc::CaptureJournal>(journalFolder_);
+    }
+    journal_->start();
+    checkJournal();  // a journal that cannot be made is told at once
+}
+
+void AcquisitionPart::checkCeiling() {
+    const std::uint64_t held =
+        osc::traceMemoryBytes(engine_.traces) + (hooks_.traceLogBytes ? hooks_.traceLogBytes() : 0);
+    if (ceilingReached_ || !ceiling_.mustStop(held)) {
+        return;
+    }
+    ceilingReached_ = true;  // once, also when the stop fails to reach the device
+    stop();
+    QString text = QStringLiteral("Захват остановлен: память графика (%1) подошла к пределу %2.")
+                       .arg(QString::fromStdString(osc::byteCountText(held)),
+                            QString::fromStdString(osc::byteCountText(ceiling_.limit())));
+    // Only a journal that holds them all may be named as their keeper.
+    if (journal_ && !journal_->failed()) {
+        text += QStringLiteral(" Все принятые посылки сохранены в журнале.");
+    }
+    messages_.showError(text);
+}
+
+void AcquisitionPart::checkJournal() {
+    if (journal_ && journal_->takeFailureNotice()) {
+        messages_.showError(
+            QStringLiteral("Не удалось записать журнал захвата: %1. Захват продолжается без "
+                           "журнала.")
+                .arg(QString::fromStdString(journal_->error())));
+    }
+}
+
+void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
+    const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
+    const std::span<const std::uint8_t> bytes(data, n);
+    const osc::DatagramKind kind = engine_.decodeDatagram(bytes);
+    if (hooks_.decoded) {
+        hooks_.decoded(bytes, kind);
+    }
+    if (kind == osc::DatagramKind::Sample) {
+        view_.samplesDecoded();
+        view_.syncScrollBar();
+        // Pending events run between datagrams as soon as a slice of time has passed since they
+        // last ran here, not after every datagram: a stream of thousands a second then costs a
+        // few event passes a slice, and a click or a key still runs within a few milliseconds.
+        const std::int64_t now = hooks_.clockMs();
+        if (!lastEventsMs_ || now - *lastEventsMs_ >= kEventSliceMs) {
+            lastEventsMs_ = now;
+            view_.processPendingEvents();
+        }
+    }
+}
+
+int AcquisitionPart::progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps) {
+    const long long min = bar.minimum;
+    const long long max = bar.maximum;
+    constexpr long long kStep = 10;
+    long long pos = bar.value;
+    const auto step = [&] {
+        pos += kStep;
+        if (pos > max && max > min) {
+            pos = min + (pos - min) % (max - min);
+        }
+        pos = std::clamp(pos, min, max);
+    };
+    const long long range = max - min;
+    if (range > kStep) {
+        // From an offset o in 1..range a step goes to o + 10, or past the end to o + 10 -
+        // range: o -> (o + 9) mod range + 1, so n steps give (o - 1 + 10 n) mod range + 1.
+        for (; steps > 0 && pos - min < 1; --steps) {
+            step();  // at most twice: from below the range into it
+        }
+        const long long o = pos - min;
+        if (steps > 0) {
+            const auto r = static_cast<unsigned long long>(range);
+            const auto turn = static_cast<long long>((steps % r) * kStep % r);
+            pos = min + (o - 1 + turn) % range + 1;
+            steps = 0;
+        }
+    } else if (steps > 27720 + 11) {
+        // At most 11 positions: periodic after 11 steps, with a period that divides 27720.
+        steps = 11 + (steps - 11) % 27720;
+    }
+    for (; steps > 0; --steps) {
+        step();
+    }
+    return static_cast<int>(pos);
+}
+
+void AcquisitionPart::stepProgress(std::uint64_t steps) {
+    view_.setProgress(progressAfterSteps(view_.progress(), steps), false);
+}
+
+}  // namespace ui

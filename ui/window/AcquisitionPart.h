@@ -1,0 +1,164 @@
+#pragma once
+// Acquisition control of the main window: the endpoint IdUDPServer1, the device selection,
+// start and stop of a capture, the hand-over of received datagrams and their decoding, the
+// status panel and the progress panel of the completion.
+//
+// Nesting, as the handlers run it: start runs the device selection when the identity is
+// unknown, and the selection runs stop; a failing send ends every handler it runs in. Received
+// datagrams are handled one at a time in arrival order, never nested in one another: a drain
+// that starts while a datagram's handler runs further up returns at once, and that handler's
+// drain takes the rest.
+//
+// With a journal folder set, every received datagram of a capture (between start and stop) goes
+// to the capture journal before it is decoded, so that a crash loses at most the last second;
+// and a memory ceiling stops the capture cleanly before the traces and the trace log would
+// take more than the system can give.
+
+#include <QString>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+
+#include "core/capture/capture_engine.h"
+#include "core/capture/memory_ceiling.h"
+#include "core/files/capture_journal.h"
+#include "core/files/trace_log_store.h"
+#include "net/datagram_endpoint.h"
+#include "ui/widgets/Messages.h"
+
+namespace ui {
+
+// The widgets of the acquisition, as the form shows them.
+class AcquisitionView {
+  public:
+    struct Progress {
+        int minimum = 0;
+        int maximum = 100;
+        int value = 0;
+    };
+
+    virtual ~AcquisitionView() = default;
+    // ComboBox1: the selected entry's text, nullopt while no entry is selected.
+    virtual std::optional<QString> selectedDeviceEntry() const = 0;
+    virtual int windowBits() const = 0;      // seWindowBitsCount
+    virtual QString statusText() const = 0;  // Panel1
+    virtual void setStatusText(const QString& text) = 0;
+    // The completion after a stop: the wait cursor and the progress panel, drawn at once, and
+    // both gone again at the end.
+    virtual void beginCompletion() = 0;
+    virtual void endCompletion() = 0;
+    virtual Progress progress() const = 0;  // ProgressBar1
+    virtual void setProgress(int value, bool drawNow) = 0;
+    // The traces or the window changed: the plot repaints soon (coalesced).
+    virtual void plotChanged() = 0;
+    // A sample datagram was decoded: the same, at the slower pace of arriving data.
+    virtual void samplesDecoded() { plotChanged(); }
+    // After a sample datagram: the scroll bar in line with the window, then pending events.
+    virtual void syncScrollBar() = 0;
+    virtual void processPendingEvents() = 0;
+};
+
+class AcquisitionPart {
+  public:
+    // What the acquisition needs of the rest of the window; the form hands these in.
+    struct Hooks {
+        std::function<void(const std::uint8_t*, std::int32_t)> traceDatagram;  // the trace log
+        std::function<void()> clearTrace;   // the trace log, at a start
+        std::function<void()> resetMarker;  // the measurement, at a start
+        // Runs f soon on the user-interface thread; called from the receiving thread.
+        std::function<void(std::function<void()> f)> postToUiThread;
+        std::function<bool()> closing;  // the window is closing: draining stops
+        // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms, pending
+        // events run between sample datagrams every kEventSliceMs.
+        std::function<std::int64_t()> clockMs;
+        // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
+        std::function<std::uint64_t()> traceLogBytes = {};
+        // A capture started (its traces restarted) and stopped (its traces completed); every
+        // datagram decoded, with its kind. For the status bar; none if empty.
+        std::function<void()> started = {};
+        std::function<void()> stopped = {};
+        std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
+    };
+
+    AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
+                    Hooks hooks);
+    ~AcquisitionPart();
+    AcquisitionPart(const AcquisitionPart&) = delete;
+    AcquisitionPart& operator=(const AcquisitionPart&) = delete;
+
+    // IdUDPServer1. Replacing it (the demo's simulated network, tests) hands the new one's
+    // received datagrams to drainReceived.
+    void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint);
+    osc::net::DatagramEndpoint& endpoint() { return *endpoint_; }
+    // Ends the endpoint (and its receiving thread) before the window goes.
+    void releaseEndpoint() { endpoint_.reset(); }
+
+    // ActivateEndpoint: opens the endpoint when it is not active; false (after the message
+    // box) when that fails.
+    bool activateEndpoint();
+    void start();          // actOSCstartExecute
+    void stop();           // actOSCstopExecute
+    void selectDevice();   // ComboBox1Change
+    void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
+    // IdUDPServer1UDPRead: the trace log, then the decoder.
+    void receive(std::span<const std::uint8_t> datagram);
+    // DecodeDatagram; after a sample datagram the plot and the scroll bar, and pending events
+    // when kEventSliceMs have passed since they last ran here.
+    void decode(const std::uint8_t* data, std::int32_t length);
+    static constexpr std::int64_t kEventSliceMs = 5;
+    // Takes the received datagrams one at a time and runs receive for each.
+    void drainReceived();
+    // ProgressBar1 one step of 10 forward (steps times, drawn once); past the maximum it wraps
+    // around from the minimum.
+    void stepProgress(std::uint64_t steps);
+    static int progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps);
+
+    // FDeviceAddress: the address of the last selected entry, empty for none.
+    const QString& deviceAddress() const { return deviceAddress_; }
+    void setDeviceAddress(const QString& address) { deviceAddress_ = address; }
+
+    // The capture journal in folder, made at the next start; without one nothing is journaled.
+    // Set between captures.
+    void setJournalFolder(std::filesystem::path folder);
+    // nullptr before the first start with a journal folder.
+    osc::CaptureJournal* journal() { return journal_.get(); }
+    // While receive() hands a datagram to the trace log: where its line went in the journal, if
+    // it went in. The trace log reads it back from there instead of keeping it.
+    std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
+    // A descriptor reading the journal of capture `id`, or -1 (osc::CaptureJournal).
+    int openJournal(std::uint64_t id) const { return journal_ ? journal_->openForReading(id) : -1; }
+    // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
+    // read at each start.
+    void setMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
+    std::uint64_t memoryLimit() const { return ceiling_.limit(); }
+    // A capture is running: started and not yet stopped.
+    bool capturing() const { return capturing_; }
+    // Timer1Timer, after the status: the one warning of a journal that cannot be written.
+    void checkJournal();
+
+  private:
+    void startJournal();  // the journal and the ceiling of a new capture
+    void checkCeiling();
+
+    osc::CaptureEngine& engine_;
+    AcquisitionView& view_;
+    MessageSink& messages_;
+    Hooks hooks_;
+    std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
+    QString deviceAddress_;
+    bool inDatagramHandler_ = false;
+    std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
+    std::filesystem::path journalFolder_;
+    std::unique_ptr<osc::CaptureJournal> journal_;
+    std::uint64_t memoryLimit_ = 0;
+    osc::MemoryCeiling ceiling_{0};
+    bool capturing_ = false;
+    bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
+    std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
+};
+
+}  // namespace ui

@@ -1,0 +1,114 @@
+#include "ui/window/CaptureStatusPart.h"
+
+#include <QLabel>
+#include <QStatusBar>
+
+namespace ui {
+
+namespace {
+
+QString fromUtf8(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+}  // namespace
+
+CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Sources sources)
+    : QObject(bar), sources_(std::move(sources)) {
+    bar->setSizeGripEnabled(true);
+    stateField_ = field(bar, "stState", QStringLiteral("Состояние захвата"));
+    elapsedField_ = field(bar, "stElapsed", QStringLiteral("Время захвата с пуска"));
+    datagramsField_ = field(bar, "stDatagrams", QStringLiteral("Принято посылок с пуска"));
+    bytesField_ = field(bar, "stBytes", QStringLiteral("Принято байт с пуска"));
+    lostField_ = field(bar, "stLost", QString());
+    QFont bold = stateField_->font();
+    bold.setBold(true);
+    stateField_->setFont(bold);
+    timer_.setInterval(500);
+    connect(&timer_, &QTimer::timeout, this, &CaptureStatusPart::refresh);
+    timer_.start();
+    refresh();
+}
+
+QLabel* CaptureStatusPart::field(QStatusBar* bar, const char* name, const QString& tip) {
+    auto* l = new QLabel(bar);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setToolTip(tip);
+    l->setContentsMargins(4, 0, 4, 0);
+    bar->addWidget(l);
+    return l;
+}
+
+QString CaptureStatusPart::stateText(State state) {
+    switch (state) {
+        case State::Idle:
+            return QStringLiteral("Ожидание");
+        case State::Capturing:
+            return QStringLiteral("Захват");
+        case State::Replaying:
+            return QStringLiteral("Воспроизведение");
+        case State::Stopped:
+            return QStringLiteral("Останов");
+    }
+    return {};
+}
+
+void CaptureStatusPart::started(bool replay) {
+    stats_.start(sources_.clockMs(), sources_.receiverDrops ? sources_.receiverDrops() : 0);
+    state_ = replay ? State::Replaying : State::Capturing;
+    refresh();
+}
+
+void CaptureStatusPart::stopped() {
+    if (!stats_.running()) {
+        return;  // a stop with no capture running (a device selection) changes nothing here
+    }
+    stats_.stop(sources_.clockMs());
+    state_ = State::Stopped;
+    refresh();
+}
+
+void CaptureStatusPart::datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind) {
+    stats_.datagram(data, kind);
+}
+
+void CaptureStatusPart::refresh() {
+    if (sources_.receiverDrops && stats_.started() && state_ != State::Replaying) {
+        stats_.setReceiverDrops(sources_.receiverDrops());
+    }
+    const auto set = [](QLabel* l, const QString& text) {
+        if (l->text() != text) {
+            l->setText(text);
+        }
+    };
+    set(stateField_, stateText(state_));
+    set(elapsedField_, fromUtf8(osc::elapsedText(stats_.elapsedMs(sources_.clockMs()))));
+    set(datagramsField_,
+        QStringLiteral("Посылки: ") + fromUtf8(osc::groupedCount(stats_.datagrams())));
+    set(bytesField_, fromUtf8(osc::byteCountText(stats_.bytes())));
+    const std::uint64_t lost = stats_.lost();
+    set(lostField_, QStringLiteral("Потери: ") + fromUtf8(osc::groupedCount(lost)));
+    const QString tip = QStringLiteral(
+                            "Разрывы потока отсчётов: %1; отброшено этим компьютером: %2.\n"
+                            "Посылки не нумеруются: видны лишь разрывы ритма строба и времени, "
+                            "часть потерь не видна.")
+                            .arg(stats_.streamBreaks())
+                            .arg(stats_.receiverDrops());
+    if (lostField_->toolTip() != tip) {
+        lostField_->setToolTip(tip);
+    }
+    // Red and bold once something is lost (a palette, not a style sheet, which its tooltip
+    // would take on too).
+    const bool alarm = lost > 0;
+    if (lostField_->font().bold() != alarm) {
+        QFont f = lostField_->font();
+        f.setBold(alarm);
+        lostField_->setFont(f);
+        QPalette p = lostField_->palette();
+        p.setColor(QPalette::WindowText,
+                   alarm ? QColor(0xc0, 0, 0) : bytesField_->palette().color(QPalette::WindowText));
+        lostField_->setPalette(p);
+    }
+}
+
+}  // namespace ui

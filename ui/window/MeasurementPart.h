@@ -1,0 +1,75 @@
+#pragma once
+// Measurement on the plot: the cursor follows the mouse, snapped to the start of the level
+// under it; a click drops the marker where the cursor is; the readouts show both in bits and
+// their distance, and the bits between marker and cursor are decoded into the two decode lines.
+
+#include <QRect>
+#include <QString>
+
+#include <optional>
+#include <string_view>
+
+#include "core/capture/capture_engine.h"
+#include "core/frames/bit_stream.h"
+
+namespace ui {
+
+// The widgets of the measurement, as the form shows them.
+class MeasurementView {
+  public:
+    virtual ~MeasurementView() = default;
+    // The plotting rectangle in chart pixels (left and top edges inside).
+    virtual QRect plotRect() const = 0;
+    // The bottom-axis value at the mouse pointer, taken from the pointer itself.
+    virtual double pointerBottomValue() const = 0;
+    virtual int channelAtMouse() const = 0;  // ChannelAtMouse
+    // seByteBitsCount, cbReverseBits, cbInverseBits, cbBitStaff as they are now.
+    virtual osc::BitStreamOptions bitStreamOptions() const = 0;
+    virtual void setCursorText(const QString& text) = 0;    // lblStrobe
+    virtual void setMarkerText(const QString& text) = 0;    // lblMarker
+    virtual void setDistanceText(const QString& text) = 0;  // lblDiff
+    virtual void setDecodedText(const QString& bits, const QString& values) = 0;
+    virtual void plotChanged() = 0;
+};
+
+class MeasurementPart {
+  public:
+    MeasurementPart(osc::CaptureEngine& engine, MeasurementView& view);
+
+    // Chart1MouseMove at (x, y) in chart pixels. Whatever fails after the rectangle test ends
+    // the move silently; what was done stays done.
+    void mouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void click();  // Chart1Click: the marker where the cursor is
+    // DecodeBitStream; throws for a bit count of 0 (the mouse move then ends there).
+    void decodeBitStream();
+
+    // A stretch of one channel chosen elsewhere (a frame in the table): the marker at markerX,
+    // the cursor at cursorX, their readouts, the distance and both lines, and the decode lines
+    // of that channel's trace with the current settings and no span limit (a long frame shows
+    // whole). When the decoder fails (during a capture the positions are not points of the
+    // trace yet), fallbackBits are grouped and shown instead, if given, else "?". Returns what
+    // the decode lines got (a bit count of 0 leaves them as they are).
+    osc::BitStreamResult measure(int channel, double markerX, double cursorX,
+                                 std::string_view fallbackBits = {});
+
+    double markerX() const { return markerX_; }  // FMarkerX: 0 means no marker
+    double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position
+    // The marker position alone, without its readout or line (the start of a capture sets 0).
+    void setMarkerX(double x) { markerX_ = x; }
+    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
+    // the readouts shown now are written again.
+    void setBitRate(std::optional<double> rate);
+
+  private:
+    QString positionText(osc::Tick ticks) const;
+
+    osc::CaptureEngine& engine_;
+    MeasurementView& view_;
+    double markerX_ = 0;
+    double cursorX_ = 0;
+    std::optional<double> bitRate_;
+    // The positions that the three readouts show now (none while one shows "???").
+    std::optional<osc::Tick> shownMarker_, shownCursor_, shownDistance_;
+};
+
+}  // namespace ui

@@ -1,0 +1,114 @@
+#pragma once
+// The window's tools for pictures, exports, files and units, with their actions and the three
+// tool bar buttons after the status panel:
+//
+//   Изображение и экспорт (menu)  "Сохранить изображение…" Ctrl+Shift+S,
+//                                 "Копировать изображение" Ctrl+Shift+C, "Экспорт…" Ctrl+E
+//   Последние файлы (menu)        Ctrl+Shift+O; the keys 1 to 9 pick an entry of the open menu
+//   Скорость линии…               Ctrl+B
+//
+// and an oscillogram file dropped on the window, which is replayed as the load action does
+// after its dialog. The recent files and the bit rate live in sections of their own under the
+// main window's key of the settings store.
+
+#include <QKeySequence>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+#include "core/capture/capture_engine.h"
+#include "core/files/trace_export.h"
+#include "ui/window/RecentFiles.h"
+
+class QAction;
+class QMenu;
+class QToolButton;
+class QWidget;
+class OscPlot;
+
+namespace ui {
+
+class MessageSink;
+
+class ToolsPart : public QObject {
+    Q_OBJECT
+  public:
+    struct Hooks {
+        // Replays a file as the load action does after its dialog (LoadOscFile); may throw.
+        std::function<void(const QString&)> openFile;
+        // The stretch between marker and cursor, or none.
+        std::function<std::optional<osc::ExportStretch>()> stretch;
+        // The bit rate changed (also once at start from the store).
+        std::function<void(std::optional<double>)> bitRateChanged;
+        std::function<bool()> closing;  // the window is closing: a long export stops
+    };
+
+    // The section names under the main window's key.
+    static QString recentSection() { return QStringLiteral("RecentFiles"); }
+    static QString readoutSection() { return QStringLiteral("Readouts"); }
+
+    ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
+              MessageSink& messages, Hooks hooks);
+
+    // The three buttons, 21 pixels apart from x on, on the tool bar row.
+    void addButtons(QWidget* toolBar, int x);
+
+    // The actions' handlers.
+    void savePicture();      // the picture dialog, then the file
+    void copyPicture();      // the plot at its size to the clipboard
+    void exportTraces();     // the export dialog, then the file with progress
+    void editBitRate();      // the bit rate dialog
+    void showRecentFiles();  // pops the recent files menu up under its button
+
+    // A file was opened or saved: it becomes the first recent file.
+    void fileUsed(const QString& path);
+    // Replays a recent or dropped file; one that cannot be opened leaves the list.
+    void openFile(const QString& path);
+
+    std::optional<double> bitRate() const { return bitRate_; }
+    void setBitRate(std::optional<double> rate);  // stored, and the window told
+    RecentFiles& recentFiles() { return recent_; }
+    QMenu* recentMenu() const { return recentMenu_; }
+    // Fills the recent files menu as it is about to show (missing files dropped first).
+    void rebuildRecentMenu();
+
+    // Where a dialog starts: the folder written to last (else that of the last file opened,
+    // else the documents folder), the name of the last file opened (else "осциллограмма"),
+    // and the extension used last in that dialog (else `extension`).
+    QString suggestedFile(const QString& lastInDialog, const QString& extension) const;
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void createActions();
+
+    QWidget* window_;
+    QString key_;
+    OscPlot* plot_;
+    osc::CaptureEngine& engine_;
+    MessageSink& messages_;
+    Hooks hooks_;
+    RecentFiles recent_;
+    std::optional<double> bitRate_;
+    QString lastPicture_;
+    QString lastExport_;
+    QString lastFolder_;  // the folder of the last picture or export
+
+    QAction* actSavePicture_ = nullptr;
+    QAction* actCopyPicture_ = nullptr;
+    QAction* actExport_ = nullptr;
+    QAction* actRecentFiles_ = nullptr;
+    QAction* actBitRate_ = nullptr;
+    QMenu* outputMenu_ = nullptr;
+    QMenu* recentMenu_ = nullptr;
+    QPointer<QToolButton> recentButton_;
+};
+
+// The tooltip of an action: its text without the dots and its key, "Экспорт (Ctrl+E)".
+QString toolTipWithKey(const QString& text, const QKeySequence& key);
+
+}  // namespace ui
