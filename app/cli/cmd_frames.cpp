@@ -12,7 +12,6 @@
 #include "app/cli/commands.h"
 #include "app/cli/frame_options.h"
 #include "app/cli/replay.h"
-#include "core/files/frame_export.h"
 #include "core/files/link_export.h"
 #include "core/view/time_text.h"
 
