@@ -84,6 +84,7 @@ struct RecordRequest {
     std::int64_t silenceMs = 5000;
     double seconds = 0;  // 0: until a signal
     bool json = false;
+    bool validate = false;
     std::optional<double> bitRate;
     std::uint64_t memoryLimit = 0;  // 0: the default share of the system's
     osc::FrameOptions frames;
@@ -149,6 +150,10 @@ constexpr OptionSpec kOptions[] = {
     {"answer-timeout", "BITS",
      "An answer starts within this many bits of its command (default 0: until the next "
      "command).",
+     false},
+    {"validate", nullptr,
+     "Reads the settings, says what would be recorded, and exits: 0 when they are good, 2 when "
+     "not.",
      false},
     {"config", "FILE",
      "Settings from FILE: one 'key = value' a line, keys as the long options above (device and "
@@ -272,13 +277,16 @@ QString apply(RecordRequest& r, const Setting& s, bool& channelsGiven) {
         if (!ok || !(r.seconds > 0) || r.seconds > 86400.0 * 3660) {
             return QStringLiteral("a positive number of seconds, not '%1'").arg(v);
         }
-    } else if (key == "json" || key == "invert" || key == "msb-first" || key == "no-stuffing") {
+    } else if (key == "json" || key == "invert" || key == "msb-first" || key == "no-stuffing" ||
+               key == "validate") {
         const std::optional<bool> on = flagValue(v);
         if (!on) {
             return QStringLiteral("true or false, not '%1'").arg(v);
         }
         if (key == "json") {
             r.json = *on;
+        } else if (key == "validate") {
+            r.validate = *on;
         } else if (key == "invert") {
             r.frames.invert = *on;
         } else if (key == "msb-first") {
@@ -755,12 +763,47 @@ class Recorder {
     std::size_t pendingBytes_ = 0;
 };
 
+// What the settings come to, for --validate.
+void describe(const RecordRequest& r) {
+    std::printf("Settings are good: %zu device%s into %s\n", r.devices.size(),
+                r.devices.size() == 1 ? "" : "s", r.dir.c_str());
+    for (const DeviceSpec& d : r.devices) {
+        std::printf("  device %s port %u -> %s/%s\n", d.host.c_str(), static_cast<unsigned>(d.port),
+                    r.dir.c_str(), d.folderName.c_str());
+    }
+    std::printf(
+        "  local port %u%s%s; segments of %s", static_cast<unsigned>(r.port),
+        r.bind.empty() ? "" : " on ", r.bind.c_str(),
+        osc::timeSpanText(osc::TimeSpan::milliseconds(static_cast<double>(r.segmentMs))).c_str());
+    if (r.keep && r.keep->maxAgeMs) {
+        std::printf(
+            ", kept %s",
+            osc::timeSpanText(osc::TimeSpan::milliseconds(static_cast<double>(*r.keep->maxAgeMs)))
+                .c_str());
+    } else if (r.keep && r.keep->maxBytes) {
+        std::printf(", kept up to %s", osc::memorySizeText(*r.keep->maxBytes).c_str());
+    }
+    std::printf("\n");
+    for (const osc::TriggerCondition& t : r.triggers) {
+        std::printf("  trigger (%s) %s\n", std::string(osc::triggerKindName(t.kind)).c_str(),
+                    t.text.c_str());
+    }
+    if (!r.triggers.empty()) {
+        std::printf("  windows: %s before, %s after each event\n", osc::timeSpanText(r.pre).c_str(),
+                    osc::timeSpanText(r.post).c_str());
+    }
+}
+
 }  // namespace
 
 int runRecord(const QStringList& args) {
     RecordRequest r;
     if (const int status = parseRecord(args, r); status >= 0) {
         return status;
+    }
+    if (r.validate) {
+        describe(r);
+        return 0;
     }
     installSignals();
     osc::net::UdpEndpointOptions options;

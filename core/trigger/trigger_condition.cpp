@@ -130,6 +130,12 @@ std::string timeSpanText(const TimeSpan& span) {
         std::snprintf(text, sizeof text, "%g bits", span.amount);
     } else if (span.amount < 1000) {
         std::snprintf(text, sizeof text, "%g ms", span.amount);
+    } else if (span.amount >= 86400e3 && std::fmod(span.amount, 86400e3) == 0) {
+        std::snprintf(text, sizeof text, "%g d", span.amount / 86400e3);
+    } else if (span.amount >= 3600e3 && std::fmod(span.amount, 3600e3) == 0) {
+        std::snprintf(text, sizeof text, "%g h", span.amount / 3600e3);
+    } else if (span.amount >= 60e3 && std::fmod(span.amount, 60e3) == 0) {
+        std::snprintf(text, sizeof text, "%g min", span.amount / 60e3);
     } else {
         std::snprintf(text, sizeof text, "%g s", span.amount / 1000);
     }

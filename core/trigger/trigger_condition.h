@@ -47,7 +47,7 @@ inline constexpr double kMaxSpanBits = 1099511627776.0;
 // anything else, a negative or a longer span than the limits above.
 std::optional<TimeSpan> parseTimeSpan(std::string_view text,
                                       TimeSpan::Unit defaultUnit = TimeSpan::Unit::Milliseconds);
-// "30 s", "500 ms", "4096 bits": as the messages write a span.
+// "30 s", "500 ms", "15 min", "2 h", "7 d", "4096 bits": as the messages write a span.
 std::string timeSpanText(const TimeSpan& span);
 
 enum class TriggerKind : std::uint8_t { Frame, Silence, Loss };
