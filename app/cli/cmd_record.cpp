@@ -619,9 +619,11 @@ class Recorder {
 
     void run() {
         output_.log("recording " + std::to_string(devices_.size()) + " device" +
-                    (devices_.size() == 1 ? "" : "s") + " into " + r_.dir + " (up to " +
-                    osc::memorySizeText(ringBytes_) + " of datagrams before an event and " +
-                    osc::memorySizeText(rollBytes_) + " of analysis a device)");
+                    (devices_.size() == 1 ? "" : "s") + " into " + r_.dir +
+                    " (memory a device: the datagrams the windows before events may reach, up "
+                    "to " +
+                    osc::memorySizeText(ringBytes_) + ", and an analysis of up to " +
+                    osc::memorySizeText(rollBytes_) + ")");
         for (auto& d : devices_) {
             for (const std::string& line : osc::recoverLeftovers(d->settings().folder)) {
                 output_.log(d->name() + ": " + line);

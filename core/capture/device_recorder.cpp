@@ -212,6 +212,32 @@ void DeviceRecorder::consume(std::span<const std::uint8_t> datagram,
     stream_.consume(datagram, now);
     events_.datagramAdded();
     takeEvents();
+    if (++sinceTrim_ >= 64) {
+        sinceTrim_ = 0;
+        trimRing();
+    }
+}
+
+void DeviceRecorder::trimRing() {
+    // What a window before a later event may still reach: `pre` (with the flag's margin and a
+    // rewind's worth for events decided late) before the newest datagram, and what the open
+    // event files may still take.
+    const DatagramRing& ring = stream_.ring();
+    if (ring.empty()) {
+        return;
+    }
+    const RingEntry newest = ring.newest();
+    const Tick slack = 16 * kTicksPerBit + settings_.analysis.rewind;
+    std::uint64_t keep = 0;
+    if (const std::optional<Tick> pre = settings_.windows.pre.ticks(settings_.windows.bitRate)) {
+        keep = ring.firstAtTick(newest.tickBefore - *pre - slack);
+    } else {
+        keep = std::min(
+            ring.firstAtTick(newest.tickBefore - slack),
+            ring.firstAtMs(newest.receivedMs -
+                           static_cast<std::int64_t>(settings_.windows.pre.amount) - 1000));
+    }
+    stream_.trimRing(std::min(keep, events_.oldestNeeded()));
 }
 
 void DeviceRecorder::takeEvents() {

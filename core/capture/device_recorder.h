@@ -24,8 +24,9 @@
 // request brings the start command at once; without one within `identityWaitMs` the start
 // command goes with the identity known (six zero bytes before any).
 //
-// Memory: the session's counts, the stream monitor's ring and analysis (bounded, see
-// core/capture/stream_monitor.h), the writers' queues (timing.maxPendingBytes each).
+// Memory: the session's counts, the stream monitor's ring (what the windows before events
+// may reach, within its bound) and analysis (bounded, see core/capture/stream_monitor.h), the
+// writers' queues (timing.maxPendingBytes each).
 
 #include <cstdint>
 #include <filesystem>
@@ -144,6 +145,7 @@ class DeviceRecorder {
     void checkSegment(std::int64_t now);
     void takeEvents();
     void takeFinishedFiles();
+    void trimRing();
     void log(const std::string& text);
 
     DeviceRecorderSettings settings_;
@@ -174,6 +176,7 @@ class DeviceRecorder {
     bool waitingIdentity_ = false;
     std::int64_t identityAskedMs_ = 0;
     bool sendFailureTold_ = false;
+    std::uint32_t sinceTrim_ = 0;
     Counts counts_;
 };
 

@@ -98,18 +98,26 @@ std::size_t StreamMonitor::analysisBytes() const {
     return bytes;
 }
 
-void StreamMonitor::roll() {
-    if (ring_.empty()) {
-        return;
-    }
+std::uint64_t StreamMonitor::rewindFrom() const {
     // Read again from well before the first frame some condition has not evaluated; never
     // from further back than a few rewinds (a command whose answer window stays open forever
     // would otherwise hold every roll there).
     const Tick now = position();
     const Tick evaluated = std::max(monitor_.evaluatedTo(), now - 4 * settings_.rewind);
-    const Tick from = evaluated - settings_.rewind;
-    std::uint64_t first = std::max(ring_.firstAtTick(from), ring_.first());
-    first = std::min(first, ring_.end() - 1);
+    return std::max(ring_.firstAtTick(evaluated - settings_.rewind), ring_.first());
+}
+
+void StreamMonitor::trimRing(std::uint64_t keepFrom) {
+    if (!ring_.empty()) {
+        ring_.dropBefore(std::min(keepFrom, rewindFrom()));
+    }
+}
+
+void StreamMonitor::roll() {
+    if (ring_.empty()) {
+        return;
+    }
+    const std::uint64_t first = std::min(rewindFrom(), ring_.end() - 1);
     const RingEntry checkpoint = ring_.at(first);
     auto engine = newEngine();
     engine->state = engine_->state;

@@ -48,6 +48,11 @@ class StreamMonitor {
     // that settles is evaluated (a frame cut short by the end included, as unfinished).
     // Nothing is taken afterwards until the next start.
     void finish();
+    // Lets the ring go of what is older than `keepFrom` (a sequence), as far as the analysis
+    // does not need it for a roll. Cheap; the caller may call it after every datagram.
+    void trimRing(std::uint64_t keepFrom);
+    // The oldest sequence a roll would read again from now.
+    std::uint64_t rewindFrom() const;
     // Datagrams dropped by this computer since the start, which may have been this device's.
     void setReceiverDrops(std::uint64_t total);
     std::vector<TriggerEvent> takeEvents() { return monitor_.takeEvents(); }
