@@ -588,9 +588,9 @@ class Recorder {
         ringBytes_ = static_cast<std::size_t>(
             std::clamp<std::uint64_t>(share / 2, 1 << 20, std::uint64_t{1} << 30));
         rollBytes_ =
-            static_cast<std::size_t>(std::clamp<std::uint64_t>(share / 8, 1 << 20, 64u << 20));
+            static_cast<std::size_t>(std::clamp<std::uint64_t>(share / 8, 1 << 20, 16u << 20));
         pendingBytes_ =
-            static_cast<std::size_t>(std::clamp<std::uint64_t>(share / 8, 1 << 20, 64u << 20));
+            static_cast<std::size_t>(std::clamp<std::uint64_t>(share / 8, 1 << 20, 16u << 20));
         for (const DeviceSpec& d : r.devices) {
             links_.push_back(std::make_unique<RecordLink>(endpoint, d.port));
             osc::DeviceRecorderSettings s;

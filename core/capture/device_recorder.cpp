@@ -416,6 +416,8 @@ void DeviceRecorder::poll() {
             nextAskMs_ = now + settings_.askEveryMs;
         }
     }
+    stream_.evaluatePending();
+    takeEvents();
     checkSegment(now);
     events_.datagramAdded();
     takeFinishedFiles();

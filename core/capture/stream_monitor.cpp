@@ -38,6 +38,7 @@ void StreamMonitor::start(std::int64_t nowMs) {
     drops_ = 0;
     rolls_ = 0;
     nextCheck_ = kCheckEvery;
+    evaluatedMs_ = nowMs;
     finished_ = false;
     stats_.start(nowMs);
     monitor_.start(source(), 0, nowMs);
@@ -47,6 +48,13 @@ void StreamMonitor::setReceiverDrops(std::uint64_t total) {
     if (total != drops_) {
         drops_ = total;
         monitor_.losses(stats_.streamBreaks(), drops_, position());
+    }
+}
+
+void StreamMonitor::evaluatePending() {
+    if (pending_ && !finished_) {
+        pending_ = false;
+        monitor_.evaluate(source());
     }
 }
 
@@ -78,7 +86,12 @@ void StreamMonitor::consume(std::span<const std::uint8_t> datagram, std::int64_t
     const TriggerSource src = source();
     monitor_.datagram(src, entry.tickAfter, receivedMs, sequence_);
     monitor_.losses(stats_.streamBreaks(), drops_, entry.tickBefore);
-    monitor_.evaluate(src);
+    pending_ = true;
+    if (receivedMs - evaluatedMs_ >= settings_.evaluateEveryMs) {
+        evaluatedMs_ = receivedMs;
+        pending_ = false;
+        monitor_.evaluate(src);
+    }
     ++sequence_;
     if (sequence_ >= nextCheck_) {
         nextCheck_ = sequence_ + kCheckEvery;
@@ -117,6 +130,7 @@ void StreamMonitor::roll() {
     if (ring_.empty()) {
         return;
     }
+    monitor_.evaluate(source());  // what the old analysis has settled, before it goes
     const std::uint64_t first = std::min(rewindFrom(), ring_.end() - 1);
     const RingEntry checkpoint = ring_.at(first);
     auto engine = newEngine();

@@ -33,6 +33,10 @@ struct StreamMonitorSettings {
     std::size_t rollBytes = std::size_t{16} << 20;
     // How far before the first frame not yet evaluated a new analysis starts reading.
     Tick rewind = (Tick{1} << 17) * kTicksPerBit;
+    // The frame conditions are evaluated after a datagram that arrives this long after the
+    // last evaluation (0: after every datagram), and before a roll: a decision then comes
+    // within this much of the datagram that settles it, at a fraction of the work.
+    std::int64_t evaluateEveryMs = 10;
 };
 
 class StreamMonitor {
@@ -42,8 +46,12 @@ class StreamMonitor {
     // The stream starts (stream tick 0) at nowMs: ring emptied, analysis and conditions anew.
     void start(std::int64_t nowMs);
     // One sample datagram of the device (anything else is not for it): into the ring, decoded,
-    // the conditions evaluated; the events decided go to takeEvents().
+    // the conditions evaluated (the frame conditions as evaluateEveryMs says); the events
+    // decided go to takeEvents().
     void consume(std::span<const std::uint8_t> datagram, std::int64_t receivedMs);
+    // The frame conditions evaluated now over what has come since they last were (the caller's
+    // timer, so that a datagram followed by silence is not left waiting).
+    void evaluatePending();
     // The stream has ended: the lines are closed, as a capture's stop closes them, and what
     // that settles is evaluated (a frame cut short by the end included, as unfinished).
     // Nothing is taken afterwards until the next start.
@@ -86,6 +94,8 @@ class StreamMonitor {
     std::uint64_t sequence_ = 0;
     std::uint64_t rolls_ = 0;
     std::uint64_t nextCheck_ = 0;
+    std::int64_t evaluatedMs_ = 0;
+    bool pending_ = false;  // datagrams decoded since the last evaluation
     bool finished_ = false;
 };
 

@@ -146,7 +146,13 @@ std::filesystem::path EventFiles::add(const TriggerEvent& event) {
             f->info.events.push_back(event);
             f->appending = true;
             append(*f, ring_.end());
-            return f->info.path;
+            const std::filesystem::path path = f->info.path;
+            if (f->info.events.size() >= kMaxEventsInFile) {
+                // Full: finished now; a later event begins a file of its own.
+                finish(*f, true);
+                files_.erase(std::find(files_.begin(), files_.end(), f));
+            }
+            return path;
         }
     }
     auto file = std::make_unique<File>();

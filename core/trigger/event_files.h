@@ -13,6 +13,8 @@
 // found at the next command, long after) gets a file of its own, which may then repeat some
 // datagrams of the one before. What the ring no longer holds of a window is not in its file
 // (preComplete false); at the stop, a window not yet passed ends there (postComplete false).
+// A file takes at most kMaxEventsInFile events (a fault that keeps firing): with the last one it
+// is finished at once (postComplete false), and the next event begins a new file.
 //
 // One thread. Memory: the open files (a few) and their writers' queues.
 
@@ -55,6 +57,8 @@ struct FinishedEventFile {
 
 class EventFiles {
   public:
+    static constexpr std::size_t kMaxEventsInFile = 1000;
+
     // Files go into `folder` (made when missing), named by the first event's time as
     // nameOf(receivedMs) gives it, "NAME.osc" (then "NAME-2.osc", ... if taken).
     EventFiles(std::filesystem::path folder, EventWindowSettings settings, const DatagramRing& ring,

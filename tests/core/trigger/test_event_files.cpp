@@ -257,6 +257,32 @@ TEST_F(EventFilesTest, WindowsInReceptionTimeAndWhatTheRingLetGo) {
     }
 }
 
+TEST_F(EventFilesTest, AFaultThatKeepsFiringFillsOneFileAtATime) {
+    DatagramRing ring;
+    EventWindowSettings settings;
+    settings.pre = TimeSpan::bits(50);
+    settings.post = TimeSpan::bits(50);
+    EventFiles files(folder_, settings, ring, names());
+    std::vector<FinishedEventFile> done;
+    for (std::uint64_t i = 0; i < 1500; ++i) {
+        push(ring, files, i);
+        files.add(eventAt(static_cast<double>(i) * 10 + 5, static_cast<double>(i) * 10 + 6));
+        for (FinishedEventFile& f : files.takeFinished()) {
+            done.push_back(std::move(f));
+        }
+    }
+    files.finishAll();
+    for (FinishedEventFile& f : files.takeFinished()) {
+        done.push_back(std::move(f));
+    }
+    ASSERT_EQ(done.size(), 2u);
+    EXPECT_EQ(done[0].events.size(), EventFiles::kMaxEventsInFile);
+    EXPECT_FALSE(done[0].postComplete);
+    EXPECT_EQ(done[1].events.size(), 500u);
+    // The second begins with its first event's window before it, from the ring.
+    EXPECT_EQ(numbersIn(done[1].path).front(), 993u);
+}
+
 TEST_F(EventFilesTest, AFolderThatCannotBeMadeIsToldAndNothingIsLeft) {
     std::filesystem::create_directories(folder_);
     const std::filesystem::path blocker = folder_ / "not-a-folder";

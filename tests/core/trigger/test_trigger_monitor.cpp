@@ -330,6 +330,7 @@ TEST(StreamMonitor, RolledAnalysisMissesNothingOfAFaultyLink) {
     StreamMonitorSettings settings;
     settings.rollBytes = 48 << 10;
     settings.rewind = 2048 * kTicksPerBit;
+    settings.evaluateEveryMs = 0;  // as the reference, after every datagram
     StreamMonitor stream(TriggerMonitor(conditions(texts)), settings);
     stream.start(0);
     std::vector<TriggerEvent> got;
