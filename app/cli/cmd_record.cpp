@@ -811,6 +811,10 @@ int runRecord(const QStringList& args) {
     osc::net::UdpEndpointOptions options;
     options.bindAddress = r.bind;
     options.port = r.port;
+    // Room for the bursts of every device while the loop is busy: 4 MiB a device, at least the
+    // endpoint's 8 MiB (the kernel caps it at net.core.rmem_max without CAP_NET_ADMIN).
+    options.receiveBufferBytes = static_cast<int>(std::clamp<std::size_t>(
+        r.devices.size() * (std::size_t{4} << 20), std::size_t{8} << 20, std::size_t{64} << 20));
     osc::net::UdpEndpoint endpoint(options);
     try {
         endpoint.activate();

@@ -209,6 +209,9 @@ void DeviceRecorder::consume(std::span<const std::uint8_t> datagram,
     }
     streaming_ = true;
     lastSampleMs_ = now;
+    if (settings_.triggers.empty()) {
+        return;  // recording only: nothing to decode
+    }
     stream_.consume(datagram, now);
     events_.datagramAdded();
     takeEvents();

@@ -24,6 +24,8 @@
 // request brings the start command at once; without one within `identityWaitMs` the start
 // command goes with the identity known (six zero bytes before any).
 //
+// Without triggers the datagrams are only written, not decoded.
+//
 // Memory: the session's counts, the stream monitor's ring (what the windows before events
 // may reach, within its bound) and analysis (bounded, see core/capture/stream_monitor.h), the
 // writers' queues (timing.maxPendingBytes each).
