@@ -141,7 +141,7 @@ std::string eventReportJson(const EventReportInput& in) {
     for (const TriggerEvent& e : in.file.events) {
         needed = needed || e.frame.has_value();
     }
-    if (needed && in.file.error.empty()) {
+    if (needed && in.replay && in.file.error.empty()) {
         try {
             engine.replayOscFile(in.file.path);
             replayed = true;
@@ -229,6 +229,7 @@ EventReportWriter::~EventReportWriter() {
 void EventReportWriter::add(EventReportInput input) {
     {
         std::lock_guard lock(mutex_);
+        input.replay = input.replay && queue_.size() < kMaxQueued;
         queue_.push_back(std::move(input));
     }
     wake_.notify_all();

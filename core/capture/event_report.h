@@ -46,10 +46,13 @@ struct EventReportInput {
     unsigned channels = kDataChannels;
     LinkOptions link;
     std::int64_t wallOffsetMs = 0;  // wall clock minus the steady clock of the arrivals
+    // Find the frames in a replay of the file; without, they are written as seen live.
+    bool replay = true;
 };
 
 // The JSON text of an event file, its frames found in a replay of the file (a frame that the
-// replay does not give is written as it was seen live, placed in the file, with index 0).
+// replay does not give, or every frame without input.replay, is written as it was seen live,
+// placed in the file, with index 0).
 // A file that cannot be read is described without frames in it.
 std::string eventReportJson(const EventReportInput& input);
 // NAME.json beside NAME.osc, put in place once written. Throws FileError.
@@ -57,6 +60,8 @@ void writeEventReport(const EventReportInput& input);
 
 // Writes reports on a thread of its own, in order, so that the replays never hold up the
 // capture; failures go to onError (on that thread). The destructor writes what is queued.
+// While kMaxQueued reports wait (events faster than their files replay), the next ones are
+// written without a replay, so that the queue stays bounded.
 class EventReportWriter {
   public:
     explicit EventReportWriter(std::function<void(const std::string&)> onError = {});
@@ -64,6 +69,7 @@ class EventReportWriter {
     EventReportWriter(const EventReportWriter&) = delete;
     EventReportWriter& operator=(const EventReportWriter&) = delete;
 
+    static constexpr std::size_t kMaxQueued = 16;
     void add(EventReportInput input);
     // Returns once every report queued so far is written.
     void flush();
