@@ -19,6 +19,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/cli/commands.h"
@@ -575,6 +576,71 @@ void installSignals() {
     signal(SIGPIPE, SIG_IGN);
 }
 
+// Retention on a thread of its own: deleting segments of hundreds of MiB can take a while,
+// which the loop that takes the datagrams must not wait for.
+class Retention {
+  public:
+    Retention(std::string dir, osc::RetentionRule rule, Output& output)
+        : dir_(std::move(dir)), rule_(rule), output_(output), thread_([this] { run(); }) {}
+    ~Retention() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+    Retention(const Retention&) = delete;
+    Retention& operator=(const Retention&) = delete;
+
+    // A pass soon, keeping the segments being written.
+    void request(std::vector<std::filesystem::path> active) {
+        {
+            std::lock_guard lock(mutex_);
+            active_ = std::move(active);
+            pending_ = true;
+        }
+        wake_.notify_all();
+    }
+
+  private:
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return stopping_ || pending_; });
+            if (stopping_) {
+                return;
+            }
+            pending_ = false;
+            const std::vector<std::filesystem::path> active = active_;
+            lock.unlock();
+            pass(active);
+            lock.lock();
+        }
+    }
+    void pass(const std::vector<std::filesystem::path>& active) {
+        const std::vector<osc::SegmentFile> segments = osc::listSegments(dir_);
+        for (const std::size_t i : osc::segmentsToDelete(segments, rule_, wallMs(), active)) {
+            std::error_code ec;
+            std::filesystem::remove(segments[i].path, ec);
+            output_.log(ec ? "retention: cannot delete " + segments[i].path.string() + ": " +
+                                 ec.message()
+                           : "retention: deleted " + segments[i].path.string() + " (" +
+                                 osc::memorySizeText(segments[i].bytes) + ")");
+        }
+    }
+
+    const std::string dir_;
+    const osc::RetentionRule rule_;
+    Output& output_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::vector<std::filesystem::path> active_;
+    bool pending_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
 class Recorder {
   public:
     Recorder(const RecordRequest& r, osc::net::UdpEndpoint& endpoint, Output& output)
@@ -614,6 +680,9 @@ class Recorder {
                 &reports_));
         }
         endpoint_.setReadyCallback([this] { waiter_.notify(); });
+        if (r.keep) {
+            retention_ = std::make_unique<Retention>(r.dir, *r.keep, output_);
+        }
     }
     ~Recorder() { endpoint_.setReadyCallback({}); }
 
@@ -630,7 +699,12 @@ class Recorder {
             }
         }
         dropsBase_ = osc::net::lostDatagrams(endpoint_.stats());
-        applyRetention();
+        const osc::net::EndpointStats base = endpoint_.stats();
+        kernelBase_ = base.droppedByKernel;
+        queueBase_ = base.droppedQueueFull;
+        if (retention_) {
+            retention_->request({});
+        }
         for (auto& d : devices_) {
             d->start();
         }
@@ -652,8 +726,8 @@ class Recorder {
             for (auto& d : devices_) {
                 segments += d->counts().segments;
             }
-            if (Clock::now() >= nextRetention || segments != segmentsSeen_) {
-                applyRetention();
+            if (retention_ && (Clock::now() >= nextRetention || segments != segmentsSeen_)) {
+                retention_->request(activeSegments());
                 segmentsSeen_ = segments;
                 nextRetention = Clock::now() + kRetentionEvery;
             }
@@ -710,25 +784,15 @@ class Recorder {
         }
     }
 
-    void applyRetention() {
-        if (!r_.keep) {
-            return;
-        }
-        const std::vector<osc::SegmentFile> segments = osc::listSegments(r_.dir);
+    // The segments being written now, which retention leaves alone.
+    std::vector<std::filesystem::path> activeSegments() const {
         std::vector<std::filesystem::path> active;
-        for (auto& d : devices_) {
+        for (const auto& d : devices_) {
             if (const auto p = d->currentSegment()) {
                 active.push_back(*p);
             }
         }
-        for (const std::size_t i : osc::segmentsToDelete(segments, *r_.keep, wallMs(), active)) {
-            std::error_code ec;
-            std::filesystem::remove(segments[i].path, ec);
-            output_.log(ec ? "retention: cannot delete " + segments[i].path.string() + ": " +
-                                 ec.message()
-                           : "retention: deleted " + segments[i].path.string() + " (" +
-                                 osc::memorySizeText(segments[i].bytes) + ")");
-        }
+        return active;
     }
 
     void summary() {
@@ -744,7 +808,9 @@ class Recorder {
         const osc::net::EndpointStats s = endpoint_.stats();
         output_.log("datagrams dropped by this computer: " +
                     std::to_string(osc::net::lostDatagrams(s) - dropsBase_) +
-                    "; from other senders: " + std::to_string(foreign_));
+                    " (receive buffer full " + std::to_string(s.droppedByKernel - kernelBase_) +
+                    ", queue full " + std::to_string(s.droppedQueueFull - queueBase_) +
+                    "); from other senders: " + std::to_string(foreign_));
     }
 
     const RecordRequest& r_;
@@ -759,7 +825,10 @@ class Recorder {
     std::uint64_t foreign_ = 0;
     std::set<std::string> foreignSeen_;
     std::uint64_t dropsBase_ = 0;
+    std::uint64_t kernelBase_ = 0;
+    std::uint64_t queueBase_ = 0;
     std::uint64_t segmentsSeen_ = 0;
+    std::unique_ptr<Retention> retention_;
     std::size_t ringBytes_ = 0;
     std::size_t rollBytes_ = 0;
     std::size_t pendingBytes_ = 0;
