@@ -309,10 +309,6 @@ void DeviceRecorder::openSegment() {
     try {
         segment_ = std::make_unique<StreamedOscFile>(path, false, settings_.timing);
         ++counts_.segments;
-        if (writingTrouble_) {
-            log("writing again, into " + segment_->writingPath().string());
-            writingTrouble_ = false;
-        }
     } catch (const FileError& e) {
         segment_.reset();
         retryAt_ = clocks_.steadyMs() + settings_.retryWritingMs;
@@ -341,6 +337,10 @@ void DeviceRecorder::closeSegment(bool lost) {
     }
     const bool complete = segment->finish();
     counts_.notWritten += segment->datagrams() - segment->written();
+    if (segment->written() == 0) {
+        segment->discard();  // nothing reached it (a full disk): no empty segment left behind
+        return;
+    }
     if (complete) {
         try {
             segment->commit();
@@ -362,12 +362,18 @@ void DeviceRecorder::checkSegment(std::int64_t now) {
         const std::string path = segment_->writingPath().string();
         const std::string error = segment_->error();
         closeSegment(false);
-        log("cannot write " + path + ": " + error +
-            "; it keeps what was written, and a new segment is tried every " +
-            secondsText(settings_.retryWritingMs));
+        if (!writingTrouble_) {  // told once a spell, not at every new try
+            log("cannot write " + path + ": " + error +
+                "; it keeps what was written, and a new segment is tried every " +
+                secondsText(settings_.retryWritingMs));
+        }
         writingTrouble_ = true;
         retryAt_ = now + settings_.retryWritingMs;
         return;
+    }
+    if (writingTrouble_ && segment_ && segment_->written() > 0) {
+        log("writing again, into " + segment_->writingPath().string());
+        writingTrouble_ = false;
     }
     if (!segment_) {
         if (now >= retryAt_) {

@@ -291,12 +291,22 @@ TEST(DeviceRecorder, AFullDiskIsToldAndSurvived) {
         std::filesystem::remove(ballast);
         clocks.advance(5000);
         r.poll();
-        EXPECT_TRUE(log.has("writing again, into"));
         const std::uint32_t resumed = n;
         for (int i = 0; i < 5; ++i) {
             clocks.advance(1);
             r.consume(bigSample(n++), kDevice);
         }
+        // Told once the new segment has lines on the disk.
+        for (int i = 0; i < 20000 && !log.has("writing again, into"); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            r.poll();
+        }
+        EXPECT_TRUE(log.has("writing again, into"));
+        EXPECT_EQ(std::count_if(log.lines.begin(), log.lines.end(),
+                                [](const std::string& l) {
+                                    return l.find("No space left on device") != std::string::npos;
+                                }),
+                  1);
         r.close();
         const std::vector<std::uint32_t> got = numbersInSegments(mountPoint / "dev");
         // Whatever was written stays, in whole lines: the datagrams from the first up to where
