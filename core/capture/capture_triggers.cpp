@@ -46,15 +46,18 @@ void CaptureTriggers::datagramDecoded(std::span<const std::uint8_t> datagram,
         ring_.push(e);
         files_->datagramAdded();
         if (sequence % 64 == 0) {
-            // Only what a window before a later event, or an open file, may still reach.
+            // Only what a window before a later event, or an open file, may still reach (with
+            // room for an event decided late: a no_answer at the next command).
             const RingEntry newest = ring_.newest();
-            const Tick margin = 16 * kTicksPerBit;
+            const Tick slack = 16384 * kTicksPerBit;
             const std::optional<Tick> pre = settings_.windows.pre.ticks(settings_.windows.bitRate);
             const std::uint64_t keep =
-                pre ? ring_.firstAtTick(newest.tickBefore - *pre - 2 * margin)
-                    : ring_.firstAtMs(newest.receivedMs -
-                                      static_cast<std::int64_t>(settings_.windows.pre.amount) -
-                                      1000);
+                pre ? ring_.firstAtTick(newest.tickBefore - *pre - slack)
+                    : std::min(ring_.firstAtTick(newest.tickBefore - slack),
+                               ring_.firstAtMs(newest.receivedMs -
+                                               static_cast<std::int64_t>(
+                                                   settings_.windows.pre.amount) -
+                                               1000));
             ring_.dropBefore(std::min(keep, files_->oldestNeeded()));
         }
     }
