@@ -316,6 +316,12 @@ class ChannelFrameDecoder {
     void addPoint(Tick x, std::uint8_t level);
     // The same for many points at once: the fast way to feed a trace.
     void addPoints(std::span<const TracePoint> points);
+    // No point comes before `until`: the last point's level holds until then. On a completed
+    // trace idle at 1, the bits of the gap that the completion places wherever the next point
+    // falls (its left half) are read now, so that a line gone quiet after a frame reports the
+    // frame's end or abort before its next point. The frames found are those of reading the
+    // gap in one go.
+    void readQuiet(Tick until);
     // The end of the trace: the last point is read, an open frame is reported unfinished and
     // a frame that ended on the last bit gets the last point as its end (or one bit period
     // after its last bit when that point is not later).
@@ -326,6 +332,11 @@ class ChannelFrameDecoder {
     const FrameCounts& counts() const { return list_.counts(); }
     FrameCheck checkInUse() const { return list_.checkInUse(); }
     int channel() const { return channel_; }
+    // Every frame of the line that starts before the tick returned is in frames(); those found
+    // later start at or after it. quietUntil: no point will come before this tick (the last
+    // point's level holds until then), which lets a line that has gone quiet after its last
+    // frame say so before its next point. The largest tick once finished. O(1).
+    Tick settledStart(Tick quietUntil) const;
     bool completesGaps() const { return completeGaps_; }
 
   private:
