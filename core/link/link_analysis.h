@@ -45,9 +45,9 @@
 #include <vector>
 
 #include "core/frames/capture_frames.h"
-#include "core/trace/chunked_vector.h"
 #include "core/frames/frame_decoder.h"
 #include "core/link/link_fields.h"
+#include "core/trace/chunked_vector.h"
 
 namespace osc {
 

@@ -204,6 +204,7 @@ TfrmMain::TfrmMain(QWidget* parent)
             .bitRateChanged =
                 [this](std::optional<double> rate) {
                     measurement_.setBitRate(rate);
+                    frames_->setBitRate(rate);
                     Chart1->setBottomLabelSample(
                         QString::fromStdString(osc::bottomAxisLabelSample(rate)));
                     Chart1->update();
