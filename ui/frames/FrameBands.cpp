@@ -253,7 +253,7 @@ void FrameBands::paintFrame(QPainter& p, const osc::PlotMapping& m, const QRectF
         if (k == 0 && type != nullptr && cell.part == osc::FramePart::Flag) {
             // The type on the opening flag, the cell widened to the left into the idle line
             // when it is too narrow (as far as the previous frame's end allows).
-            const double need = type->size().width() + 4 - (cx1 - cx0 - gap);
+            const double need = type->size().width() + 8 - (cx1 - cx0 - gap);
             const double room =
                 cx0 - std::max(m.left, i > 0 ? pixelX(m, frames[i - 1].end) + 2 : m.left);
             if (need <= 0) {
@@ -278,11 +278,15 @@ void FrameBands::paintFrame(QPainter& p, const osc::PlotMapping& m, const QRectF
             ++stats_.texts;
         }
     }
-    if (bad || issue) {
-        p.setPen(bad ? kBadOutline : kIssueOutline);
+    if (bad) {
+        p.setPen(kBadOutline);
         p.setBrush(Qt::NoBrush);
         p.drawRect(whole.adjusted(0, 0, -1, -1));
-        stats_.issues += issue ? 1 : 0;
+    } else if (issue) {
+        p.setPen(QPen(kIssueOutline, 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(whole.adjusted(1, 1, -1, -1));
+        ++stats_.issues;
     }
 }
 

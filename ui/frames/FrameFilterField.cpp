@@ -50,9 +50,9 @@ FrameFilterField::FrameFilterField(QWidget* parent) : QComboBox(parent) {
 }
 
 QString FrameFilterField::errorMessage() const {
-    return error_ ? QString::fromStdString(
-                        osc::filterErrorText(*error_, osc::FilterLanguage::Russian))
-                  : QString();
+    return error_
+               ? QString::fromStdString(osc::filterErrorText(*error_, osc::FilterLanguage::Russian))
+               : QString();
 }
 
 void FrameFilterField::check() {

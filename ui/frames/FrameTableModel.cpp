@@ -656,15 +656,15 @@ void FrameTableModel::publish(std::vector<std::uint32_t> found) {
     found_.clear();
 }
 
-void FrameTableModel::advance(std::size_t budget) {
-    publish(decideNext(budget));
+void FrameTableModel::advance() {
+    publish(decideNext(slice_));
 }
 
 void FrameTableModel::restartRows() {
     rows_.clear();
     found_.clear();
     decided_ = 0;
-    std::vector<std::uint32_t> found = decideNext(kFilterSlice);
+    std::vector<std::uint32_t> found = decideNext(slice_);
     if ((sortColumn_ == Number || sortColumn_ == Start) || !filtering()) {
         rows_ = std::move(found);
         sortRows(rows_);
@@ -759,7 +759,7 @@ void FrameTableModel::refresh() {
         }
     }
     mergeAdded();
-    advance(kFilterSlice);
+    advance();
     if (linkMoved) {
         linkColumnsChanged();
     }

@@ -23,6 +23,7 @@
 
 #include <QAbstractTableModel>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -56,7 +57,7 @@ class FrameTableModel : public QAbstractTableModel {
         Error,
         ColumnCount
     };
-    // Frames an expression is evaluated over at a time.
+    // Frames an expression is evaluated over at a time, unless set otherwise.
     static constexpr std::size_t kFilterSlice = 200'000;
 
     explicit FrameTableModel(const osc::CaptureFrames& frames, QObject* parent = nullptr);
@@ -87,8 +88,9 @@ class FrameTableModel : public QAbstractTableModel {
     const osc::FrameFilter& expression() const { return expression_; }
     // More of the expression's pass can be done now (advance() does it).
     bool filtering() const;
-    // Decides the next frames, at most `budget` of them when an expression is set.
-    void advance(std::size_t budget = kFilterSlice);
+    // Decides the next frames, at most a slice of them when an expression is set.
+    void advance();
+    void setSlice(std::size_t frames) { slice_ = std::max<std::size_t>(1, frames); }
     // Frames not decided yet (those the analysis has not settled, those of a pass under way).
     std::size_t undecided() const { return order_.size() - decided_; }
 
@@ -181,6 +183,7 @@ class FrameTableModel : public QAbstractTableModel {
     int channelFilter_ = -1;
     bool onlyBad_ = false;
     osc::FrameFilter expression_;
+    std::size_t slice_ = kFilterSlice;
 };
 
 }  // namespace ui

@@ -52,7 +52,6 @@ void setUpTable(QTableView* t) {
     t->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     t->verticalHeader()->setDefaultSectionSize(t->fontMetrics().height() + 4);
     t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
-    t->horizontalHeader()->setStretchLastSection(true);
     t->setCursor(Qt::PointingHandCursor);
 }
 
@@ -207,30 +206,29 @@ QVariant StationsModel::headerData(int section, Qt::Orientation orientation, int
         return {};
     }
     static const char* const kTitles[ColumnCount] = {
-        "Адрес",  "Кадров",    "Байт",      "I",           "S",   "U",    "Запросов",
-        "Ответов", "Нет ответа", "Повторов", "Пропусков", "Без запроса", "REJ", "SREJ",
-        "RNR",    "FRMR",      "Ответ мин.", "Ответ ср.",  "Ответ 95%", "Ответ макс."};
-    static const char* const kTips[ColumnCount] = {
-        "Адрес станции",
-        "Верные кадры станции в обе стороны",
-        "Байты этих кадров между флагами",
-        "Информационные кадры",
-        "Супервизорные кадры (RR, RNR, REJ, SREJ)",
-        "Ненумерованные кадры",
-        "Запросы с битом P",
-        "Запросы, на которые пришёл ответ",
-        "Запросы без ответа",
-        "I-кадры, посланные повторно (тот же N(S))",
-        "I-кадры с пропуском N(S)",
-        "Ответы без запроса этой станции",
-        "Кадры REJ",
-        "Кадры SREJ",
-        "Кадры RNR",
-        "Кадры FRMR",
-        "Наименьшее время ответа",
-        "Среднее время ответа",
-        "95% ответов не дольше этого",
-        "Наибольшее время ответа"};
+        "Адрес",   "Кадров",     "Байт",       "I",         "S",           "U",          "Запросов",
+        "Ответов", "Нет ответа", "Повторов",   "Пропусков", "Без запроса", "REJ",        "SREJ",
+        "RNR",     "FRMR",       "Ответ мин.", "Ответ ср.", "Ответ 95%",   "Ответ макс."};
+    static const char* const kTips[ColumnCount] = {"Адрес станции",
+                                                   "Верные кадры станции в обе стороны",
+                                                   "Байты этих кадров между флагами",
+                                                   "Информационные кадры",
+                                                   "Супервизорные кадры (RR, RNR, REJ, SREJ)",
+                                                   "Ненумерованные кадры",
+                                                   "Запросы с битом P",
+                                                   "Запросы, на которые пришёл ответ",
+                                                   "Запросы без ответа",
+                                                   "I-кадры, посланные повторно (тот же N(S))",
+                                                   "I-кадры с пропуском N(S)",
+                                                   "Ответы без запроса этой станции",
+                                                   "Кадры REJ",
+                                                   "Кадры SREJ",
+                                                   "Кадры RNR",
+                                                   "Кадры FRMR",
+                                                   "Наименьшее время ответа",
+                                                   "Среднее время ответа",
+                                                   "95% ответов не дольше этого",
+                                                   "Наибольшее время ответа"};
     if (role == Qt::DisplayRole) {
         return QString::fromUtf8(kTitles[section]);
     }
@@ -368,7 +366,7 @@ QVariant LineStatsModel::headerData(int section, Qt::Orientation orientation, in
     if (orientation != Qt::Horizontal || section < 0 || section >= ColumnCount) {
         return {};
     }
-    static const char* const kTitles[ColumnCount] = {"Линия",      "Кадров",     "Верных",
+    static const char* const kTitles[ColumnCount] = {"Линия",     "Кадров",     "Верных",
                                                      "Ошибочных", "Прерванных", "Без полей"};
     static const char* const kTips[ColumnCount] = {
         "Линия",
@@ -404,8 +402,8 @@ void LineStatsModel::setLines(const std::array<osc::LineStats, osc::kChannelCoun
     if (lines != lines_) {
         lines_ = lines;
         if (!channels_.empty()) {
-            emit dataChanged(index(0, 0), index(static_cast<int>(channels_.size()) - 1,
-                                                ColumnCount - 1));
+            emit dataChanged(index(0, 0),
+                             index(static_cast<int>(channels_.size()) - 1, ColumnCount - 1));
         }
     }
 }
@@ -425,12 +423,18 @@ StationsView::StationsView(QWidget* parent) : QWidget(parent) {
     stationsTable_->setObjectName(QStringLiteral("tblStations"));
     stationsTable_->setModel(&stations_);
     setUpTable(stationsTable_);
-    column->addWidget(stationsTable_, 3);
+    column->addWidget(stationsTable_, 1);
     linesTable_ = new QTableView(this);
     linesTable_->setObjectName(QStringLiteral("tblLines"));
     linesTable_->setModel(&lines_);
     setUpTable(linesTable_);
-    column->addWidget(linesTable_, 1);
+    // Room for the four lines, no more.
+    linesTable_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    linesTable_->setFixedHeight(linesTable_->horizontalHeader()->sizeHint().height() +
+                                osc::kChannelCount *
+                                    linesTable_->verticalHeader()->defaultSectionSize() +
+                                2 * linesTable_->frameWidth() + 2);
+    column->addWidget(linesTable_);
 
     connect(stationsTable_, &QTableView::clicked, this,
             [this](const QModelIndex& i) { clickStation(i.row(), i.column()); });
