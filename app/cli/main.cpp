@@ -20,6 +20,7 @@ constexpr Subcommand kSubcommands[] = {
     {"decode", "replay a file and decode the bits between marker and cursor", cli::runDecode},
     {"export", "replay a file and write its traces as VCD or CSV", cli::runExport},
     {"frames", "replay a file and list the frames of its data lines", cli::runFrames},
+    {"stats", "replay a file and count the frames and answers of each station", cli::runStats},
     {"sim", "run a simulated device on UDP", cli::runSim},
     {"capture", "record a capture from a device into an oscillogram file", cli::runCapture},
     {"devices", "list the devices of a telemechanics server", cli::runDevices},

@@ -3,11 +3,12 @@
 // every datagram against a limit, and the capture stops cleanly before the limit could be
 // passed, long before the system would kill the program for want of memory.
 //
-// The containers of a capture grow by doubling, so one datagram can double what they hold:
-// the capture stops once it holds half the limit. The default limit is half the memory the
-// system can give (physical memory, what is available at the start, the control group's limit)
-// and a third of the address space left under RLIMIT_AS (old and new block side by side while
-// a container grows).
+// What is counted is not all that a capture holds (its frames and the window's own memory are
+// not), and some of it grows in steps (a new chunk of a trace, an index that doubles): the
+// capture stops once it holds half the limit. The default limit is half the memory the system
+// can give (physical memory, what is available at the start, the control group's limit) and a
+// third of the address space left under RLIMIT_AS (old and new block side by side while a
+// container grows).
 
 #include <cstdint>
 #include <optional>

@@ -41,7 +41,8 @@ struct JournalInfo {
     bool complete = false;
 };
 
-// The state record of a journal: 128 bytes of text, rewritten in place.
+// The state record of a journal: 121 bytes of text (five lines, the numbers 20 digits wide),
+// rewritten in place.
 struct JournalState {
     bool complete = false;
     std::int64_t startedAt = 0;

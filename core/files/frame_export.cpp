@@ -20,7 +20,9 @@ const char* channelName(int channel) {
                : "?";
 }
 
-void appendText(std::string& out, std::uint64_t index, const Frame& f) {
+}  // namespace
+
+void appendFrameText(std::string& out, std::uint64_t index, const Frame& f) {
     // 12  1 Передача  24 + 128/256 .. 72 + 128/256  48 bits  01 30 0B 9F  x25 good
     appendNumber(out, static_cast<long long>(index));
     out += "  ";
@@ -40,9 +42,8 @@ void appendText(std::string& out, std::uint64_t index, const Frame& f) {
     out += '\n';
 }
 
-void appendJson(std::string& out, std::uint64_t index, const Frame& f) {
-    out += index == 1 ? "\n" : ",\n";
-    out += "{\"index\":";
+void appendFrameJsonMembers(std::string& out, std::uint64_t index, const Frame& f) {
+    out += "\"index\":";
     appendNumber(out, static_cast<long long>(index));
     out += ",\"channel\":";
     appendNumber(out, f.channel);
@@ -61,10 +62,8 @@ void appendJson(std::string& out, std::uint64_t index, const Frame& f) {
     out += checkStatusName(f.status);
     out += "\",\"error\":\"";
     out += frameErrorName(f.error);
-    out += "\"}";
+    out += '"';
 }
-
-}  // namespace
 
 std::string frameBytesHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -85,6 +84,11 @@ std::string frameCsvHeader() {
 }
 
 void appendFrameCsvRow(std::string& out, std::uint64_t index, const Frame& f) {
+    appendFrameCsvCells(out, index, f);
+    out += '\n';
+}
+
+void appendFrameCsvCells(std::string& out, std::uint64_t index, const Frame& f) {
     appendNumber(out, static_cast<long long>(index));
     out += ',';
     appendNumber(out, f.channel);
@@ -102,7 +106,6 @@ void appendFrameCsvRow(std::string& out, std::uint64_t index, const Frame& f) {
     out += checkStatusName(f.status);
     out += ',';
     out += frameErrorName(f.error);
-    out += '\n';
 }
 
 std::string formatFrames(std::span<const Frame> frames, FrameListFormat format) {
@@ -117,13 +120,15 @@ std::string formatFrames(std::span<const Frame> frames, FrameListFormat format) 
         ++index;
         switch (format) {
             case FrameListFormat::Text:
-                appendText(out, index, f);
+                appendFrameText(out, index, f);
                 break;
             case FrameListFormat::Csv:
                 appendFrameCsvRow(out, index, f);
                 break;
             case FrameListFormat::Json:
-                appendJson(out, index, f);
+                out += index == 1 ? "\n{" : ",\n{";
+                appendFrameJsonMembers(out, index, f);
+                out += '}';
                 break;
         }
     }

@@ -36,7 +36,7 @@ struct OscLineProgress {
 
 class OscLineWriter {
   public:
-    // Writes to fd (not taken: the caller closes it after finish()) from offset `start` on.
+    // Writes to fd (not taken: the caller closes it after finish()) from its current offset.
     // onSynced runs on the writer's thread after each sync with what the disk then holds.
     OscLineWriter(int fd, OscLineTiming timing = {},
                   std::function<void(OscLineProgress)> onSynced = {});

@@ -11,7 +11,7 @@
 namespace osc {
 
 struct BitStreamOptions {
-    int bitsPerGroup = 8;  // seByteBitsCount; may lie outside 1..16 while the user types
+    int bitsPerGroup = 8;  // seByteBitsCount (1..16 in the window); any value has its rule
     bool reverse = false;  // cbReverseBits: the first bit of a group is its most significant
     bool invert = false;   // cbInverseBits
     bool unstuff = false;  // cbBitStaff: drop a 0 that follows exactly five 1s

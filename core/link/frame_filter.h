@@ -45,6 +45,7 @@ struct FrameRecord {
     LinkFields fields;  // linkFields(*frame, options)
     LinkInfo info;
     std::optional<Tick> responseTime;  // of a response that answers a command
+    std::uint64_t answerTo = 0;        // that command's "№"; 0: none
 };
 
 struct FilterSettings {

@@ -44,6 +44,10 @@ std::optional<LinkIssue> LinkInfo::issue() const {
 // ---- LinkAnalyser ------------------------------------------------------------------------------
 
 LinkAnalyser::LinkAnalyser(const LinkOptions& options) : options_(options) {
+    small_.fill(kNoStation);
+    for (int c = 0; c < kChannelCount; ++c) {
+        roles_[static_cast<std::size_t>(c)] = lineRole(c, options);
+    }
     const std::uint64_t timeout = std::min(options.answerTimeout, kMaxAnswerTimeout);
     timeoutTicks_ = static_cast<Tick>(timeout) * kTicksPerBit;
 }
@@ -55,53 +59,82 @@ std::size_t LinkAnalyser::analysed(int channel) const {
 }
 
 void LinkAnalyser::read(const Lists& lists, Tick settled, bool end) {
+    constexpr std::size_t kAhead = 8;
+    constexpr Tick kNone = std::numeric_limits<Tick>::max();  // no frame starts there
     if (ended_) {
         return;
     }
     settled_ = std::max(settled_, settled);
-    const int primary = options_.primary;
-    for (;;) {
-        // The next frame in order: least start, the primary's line first, then lower channel.
-        int best = -1;
-        Tick bestStart = 0;
-        for (int c = 0; c < kChannelCount; ++c) {
-            const FrameSequence* list = lists[static_cast<std::size_t>(c)];
-            const std::size_t next = infos_[static_cast<std::size_t>(c)].size();
-            if (list == nullptr || next >= list->size()) {
-                continue;
-            }
-            const Tick start = (*list)[next].start;
-            if (best < 0 || start < bestStart || (start == bestStart && c == primary)) {
-                best = c;
-                bestStart = start;
-            }
+    // The next frame of each line and its start (kNone: none yet), looked up once per frame.
+    std::array<const Frame*, kChannelCount> next{};
+    std::array<Tick, kChannelCount> start{};
+    auto lookUp = [&](int c) {
+        const auto i = static_cast<std::size_t>(c);
+        const FrameSequence* list = lists[i];
+        const std::size_t n = infos_[i].size();
+        const std::size_t size = list != nullptr ? list->size() : 0;
+        next[i] = n < size ? &(*list)[n] : nullptr;
+        start[i] = n < size ? next[i]->start : kNone;
+        // The frames are read long after they were decoded: ask for those a few turns ahead.
+        if (n + kAhead < size) {
+            const char* ahead = reinterpret_cast<const char*>(&(*list)[n + kAhead]);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(Frame) - 1);
         }
-        if (best < 0 || (!end && bestStart >= settled_)) {
+    };
+    for (int c = 0; c < kChannelCount; ++c) {
+        lookUp(c);
+    }
+    // The lines in the order that breaks ties of start: the primary's first, then by channel.
+    std::array<int, kChannelCount> order{};
+    std::size_t k = 0;
+    if (options_.primary >= 0 && options_.primary < kChannelCount) {
+        order[k++] = options_.primary;
+    }
+    for (int c = 0; c < kChannelCount; ++c) {
+        if (c != options_.primary) {
+            order[k++] = c;
+        }
+    }
+    for (;;) {
+        // The next frame in order: the least start (no branches to mispredict as the lines
+        // take turns).
+        int best = order[0];
+        Tick bestStart = start[static_cast<std::size_t>(best)];
+        for (std::size_t j = 1; j < order.size(); ++j) {
+            const int c = order[j];
+            const Tick t = start[static_cast<std::size_t>(c)];
+            best = t < bestStart ? c : best;
+            bestStart = t < bestStart ? t : bestStart;
+        }
+        if (bestStart == kNone || (!end && bestStart >= settled_)) {
             break;
         }
         closeDue(bestStart);
-        const std::size_t index = infos_[static_cast<std::size_t>(best)].size();
-        process((*lists[static_cast<std::size_t>(best)])[index], best, index);
+        process(*next[static_cast<std::size_t>(best)], best,
+                infos_[static_cast<std::size_t>(best)].size());
+        lookUp(best);
     }
     closeDue(settled_);
     ended_ = end;
 }
 
 LinkAnalyser::Station& LinkAnalyser::station(std::uint32_t address) {
-    if (lastStation_ != std::numeric_limits<std::uint32_t>::max() && address == lastAddress_) {
-        return stations_[lastStation_];
+    // One-byte addresses (the usual ones) by a table, the others by a map.
+    std::uint32_t* slot = nullptr;
+    if (address < kSmallAddresses) {
+        slot = &small_[address];
+    } else {
+        slot = &stationIndex_.try_emplace(address, kNoStation).first->second;
     }
-    const auto [it, added] =
-        stationIndex_.try_emplace(address, static_cast<std::uint32_t>(stations_.size()));
-    if (added) {
+    if (*slot == kNoStation) {
+        *slot = static_cast<std::uint32_t>(stations_.size());
         Station s;
         s.stats.address = address;
         s.stats.hasAddress = options_.address != AddressMode::None;
         stations_.push_back(std::move(s));
     }
-    lastAddress_ = address;
-    lastStation_ = it->second;
-    return stations_[it->second];
+    return stations_[*slot];
 }
 
 void LinkAnalyser::closeWindow() {
@@ -126,7 +159,7 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
     LineStats& line = lines_[c];
     ++line.frames;
     LinkInfo& info = infos_[c].emplace_back();
-    const LinkRole role = lineRole(channel, options_);
+    const LinkRole role = roles_[c];
     if (role == LinkRole::Response && window_.open && frame.start >= window_.end) {
         window_.heard = true;
     }
@@ -138,7 +171,8 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
         return;
     }
     ++line.good;
-    const LinkFields f = linkFields(frame, options_);
+    const LinkFields f = linkFields(
+        std::span(frame.bytes.data(), frame.bytes.size() - frame.checkBytes()), role, options_);
     if (!f.valid()) {
         ++line.noFields;
         return;
@@ -196,11 +230,13 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
         if (window_.open && window_.pf && !window_.answered && frame.start >= window_.end &&
             f.address == window_.address) {
             window_.answered = true;
-            info.partnerChannel = static_cast<std::int8_t>(window_.ref.channel);
-            info.partnerIndex = window_.ref.index;
-            LinkInfo& asked = infoAt(window_.ref);
-            asked.partnerChannel = static_cast<std::int8_t>(channel);
-            asked.partnerIndex = index;
+            if (index < LinkInfo::kNone && window_.ref.index < LinkInfo::kNone) {
+                info.partnerChannel = static_cast<std::int8_t>(window_.ref.channel);
+                info.partnerIndex = static_cast<std::uint32_t>(window_.ref.index);
+                LinkInfo& asked = infoAt(window_.ref);
+                asked.partnerChannel = static_cast<std::int8_t>(channel);
+                asked.partnerIndex = static_cast<std::uint32_t>(index);
+            }
             const Tick time = frame.start - window_.end;
             ++s->stats.answers;
             s->responses.push_back(time);

@@ -50,12 +50,6 @@ constexpr UnnumberedTable makeTable() {
 }
 constexpr UnnumberedTable kTable = makeTable();
 
-LinkFields noFields(LinkRole role) {
-    LinkFields f;
-    f.role = role;
-    return f;
-}
-
 char lower(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -86,91 +80,10 @@ LinkCommand unnumberedCommand(std::uint8_t code, LinkRole role) {
     return role == LinkRole::Response ? kTable.response[code] : kTable.command[code];
 }
 
-LinkCommand supervisoryKind(int bits) {
-    return static_cast<LinkCommand>(static_cast<int>(LinkCommand::RR) + (bits & 3));
-}
-
-LinkFields linkFields(std::span<const std::uint8_t> payload, LinkRole role,
-                      const LinkOptions& options) {
-    LinkFields f;
-    f.role = role;
-    std::size_t at = 0;
-    const std::size_t n = payload.size();
-    switch (options.address) {
-        case AddressMode::None:
-            break;
-        case AddressMode::One:
-            if (n < 1) {
-                return f;
-            }
-            f.address = payload[0];
-            at = 1;
-            break;
-        case AddressMode::Two:
-            if (n < 2) {
-                return f;
-            }
-            f.address = static_cast<std::uint32_t>(payload[0]) << 8 | payload[1];
-            at = 2;
-            break;
-        case AddressMode::Extended:
-            for (;;) {
-                if (at >= n || at >= static_cast<std::size_t>(kMaxExtendedAddress)) {
-                    return noFields(role);
-                }
-                const std::uint8_t b = payload[at++];
-                f.address = f.address << 8 | b;
-                if ((b & 1) != 0) {
-                    break;
-                }
-            }
-            break;
-    }
-    if (at >= n) {
-        return noFields(role);
-    }
-    const std::uint8_t c = payload[at];
-    const bool extended = options.modulo == 128;
-    if ((c & 0x03) == 0x03) {
-        f.type = LinkType::U;
-        f.code = static_cast<std::uint8_t>(c & ~0x10u);
-        f.pf = (c & 0x10) != 0;
-        f.command = unnumberedCommand(f.code, role);
-        f.controlBytes = 1;
-    } else if (!extended) {
-        f.type = (c & 1) == 0 ? LinkType::I : LinkType::S;
-        if (f.type == LinkType::I) {
-            f.ns = static_cast<std::uint8_t>((c >> 1) & 7);
-        } else {
-            f.command = supervisoryKind(c >> 2);
-        }
-        f.pf = (c & 0x10) != 0;
-        f.nr = static_cast<std::uint8_t>(c >> 5);
-        f.controlBytes = 1;
-    } else {
-        if (at + 1 >= n) {
-            return noFields(role);
-        }
-        const std::uint8_t c2 = payload[at + 1];
-        f.type = (c & 1) == 0 ? LinkType::I : LinkType::S;
-        if (f.type == LinkType::I) {
-            f.ns = static_cast<std::uint8_t>(c >> 1);
-        } else {
-            f.command = supervisoryKind(c >> 2);
-        }
-        f.pf = (c2 & 1) != 0;
-        f.nr = static_cast<std::uint8_t>(c2 >> 1);
-        f.controlBytes = 2;
-    }
-    f.addressBytes = static_cast<std::uint8_t>(at);
-    f.infoLength = static_cast<std::uint32_t>(n - at - f.controlBytes);
-    return f;
-}
-
 LinkFields linkFields(const Frame& frame, const LinkOptions& options) {
     const LinkRole role = lineRole(frame.channel, options);
     if (!frame.good()) {
-        return noFields(role);
+        return detail::noFields(role);
     }
     const std::size_t payload = frame.bytes.size() - frame.checkBytes();
     return linkFields(std::span(frame.bytes.data(), payload), role, options);

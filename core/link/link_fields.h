@@ -100,19 +100,22 @@ struct LinkFields {
 // responses; the strobe line, unless it is the primary's, none.
 LinkRole lineRole(int channel, const LinkOptions& options);
 
+// The unnumbered command or response of a control byte (P/F cleared) in a role (None reads as
+// a command); LinkCommand::None for a code that has no name.
+LinkCommand unnumberedCommand(std::uint8_t code, LinkRole role);
+// A supervisory kind from its two bits (0 RR, 1 RNR, 2 REJ, 3 SREJ).
+inline LinkCommand supervisoryKind(int bits) {
+    return static_cast<LinkCommand>(static_cast<int>(LinkCommand::RR) + (bits & 3));
+}
+
 // The fields of a good frame, its role from its channel. A frame with an error, or one too
 // short for its address and control field (or whose extended address runs past
 // kMaxExtendedAddress bytes), gets fields that are not valid, role aside.
 LinkFields linkFields(const Frame& frame, const LinkOptions& options);
 // The same over the bytes between address and check (the frame's bytes without its check).
+// Inline: the link analysis reads every frame through it.
 LinkFields linkFields(std::span<const std::uint8_t> payload, LinkRole role,
                       const LinkOptions& options);
-
-// The unnumbered command or response of a control byte (P/F cleared) in a role (None reads as
-// a command); LinkCommand::None for a code that has no name.
-LinkCommand unnumberedCommand(std::uint8_t code, LinkRole role);
-// A supervisory kind from its two bits (0 RR, 1 RNR, 2 REJ, 3 SREJ).
-LinkCommand supervisoryKind(int bits);
 
 // "RR", "SNRM", ...; "" for None. Names read back with linkCommandFromName (exact spelling,
 // any letter case); None for an unknown name.
@@ -128,5 +131,90 @@ bool setsMode(LinkCommand command);
 // unnumbered code (P for a command's poll bit, F for a response's final bit). With brief, as
 // the bands on the traces show it: "I 3/5", "RR", "SNRM". Empty for fields that are not valid.
 std::string linkTypeText(const LinkFields& fields, bool brief = false);
+
+namespace detail {
+inline LinkFields noFields(LinkRole role) {
+    LinkFields f;
+    f.role = role;
+    return f;
+}
+}  // namespace detail
+
+inline LinkFields linkFields(std::span<const std::uint8_t> payload, LinkRole role,
+                             const LinkOptions& options) {
+    LinkFields f;
+    f.role = role;
+    std::size_t at = 0;
+    const std::size_t n = payload.size();
+    switch (options.address) {
+        case AddressMode::None:
+            break;
+        case AddressMode::One:
+            if (n < 1) {
+                return f;
+            }
+            f.address = payload[0];
+            at = 1;
+            break;
+        case AddressMode::Two:
+            if (n < 2) {
+                return f;
+            }
+            f.address = static_cast<std::uint32_t>(payload[0]) << 8 | payload[1];
+            at = 2;
+            break;
+        case AddressMode::Extended:
+            for (;;) {
+                if (at >= n || at >= static_cast<std::size_t>(kMaxExtendedAddress)) {
+                    return detail::noFields(role);
+                }
+                const std::uint8_t b = payload[at++];
+                f.address = f.address << 8 | b;
+                if ((b & 1) != 0) {
+                    break;
+                }
+            }
+            break;
+    }
+    if (at >= n) {
+        return detail::noFields(role);
+    }
+    const std::uint8_t c = payload[at];
+    const bool extended = options.modulo == 128;
+    if ((c & 0x03) == 0x03) {
+        f.type = LinkType::U;
+        f.code = static_cast<std::uint8_t>(c & ~0x10u);
+        f.pf = (c & 0x10) != 0;
+        f.command = unnumberedCommand(f.code, role);
+        f.controlBytes = 1;
+    } else if (!extended) {
+        f.type = (c & 1) == 0 ? LinkType::I : LinkType::S;
+        if (f.type == LinkType::I) {
+            f.ns = static_cast<std::uint8_t>((c >> 1) & 7);
+        } else {
+            f.command = supervisoryKind(c >> 2);
+        }
+        f.pf = (c & 0x10) != 0;
+        f.nr = static_cast<std::uint8_t>(c >> 5);
+        f.controlBytes = 1;
+    } else {
+        if (at + 1 >= n) {
+            return detail::noFields(role);
+        }
+        const std::uint8_t c2 = payload[at + 1];
+        f.type = (c & 1) == 0 ? LinkType::I : LinkType::S;
+        if (f.type == LinkType::I) {
+            f.ns = static_cast<std::uint8_t>(c >> 1);
+        } else {
+            f.command = supervisoryKind(c >> 2);
+        }
+        f.pf = (c2 & 1) != 0;
+        f.nr = static_cast<std::uint8_t>(c2 >> 1);
+        f.controlBytes = 2;
+    }
+    f.addressBytes = static_cast<std::uint8_t>(at);
+    f.infoLength = static_cast<std::uint32_t>(n - at - f.controlBytes);
+    return f;
+}
 
 }  // namespace osc

@@ -135,7 +135,8 @@ inline std::map<osc::Tick, LinkCells> expectedLinkCells(
             }
         } else {
             const int code = control & ~0x10;
-            const std::map<int, std::string> names = {{0x83, "SNRM"}, {0x63, "UA"},
+            const std::map<int, std::string> names = {{0x83, "SNRM"},
+                                                      {0x63, "UA"},
                                                       {0x43, command ? "DISC" : "RD"},
                                                       {0x0F, command ? "SARM" : "DM"}};
             cells.type = names.count(code) ? names.at(code) + pfText : "?";
@@ -169,8 +170,7 @@ inline std::map<osc::Tick, LinkCells> expectedLinkCells(
                     }
                 }
                 if (first) {
-                    const osc::Tick rt =
-                        tickOfPeriod(f->start) - tickOfPeriod(lastCommand->end);
+                    const osc::Tick rt = tickOfPeriod(f->start) - tickOfPeriod(lastCommand->end);
                     cells.response = osc::PositionText(rt, bitRate);
                 }
             }

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "core/files/frame_export.h"
+#include "core/files/link_export.h"
 #include "core/link/link_fields.h"
 #include "core/view/plot_labels.h"
 #include "core/view/time_text.h"
@@ -860,6 +861,22 @@ void FrameTableModel::mergeAdded() {
 }
 
 std::string FrameTableModel::csv() const {
+    if (csvLink_ != nullptr) {
+        const osc::FrameRecords records(frames_, *csvLink_);
+        std::string out = osc::linkedFrameCsvHeader();
+        for (std::size_t r = 0; r < rows_.size(); ++r) {
+            const Key key = order_[rows_[r]];
+            const std::uint64_t number =
+                records.numberOf({static_cast<int>(key >> 56),
+                                  static_cast<std::size_t>(key & ((Key{1} << 56) - 1))});
+            if (number != 0) {
+                osc::FrameRecord record = records.at(number - 1);
+                record.index = std::uint64_t{rows_[r]} + 1;
+                osc::appendLinkedFrameCsvRow(out, record);
+            }
+        }
+        return out;
+    }
     std::string out = osc::frameCsvHeader();
     for (const auto row : rows_) {
         if (const osc::Frame* f = frameOf(order_[row])) {

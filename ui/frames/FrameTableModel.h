@@ -123,8 +123,11 @@ class FrameTableModel : public QAbstractTableModel {
     FrameRef partnerOf(FrameRef ref) const;
 
     // The rows shown, in their order, as CSV with the command-line tool's columns, each
-    // numbered by its "№".
+    // numbered by its "№" (with the link layer's columns once setLinkAnalysis was given one).
     std::string csv() const;
+    // The link layer of the frames for the CSV, whether the table shows it or not; it must
+    // outlive the model.
+    void setLinkAnalysis(const osc::LinkAnalysis* link) { csvLink_ = link; }
 
     // Texts of the cells, also for the tests: the check column ("X.25 верно", "нет") and the
     // error column ("" for a good frame).
@@ -166,6 +169,7 @@ class FrameTableModel : public QAbstractTableModel {
 
     const osc::CaptureFrames& frames_;
     const osc::LinkAnalysis* link_ = nullptr;
+    const osc::LinkAnalysis* csvLink_ = nullptr;
     const osc::LinkAnalyser* analyser_ = nullptr;  // link_'s, read without bringing it up to date
     std::uint64_t linkGeneration_ = 0;
     osc::Tick linkSettled_ = 0;

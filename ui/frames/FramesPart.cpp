@@ -67,6 +67,7 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement,
       hooks_(std::move(hooks)),
       bands_(engine.frames),
       model_(std::make_unique<FrameTableModel>(engine.frames)) {
+    model_->setLinkAnalysis(&engine.link);
     buildPage();
     createActions(window);
     engine_.frames.setEnabled(true);

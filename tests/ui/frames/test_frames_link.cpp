@@ -269,10 +269,14 @@ TEST_F(LinkTab, LinkOptionsStoredAndRestoredGarbageTolerated) {
     EXPECT_EQ(frames().stations()->stations().rowCount(), 0);
     frmMain->close();
     const std::pair<const char*, const char*> written[] = {
-        {"cbLink_Checked", "False"},         {"cmbLinkAddress_ItemIndex", "3"},
-        {"cmbLinkModulo_ItemIndex", "1"},    {"cmbLinkPrimary_ItemIndex", "2"},
-        {"seLinkTimeout_Value", "500"},      {"cmbFrameExpr_Item1", "type == I"},
-        {"cmbFrameExpr_Item2", "address == 5"}, {"cmbFrameExpr_Item3", ""},
+        {"cbLink_Checked", "False"},
+        {"cmbLinkAddress_ItemIndex", "3"},
+        {"cmbLinkModulo_ItemIndex", "1"},
+        {"cmbLinkPrimary_ItemIndex", "2"},
+        {"seLinkTimeout_Value", "500"},
+        {"cmbFrameExpr_Item1", "type == I"},
+        {"cmbFrameExpr_Item2", "address == 5"},
+        {"cmbFrameExpr_Item3", ""},
         {"cmbFrameExpr_Item10", ""},
     };
     for (const auto& [name, value] : written) {

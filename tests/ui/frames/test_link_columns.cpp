@@ -38,8 +38,8 @@ osc::FrameFilter parsed(const char* text) {
 TEST(LinkColumns, LostAndLateAnswersAsTheSimulatorSentThem) {
     uitest::app();
     osc::CaptureEngine engine;
-    const auto sent = uitest::captureLink(engine, {.loss = 0.08, .bitErrors = 0, .late = 0.1},
-                                          60'000, 7);
+    const auto sent =
+        uitest::captureLink(engine, {.loss = 0.08, .bitErrors = 0, .late = 0.1}, 60'000, 7);
     FrameTableModel model(engine.frames);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     model.setLink(&engine.link);
@@ -92,8 +92,8 @@ TEST(LinkColumns, LostAndLateAnswersAsTheSimulatorSentThem) {
 TEST(LinkColumns, DamagedFramesHaveNoLinkFields) {
     uitest::app();
     osc::CaptureEngine engine;
-    const auto sent = uitest::captureLink(engine, {.loss = 0, .bitErrors = 0.05, .late = 0},
-                                          40'000, 3);
+    const auto sent =
+        uitest::captureLink(engine, {.loss = 0, .bitErrors = 0.05, .late = 0}, 40'000, 3);
     FrameTableModel model(engine.frames);
     model.setLink(&engine.link);
     const auto expected = uitest::expectedLinkCells(sent);
