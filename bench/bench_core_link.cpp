@@ -32,9 +32,9 @@
 
 #include "bench/polled_link.h"
 #include "core/capture/capture_engine.h"
+#include "core/files/link_export.h"
 #include "core/link/frame_filter.h"
 #include "core/link/link_analysis.h"
-#include "core/files/link_export.h"
 
 namespace {
 

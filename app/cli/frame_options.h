@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "core/frames/capture_frames.h"
 #include "core/files/frame_export.h"
+#include "core/frames/capture_frames.h"
 #include "core/link/link_fields.h"
 
 namespace cli {

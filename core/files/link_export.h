@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "core/frames/capture_frames.h"
 #include "core/files/frame_export.h"
+#include "core/frames/capture_frames.h"
 #include "core/link/frame_filter.h"
 #include "core/link/link_analysis.h"
 

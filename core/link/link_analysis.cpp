@@ -137,15 +137,20 @@ LinkAnalyser::Station& LinkAnalyser::station(std::uint32_t address) {
     return stations_[*slot];
 }
 
-void LinkAnalyser::closeWindow() {
-    if (!window_.open) {
+void LinkAnalyser::stopListening() {
+    if (!window_.listening) {
         return;
     }
-    window_.open = false;
-    if (window_.pf && !window_.answered && !window_.heard) {
+    window_.listening = false;
+    if (window_.pf && !window_.heard) {
         infoAt(window_.ref).issues |= static_cast<std::uint8_t>(LinkIssue::NoAnswer);
         ++station(window_.address).stats.noAnswer;
     }
+}
+
+void LinkAnalyser::closeWindow() {
+    stopListening();
+    window_.open = false;
 }
 
 void LinkAnalyser::closeDue(Tick t) {
@@ -160,8 +165,10 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
     ++line.frames;
     LinkInfo& info = infos_[c].emplace_back();
     const LinkRole role = roles_[c];
-    if (role == LinkRole::Response && window_.open && frame.start >= window_.end) {
-        window_.heard = true;
+    if (role == LinkRole::Response) {
+        window_.heard = window_.heard || (window_.listening && frame.start >= window_.end);
+    } else if (role == LinkRole::Command) {
+        stopListening();  // any frame on the primary's line, good or bad, ends the wait
     }
     if (!frame.good()) {
         ++line.bad;
@@ -219,7 +226,7 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
         // The next command closes the window of the one before.
         closeWindow();
         s = &station(f.address);
-        window_ = Window{true, ref, frame.end, f.address, f.pf, false, false};
+        window_ = Window{true, true, ref, frame.end, f.address, f.pf, false, false};
         recentHead_ = (recentHead_ + 1) % kRecent;
         recent_[recentHead_] = Command{ref, frame.end, f.address, f.pf};
         recentCount_ = std::min(recentCount_ + 1, kRecent);

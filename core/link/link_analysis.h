@@ -11,8 +11,11 @@
 //     T: also before the command's end + T). Its response time is the answer's start minus the
 //     command's end.
 //   - no_answer (on a command with P=1): no frame at all, good or bad, starts on a response line
-//     in that same window. Decided when the next command starts, or when the timeout has
-//     passed; a command at the end of the capture without a timeout never gets it.
+//     at or after its end and before the next frame on the primary's line, good or bad, starts
+//     (with the timeout: also before its end + T). Decided when that frame starts, or when the
+//     timeout has passed; a command at the end of the capture without a timeout never gets it.
+//     (A poll whose answer is lost and whose repeat is damaged may thus get no_answer and, from
+//     a response to the damaged repeat, an answer.)
 //   - unsolicited (on a response): the latest command that ended at or before the response's
 //     start is addressed to another station, has P=0, or does not exist.
 //   - retransmission (on an I frame): its N(S) equals that of the previous I frame of the same
@@ -183,17 +186,22 @@ class LinkAnalyser {
         std::uint32_t address = 0;
         bool pf = false;
     };
+    // The latest command: open until the next command (its answer may still come), listening
+    // until the next frame on the primary's line (a frame on a response line keeps no_answer
+    // away).
     struct Window {
         bool open = false;
+        bool listening = false;
         FrameRef ref;
         Tick end = 0;
         std::uint32_t address = 0;
         bool pf = false;
         bool answered = false;
-        bool heard = false;  // a frame started on a response line within the window
+        bool heard = false;  // a frame started on a response line while listening
     };
 
     void process(const Frame& frame, int channel, std::size_t index);
+    void stopListening();
     void closeWindow();
     void closeDue(Tick t);
     Station& station(std::uint32_t address);
