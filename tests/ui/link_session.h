@@ -80,7 +80,7 @@ inline std::map<osc::Tick, LinkCells> expectedLinkCells(
         good.push_back(&f);
     }
     // Commands without any frame at all (good or damaged) starting on a response line before
-    // the next command.
+    // the next frame on the primary's line (good or damaged).
     std::map<const osc::sim::SentFrame*, bool> heard;
     for (std::size_t i = 0; i < sent.size(); ++i) {
         const osc::sim::SentFrame& c = sent[i];
@@ -93,8 +93,7 @@ inline std::map<osc::Tick, LinkCells> expectedLinkCells(
             if (!r.onLine()) {
                 continue;
             }
-            if (r.line == osc::sim::LinkLine::Transmit &&
-                r.fault != osc::sim::LinkFault::BitError) {
+            if (r.line == osc::sim::LinkLine::Transmit) {
                 next = true;
                 break;
             }
