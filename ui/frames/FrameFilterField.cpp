@@ -70,11 +70,13 @@ bool FrameFilterField::applyText() {
 
 bool FrameFilterField::apply(const QString& text) {
     if (text != currentText()) {
-        setEditText(text);  // checked as it changes
+        filling_ = true;
+        setEditText(text);
+        filling_ = false;
     }
+    check();
     const osc::FilterParse parse = osc::FrameFilter::parse(text.toStdString(), settings_);
     if (!parse.ok()) {
-        check();
         // The text cursor where the message points (its column counts characters from 1).
         lineEdit()->setCursorPosition(
             std::min(static_cast<int>(parse.error->column) - 1, static_cast<int>(text.size())));

@@ -335,12 +335,14 @@ void FramesPart::buildPage() {
         current_ = {};
         back_.clear();
     });
-    // A reload drops the selection: the frame shown stays current.
+    // A reload (another filter, too) drops the selection: the frame shown stays current, and
+    // in sight.
     connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] {
         const int row = model_->rowOf(current_);
         if (row >= 0) {
             restoring_ = true;
             table_->setCurrentIndex(model_->index(row, 0));
+            table_->scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtCenter);
             restoring_ = false;
         }
     });
