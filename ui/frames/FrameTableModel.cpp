@@ -864,14 +864,11 @@ std::string FrameTableModel::csv() const {
     if (csvLink_ != nullptr) {
         const osc::FrameRecords records(frames_, *csvLink_);
         std::string out = osc::linkedFrameCsvHeader();
-        for (std::size_t r = 0; r < rows_.size(); ++r) {
-            const Key key = order_[rows_[r]];
-            const std::uint64_t number =
-                records.numberOf({static_cast<int>(key >> 56),
-                                  static_cast<std::size_t>(key & ((Key{1} << 56) - 1))});
+        for (const std::uint32_t position : rows_) {
+            const std::uint64_t number = records.numberOf(refOf(order_[position]));
             if (number != 0) {
                 osc::FrameRecord record = records.at(number - 1);
-                record.index = std::uint64_t{rows_[r]} + 1;
+                record.index = std::uint64_t{position} + 1;
                 osc::appendLinkedFrameCsvRow(out, record);
             }
         }

@@ -292,7 +292,7 @@ QString LineStatsModel::lineFilter(int channel, int column) {
     if (channel < 0 || channel >= osc::kChannelCount) {
         return {};
     }
-    const QString line = QStringLiteral("channel == %1").arg(QLatin1String(kLineNames[channel]));
+    QString line = QStringLiteral("channel == %1").arg(QLatin1String(kLineNames[channel]));
     switch (column) {
         case Line:
         case Frames:
