@@ -16,11 +16,12 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <filesystem>
+#include <memory>
 
-#include "core/files/osc_file.h"
+#include "core/files/frame_export.h"
 #include "core/view/frame_view.h"
 #include "ui/settings/FormStorage.h"
+#include "ui/widgets/ExportProgress.h"
 #include "ui/widgets/Messages.h"
 #include "ui/window/MeasurementPart.h"
 
@@ -583,8 +584,13 @@ void FramesPart::exportCsv() {
 
 void FramesPart::exportCsvTo(const QString& fileName) {
     refresh();
-    const std::string text = model_->csv();
-    osc::writeFileAtomically(std::filesystem::path(fileName.toStdString()), text);
+    ExportProgressDialog progress(page_ ? page_->window() : nullptr, {});
+    writeExportFile(
+        fileName,
+        [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
+            return model_->writeCsv(sink, step);
+        },
+        progress);
 }
 
 }  // namespace ui

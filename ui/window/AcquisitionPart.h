@@ -13,6 +13,12 @@
 // to the capture journal before it is decoded, so that a crash loses at most the last second;
 // and a memory ceiling stops the capture cleanly before the traces and the trace log would
 // take more than the system can give.
+//
+// The capture itself is an osc::CaptureSession over the endpoint: once a device is chosen, the
+// datagrams of other senders are counted and left out (neither journaled, traced nor decoded)
+// unless any sender is accepted, and an identity reply from another sender never replaces the
+// device's identity. The drain takes the datagrams in time-boxed batches: past a slice it posts
+// itself again and lets the event loop run, however many datagrams wait.
 
 #include <QString>
 
@@ -24,10 +30,12 @@
 #include <span>
 
 #include "core/capture/capture_engine.h"
+#include "core/capture/capture_session.h"
 #include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
 #include "core/files/trace_log_store.h"
 #include "net/datagram_endpoint.h"
+#include "net/endpoint_link.h"
 #include "ui/widgets/Messages.h"
 
 namespace ui {
@@ -95,7 +103,7 @@ class AcquisitionPart {
     void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint);
     osc::net::DatagramEndpoint& endpoint() { return *endpoint_; }
     // Ends the endpoint (and its receiving thread) before the window goes.
-    void releaseEndpoint() { endpoint_.reset(); }
+    void releaseEndpoint();
 
     // ActivateEndpoint: opens the endpoint when it is not active; false (after the message
     // box) when that fails.
@@ -104,22 +112,43 @@ class AcquisitionPart {
     void stop();           // actOSCstopExecute
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
-    // IdUDPServer1UDPRead: the trace log, then the decoder.
-    void receive(std::span<const std::uint8_t> datagram);
+    // IdUDPServer1UDPRead: the trace log, then the decoder. from: the sender, when known; a
+    // datagram of another sender than the chosen device is counted and left out (above).
+    void receive(std::span<const std::uint8_t> datagram,
+                 const std::optional<osc::PeerAddress>& from = std::nullopt);
     // DecodeDatagram; after a sample datagram the plot and the scroll bar, and pending events
     // when kEventSliceMs have passed since they last ran here.
     void decode(const std::uint8_t* data, std::int32_t length);
     static constexpr std::int64_t kEventSliceMs = 5;
-    // Takes the received datagrams one at a time and runs receive for each.
+    // Takes the received datagrams one at a time and runs receive for each; past kDrainSliceMs
+    // (looked at every kDrainCheckEvery datagrams) it posts itself again and returns.
     void drainReceived();
+    static constexpr std::int64_t kDrainSliceMs = 20;
+    static constexpr int kDrainCheckEvery = 32;
     // ProgressBar1 one step of 10 forward (steps times, drawn once); past the maximum it wraps
     // around from the minimum.
     void stepProgress(std::uint64_t steps);
     static int progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps);
 
     // FDeviceAddress: the address of the last selected entry, empty for none.
-    const QString& deviceAddress() const { return deviceAddress_; }
-    void setDeviceAddress(const QString& address) { deviceAddress_ = address; }
+    QString deviceAddress() const { return QString::fromStdString(session_.address()); }
+    void setDeviceAddress(const QString& address) { session_.setAddress(address.toStdString()); }
+
+    // Datagrams of every sender are taken, as they were before senders were told apart (off by
+    // default).
+    void setAcceptAnySender(bool on) { session_.setAcceptAnySender(on); }
+    bool acceptAnySender() const { return session_.acceptAnySender(); }
+    // The local address the endpoint listens on (empty: all), taken at the next start or device
+    // selection, which open the endpoint anew on it.
+    void setListenAddress(const std::string& address) { listenAddress_ = address; }
+    // Since the start: datagrams from other senders and the last of them, and so on.
+    osc::CaptureCounts counts() const { return session_.counts(); }
+    // Datagrams lost by this computer: dropped before they were handed on (the kernel's receive
+    // buffer, the queue, too long, receive errors) or not written to the journal because the
+    // disk did not keep up. A running total.
+    std::uint64_t receiverDrops() const;
+    // The device has sent nothing for 2 s during the capture.
+    bool deviceSilent() { return session_.deviceSilent(); }
 
     // The capture journal in folder, made at the next start; without one nothing is journaled.
     // Set between captures.
@@ -133,31 +162,46 @@ class AcquisitionPart {
     int openJournal(std::uint64_t id) const { return journal_ ? journal_->openForReading(id) : -1; }
     // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
     // read at each start.
-    void setMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
-    std::uint64_t memoryLimit() const { return ceiling_.limit(); }
+    void setMemoryLimit(std::uint64_t bytes) { session_.setMemoryLimit(bytes); }
+    std::uint64_t memoryLimit() const { return session_.memoryLimit(); }
     // A capture is running: started and not yet stopped.
-    bool capturing() const { return capturing_; }
+    bool capturing() const { return session_.capturing(); }
     // Timer1Timer, after the status: the one warning of a journal that cannot be written.
     void checkJournal();
 
   private:
+    // The capture journal as the session's recorder.
+    class JournalRecorder : public osc::CaptureRecorder {
+      public:
+        explicit JournalRecorder(std::unique_ptr<osc::CaptureJournal>& journal)
+            : journal_(journal) {}
+        void begin() noexcept override;
+        void append(std::span<const std::uint8_t> datagram, bool foreign) noexcept override;
+        void end() noexcept override;
+        osc::OscLineDrops dropped() const override;
+
+      private:
+        std::unique_ptr<osc::CaptureJournal>& journal_;
+    };
+
     void startJournal();  // the journal and the ceiling of a new capture
     void checkCeiling();
+    // DecodeDatagram for a datagram taken as `admission` says.
+    void decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission);
 
     osc::CaptureEngine& engine_;
     AcquisitionView& view_;
     MessageSink& messages_;
     Hooks hooks_;
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
-    QString deviceAddress_;
+    osc::net::EndpointLink link_;
+    std::unique_ptr<osc::CaptureJournal> journal_;
+    JournalRecorder recorder_{journal_};
+    osc::CaptureSession session_;
+    std::string listenAddress_;  // taken by the endpoint at each activation
     bool inDatagramHandler_ = false;
     std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
     std::filesystem::path journalFolder_;
-    std::unique_ptr<osc::CaptureJournal> journal_;
-    std::uint64_t memoryLimit_ = 0;
-    osc::MemoryCeiling ceiling_{0};
-    bool capturing_ = false;
-    bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 

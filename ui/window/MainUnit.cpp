@@ -169,7 +169,14 @@ TfrmMain::TfrmMain(QWidget* parent)
     createNavigation();
     captureStatus_ = new ui::CaptureStatusPart(
         statusBar(), {.clockMs = [] { return steadyMilliseconds(); },
-                      .receiverDrops = [this] { return receiverDrops(); }});
+                      .receiverDrops = [this] { return receiverDrops(); },
+                      .foreign =
+                          [this] {
+                              const osc::CaptureCounts c = acquisition_.counts();
+                              return ui::CaptureStatusPart::ForeignDatagrams{
+                                  c.foreign, c.lastForeign, acquisition_.acceptAnySender()};
+                          },
+                      .deviceSilent = [this] { return acquisition_.deviceSilent(); }});
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -213,6 +220,11 @@ TfrmMain::TfrmMain(QWidget* parent)
     tools_->addButtons(ActionToolBar1, 733);  // after the status panel
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
+    captureStatus_->addReceptionSettings(
+        FormStorage1->key(), [this](const ui::ReceptionSettings& r) {
+            acquisition_.setAcceptAnySender(r.acceptAnySender);
+            acquisition_.setListenAddress(r.listenAddress.toStdString());
+        });
     Timer1->start();
     FormCreate();
 }
@@ -674,9 +686,7 @@ void TfrmMain::createNavigation() {
 }
 
 std::uint64_t TfrmMain::receiverDrops() {
-    const osc::net::EndpointStats s = acquisition_.endpoint().stats();
-    // Empty datagrams carry nothing; the others were data that did not reach the decoder.
-    return s.droppedQueueFull + s.droppedOversize + s.receiveErrors;
+    return acquisition_.receiverDrops();
 }
 
 // --- The parts' views -------------------------------------------------------------------------

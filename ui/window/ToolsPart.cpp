@@ -188,7 +188,11 @@ void ToolsPart::exportTraces() {
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, hooks_.closing);
-    writeTraceExport(engine_.traces, request, bitRate_, progress);
+    if (request.format == osc::ExportFormat::Pcapng) {
+        writeFramesExport(engine_.frames, request, bitRate_, progress);
+    } else {
+        writeTraceExport(engine_.traces, request, bitRate_, progress);
+    }
 }
 
 void ToolsPart::editBitRate() {
