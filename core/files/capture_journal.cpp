@@ -323,6 +323,8 @@ void CaptureJournal::start() noexcept {
     static std::atomic<std::uint64_t> captures{0};
     captureId_ = captures.fetch_add(1) + 1;
     dataDevice_ = dataInode_ = 0;
+    kept_.clear();
+    stopped_ = {};
     dataFd_ = ::open(data.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (dataFd_ < 0) {
         setError("Cannot write the capture journal " + data.string() + ": " + systemReason(errno));
@@ -351,8 +353,9 @@ void CaptureJournal::finishWriter(bool complete) noexcept {
     if (!writer_->finish() && !setupFailed_) {
         setError(error());
     }
+    stopped_ = writer_->written();
     if (complete) {
-        writeState({true, startedAt_, writer_->written()});
+        writeState({true, startedAt_, stopped_});
     }
     lastDropped_ = writer_->dropped();
     writer_.reset();
@@ -364,11 +367,29 @@ void CaptureJournal::stop() noexcept {
     finishWriter(true);
 }
 
+void CaptureJournal::keepAs(const std::filesystem::path& dest) {
+    const std::filesystem::path from = dataPath(folder_, slot_);
+    const std::string text = "Cannot keep the capture journal " + from.string();
+    if (slot_ == 0 || writer_ || dataInode_ == 0 || !kept_.empty()) {
+        throw FileError(text, "no stopped capture to keep");
+    }
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0 || static_cast<std::uint64_t>(st.st_ino) != dataInode_ ||
+        static_cast<std::uint64_t>(st.st_dev) != dataDevice_) {
+        throw FileError(text, "the journal was replaced meanwhile");
+    }
+    if (::rename(from.c_str(), dest.c_str()) != 0) {
+        throw FileError(text, systemReason(errno));
+    }
+    kept_ = dest;
+}
+
 int CaptureJournal::openForReading(std::uint64_t id) const {
     if (id == 0 || id != captureId_ || slot_ == 0 || dataInode_ == 0) {
         return -1;
     }
-    const int fd = ::open(dataPath(folder_, slot_).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const std::filesystem::path path = kept_.empty() ? dataPath(folder_, slot_) : kept_;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (fd >= 0 && (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != dataDevice_ ||
                     static_cast<std::uint64_t>(st.st_ino) != dataInode_)) {

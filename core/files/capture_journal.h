@@ -114,6 +114,18 @@ class CaptureJournal {
     // A new descriptor (the caller closes it) reading the journal of capture `id` while the file
     // still holds that capture (running or stopped, until the next start); -1 otherwise.
     int openForReading(std::uint64_t id) const;
+    // After stop(): the stopped capture's journal moves to dest (a rename within the same file
+    // system), so that the next start begins a new file instead of replacing it. The trace log
+    // still reads the capture back (openForReading) from there. Throws FileError("Cannot keep
+    // the capture journal PATH", reason); nothing to move (no capture, or one still running)
+    // is an error too.
+    void keepAs(const std::filesystem::path& dest);
+    // What the last stopped capture's journal holds (written and synced at its stop), and when
+    // it started; zero while a capture runs or before the first.
+    OscLineProgress stoppedProgress() const { return writer_ ? OscLineProgress{} : stopped_; }
+    std::int64_t startedAt() const { return startedAt_; }
+    // Where the stopped capture's journal went (keepAs), or empty.
+    const std::filesystem::path& keptPath() const { return kept_; }
 
   private:
     bool takeSlot() noexcept;
@@ -130,6 +142,8 @@ class CaptureJournal {
     std::uint64_t captureId_ = 0;
     std::uint64_t dataDevice_ = 0;  // the file of the current capture
     std::uint64_t dataInode_ = 0;
+    std::filesystem::path kept_;  // the current capture's journal after keepAs
+    OscLineProgress stopped_;     // what the journal held at its stop
     std::unique_ptr<OscLineWriter> writer_;
     OscLineDrops lastDropped_;  // of the last capture, once its writer has gone
     std::string setupError_;

@@ -9,9 +9,12 @@
 // them, and in the marks mode one search per marked column skips the frames in it, so a paint
 // costs the width of the plot, not the number of frames.
 
+#include <QColor>
+#include <QList>
 #include <QRect>
 #include <QRectF>
 #include <QStaticText>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -53,6 +56,16 @@ class FrameBands {
         std::size_t marks = 0;  // columns marked
     };
     const Stats& lastPaint() const { return stats_; }
+
+    // The bands' colours with their meanings, for a legend: flag, data, check, each good and
+    // with an error.
+    struct LegendEntry {
+        QString text;
+        QColor colour;
+    };
+    static QList<LegendEntry> legend();
+    // The legend as one line of rich text (a coloured square before each meaning).
+    static QString legendText();
 
   private:
     // One channel's frames in a compact form, kept up with a growing capture: the start of

@@ -209,6 +209,14 @@ void FramesPart::buildPage() {
     lblFrameCounts->setWordWrap(true);  // a narrow window shows the counts on two lines, not cut
     column->addWidget(lblFrameCounts);
     lblFrameCounts->setText(countsText());
+    // What the colours of the bands on the plot mean.
+    auto* legend = new QLabel(FrameBands::legendText(), page_);
+    legend->setObjectName(QStringLiteral("lblFrameLegend"));
+    legend->setTextFormat(Qt::RichText);
+    legend->setWordWrap(true);
+    legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    legend->setToolTip(QStringLiteral("Цвета полос кадров на графике"));
+    column->addWidget(legend);
 
     for (QCheckBox* box : channelBoxes_) {
         connect(box, &QCheckBox::toggled, this, [this] { optionsEdited(); });
