@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -64,10 +65,10 @@ std::optional<Ipv4> literalAddress(std::string_view address) {
     return parseDotted(address);
 }
 
-Ipv4 resolveAddress(const std::string& address) {
-    if (auto ip = literalAddress(address)) {
-        return *ip;
-    }
+namespace {
+
+// Rule 3: the lookup's IPv4 addresses, in its order without repeats; first only: the first.
+std::vector<Ipv4> lookUp(const std::string& address, bool firstOnly) {
     if (address.find('\0') != std::string::npos) {
         throw EndpointError("Cannot resolve host name '" + address.substr(0, address.find('\0')) +
                             "...': the name holds a NUL character");
@@ -88,19 +89,57 @@ Ipv4 resolveAddress(const std::string& address) {
         }
         throw EndpointError("Cannot resolve host name '" + address + "': " + reason);
     }
-    Ipv4 ip{};
+    std::vector<Ipv4> found;
     for (addrinfo* a = answer; a != nullptr; a = a->ai_next) {
         if (a->ai_family == AF_INET && a->ai_addr != nullptr &&
             a->ai_addrlen >= sizeof(sockaddr_in)) {
             sockaddr_in sin{};
             std::memcpy(&sin, a->ai_addr, sizeof sin);
+            Ipv4 ip{};
             std::memcpy(ip.data(), &sin.sin_addr.s_addr, 4);
-            ::freeaddrinfo(answer);
-            return ip;
+            if (std::find(found.begin(), found.end(), ip) == found.end()) {
+                found.push_back(ip);
+            }
+            if (firstOnly) {
+                break;
+            }
         }
     }
     ::freeaddrinfo(answer);
-    throw EndpointError("Cannot resolve host name '" + address + "': no IPv4 address");
+    if (found.empty()) {
+        throw EndpointError("Cannot resolve host name '" + address + "': no IPv4 address");
+    }
+    return found;
+}
+
+}  // namespace
+
+Ipv4 resolveAddress(const std::string& address) {
+    if (auto ip = literalAddress(address)) {
+        return *ip;
+    }
+    return lookUp(address, true).front();
+}
+
+std::vector<Ipv4> resolveAllAddresses(const std::string& address) {
+    if (auto ip = literalAddress(address)) {
+        return {*ip};
+    }
+    return lookUp(address, false);
+}
+
+std::vector<SenderAddress> deviceSenderSet(const std::vector<Ipv4>& resolved, std::uint16_t port) {
+    std::vector<SenderAddress> senders;
+    bool loopback = false;
+    for (const Ipv4& ip : resolved) {
+        senders.push_back(SenderAddress{ip, port});
+        loopback = loopback || ip[0] == 127;
+    }
+    const SenderAddress local{{127, 0, 0, 1}, port};
+    if (loopback && std::find(senders.begin(), senders.end(), local) == senders.end()) {
+        senders.push_back(local);
+    }
+    return senders;
 }
 
 std::string ipv4Text(const Ipv4& ip) {

@@ -12,6 +12,9 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "net/datagram_queue.h"
 
 namespace osc::net {
 
@@ -22,6 +25,16 @@ std::optional<Ipv4> literalAddress(std::string_view address);
 
 // All three rules. Throws EndpointError "Cannot resolve host name '<name>': <reason>".
 Ipv4 resolveAddress(const std::string& address);
+
+// Every IPv4 address the rules give: the one address of rules 1 and 2, else all the addresses of
+// the lookup's answer in its order, without repeats. Throws as resolveAddress.
+std::vector<Ipv4> resolveAllAddresses(const std::string& address);
+
+// The senders whose datagrams are a device's, given the addresses its address resolves to and
+// its port: each of them at that port. A device at a loopback address (127.0.0.0/8) runs on
+// this computer, and a program there that listens on all addresses answers a loopback peer from
+// 127.0.0.1: that address at the port counts too.
+std::vector<SenderAddress> deviceSenderSet(const std::vector<Ipv4>& resolved, std::uint16_t port);
 
 std::string ipv4Text(const Ipv4& ip);
 

@@ -5,10 +5,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "net/datagram_queue.h"
 
 namespace osc::net {
 
@@ -24,6 +27,7 @@ struct EndpointStats {
     std::uint64_t droppedOversize = 0;   // longer than 8192 bytes
     std::uint64_t droppedQueueFull = 0;  // the queue was at its bound
     std::uint64_t receiveErrors = 0;     // errors reported by the socket, survived
+    std::uint64_t droppedByKernel = 0;   // the socket's receive buffer was full (kernel's count)
 };
 
 class DatagramEndpoint {
@@ -40,11 +44,30 @@ class DatagramEndpoint {
     // Takes the oldest received datagram (1 to 8192 bytes); false when none is waiting.
     // Called on the consumer's thread.
     virtual bool takeReceived(std::vector<std::uint8_t>& out) = 0;
+    // The same with the datagram's sender; nothing in `from` when the endpoint cannot tell
+    // (every sender then counts as the device).
+    virtual bool takeReceivedFrom(std::vector<std::uint8_t>& out,
+                                  std::optional<SenderAddress>& from) {
+        from.reset();
+        return takeReceived(out);
+    }
     // Runs on the receiving thread each time a datagram joins an empty queue; the consumer
     // then drains the queue with takeReceived on its own thread. Set before activating.
     virtual void setReadyCallback(std::function<void()> callback) = 0;
 
     virtual EndpointStats stats() const = 0;
+
+    // The senders whose datagrams are those of the device at `address`, resolved now by the
+    // rules of send(); nothing when the endpoint cannot tell senders apart. Throws
+    // EndpointError for an address that cannot be resolved.
+    virtual std::optional<std::vector<SenderAddress>> deviceSenders(const std::string& address) {
+        (void)address;
+        return std::nullopt;
+    }
+    // The local address to listen on (empty: all) from the next activation on; an active
+    // endpoint closes (dropping what it holds) and opens again when next activated or used.
+    // Endpoints without such an address keep theirs.
+    virtual void setBindAddress(const std::string& address) { (void)address; }
 };
 
 }  // namespace osc::net

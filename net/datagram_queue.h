@@ -13,13 +13,13 @@
 #include <mutex>
 #include <vector>
 
+#include "core/protocol/datagram.h"
+
 namespace osc::net {
 
-// Where a datagram came from (not looked at by the window; the simulated device replies there).
-struct SenderAddress {
-    std::array<std::uint8_t, 4> ip{};
-    std::uint16_t port = 0;
-};
+// Where a datagram came from: the capture keeps its device's datagrams apart from the others by
+// it, and the simulated device replies there.
+using SenderAddress = osc::PeerAddress;
 
 struct QueueLimits {
     std::size_t maxDatagrams = 262'144;

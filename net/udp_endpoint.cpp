@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sock_diag.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -32,12 +33,31 @@ sockaddr_in socketAddress(const Ipv4& ip, std::uint16_t port) {
     return sin;
 }
 
+// The kernel's count of datagrams it dropped on this socket (its receive buffer was full); 0 where
+// the system does not tell.
+std::uint64_t kernelDrops(int fd) {
+    if (fd < 0) {
+        return 0;
+    }
+    std::array<std::uint32_t, SK_MEMINFO_VARS> info{};
+    socklen_t len = sizeof info;
+    if (::getsockopt(fd, SOL_SOCKET, SO_MEMINFO, info.data(), &len) != 0 ||
+        len < sizeof(std::uint32_t) * (SK_MEMINFO_DROPS + 1)) {
+        return 0;
+    }
+    return info[SK_MEMINFO_DROPS];
+}
+
 }  // namespace
 
 UdpEndpoint::UdpEndpoint(UdpEndpointOptions options)
     : options_(std::move(options)), queue_(options_.queue) {}
 
 UdpEndpoint::~UdpEndpoint() {
+    shutDown();
+}
+
+void UdpEndpoint::shutDown() {
     if (receiver_.joinable()) {
         // The thread waits for the socket or this wake-up, nothing else.
         const std::uint64_t one = 1;
@@ -46,11 +66,24 @@ UdpEndpoint::~UdpEndpoint() {
         receiver_.join();
     }
     if (socket_ >= 0) {
+        kernelDropsBefore_ += kernelDrops(socket_);
         ::close(socket_);
+        socket_ = -1;
     }
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
+        wakeFd_ = -1;
     }
+    active_.store(false, std::memory_order_release);
+}
+
+void UdpEndpoint::setBindAddress(const std::string& address) {
+    std::lock_guard lock(activateMutex_);
+    if (address == options_.bindAddress) {
+        return;
+    }
+    shutDown();
+    options_.bindAddress = address;
 }
 
 void UdpEndpoint::activate() {
@@ -139,6 +172,20 @@ bool UdpEndpoint::takeReceived(std::vector<std::uint8_t>& out, SenderAddress& fr
     return queue_.take(out, &from);
 }
 
+bool UdpEndpoint::takeReceivedFrom(std::vector<std::uint8_t>& out,
+                                   std::optional<SenderAddress>& from) {
+    SenderAddress sender;
+    if (!queue_.take(out, &sender)) {
+        return false;
+    }
+    from = sender;
+    return true;
+}
+
+std::optional<std::vector<SenderAddress>> UdpEndpoint::deviceSenders(const std::string& address) {
+    return deviceSenderSet(resolveAllAddresses(address), options_.devicePort);
+}
+
 void UdpEndpoint::setReadyCallback(std::function<void()> callback) {
     queue_.setReadyCallback(std::move(callback));
 }
@@ -150,6 +197,8 @@ EndpointStats UdpEndpoint::stats() const {
     s.droppedOversize = droppedOversize_.load(std::memory_order_relaxed);
     s.droppedQueueFull = queue_.droppedFull();
     s.receiveErrors = receiveErrors_.load(std::memory_order_relaxed);
+    std::lock_guard lock(activateMutex_);
+    s.droppedByKernel = kernelDropsBefore_ + kernelDrops(socket_);
     return s;
 }
 
@@ -181,8 +230,10 @@ void UdpEndpoint::receiveLoop() {
             receiveErrors_.fetch_add(1, std::memory_order_relaxed);
         }
         if ((fds[0].revents & POLLIN) != 0) {
-            drainSocket(storage);
-            if (options_.gather.count() > 0 && pauseUnlessWoken()) {
+            // A drain that left datagrams behind meets a stream faster than any pause would
+            // help with: the next one comes at once, before the socket's buffer overflows.
+            const bool emptied = drainSocket(storage);
+            if (emptied && options_.gather.count() > 0 && pauseUnlessWoken()) {
                 return;
             }
         }
@@ -204,7 +255,7 @@ bool UdpEndpoint::pauseUnlessWoken() {
 
 // Reads what is waiting, a batch at a time. With MSG_TRUNC the kernel reports a datagram's
 // real length even when it did not fit the buffer, which is how longer ones are recognised.
-void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
+bool UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
     std::array<iovec, kBatch> iov{};
     std::array<mmsghdr, kBatch> msgs{};
     std::array<sockaddr_in, kBatch> from{};
@@ -226,11 +277,11 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
         const int got = ::recvmmsg(socket_, msgs.data(), kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK) {
-                return;
+                return true;
             }
             if (errno != EINTR) {
                 receiveErrors_.fetch_add(1, std::memory_order_relaxed);
-                return;  // back to poll; a persistent error cannot spin here
+                return true;  // back to poll; a persistent error cannot spin here
             }
             continue;
         }
@@ -257,9 +308,10 @@ void UdpEndpoint::drainSocket(std::vector<std::uint8_t>& storage) {
             received_.fetch_add(queue_.pushBatch(batch, senders), std::memory_order_relaxed);
         }
         if (got < kBatch) {
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 }  // namespace osc::net

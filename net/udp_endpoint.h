@@ -11,7 +11,7 @@
 // A stream is taken in gulps: after each drain the thread lets the socket's buffer gather for
 // `gather` before it looks again, so that one wake-up (and one wake-up of the consumer) takes
 // all that came meanwhile, instead of one per datagram. The first datagram after a quiet spell
-// is taken at once.
+// is taken at once, and so is the next gulp when a drain could not empty the socket (a flood).
 //
 // Binding port 971 needs privilege: run as root, give the program the capability
 // (setcap 'cap_net_bind_service=+ep' PROGRAM) or lower the first unprivileged port
@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -57,8 +58,15 @@ class UdpEndpoint : public DatagramEndpoint {
     // failed send ("Cannot send to A:P: <reason>") or a short one ("Sent only n of m bytes").
     void send(const std::string& address, std::span<const std::uint8_t> bytes) override;
     bool takeReceived(std::vector<std::uint8_t>& out) override;
+    bool takeReceivedFrom(std::vector<std::uint8_t>& out,
+                          std::optional<SenderAddress>& from) override;
     void setReadyCallback(std::function<void()> callback) override;
+    // droppedByKernel: the socket's drop counter (SO_MEMINFO), summed over its sockets when a
+    // new bind address made it open again.
     EndpointStats stats() const override;
+    // Every address the device's address resolves to at the device port (deviceSenderSet).
+    std::optional<std::vector<SenderAddress>> deviceSenders(const std::string& address) override;
+    void setBindAddress(const std::string& address) override;
 
     // Sends to an explicit destination (the simulated device replies to its sender).
     void sendTo(const Ipv4& ip, std::uint16_t port, std::span<const std::uint8_t> bytes);
@@ -76,12 +84,14 @@ class UdpEndpoint : public DatagramEndpoint {
 
   private:
     void receiveLoop();
-    void drainSocket(std::vector<std::uint8_t>& storage);
+    void shutDown();  // ends the receiving thread and closes the socket
+    // True when it took everything the socket held.
+    bool drainSocket(std::vector<std::uint8_t>& storage);
     bool pauseUnlessWoken();
 
     UdpEndpointOptions options_;
     DatagramQueue queue_;
-    std::mutex activateMutex_;
+    mutable std::mutex activateMutex_;
     std::atomic<bool> active_{false};
     int socket_ = -1;
     int wakeFd_ = -1;
@@ -94,6 +104,7 @@ class UdpEndpoint : public DatagramEndpoint {
     std::atomic<std::uint64_t> droppedEmpty_{0};
     std::atomic<std::uint64_t> droppedOversize_{0};
     std::atomic<std::uint64_t> receiveErrors_{0};
+    std::uint64_t kernelDropsBefore_ = 0;  // of the sockets closed before this one
 };
 
 }  // namespace osc::net

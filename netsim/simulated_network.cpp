@@ -27,6 +27,7 @@ SimulatedNetwork::SimulatedNetwork(SimulatedNetworkOptions options)
     : options_(std::move(options)), queue_(options_.queue) {
     const std::string local = options_.localAddress.empty() ? "127.0.0.1" : options_.localAddress;
     localKey_ = literalAddress(local) ? ipv4Text(*literalAddress(local)) : lowerCase(local);
+    localIp_ = literalAddress(local).value_or(Ipv4{});
     for (const SimulatedDeviceSpec& given : options_.devices) {
         auto device = std::make_unique<Device>(Device{
             lowerCase(given.address), {}, sim::SimulatedDevice(given.address, given.options), {}});
@@ -103,6 +104,32 @@ bool SimulatedNetwork::takeReceived(std::vector<std::uint8_t>& out) {
     return queue_.take(out);
 }
 
+bool SimulatedNetwork::takeReceivedFrom(std::vector<std::uint8_t>& out,
+                                        std::optional<SenderAddress>& from) {
+    SenderAddress sender;
+    if (!queue_.take(out, &sender)) {
+        return false;
+    }
+    from = sender;
+    return true;
+}
+
+std::optional<std::vector<SenderAddress>> SimulatedNetwork::deviceSenders(
+    const std::string& address) {
+    const std::string key = keyOf(address);
+    std::lock_guard lock(mutex_);
+    const int index = deviceIndex(key);
+    if (index >= 0) {
+        return std::vector<SenderAddress>{
+            {devices_[static_cast<std::size_t>(index)]->ip, kDevicePort}};
+    }
+    if (key == localKey_) {
+        return std::vector<SenderAddress>{{localIp_, kDevicePort}};
+    }
+    // A dotted address without a device: nothing comes from there, but a sender spoofing it.
+    return std::vector<SenderAddress>{{*literalAddress(key), kDevicePort}};
+}
+
 void SimulatedNetwork::setReadyCallback(std::function<void()> callback) {
     queue_.setReadyCallback(std::move(callback));
 }
@@ -144,7 +171,7 @@ std::optional<Clock::time_point> SimulatedNetwork::step(std::vector<Outgoing>& o
         const int index = deviceIndex(key);
         if (index < 0) {
             if (key == localKey_) {
-                out.push_back({std::move(bytes), {}});
+                out.push_back({std::move(bytes), {localIp_, kDevicePort}});
             }
             continue;
         }

@@ -10,6 +10,10 @@
 // as a failed host-name lookup does; the empty name is the endpoint's own address. A datagram to a
 // dotted address without a device is lost, except at the endpoint's own address (localAddress),
 // where it comes back to the endpoint.
+//
+// Senders: a device's datagrams come from its dotted address at the device port (a device named
+// by a host name from 0.0.0.0), and what comes back to the endpoint from the local address at
+// the device port; deviceSenders gives exactly that sender for an address.
 
 #include <atomic>
 #include <chrono>
@@ -51,6 +55,9 @@ class SimulatedNetwork : public DatagramEndpoint {
     void activate() override;
     void send(const std::string& address, std::span<const std::uint8_t> bytes) override;
     bool takeReceived(std::vector<std::uint8_t>& out) override;
+    bool takeReceivedFrom(std::vector<std::uint8_t>& out,
+                          std::optional<SenderAddress>& from) override;
+    std::optional<std::vector<SenderAddress>> deviceSenders(const std::string& address) override;
     void setReadyCallback(std::function<void()> callback) override;
     EndpointStats stats() const override;
 
@@ -79,6 +86,7 @@ class SimulatedNetwork : public DatagramEndpoint {
 
     SimulatedNetworkOptions options_;
     std::string localKey_;
+    Ipv4 localIp_{};  // of a dotted local address; 0.0.0.0 for a named one
     DatagramQueue queue_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;

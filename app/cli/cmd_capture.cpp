@@ -1,8 +1,12 @@
 // morvelip-osc-cli capture: records a capture from a device into an oscillogram file, as the
-// window makes one with tracing on: identity request, start command, every datagram received
-// for the given time as a trace line, stop command. The lines go to FILE.part as they arrive
-// (out at least every 200 ms), which is renamed over FILE at the end: a killed capture leaves
-// a valid .osc file with all but its last moments.
+// window makes one with tracing on: identity request, start command, every datagram of the
+// device received for the given time as a trace line, stop command. The lines go to FILE.part
+// as they arrive (out at least every 200 ms), which is renamed over FILE at the end: a killed
+// capture leaves a valid .osc file with all but its last moments.
+//
+// The capture is a CaptureSession over the endpoint; this file owns the socket and the loop
+// that hands the session its datagrams, a time-boxed batch at a time, with the end time, the
+// signals and the device's silence looked at between batches.
 
 #include <signal.h>
 #include <unistd.h>
@@ -13,16 +17,19 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "app/cli/commands.h"
 #include "app/cli/replay.h"
 #include "core/capture/capture_engine.h"
+#include "core/capture/capture_session.h"
 #include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
 #include "core/files/osc_file.h"
 #include "core/files/streamed_osc_file.h"
 #include "core/protocol/datagram.h"
+#include "net/endpoint_link.h"
 #include "net/udp_endpoint.h"
 
 namespace cli {
@@ -32,9 +39,25 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
+// The signal that asked to end the capture (SIGINT, SIGTERM), 0 while none.
 volatile sig_atomic_t gInterrupted = 0;
-void onInterrupt(int) {
-    gInterrupted = 1;
+void onInterrupt(int signal) {
+    gInterrupted = signal;
+}
+
+// A datagram's decoding never holds the loop up for longer than this before the end time and
+// the signals are looked at again, nor does a wait for datagrams.
+constexpr auto kSlice = 20ms;
+
+// After the stop command: how long the datagrams still waiting or on their way are taken.
+constexpr auto kFinalDrain = 50ms;
+
+// Exit statuses besides 0 (ran its time), 1 (failed) and 2 (usage).
+constexpr int kMemoryStopStatus = 3;
+
+std::int64_t steadyMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
+        .count();
 }
 
 // Wakes the capturing thread when the endpoint has datagrams waiting.
@@ -75,20 +98,34 @@ struct CaptureOptions {
     std::uint64_t memoryLimit = 0;
     bool memoryLimitGiven = false;
     bool force = false;
+    bool acceptAny = false;
     osc::net::UdpEndpointOptions endpoint;
 };
 
 // What the recording came to.
 struct CaptureResult {
-    osc::DeviceId id{};
-    bool identified = false;
-    std::uint64_t datagrams = 0;
-    std::uint64_t bytes = 0;
     std::int64_t bitPeriods = 0;
+    osc::CaptureCounts counts;
     osc::net::EndpointStats stats;
+    std::uint64_t written = 0;  // lines in the file
+    std::uint64_t unread = 0;   // received by the endpoint, still queued at the end
     bool memoryStop = false;
-    std::uint64_t memoryHeld = 0;
-    std::string sendError;  // a failed command after the file was opened
+    std::uint64_t heldBytes = 0;  // at the memory stop
+    int signal = 0;               // the signal that ended it early
+    std::string sendError;        // a failed command after the file was opened
+};
+
+// The recording file as the session's recorder.
+class FileRecorder : public osc::CaptureRecorder {
+  public:
+    explicit FileRecorder(osc::StreamedOscFile& file) : file_(file) {}
+    void append(std::span<const std::uint8_t> datagram, bool foreign) noexcept override {
+        file_.append(datagram, foreign);
+    }
+    osc::OscLineDrops dropped() const override { return file_.dropped(); }
+
+  private:
+    osc::StreamedOscFile& file_;
 };
 
 // -1 to go on, else the exit status (help, usage error).
@@ -97,11 +134,16 @@ int parseCaptureOptions(const QStringList& args, CaptureOptions& o) {
     parser.setApplicationDescription(QStringLiteral(
         "Records a capture from a device into an oscillogram file: sends the identity request "
         "and waits up to 2 s for the reply (without one the commands carry six zero bytes), "
-        "sends the start command, records every datagram received for the given time as one "
-        "trace line, sends the stop command and puts the file in place. The lines go to "
-        "FILE.part as they arrive, a valid oscillogram file even after a kill, which replaces "
-        "FILE at the end. The capture stops early, keeping everything received, before its "
-        "memory could pass the limit."));
+        "sends the start command, records every datagram of the device received for the given "
+        "time as one trace line, sends the stop command and puts the file in place. Datagrams "
+        "from other senders than the device's address and port are counted and left out. The "
+        "lines go to FILE.part as they arrive, a valid oscillogram file even after a kill, "
+        "which replaces FILE at the end. The capture stops early, keeping everything received, "
+        "before its memory could pass the limit. A device silent for 2 s is told on standard "
+        "error.\n\n"
+        "Exit status: 0 when the capture ran its time, 3 when the memory limit stopped it "
+        "early, 130 or 143 when SIGINT or SIGTERM ended it (the file is put in place in all "
+        "three cases), 1 when it failed, 2 for a usage error."));
     const QCommandLineOption device(QStringLiteral("device"),
                                     QStringLiteral("The device's address (IPv4 or host name)."),
                                     QStringLiteral("ADDR"));
@@ -117,7 +159,7 @@ int parseCaptureOptions(const QStringList& args, CaptureOptions& o) {
                                         QStringLiteral("The device's UDP port (default 971)."),
                                         QStringLiteral("P"), QStringLiteral("971"));
     const QCommandLineOption bind(QStringLiteral("bind"),
-                                  QStringLiteral("Local address (default: all)."),
+                                  QStringLiteral("Local address to listen on (default: all)."),
                                   QStringLiteral("ADDR"));
     const QCommandLineOption memoryLimit(
         QStringLiteral("memory-limit"),
@@ -127,7 +169,12 @@ int parseCaptureOptions(const QStringList& args, CaptureOptions& o) {
     const QCommandLineOption force(
         QStringLiteral("force"),
         QStringLiteral("Replace a FILE.part that an earlier, killed capture left behind."));
-    parser.addOptions({device, seconds, output, port, devicePort, bind, memoryLimit, force});
+    const QCommandLineOption acceptAny(
+        QStringLiteral("accept-any"),
+        QStringLiteral("Record the datagrams of every sender, not only the device's (an "
+                       "identity reply still counts only from the device)."));
+    parser.addOptions(
+        {device, seconds, output, port, devicePort, bind, memoryLimit, force, acceptAny});
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
@@ -158,6 +205,7 @@ int parseCaptureOptions(const QStringList& args, CaptureOptions& o) {
         o.memoryLimitGiven = true;
     }
     o.force = parser.isSet(force);
+    o.acceptAny = parser.isSet(acceptAny);
     o.endpoint.bindAddress = parser.value(bind).toStdString();
     o.address = parser.value(device).toStdString();
     o.outputPath = localPath(parser.value(output));
@@ -175,25 +223,54 @@ void installInterruptHandlers() {
     signal(SIGXFSZ, SIG_IGN);
 }
 
-// The identity request and up to 2 s for the reply.
-void identify(osc::net::UdpEndpoint& endpoint, Waiter& waiter, const CaptureOptions& o,
-              CaptureResult& r) {
-    endpoint.send(o.address, osc::identityRequest());
-    std::vector<std::uint8_t> datagram;
-    const Clock::time_point until = Clock::now() + 2s;
-    while (!r.identified && Clock::now() < until && !gInterrupted) {
-        while (endpoint.takeReceived(datagram)) {
-            if (osc::classifyDatagram(datagram) == osc::DatagramKind::IdentityReply) {
-                r.id = osc::identityOf(datagram);
-                r.identified = true;
+// The loop that owns the endpoint: hands the session every datagram with its sender, in
+// batches of at most kSlice, until `done` says so between two of them.
+class Pump {
+  public:
+    Pump(osc::net::UdpEndpoint& endpoint, osc::CaptureSession& session)
+        : endpoint_(endpoint), session_(session) {
+        endpoint_.setReadyCallback([this] { waiter_.notify(); });
+    }
+    ~Pump() { endpoint_.setReadyCallback({}); }
+    Pump(const Pump&) = delete;
+    Pump& operator=(const Pump&) = delete;
+
+    // Consumes what is waiting for up to kSlice, or until `stop` holds after a datagram; waits
+    // up to kSlice (and not past `until`) when nothing was waiting.
+    template <typename Stop>
+    void step(Clock::time_point until, const Stop& stop) {
+        const Clock::time_point sliceEnd = Clock::now() + kSlice;
+        bool any = false;
+        while (!gInterrupted && endpoint_.takeReceivedFrom(datagram_, from_)) {
+            any = true;
+            session_.consume(datagram_, from_);
+            if (stop() || Clock::now() >= sliceEnd) {
+                return;
             }
         }
-        if (!r.identified) {
-            waiter.waitUntil(std::min(until, Clock::now() + 100ms));
+        if (!any && !gInterrupted) {
+            waiter_.waitUntil(std::min(until, Clock::now() + kSlice));
         }
     }
-    if (r.identified) {
-        std::printf("Device %s identity %s\n", o.address.c_str(), osc::deviceIdText(r.id).c_str());
+
+  private:
+    osc::net::UdpEndpoint& endpoint_;
+    osc::CaptureSession& session_;
+    Waiter waiter_;
+    std::vector<std::uint8_t> datagram_;
+    std::optional<osc::PeerAddress> from_;
+};
+
+// The identity request and up to 2 s for the device's reply.
+void identify(osc::CaptureSession& session, Pump& pump, const CaptureOptions& o) {
+    session.requestIdentity();
+    const Clock::time_point until = Clock::now() + 2s;
+    while (!session.identified() && !gInterrupted && Clock::now() < until) {
+        pump.step(until, [&] { return session.identified(); });
+    }
+    if (session.identified()) {
+        std::printf("Device %s identity %s\n", o.address.c_str(),
+                    osc::deviceIdText(session.identity()).c_str());
     } else {
         std::printf("No identity reply from %s within 2 s; going on with 00:00:00:00:00:00\n",
                     o.address.c_str());
@@ -201,72 +278,86 @@ void identify(osc::net::UdpEndpoint& endpoint, Waiter& waiter, const CaptureOpti
     std::fflush(stdout);
 }
 
-// Start command, every datagram into the file and the engine until the time is up, an
-// interrupt, the memory ceiling or a failed write, then the stop command.
-void record(osc::net::UdpEndpoint& endpoint, Waiter& waiter, const CaptureOptions& o,
+// Start command, every datagram into the file and the engine until the time is up, a signal,
+// the memory ceiling or a failed write, then the stop command.
+void record(osc::CaptureSession& session, Pump& pump, const CaptureOptions& o,
             osc::StreamedOscFile& out, CaptureResult& r) {
-    osc::CaptureEngine engine;
-    const osc::MemoryCeiling ceiling(o.memoryLimit);
     const bool terminal = ::isatty(STDOUT_FILENO) == 1;
-    engine.resetTimeBase();
-    engine.restartTraces();
-    endpoint.send(o.address, osc::startCommand(r.id));
+    session.start();
     const Clock::time_point begin = Clock::now();
     const Clock::time_point until = begin + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(o.seconds));
     Clock::time_point nextProgress = begin;
-    std::vector<std::uint8_t> datagram;
-    while (!gInterrupted && !r.memoryStop && !out.failed()) {
-        while (endpoint.takeReceived(datagram)) {
-            out.append(datagram);
-            engine.decodeDatagram(datagram);
-            ++r.datagrams;
-            r.bytes += datagram.size();
-            r.memoryHeld = osc::traceMemoryBytes(engine.traces);
-            if (ceiling.mustStop(r.memoryHeld)) {
-                r.memoryStop = true;
-                break;
-            }
+    bool silent = false;
+    while (!gInterrupted && !r.memoryStop && !out.failed() && !session.timeUp()) {
+        pump.step(until, [&] {
+            r.memoryStop = r.memoryStop || session.checkCeiling();
+            return r.memoryStop || session.timeUp();
+        });
+        // Once per silent spell: the device sent nothing for 2 s.
+        const bool silentNow = session.deviceSilent();
+        if (silentNow && !silent) {
+            std::fprintf(stderr, "%s: warning: no datagram from the device %s for 2 s\n",
+                         o.name.c_str(), o.address.c_str());
         }
+        silent = silentNow;
         const Clock::time_point now = Clock::now();
-        if (now >= until) {
-            break;
-        }
         if (terminal && now >= nextProgress) {
-            std::printf("\r%.1f s  %llu datagrams  %llu bytes ",
+            const osc::CaptureCounts c = session.counts();
+            std::printf("\r%.1f s  %llu datagrams  %llu bytes  %llu foreign ",
                         std::chrono::duration<double>(now - begin).count(),
-                        static_cast<unsigned long long>(r.datagrams),
-                        static_cast<unsigned long long>(r.bytes));
+                        static_cast<unsigned long long>(c.taken),
+                        static_cast<unsigned long long>(c.takenBytes),
+                        static_cast<unsigned long long>(c.foreign));
             std::fflush(stdout);
             nextProgress = now + 250ms;
         }
-        waiter.waitUntil(std::min(until, now + 100ms));
     }
     if (terminal) {
         std::printf("\n");
     }
-    r.bitPeriods = engine.state.FTimeBase / osc::kTicksPerBit;
+    r.signal = gInterrupted;
+    r.heldBytes = session.heldBytes();
     try {
-        endpoint.send(o.address, osc::stopCommand(r.id));
+        session.sendStop();
     } catch (const osc::net::EndpointError& e) {
         r.sendError = e.what();  // what was received is kept all the same
     }
-    r.stats = endpoint.stats();
+    // What arrived before the device stopped, waiting in the queue or on its way, is still the
+    // capture's; what a moment does not take is counted as unread. A capture at its memory
+    // limit takes nothing more.
+    if (!r.memoryStop) {
+        const Clock::time_point deadline = Clock::now() + kFinalDrain;
+        while (Clock::now() < deadline) {
+            pump.step(deadline, [] { return false; });
+        }
+    }
+    session.end();
 }
 
-void printSummary(const CaptureResult& r) {
+void printSummary(const CaptureResult& r, const CaptureOptions& o) {
     const osc::net::EndpointStats& s = r.stats;
-    const std::uint64_t dropped = s.droppedEmpty + s.droppedOversize + s.droppedQueueFull;
-    std::printf("Datagrams received: %llu (%llu bytes)\n",
-                static_cast<unsigned long long>(r.datagrams),
-                static_cast<unsigned long long>(r.bytes));
+    const osc::CaptureCounts& c = r.counts;
+    const auto u = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
+    if (c.foreign == 0) {
+        std::printf("Datagrams received: %llu (%llu bytes), all from the device\n", u(c.received),
+                    u(c.takenBytes));
+    } else {
+        std::printf(
+            "Datagrams received: %llu: %llu from the device, %llu from other senders (%s; the "
+            "last from %s)\n",
+            u(c.received), u(c.fromDevice), u(c.foreign), o.acceptAny ? "recorded" : "left out",
+            osc::peerText(*c.lastForeign).c_str());
+    }
+    std::printf("Datagrams written: %llu\n", u(r.written));
+    const std::uint64_t dropped = s.droppedByKernel + s.droppedQueueFull + s.droppedEmpty +
+                                  s.droppedOversize + c.notWritten.total() + r.unread;
     std::printf(
-        "Datagrams dropped: %llu (empty %llu, longer than 8192 bytes %llu, queue full "
-        "%llu); receive errors: %llu\n",
-        static_cast<unsigned long long>(dropped), static_cast<unsigned long long>(s.droppedEmpty),
-        static_cast<unsigned long long>(s.droppedOversize),
-        static_cast<unsigned long long>(s.droppedQueueFull),
-        static_cast<unsigned long long>(s.receiveErrors));
+        "Datagrams dropped: %llu (receive buffer full %llu, queue full %llu, empty %llu, longer "
+        "than 8192 bytes %llu, disk too slow %llu, unread at the end %llu); receive errors: "
+        "%llu\n",
+        u(dropped), u(s.droppedByKernel), u(s.droppedQueueFull), u(s.droppedEmpty),
+        u(s.droppedOversize), u(c.notWritten.total()), u(r.unread), u(s.receiveErrors));
     std::printf("Bit periods captured: %lld\n", static_cast<long long>(r.bitPeriods));
     std::fflush(stdout);
 }
@@ -274,15 +365,23 @@ void printSummary(const CaptureResult& r) {
 // The file put in place, or left as it is with the reason; the exit status.
 int finishOutput(const CaptureOptions& o, osc::StreamedOscFile& out, const CaptureResult& r) {
     const char* name = o.name.c_str();
+    const auto u = [](std::uint64_t v) { return static_cast<unsigned long long>(v); };
     if (out.failed()) {
         std::fprintf(stderr, "%s: cannot write %s: %s; it holds the datagrams received before\n",
                      name, out.writingPath().c_str(), out.error().c_str());
         return 1;
     }
-    if (r.datagrams == 0) {
+    if (r.counts.taken == 0) {
         out.discard();
-        std::fprintf(stderr, "%s: no datagram was received; %s not written\n", name,
-                     o.outputPath.c_str());
+        if (r.counts.foreign > 0) {
+            std::fprintf(stderr,
+                         "%s: no datagram was received from %s (%llu from other senders were "
+                         "left out); %s not written\n",
+                         name, o.address.c_str(), u(r.counts.foreign), o.outputPath.c_str());
+        } else {
+            std::fprintf(stderr, "%s: no datagram was received; %s not written\n", name,
+                         o.outputPath.c_str());
+        }
         return 1;
     }
     try {
@@ -293,16 +392,29 @@ int finishOutput(const CaptureOptions& o, osc::StreamedOscFile& out, const Captu
         return 1;
     }
     std::printf("Written %s\n", o.outputPath.c_str());
-    if (r.memoryStop) {
+    const osc::OscLineDrops& slow = r.counts.notWritten;
+    if (slow.total() > 0) {
         std::fprintf(stderr,
-                     "%s: stopped early: the traces hold %s, and their next growth could pass "
-                     "the memory limit of %s; %s holds every datagram received\n",
-                     name, osc::memorySizeText(r.memoryHeld).c_str(),
-                     osc::memorySizeText(o.memoryLimit).c_str(), o.outputPath.c_str());
+                     "%s: the disk did not keep up: %llu datagrams were not written (%llu from "
+                     "other senders, %llu from the device)\n",
+                     name, u(slow.total()), u(slow.foreign), u(slow.device));
     }
     if (!r.sendError.empty()) {
         std::fprintf(stderr, "%s: %s\n", name, r.sendError.c_str());
         return 1;
+    }
+    if (r.memoryStop) {
+        std::fprintf(stderr,
+                     "%s: stopped early: the traces hold %s, and their next growth could pass "
+                     "the memory limit of %s; %s holds every datagram received\n",
+                     name, osc::memorySizeText(r.heldBytes).c_str(),
+                     osc::memorySizeText(o.memoryLimit).c_str(), o.outputPath.c_str());
+        return kMemoryStopStatus;
+    }
+    if (r.signal != 0) {
+        std::fprintf(stderr, "%s: stopped early by %s; %s holds what was received\n", name,
+                     r.signal == SIGINT ? "SIGINT" : "SIGTERM", o.outputPath.c_str());
+        return 128 + r.signal;
     }
     return 0;
 }
@@ -332,23 +444,37 @@ int runCapture(const QStringList& args) {
     }
     installInterruptHandlers();
     osc::net::UdpEndpoint endpoint(o.endpoint);
-    Waiter waiter;
-    endpoint.setReadyCallback([&waiter] { waiter.notify(); });
     try {
         endpoint.activate();
     } catch (const osc::net::EndpointError& e) {
         std::fprintf(stderr, "%s: cannot open the UDP port: %s\n", o.name.c_str(), e.what());
         return 1;
     }
+    osc::net::EndpointLink link(&endpoint);
+    osc::CaptureEngine engine;
+    osc::CaptureSession session(engine, link, steadyMs);
+    session.setAcceptAnySender(o.acceptAny);
+    session.setMemoryLimit(o.memoryLimit);
+    session.setDuration(static_cast<std::int64_t>(o.seconds * 1000));
+    session.chooseDevice(o.address);
+    Pump pump(endpoint, session);
     CaptureResult r;
     std::unique_ptr<osc::StreamedOscFile> out;
+    std::unique_ptr<FileRecorder> recorder;
     try {
-        identify(endpoint, waiter, o, r);
+        identify(session, pump, o);
+        if (gInterrupted != 0) {
+            std::fprintf(stderr, "%s: stopped by %s before the start; nothing written\n",
+                         o.name.c_str(), gInterrupted == SIGINT ? "SIGINT" : "SIGTERM");
+            return 128 + gInterrupted;
+        }
         out = openOutput(o);
         if (!out) {
             return 1;
         }
-        record(endpoint, waiter, o, *out, r);
+        recorder = std::make_unique<FileRecorder>(*out);
+        session.setRecorder(recorder.get());
+        record(session, pump, o, *out, r);
     } catch (const osc::net::EndpointError& e) {
         std::fprintf(stderr, "%s: %s\n", o.name.c_str(), e.what());
         if (out) {
@@ -356,7 +482,13 @@ int runCapture(const QStringList& args) {
         }
         return 1;
     }
-    printSummary(r);
+    out->finish();  // every line out, so that the counts below are final
+    r.bitPeriods = engine.state.FTimeBase / osc::kTicksPerBit;
+    r.counts = session.counts();
+    r.stats = endpoint.stats();
+    r.unread = endpoint.queued();
+    r.written = out->written();
+    printSummary(r, o);
     return finishOutput(o, *out, r);
 }
 

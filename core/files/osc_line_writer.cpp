@@ -49,53 +49,114 @@ OscLineProgress OscLineWriter::written() const {
     return written_;
 }
 
-void OscLineWriter::append(std::span<const std::uint8_t> datagram) noexcept {
+OscLineDrops OscLineWriter::dropped() const {
+    std::lock_guard lock(mutex_);
+    return dropped_;
+}
+
+namespace {
+
+// Raw bytes of the datagrams the writer's thread takes at a time, and the amount waiting that
+// wakes it before its pause is over.
+constexpr std::size_t kBatchBytes = 1u << 20;
+
+}  // namespace
+
+void OscLineWriter::append(std::span<const std::uint8_t> datagram, bool foreign) noexcept {
     lastTaken_ = false;
     if (failed_.load(std::memory_order_acquire) || finished_) {
         return;
     }
-    bool tooMuch = false;
+    bool taken = true;
+    bool droppedOne = false;
+    bool wake = false;
     try {
+        std::vector<std::uint8_t> bytes(datagram.begin(), datagram.end());
+        const std::size_t cost = bytes.size() + kPendingOverhead;
         std::lock_guard lock(mutex_);
-        if (pending_.size() > timing_.maxPendingBytes) {
-            tooMuch = true;
-        } else {
-            appendTraceLine(pending_, datagram);
-            pending_ += "\r\n";
-            ++pendingLines_;
+        const auto dropOldest = [&](std::deque<Waiting>& from, std::uint64_t& count) {
+            waitingBytes_ -= from.front().bytes.size() + kPendingOverhead;
+            from.pop_front();
+            ++count;
+            droppedOne = true;
+        };
+        while (waitingBytes_ + cost > timing_.maxPendingBytes) {
+            if (!waitingForeign_.empty()) {
+                dropOldest(waitingForeign_, dropped_.foreign);
+            } else if (!foreign && !waitingDevice_.empty()) {
+                dropOldest(waitingDevice_, dropped_.device);
+            } else {
+                taken = false;  // nothing it may push out: this one goes itself
+                ++(foreign ? dropped_.foreign : dropped_.device);
+                droppedOne = true;
+                break;
+            }
+        }
+        if (taken) {
+            (foreign ? waitingForeign_ : waitingDevice_)
+                .push_back(Waiting{nextOrder_++, std::move(bytes)});
+            waitingBytes_ += cost;
+            if (waitingBytes_ >= kBatchBytes && !wakeAsked_) {
+                wakeAsked_ = true;
+                wake = true;
+            }
         }
     } catch (const std::exception&) {
         fail("Out of memory");
         return;
     }
-    if (tooMuch) {
-        fail("The disk does not keep up with the datagrams");
-        return;
+    if (wake) {
+        wake_.notify_all();
+    }
+    if (droppedOne) {
+        offsetsKnown_ = false;
     }
     ++appended_;
     lastLineBytes_ = 3 * static_cast<std::uint64_t>(datagram.size()) + 2;
     appendedBytes_ += lastLineBytes_;
-    lastTaken_ = true;
+    lastTaken_ = taken && offsetsKnown_;
+}
+
+void OscLineWriter::takeWaiting(std::vector<Waiting>& batch, std::size_t maxBytes) {
+    std::size_t bytes = 0;
+    while (bytes < maxBytes && (!waitingDevice_.empty() || !waitingForeign_.empty())) {
+        std::deque<Waiting>& from = waitingForeign_.empty() || (!waitingDevice_.empty() &&
+                                                                waitingDevice_.front().order <
+                                                                    waitingForeign_.front().order)
+                                        ? waitingDevice_
+                                        : waitingForeign_;
+        bytes += from.front().bytes.size() + kPendingOverhead;
+        batch.push_back(std::move(from.front()));
+        from.pop_front();
+    }
+    waitingBytes_ -= std::min(waitingBytes_, bytes);
 }
 
 void OscLineWriter::run() {
     using Clock = std::chrono::steady_clock;
     Clock::time_point lastSync = Clock::now();
     bool unsynced = false;
+    std::vector<Waiting> taken;
     std::string batch;
     for (;;) {
-        std::uint64_t lines = 0;
         bool stopping = false;
         OscLineProgress at;
+        taken.clear();
         {
             std::unique_lock lock(mutex_);
-            wake_.wait_for(lock, timing_.writeEvery, [this] { return stopping_; });
-            batch.swap(pending_);
-            lines = pendingLines_;
-            pendingLines_ = 0;
-            stopping = stopping_;
+            wake_.wait_for(lock, timing_.writeEvery, [this] { return stopping_ || wakeAsked_; });
+            takeWaiting(taken, kBatchBytes);
+            const bool more = !waitingDevice_.empty() || !waitingForeign_.empty();
+            wakeAsked_ = more;  // a backlog: the next batch at once
+            stopping = stopping_ && !more;
             at = written_;
         }
+        batch.clear();
+        for (const Waiting& w : taken) {
+            appendTraceLine(batch, w.bytes);
+            batch += "\r\n";
+        }
+        std::uint64_t lines = taken.size();
         if (!batch.empty() && !failed()) {
             std::size_t done = 0;
             int error = 0;
@@ -129,7 +190,6 @@ void OscLineWriter::run() {
             written_.datagrams += lines;
             unsynced = unsynced || done > 0;
         }
-        batch.clear();
         const Clock::time_point now = Clock::now();
         if (unsynced && (stopping || now - lastSync >= timing_.syncEvery)) {
             const OscLineProgress synced = written();

@@ -1,13 +1,20 @@
 #pragma once
-// The .osc lines of a recording written as it goes: OscLineWriter appends the lines from the
-// caller's thread without a system call; a thread of its own writes them out every 200 ms and
-// syncs them to the disk about once a second. Only whole lines reach the file: a write that
-// fails midway is cut back to the last whole line.
+// The .osc lines of a recording written as it goes: OscLineWriter takes the datagrams from the
+// caller's thread without a system call (a copy of their bytes); a thread of its own turns them
+// into lines and writes them out in batches, every 200 ms or at once when a megabyte waits, and
+// syncs them to the disk about once a second. Only whole lines reach the file: a write that fails
+// midway is cut back to the last whole line.
+//
+// A disk that does not keep up never ends the recording: when the datagrams waiting would pass
+// maxPendingBytes, the oldest waiting foreign datagrams (those from other senders than the
+// device) are dropped first, then, for a datagram of the device, the oldest of the device's; a
+// foreign datagram never pushes out one of the device's. Every dropped datagram is counted.
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -24,7 +31,16 @@ namespace osc {
 struct OscLineTiming {
     std::chrono::milliseconds writeEvery{200};
     std::chrono::milliseconds syncEvery{1000};
-    std::size_t maxPendingBytes = 64u << 20;  // lines waiting for a disk that does not keep up
+    // Datagrams waiting for the disk, their lengths plus kPendingOverhead each.
+    std::size_t maxPendingBytes = 64u << 20;
+};
+
+// Datagrams appended but never written, because the disk did not keep up.
+struct OscLineDrops {
+    std::uint64_t foreign = 0;
+    std::uint64_t device = 0;
+    std::uint64_t total() const { return foreign + device; }
+    bool operator==(const OscLineDrops&) const = default;
 };
 
 // How far the lines have reached the file.
@@ -44,8 +60,11 @@ class OscLineWriter {
     OscLineWriter(const OscLineWriter&) = delete;
     OscLineWriter& operator=(const OscLineWriter&) = delete;
 
-    // One datagram as a trace line and CR LF. Never throws; after a failure it does nothing.
-    void append(std::span<const std::uint8_t> datagram) noexcept;
+    static constexpr std::size_t kPendingOverhead = 64;
+
+    // One datagram as a trace line and CR LF; foreign: from another sender than the device, the
+    // first to go when the disk does not keep up. Never throws; after a failure it does nothing.
+    void append(std::span<const std::uint8_t> datagram, bool foreign = false) noexcept;
     // Writes the rest, syncs and ends the thread (once; later calls return the same). False
     // when anything was lost.
     bool finish() noexcept;
@@ -55,17 +74,28 @@ class OscLineWriter {
     std::string error() const;
     std::uint64_t datagramsAppended() const noexcept { return appended_; }
     // Where the line of the last append() starts in the file, when that append took its datagram
-    // (nothing after a failure or before the first append).
+    // (nothing after a failure or before the first append, and nothing once a datagram was
+    // dropped: the lines after it start earlier than they would have).
     std::optional<std::uint64_t> lastLineOffset() const noexcept {
         return lastTaken_ ? std::optional<std::uint64_t>(appendedBytes_ - lastLineBytes_)
                           : std::nullopt;
     }
+    // The datagrams dropped so far (see above); appended = written + dropped after finish().
+    OscLineDrops dropped() const;
     // What has been written out (not necessarily synced yet).
     OscLineProgress written() const;
 
   private:
+    struct Waiting {
+        std::uint64_t order = 0;  // of the appends: the file keeps it
+        std::vector<std::uint8_t> bytes;
+    };
+
     void run();
     void fail(const std::string& reason) noexcept;
+    // Under the lock: the oldest waiting datagrams, in the order of their appends, up to about
+    // maxBytes.
+    void takeWaiting(std::vector<Waiting>& batch, std::size_t maxBytes);
 
     const int fd_;
     const OscLineTiming timing_;
@@ -73,8 +103,13 @@ class OscLineWriter {
 
     mutable std::mutex mutex_;
     std::condition_variable wake_;
-    std::string pending_;  // guarded: whole lines not yet handed to the file
-    std::uint64_t pendingLines_ = 0;
+    // Guarded: the datagrams not yet handed to the file, the device's and the foreign ones apart.
+    std::deque<Waiting> waitingDevice_;
+    std::deque<Waiting> waitingForeign_;
+    std::size_t waitingBytes_ = 0;
+    std::uint64_t nextOrder_ = 0;
+    OscLineDrops dropped_;
+    bool wakeAsked_ = false;  // a batch is waiting: no pause before writing
     bool stopping_ = false;
     std::string error_;
     OscLineProgress written_;  // guarded
@@ -84,6 +119,7 @@ class OscLineWriter {
     std::uint64_t appendedBytes_ = 0;
     std::uint64_t lastLineBytes_ = 0;
     bool lastTaken_ = false;
+    bool offsetsKnown_ = true;
     bool finished_ = false;
     bool finishResult_ = true;
     std::thread thread_;

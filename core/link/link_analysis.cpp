@@ -77,8 +77,7 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
         return;
     }
     ++line.good;
-    const LinkFields f = linkFields(
-        std::span(frame.bytes.data(), frame.bytes.size() - frame.checkBytes()), role, options_);
+    const LinkFields f = linkFields(framePayload(frame), role, options_);
     if (!f.valid()) {
         ++line.noFields;
         return;

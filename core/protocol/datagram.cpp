@@ -43,6 +43,12 @@ DeviceId identityOf(std::span<const std::uint8_t> reply) {
     return id;
 }
 
+std::string peerText(const PeerAddress& peer) {
+    return std::to_string(peer.ip[0]) + "." + std::to_string(peer.ip[1]) + "." +
+           std::to_string(peer.ip[2]) + "." + std::to_string(peer.ip[3]) + ":" +
+           std::to_string(peer.port);
+}
+
 std::string deviceIdText(const DeviceId& id) {
     static const char kHex[] = "0123456789ABCDEF";
     std::string text;

@@ -27,6 +27,16 @@ DatagramKind classifyDatagram(std::span<const std::uint8_t> data);
 // The identity carried by an identity reply (precondition: classified as IdentityReply).
 DeviceId identityOf(std::span<const std::uint8_t> reply);
 
+// Where a datagram came from, or where one goes: an IPv4 address (in the order written, a.b.c.d)
+// and a UDP port.
+struct PeerAddress {
+    std::array<std::uint8_t, 4> ip{};
+    std::uint16_t port = 0;
+    bool operator==(const PeerAddress&) const = default;
+};
+// "10.0.0.5:971"
+std::string peerText(const PeerAddress& peer);
+
 // "00:1A:2B:3C:4D:5E"
 std::string deviceIdText(const DeviceId& id);
 bool isZero(const DeviceId& id);

@@ -71,6 +71,40 @@ TEST(ResolveAddress, NameWithNulIsRefusedNotTruncated) {
     EXPECT_THROW(resolveAddress(name), EndpointError);
 }
 
+TEST(ResolveAllAddresses, LiteralsGiveOneAndNamesTheirAnswer) {
+    EXPECT_EQ(resolveAllAddresses("10.0.0.5"), (std::vector<Ipv4>{{10, 0, 0, 5}}));
+    EXPECT_EQ(resolveAllAddresses("localhost"), (std::vector<Ipv4>{{127, 0, 0, 1}}));
+    EXPECT_EQ(resolveAllAddresses(""), (std::vector<Ipv4>{{127, 0, 0, 1}}));
+    EXPECT_THROW(resolveAllAddresses("no-such-device.invalid"), EndpointError);
+}
+
+// The device's senders: each address it resolves to at its port, and 127.0.0.1 for a device on
+// this computer (a program listening on all addresses answers loopback peers from there).
+TEST(DeviceSenderSet, Rules) {
+    struct Row {
+        const char* name;
+        std::vector<Ipv4> resolved;
+        std::vector<SenderAddress> senders;
+    };
+    const std::vector<Row> rows{
+        {"one remote address", {{10, 0, 0, 5}}, {{{10, 0, 0, 5}, 971}}},
+        {"several addresses",
+         {{10, 0, 0, 5}, {192, 168, 1, 9}},
+         {{{10, 0, 0, 5}, 971}, {{192, 168, 1, 9}, 971}}},
+        {"loopback, not 127.0.0.1",
+         {{127, 0, 0, 11}},
+         {{{127, 0, 0, 11}, 971}, {{127, 0, 0, 1}, 971}}},
+        {"127.0.0.1 itself", {{127, 0, 0, 1}}, {{{127, 0, 0, 1}, 971}}},
+        {"remote and loopback",
+         {{10, 0, 0, 5}, {127, 1, 2, 3}},
+         {{{10, 0, 0, 5}, 971}, {{127, 1, 2, 3}, 971}, {{127, 0, 0, 1}, 971}}},
+        {"nothing resolved", {}, {}},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(deviceSenderSet(row.resolved, 971), row.senders) << row.name;
+    }
+}
+
 TEST(Ipv4Text, Dotted) {
     EXPECT_EQ(ipv4Text({127, 0, 0, 255}), "127.0.0.255");
 }

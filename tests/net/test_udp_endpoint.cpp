@@ -12,7 +12,9 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "core/protocol/datagram.h"
 #include "netsim/udp_device_server.h"
@@ -81,6 +83,12 @@ class RawSender {
         EXPECT_EQ(::bind(fd_, reinterpret_cast<sockaddr*>(&sin), sizeof sin), 0);
     }
     ~RawSender() { ::close(fd_); }
+    std::uint16_t port() const {
+        sockaddr_in sin{};
+        socklen_t len = sizeof sin;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len);
+        return ntohs(sin.sin_port);
+    }
     void send(const char* address, std::uint16_t port, const Bytes& bytes) {
         sockaddr_in to{};
         to.sin_family = AF_INET;
@@ -195,6 +203,49 @@ TEST(UdpEndpoint, FullQueueDropsAndCountsThenRecovers) {
     Consumer consumer(a);
     sender.send("127.0.0.2", a.localPort(), Bytes{42});
     EXPECT_EQ(consumer.next(), Bytes{42});
+}
+
+// Each datagram comes with its sender; the kernel's drops on a full receive buffer are counted,
+// also across a new bind address, which closes the endpoint until its next activation.
+TEST(UdpEndpoint, SendersKernelDropsAndANewBindAddress) {
+    UdpEndpointOptions o = loopback("127.0.0.2", 0, 5000);
+    o.receiveBufferBytes = 1;          // the kernel's least
+    o.gather = std::chrono::hours(1);  // after its first drain the thread looks away
+    UdpEndpoint a(o);
+    a.activate();
+    RawSender sender("127.0.0.4");
+    {
+        Consumer consumer(a);
+        sender.send("127.0.0.2", a.localPort(), Bytes{1});
+        std::optional<SenderAddress> from;
+        Bytes out;
+        for (int i = 0; i < 2000 && !a.takeReceivedFrom(out, from); ++i) {
+            std::this_thread::sleep_for(1ms);
+        }
+        ASSERT_EQ(out, Bytes{1});
+        EXPECT_EQ(from, (SenderAddress{{127, 0, 0, 4}, sender.port()}));
+    }
+    // Nobody reads now: all but what the least buffer holds are dropped as they are sent.
+    for (int i = 0; i < 200; ++i) {
+        sender.send("127.0.0.2", a.localPort(), pattern(1000, static_cast<std::uint8_t>(i)));
+    }
+    const std::uint64_t drops = a.stats().droppedByKernel;
+    EXPECT_GE(drops, 190u);
+    EXPECT_LE(drops, 200u);
+
+    EXPECT_EQ(a.deviceSenders("127.0.0.3"),
+              (std::vector<SenderAddress>{{{127, 0, 0, 3}, 5000}, {{127, 0, 0, 1}, 5000}}));
+    EXPECT_EQ(a.deviceSenders("LOCALHOST"), (std::vector<SenderAddress>{{{127, 0, 0, 1}, 5000}}));
+    EXPECT_EQ(a.deviceSenders("10.1.2.3"), (std::vector<SenderAddress>{{{10, 1, 2, 3}, 5000}}));
+    EXPECT_THROW(a.deviceSenders("device-7.invalid"), EndpointError);
+
+    a.setBindAddress("127.0.0.5");
+    EXPECT_FALSE(a.active());
+    EXPECT_EQ(a.stats().droppedByKernel, drops) << "the closed socket's drops stay counted";
+    a.activate();
+    Consumer consumer(a);
+    sender.send("127.0.0.5", a.localPort(), Bytes{2});
+    EXPECT_EQ(consumer.next(), Bytes{2});
 }
 
 TEST(UdpEndpoint, UnresolvableNameFailsTheSend) {

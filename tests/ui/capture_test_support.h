@@ -1,10 +1,12 @@
 #pragma once
 // An endpoint for the capture tests of the window: records what is sent, can be told to fail,
 // and hands injected datagrams to the window through the same ready callback and queue as the
-// real endpoints.
+// real endpoints. Senders are told only when the test gives them (deviceSenders and a sender
+// with each injected datagram); otherwise every sender counts as the device.
 
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,24 +40,36 @@ class RecordingEndpoint : public osc::net::DatagramEndpoint {
         sent.push_back({address, {bytes.begin(), bytes.end()}});
     }
     bool takeReceived(std::vector<std::uint8_t>& out) override {
+        std::optional<osc::net::SenderAddress> from;
+        return takeReceivedFrom(out, from);
+    }
+    bool takeReceivedFrom(std::vector<std::uint8_t>& out,
+                          std::optional<osc::net::SenderAddress>& from) override {
         std::lock_guard lock(mutex_);
         if (queue_.empty()) {
             return false;
         }
-        out = std::move(queue_.front());
+        out = std::move(queue_.front().first);
+        from = queue_.front().second;
         queue_.pop_front();
         return true;
+    }
+    std::optional<std::vector<osc::net::SenderAddress>> deviceSenders(
+        const std::string& address) override {
+        (void)address;
+        return senders;
     }
     void setReadyCallback(std::function<void()> callback) override { ready_ = std::move(callback); }
     osc::net::EndpointStats stats() const override { return fakeStats; }
 
-    // Queues a datagram as if it had arrived.
-    void inject(std::vector<std::uint8_t> datagram) {
+    // Queues a datagram as if it had arrived (from `from`, when given).
+    void inject(std::vector<std::uint8_t> datagram,
+                std::optional<osc::net::SenderAddress> from = std::nullopt) {
         bool wasEmpty = false;
         {
             std::lock_guard lock(mutex_);
             wasEmpty = queue_.empty();
-            queue_.push_back(std::move(datagram));
+            queue_.emplace_back(std::move(datagram), from);
         }
         if (wasEmpty && ready_) {
             ready_();
@@ -66,11 +80,13 @@ class RecordingEndpoint : public osc::net::DatagramEndpoint {
     std::string failSendTo = "\x01";  // sends to this address fail
     std::vector<SentDatagram> sent;
     osc::net::EndpointStats fakeStats;  // what stats() reports
+    // What deviceSenders() gives for any address; nothing: senders are not told apart.
+    std::optional<std::vector<osc::net::SenderAddress>> senders;
 
   private:
     bool active_ = false;
     std::mutex mutex_;
-    std::deque<std::vector<std::uint8_t>> queue_;
+    std::deque<std::pair<std::vector<std::uint8_t>, std::optional<osc::net::SenderAddress>>> queue_;
     std::function<void()> ready_;
 };
 

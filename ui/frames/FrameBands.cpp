@@ -48,6 +48,24 @@ QColor cellColour(osc::FramePart part, bool bad) {
 
 }  // namespace
 
+QList<FrameBands::LegendEntry> FrameBands::legend() {
+    return {{QStringLiteral("флаг"), cellColour(osc::FramePart::Flag, false)},
+            {QStringLiteral("данные"), cellColour(osc::FramePart::Payload, false)},
+            {QStringLiteral("контроль"), cellColour(osc::FramePart::Check, false)},
+            {QStringLiteral("флаг с ошибкой"), cellColour(osc::FramePart::Flag, true)},
+            {QStringLiteral("данные с ошибкой"), cellColour(osc::FramePart::Payload, true)},
+            {QStringLiteral("контроль с ошибкой"), cellColour(osc::FramePart::Check, true)}};
+}
+
+QString FrameBands::legendText() {
+    QString text;
+    for (const LegendEntry& e : legend()) {
+        text += QStringLiteral("<span style=\"color:%1\">&#9632;</span>&nbsp;%2&nbsp;&nbsp; ")
+                    .arg(e.colour.name(), e.text);
+    }
+    return text.trimmed();
+}
+
 FrameBands::FrameBands(const osc::CaptureFrames& frames) : frames_(frames) {
     const QFont font = bandFont();
     for (int b = 0; b < 256; ++b) {

@@ -15,9 +15,12 @@
 // A frame with a link issue (no answer, unsolicited, repeated, a gap) is outlined in amber, and
 // a marked column holding one is amber unless it also holds a bad frame.
 
+#include <QColor>
+#include <QList>
 #include <QRect>
 #include <QRectF>
 #include <QStaticText>
+#include <QString>
 
 #include <array>
 #include <cstdint>
@@ -67,6 +70,16 @@ class FrameBands {
         std::vector<std::string> typeTexts;  // the type texts drawn, left to right per channel
     };
     const Stats& lastPaint() const { return stats_; }
+
+    // The bands' colours with their meanings, for a legend: flag, data, check, each good and
+    // with an error.
+    struct LegendEntry {
+        QString text;
+        QColor colour;
+    };
+    static QList<LegendEntry> legend();
+    // The legend as one line of rich text (a coloured square before each meaning).
+    static QString legendText();
 
   private:
     // One channel's frames in a compact form, kept up with a growing capture: the start of

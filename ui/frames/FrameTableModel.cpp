@@ -3,7 +3,9 @@
 #include <QColor>
 
 #include <algorithm>
+#include <functional>
 #include <iterator>
+#include <utility>
 
 #include "core/files/frame_export.h"
 #include "core/files/link_export.h"
@@ -860,27 +862,79 @@ void FrameTableModel::mergeAdded() {
     publish(std::move(fresh));
 }
 
-std::string FrameTableModel::csv() const {
-    if (csvLink_ != nullptr) {
-        const osc::FrameRecords records(frames_, *csvLink_);
-        std::string out = osc::linkedFrameCsvHeader();
-        for (const std::uint32_t position : rows_) {
-            const std::uint64_t number = records.numberOf(refOf(order_[position]));
-            if (number != 0) {
-                osc::FrameRecord record = records.at(number - 1);
-                record.index = std::uint64_t{position} + 1;
-                osc::appendLinkedFrameCsvRow(out, record);
+namespace {
+
+// The frames of the rows shown, taken by their keys when the walk begins.
+class ShownFrameWalk final : public osc::FrameWalk {
+  public:
+    using Lookup = std::function<const osc::Frame*(std::uint64_t key)>;
+    ShownFrameWalk(std::vector<std::pair<std::uint64_t, std::uint64_t>> rows, Lookup lookup)
+        : rows_(std::move(rows)), lookup_(std::move(lookup)) {}
+    const osc::Frame* next(std::uint64_t& number) override {
+        while (at_ < rows_.size()) {
+            const auto [key, n] = rows_[at_++];
+            if (const osc::Frame* f = lookup_(key)) {
+                number = n;
+                return f;
             }
         }
-        return out;
+        return nullptr;
     }
-    std::string out = osc::frameCsvHeader();
-    for (const auto row : rows_) {
-        if (const osc::Frame* f = frameOf(order_[row])) {
-            osc::appendFrameCsvRow(out, std::uint64_t{row} + 1, *f);
+    std::uint64_t total() const override { return rows_.size(); }
+
+  private:
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> rows_;  // key and number
+    Lookup lookup_;
+    std::size_t at_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<osc::FrameWalk> FrameTableModel::shownFrames() const {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> rows;
+    rows.reserve(rows_.size());
+    for (const std::uint32_t position : rows_) {
+        rows.emplace_back(order_[position], std::uint64_t{position} + 1);
+    }
+    return std::make_unique<ShownFrameWalk>(std::move(rows),
+                                            [this](std::uint64_t key) { return frameOf(key); });
+}
+
+bool FrameTableModel::writeCsv(osc::OutputSink& sink, const osc::WriteProgress& progress) const {
+    if (csvLink_ == nullptr) {
+        const std::unique_ptr<osc::FrameWalk> walk = shownFrames();
+        return osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink, progress);
+    }
+    // The rows as they are now: the progress lets the table change meanwhile.
+    std::vector<std::pair<Key, std::uint64_t>> rows;
+    rows.reserve(rows_.size());
+    for (const std::uint32_t position : rows_) {
+        rows.emplace_back(order_[position], std::uint64_t{position} + 1);
+    }
+    const osc::FrameRecords records(frames_, *csvLink_);
+    constexpr std::size_t kRowsPerStep = 4096;
+    std::string& out = sink.buffer();
+    out += osc::linkedFrameCsvHeader();
+    std::size_t written = 0;
+    for (const auto& [key, number] : rows) {
+        const std::uint64_t position = records.numberOf(refOf(key));
+        if (position != 0 && frameOf(key) != nullptr) {  // a frame gone meanwhile is left out
+            osc::FrameRecord record = records.at(position - 1);
+            record.index = number;
+            osc::appendLinkedFrameCsvRow(out, record);
+            sink.spill();
+        }
+        if (++written % kRowsPerStep == 0 && progress &&
+            !progress(static_cast<double>(written) / static_cast<double>(rows.size()))) {
+            return false;
         }
     }
-    return out;
+    sink.flush();
+    return !progress || progress(1);
+}
+
+std::string FrameTableModel::csv() const {
+    return osc::collectText([&](osc::OutputSink& sink) { writeCsv(sink, {}); });
 }
 
 }  // namespace ui

@@ -26,10 +26,12 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/files/frame_export.h"
 #include "core/frames/capture_frames.h"
 #include "core/link/frame_filter.h"
 #include "core/link/link_analysis.h"
@@ -125,9 +127,14 @@ class FrameTableModel : public QAbstractTableModel {
     // The rows shown, in their order, as CSV with the command-line tool's columns, each
     // numbered by its "№" (with the link layer's columns once setLinkAnalysis was given one).
     std::string csv() const;
+    // The same through a bounded buffer, with the exports' progress (false once cancelled).
+    bool writeCsv(osc::OutputSink& sink, const osc::WriteProgress& progress) const;
     // The link layer of the frames for the CSV, whether the table shows it or not; it must
     // outlive the model.
     void setLinkAnalysis(const osc::LinkAnalysis* link) { csvLink_ = link; }
+    // The rows shown now, in their order, each with its "№", for the streaming writers: later
+    // changes of the table do not change the walk; a frame gone meanwhile is left out.
+    std::unique_ptr<osc::FrameWalk> shownFrames() const;
 
     // Texts of the cells, also for the tests: the check column ("X.25 верно", "нет") and the
     // error column ("" for a good frame).

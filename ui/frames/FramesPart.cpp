@@ -18,13 +18,14 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include <filesystem>
+#include <memory>
 
-#include "core/files/osc_file.h"
+#include "core/files/frame_export.h"
 #include "core/view/frame_view.h"
 #include "ui/frames/FrameFilterField.h"
 #include "ui/frames/StationsView.h"
 #include "ui/settings/FormStorage.h"
+#include "ui/widgets/ExportProgress.h"
 #include "ui/widgets/Messages.h"
 #include "ui/window/MeasurementPart.h"
 
@@ -289,6 +290,14 @@ void FramesPart::buildPage() {
     lblFrameCounts->setWordWrap(true);  // a narrow window shows the counts on two lines, not cut
     column->addWidget(lblFrameCounts);
     lblFrameCounts->setText(countsText());
+    // What the colours of the bands on the plot mean.
+    auto* legend = new QLabel(FrameBands::legendText(), page_);
+    legend->setObjectName(QStringLiteral("lblFrameLegend"));
+    legend->setTextFormat(Qt::RichText);
+    legend->setWordWrap(true);
+    legend->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    legend->setToolTip(QStringLiteral("Цвета полос кадров на графике"));
+    column->addWidget(legend);
 
     for (QCheckBox* box : channelBoxes_) {
         connect(box, &QCheckBox::toggled, this, [this] { optionsEdited(); });
@@ -858,8 +867,13 @@ void FramesPart::exportCsv() {
 
 void FramesPart::exportCsvTo(const QString& fileName) {
     refresh();
-    const std::string text = model_->csv();
-    osc::writeFileAtomically(std::filesystem::path(fileName.toStdString()), text);
+    ExportProgressDialog progress(page_ ? page_->window() : nullptr, {});
+    writeExportFile(
+        fileName,
+        [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
+            return model_->writeCsv(sink, step);
+        },
+        progress);
 }
 
 }  // namespace ui

@@ -294,7 +294,16 @@ void FormStorage::restorePlacement(SettingsSection& s) {
         static_cast<int>(std::clamp<qint64>(bottom - top, 1, std::max(desktop.height(), 1)));
     const QPoint topLeft(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
                          static_cast<int>(std::clamp(top, -kPosLimit, kPosLimit)));
-    OuterFrame::place(w, QRect(topLeft, resizable ? QSize(width, height) : current.size()));
+    QRect placed(topLeft, resizable ? QSize(width, height) : current.size());
+    // A title bar off every screen (a monitor since removed, a damaged value) would leave the
+    // window beyond reach: it comes onto the nearest screen.
+    QList<QRect> screens;
+    for (const QScreen* each : QGuiApplication::screens()) {
+        screens.append(each->availableGeometry());
+    }
+    const int title = std::max(OuterFrame::margins(w).top(), 24);
+    placed = reachableFrame(placed, screens, title);
+    OuterFrame::place(w, placed);
 }
 
 void FormStorage::restoreState(SettingsSection& s) {

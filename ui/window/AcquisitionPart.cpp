@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <ctime>
+#include <utility>
 #include <vector>
 
 #include "core/capture/capture_stats.h"
@@ -34,7 +36,15 @@ class Completion {
 
 AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view,
                                  MessageSink& messages, Hooks hooks)
-    : engine_(engine), view_(view), messages_(messages), hooks_(std::move(hooks)) {}
+    : engine_(engine),
+      view_(view),
+      messages_(messages),
+      hooks_(std::move(hooks)),
+      session_(engine_, link_, hooks_.clockMs) {
+    if (hooks_.traceLogBytes) {
+        session_.setHeldElsewhere(hooks_.traceLogBytes);
+    }
+}
 
 AcquisitionPart::~AcquisitionPart() {
     releaseEndpoint();
@@ -42,8 +52,14 @@ AcquisitionPart::~AcquisitionPart() {
 
 void AcquisitionPart::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint) {
     endpoint_ = std::move(endpoint);
+    link_.setEndpoint(endpoint_.get());
     // Runs on the receiving thread: only posts the drain to the user-interface thread.
     endpoint_->setReadyCallback([this] { hooks_.postToUiThread([this] { drainReceived(); }); });
+}
+
+void AcquisitionPart::releaseEndpoint() {
+    link_.setEndpoint(nullptr);
+    endpoint_.reset();
 }
 
 void AcquisitionPart::drainReceived() {
@@ -53,14 +69,33 @@ void AcquisitionPart::drainReceived() {
         return;
     }
     std::vector<std::uint8_t> datagram;
-    while (!hooks_.closing() && endpoint_->takeReceived(datagram)) {
+    std::optional<osc::PeerAddress> from;
+    std::optional<std::int64_t> sliceStart;
+    int taken = 0;
+    while (!hooks_.closing() && endpoint_->takeReceivedFrom(datagram, from)) {
         inDatagramHandler_ = true;
-        guarded(messages_, [&] { receive(datagram); });
+        guarded(messages_, [&] { receive(datagram, from); });
         inDatagramHandler_ = false;
+        // However many wait, the user's actions, the timers and the repaints run between
+        // slices: the rest is taken by a drain posted anew.
+        if (++taken % kDrainCheckEvery == 0) {
+            const std::int64_t now = hooks_.clockMs();
+            if (!sliceStart) {
+                sliceStart = now;
+            } else if (now - *sliceStart >= kDrainSliceMs) {
+                hooks_.postToUiThread([this] { drainReceived(); });
+                return;
+            }
+        }
     }
 }
 
+std::uint64_t AcquisitionPart::receiverDrops() const {
+    return link_.receiverDrops() + (journal_ ? journal_->dropped().total() : 0);
+}
+
 bool AcquisitionPart::activateEndpoint() {
+    endpoint_->setBindAddress(listenAddress_);  // a new one: opens anew on it below
     if (endpoint_->active()) {
         return true;
     }
@@ -77,12 +112,24 @@ void AcquisitionPart::start() {
     if (!activateEndpoint()) {
         return;
     }
-    engine_.resetTimeBase();
+    if (replaying_) {
+        endReplayState();
+    }
+    showingFile_ = false;
+    if (notShown_ > 0) {
+        notShown_ = 0;  // the network is drawn again
+        if (hooks_.notShown) {
+            hooks_.notShown(0);
+        }
+    }
+    kept_.reset();
+    session_.resetTimeBase();
     static constexpr std::array<std::uint8_t, 6> kNoIdentity{};
     if (osc::MemDiffers(engine_.state.FDeviceId.data(), kNoIdentity.data(), 6) == 0) {
         selectDevice();
     }
-    engine_.restartTraces();
+    // A second start during a capture: the session ends the first one's journal before it
+    // begins the next, and the first is kept, not replaced.
     startJournal();
     if (hooks_.started) {
         hooks_.started();
@@ -92,19 +139,59 @@ void AcquisitionPart::start() {
     osc::startWindow(engine_.window, view_.windowBits());
     view_.plotChanged();
     hooks_.resetMarker();
-    endpoint_->send(deviceAddress_.toStdString(), osc::startCommand(engine_.state.FDeviceId));
+    session_.sendStart();
 }
 
 void AcquisitionPart::stop() {
-    endpoint_->send(deviceAddress_.toStdString(), osc::stopCommand(engine_.state.FDeviceId));
+    session_.sendStop();
+    finishTraces();
+}
+
+void AcquisitionPart::beginReplay() {
+    if (session_.capturing()) {
+        stop();  // the running capture ends as its stop would; its journal is kept
+    }
+    replaying_ = true;
+    showingFile_ = true;
+    notShown_ = 0;
+    replayKeepsId_ = engine_.state.FDeviceId;
+    if (hooks_.notShown) {
+        hooks_.notShown(0);
+    }
+    // The decoder as a program just started has it: the same file, the same traces.
+    engine_.state = osc::DecoderState{};
+    engine_.restartTraces();
+    if (hooks_.started) {
+        hooks_.started();
+    }
+    hooks_.clearTrace();
+    osc::startWindow(engine_.window, view_.windowBits());
+    view_.plotChanged();
+    hooks_.resetMarker();
+}
+
+void AcquisitionPart::endReplay() {
+    if (!replaying_) {
+        return;  // a capture started meanwhile took the plot over
+    }
+    endReplayState();
+    finishTraces();
+}
+
+void AcquisitionPart::endReplayState() {
+    replaying_ = false;
+    engine_.state.FDeviceId = replayKeepsId_;
+}
+
+void AcquisitionPart::finishTraces() {
     const Completion completion(view_);
-    engine_.closeTraces();
     // The completion derives its points instead of storing them, so it costs the same for a
     // second and for an hour of capture; the bar takes each channel's steps at once and is
-    // drawn when 50 ms have passed since it was last drawn.
+    // drawn when 50 ms have passed since it was last drawn. The session closes the traces
+    // first, and ends the journal after.
     std::int64_t lastDrawn = hooks_.clockMs();
     std::uint64_t pendingSteps = 0;
-    engine_.completeTraces([&](std::uint64_t steps) {
+    session_.end([&](std::uint64_t steps) {
         pendingSteps += steps;
         const std::int64_t now = hooks_.clockMs();
         if (now - lastDrawn >= 50) {
@@ -115,10 +202,7 @@ void AcquisitionPart::stop() {
     });
     stepProgress(pendingSteps);
     view_.plotChanged();
-    capturing_ = false;
-    if (journal_) {
-        journal_->stop();
-    }
+    tellKeepFailure();
     if (hooks_.stopped) {
         hooks_.stopped();
     }
@@ -129,14 +213,14 @@ void AcquisitionPart::selectDevice() {
         return;
     }
     stop();
-    engine_.state.FDeviceId = {};
-    deviceAddress_.clear();
+    session_.forgetDevice();  // FDeviceId zero, FDeviceAddress empty
+    replayKeepsId_ = {};
     const std::optional<QString> entry = view_.selectedDeviceEntry();
     if (!entry) {
         return;
     }
-    deviceAddress_ = QString::fromStdString(osc::EntryAddress(entry->toStdString()));
-    endpoint_->send(deviceAddress_.toStdString(), osc::identityRequest());
+    session_.chooseDevice(osc::EntryAddress(entry->toStdString()));
+    session_.requestIdentity();
 }
 
 void AcquisitionPart::refreshStatus() {
@@ -144,7 +228,7 @@ void AcquisitionPart::refreshStatus() {
     const osc::DeviceId& id = engine_.state.FDeviceId;
     QString text = QStringLiteral("???");
     if (osc::MemDiffers(id.data(), kNoIdentity.data(), 6) != 0) {
-        text = QStringLiteral("IP=") + deviceAddress_ + QStringLiteral(" MAC=") +
+        text = QStringLiteral("IP=") + deviceAddress() + QStringLiteral(" MAC=") +
                QString::fromStdString(osc::deviceIdText(id));
     }
     if (view_.statusText() != text) {
@@ -153,22 +237,124 @@ void AcquisitionPart::refreshStatus() {
     checkJournal();
 }
 
-void AcquisitionPart::receive(std::span<const std::uint8_t> datagram) {
+void AcquisitionPart::receive(std::span<const std::uint8_t> datagram,
+                              const std::optional<osc::PeerAddress>& from) {
+    const osc::Admission admission = session_.admit(from);
+    if (admission == osc::Admission::ForeignLeftOut) {
+        return;  // counted by the session, and nothing else
+    }
+    const osc::DatagramKind kind = osc::classifyDatagram(datagram);
+    if (replaying_) {
+        // Nothing from the network goes into a replay; the device's identity is kept for after.
+        if (kind == osc::DatagramKind::IdentityReply && admission == osc::Admission::Device) {
+            replayKeepsId_ = osc::identityOf(datagram);
+        }
+        if (kind != osc::DatagramKind::Sample) {
+            return;
+        }
+    }
+    if (showingFile_ && kind == osc::DatagramKind::Sample) {
+        // Off the plot while it shows a file. Another sender's datagram was counted as foreign
+        // by the session already; only the device's are counted here.
+        if (admission == osc::Admission::Device) {
+            ++notShown_;
+            if (hooks_.notShown) {
+                hooks_.notShown(notShown_);
+            }
+        }
+        return;
+    }
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
     journalCopy_.reset();
-    if (capturing_ && journal_) {
-        journal_->append(datagram);
+    if (session_.capturing() && journal_) {
+        session_.record(datagram, admission);
         if (const std::optional<std::uint64_t> at = journal_->lastLineOffset()) {
             journalCopy_ = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
         }
     }
     hooks_.traceDatagram(datagram.data(), length);
     journalCopy_.reset();
-    decode(datagram.data(), length);
-    if (capturing_) {
+    decodeAs(datagram.subspan(0, static_cast<std::size_t>(length)), admission);
+    if (session_.capturing()) {
         checkCeiling();
     }
+}
+
+void AcquisitionPart::JournalRecorder::begin() noexcept {
+    if (journal_) {
+        journal_->start();
+    }
+}
+
+void AcquisitionPart::JournalRecorder::append(std::span<const std::uint8_t> datagram,
+                                              bool foreign) noexcept {
+    if (journal_) {
+        journal_->append(datagram, foreign);
+    }
+}
+
+void AcquisitionPart::JournalRecorder::end() noexcept {
+    if (journal_) {
+        journal_->stop();
+        if (kept_) {
+            kept_();
+        }
+    }
+}
+
+osc::OscLineDrops AcquisitionPart::JournalRecorder::dropped() const {
+    return journal_ ? journal_->dropped() : osc::OscLineDrops{};
+}
+
+void AcquisitionPart::keepCapture() noexcept {
+    kept_.reset();
+    if (!recent_ || !journal_ || journal_->failed() || journal_->stoppedProgress().datagrams == 0) {
+        return;
+    }
+    try {
+        const osc::OscLineProgress held = journal_->stoppedProgress();
+        osc::KeptCapture capture;
+        capture.startedAt = journal_->startedAt();
+        capture.endedAt = static_cast<std::int64_t>(std::time(nullptr));
+        capture.datagrams = held.datagrams;
+        capture.bytes = held.bytes;
+        capture.device = session_.address();
+        if (session_.identified()) {
+            capture.device +=
+                (capture.device.empty() ? "" : " ") + osc::deviceIdText(session_.identity());
+        }
+        capture.path = recent_->newPath(capture.startedAt);
+        journal_->keepAs(capture.path);
+        recent_->add(capture);
+        kept_ = std::move(capture);
+    } catch (const std::exception& e) {
+        keepFailure_ = QString::fromUtf8(e.what());
+    }
+}
+
+void AcquisitionPart::tellKeepFailure() {
+    if (!keepFailure_.isEmpty()) {
+        messages_.showError(
+            QStringLiteral("Не удалось сохранить захват в списке последних захватов"),
+            std::exchange(keepFailure_, QString()));
+    }
+}
+
+std::optional<osc::KeptCapture> AcquisitionPart::captureOnScreen() const {
+    if (showingFile_ || !journal_) {
+        return std::nullopt;
+    }
+    if (session_.capturing()) {
+        const osc::OscLineProgress written = journal_->written();
+        osc::KeptCapture running;
+        running.path = journal_->path();
+        running.startedAt = journal_->startedAt();
+        running.datagrams = written.datagrams;
+        running.bytes = written.bytes;
+        return running;
+    }
+    return kept_;
 }
 
 void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
@@ -179,34 +365,29 @@ void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
 }
 
 void AcquisitionPart::startJournal() {
-    const std::uint64_t limit =
-        memoryLimit_ > 0 ? memoryLimit_ : osc::defaultMemoryLimit(osc::readMemoryBudget());
-    ceiling_ = osc::MemoryCeiling(limit);
-    capturing_ = true;
-    ceilingReached_ = false;
-    if (journalFolder_.empty()) {
-        return;
-    }
-    if (!journal_) {
+    if (!journalFolder_.empty() && !journal_) {
         journal_ = std::make_unique<osc::CaptureJournal>(journalFolder_);
     }
-    journal_->start();
-    checkJournal();  // a journal that cannot be made is told at once
+    session_.setRecorder(journalFolder_.empty() ? nullptr : &recorder_);
+    session_.begin();   // the traces restarted, the ceiling set, the journal started
+    tellKeepFailure();  // a capture that this start ended could not be kept
+    if (journal_) {
+        checkJournal();  // a journal that cannot be made is told at once
+    }
 }
 
 void AcquisitionPart::checkCeiling() {
-    const std::uint64_t held =
-        osc::traceMemoryBytes(engine_.traces) + (hooks_.traceLogBytes ? hooks_.traceLogBytes() : 0);
-    if (ceilingReached_ || !ceiling_.mustStop(held)) {
+    // True once per capture, also when the stop fails to reach the device.
+    if (!session_.checkCeiling()) {
         return;
     }
-    ceilingReached_ = true;  // once, also when the stop fails to reach the device
+    const std::uint64_t held = session_.heldBytes();
     stop();
     QString text = QStringLiteral("Захват остановлен: память графика (%1) подошла к пределу %2.")
                        .arg(QString::fromStdString(osc::byteCountText(held)),
-                            QString::fromStdString(osc::byteCountText(ceiling_.limit())));
+                            QString::fromStdString(osc::byteCountText(session_.memoryLimit())));
     // Only a journal that holds them all may be named as their keeper.
-    if (journal_ && !journal_->failed()) {
+    if (journal_ && !journal_->failed() && journal_->dropped().total() == 0) {
         text += QStringLiteral(" Все принятые посылки сохранены в журнале.");
     }
     messages_.showError(text);
@@ -223,8 +404,11 @@ void AcquisitionPart::checkJournal() {
 
 void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     const std::size_t n = data && length > 0 ? static_cast<std::size_t>(length) : 0;
-    const std::span<const std::uint8_t> bytes(data, n);
-    const osc::DatagramKind kind = engine_.decodeDatagram(bytes);
+    decodeAs(std::span<const std::uint8_t>(data, n), osc::Admission::Device);
+}
+
+void AcquisitionPart::decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission) {
+    const osc::DatagramKind kind = session_.decode(bytes, admission);
     if (hooks_.decoded) {
         hooks_.decoded(bytes, kind);
     }

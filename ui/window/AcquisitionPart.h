@@ -9,10 +9,32 @@
 // that starts while a datagram's handler runs further up returns at once, and that handler's
 // drain takes the rest.
 //
+// A replay of a file is not a capture: it opens no endpoint, sends nothing to the device,
+// journals nothing, and starts from the decoder state of a program just started (last strobe
+// and status 0), so that a file gives the same traces at every load and in the command-line
+// tool. From its start until the next capture the plot shows the file alone: sample datagrams
+// that arrive from the network meanwhile are neither journaled, traced nor decoded. While the
+// replay runs no datagram from the network reaches it at all: an identity reply of the device
+// is only remembered, and the chosen device's identity is given back at the replay's end; after
+// it, identity replies reach the decoder again.
+//
+// Each datagram left out is counted once: one of another sender than the chosen device by the
+// session, as foreign ("Чужие"), whether it is left out or taken because any sender is
+// accepted; one of the device (or of any sender while no device is chosen) that the file on
+// screen keeps off the plot as not shown ("Не показаны", notShown).
+//
 // With a journal folder set, every received datagram of a capture (between start and stop) goes
 // to the capture journal before it is decoded, so that a crash loses at most the last second;
 // and a memory ceiling stops the capture cleanly before the traces and the trace log would
-// take more than the system can give.
+// take more than the system can give. The session starts and stops the journal (through
+// JournalRecorder); once it has stopped, the journal is kept among the recent captures when
+// they are set, so that the next start begins a new one instead of replacing it.
+//
+// The capture itself is an osc::CaptureSession over the endpoint: once a device is chosen, the
+// datagrams of other senders are counted and left out (neither journaled, traced nor decoded)
+// unless any sender is accepted, and an identity reply from another sender never replaces the
+// device's identity. The drain takes the datagrams in time-boxed batches: past a slice it posts
+// itself again and lets the event loop run, however many datagrams wait.
 
 #include <QString>
 
@@ -24,10 +46,13 @@
 #include <span>
 
 #include "core/capture/capture_engine.h"
+#include "core/capture/capture_session.h"
 #include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
+#include "core/files/recent_captures.h"
 #include "core/files/trace_log_store.h"
 #include "net/datagram_endpoint.h"
+#include "net/endpoint_link.h"
 #include "ui/widgets/Messages.h"
 
 namespace ui {
@@ -82,6 +107,8 @@ class AcquisitionPart {
         std::function<void()> started = {};
         std::function<void()> stopped = {};
         std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
+        // A received sample datagram was left out because the plot shows a file; the count.
+        std::function<void(std::uint64_t)> notShown = {};
     };
 
     AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
@@ -95,37 +122,77 @@ class AcquisitionPart {
     void setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> endpoint);
     osc::net::DatagramEndpoint& endpoint() { return *endpoint_; }
     // Ends the endpoint (and its receiving thread) before the window goes.
-    void releaseEndpoint() { endpoint_.reset(); }
+    void releaseEndpoint();
 
     // ActivateEndpoint: opens the endpoint when it is not active; false (after the message
     // box) when that fails.
     bool activateEndpoint();
-    void start();          // actOSCstartExecute
-    void stop();           // actOSCstopExecute
+    void start();  // actOSCstartExecute
+    void stop();   // actOSCstopExecute
+    // A replay's start and end: the traces restarted, the log cleared, the window and marker
+    // reset as a start does; then the closing points and the completion as a stop does. A
+    // capture still running is stopped first. A start (the user's F5) during a replay ends the
+    // replay: replaying() turns false and its end does nothing.
+    void beginReplay();
+    void endReplay();
+    bool replaying() const { return replaying_; }
+    // The plot shows a replayed file: from a replay's start to the next capture's start.
+    bool showingFile() const { return showingFile_; }
+    // Sample datagrams of the device received while the plot showed a file, since that replay
+    // began (those of other senders are counted as foreign only).
+    std::uint64_t notShown() const { return notShown_; }
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
-    // IdUDPServer1UDPRead: the trace log, then the decoder.
-    void receive(std::span<const std::uint8_t> datagram);
+    // IdUDPServer1UDPRead: the trace log, then the decoder. from: the sender, when known; a
+    // datagram of another sender than the chosen device is counted and left out (above).
+    void receive(std::span<const std::uint8_t> datagram,
+                 const std::optional<osc::PeerAddress>& from = std::nullopt);
     // DecodeDatagram; after a sample datagram the plot and the scroll bar, and pending events
     // when kEventSliceMs have passed since they last ran here.
     void decode(const std::uint8_t* data, std::int32_t length);
     static constexpr std::int64_t kEventSliceMs = 5;
-    // Takes the received datagrams one at a time and runs receive for each.
+    // Takes the received datagrams one at a time and runs receive for each; past kDrainSliceMs
+    // (looked at every kDrainCheckEvery datagrams) it posts itself again and returns.
     void drainReceived();
+    static constexpr std::int64_t kDrainSliceMs = 20;
+    static constexpr int kDrainCheckEvery = 32;
     // ProgressBar1 one step of 10 forward (steps times, drawn once); past the maximum it wraps
     // around from the minimum.
     void stepProgress(std::uint64_t steps);
     static int progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps);
 
     // FDeviceAddress: the address of the last selected entry, empty for none.
-    const QString& deviceAddress() const { return deviceAddress_; }
-    void setDeviceAddress(const QString& address) { deviceAddress_ = address; }
+    QString deviceAddress() const { return QString::fromStdString(session_.address()); }
+    void setDeviceAddress(const QString& address) { session_.setAddress(address.toStdString()); }
+
+    // Datagrams of every sender are taken, as they were before senders were told apart (off by
+    // default).
+    void setAcceptAnySender(bool on) { session_.setAcceptAnySender(on); }
+    bool acceptAnySender() const { return session_.acceptAnySender(); }
+    // The local address the endpoint listens on (empty: all), taken at the next start or device
+    // selection, which open the endpoint anew on it.
+    void setListenAddress(const std::string& address) { listenAddress_ = address; }
+    // Since the start: datagrams from other senders and the last of them, and so on.
+    osc::CaptureCounts counts() const { return session_.counts(); }
+    // Datagrams lost by this computer: dropped before they were handed on (the kernel's receive
+    // buffer, the queue, too long, receive errors) or not written to the journal because the
+    // disk did not keep up. A running total.
+    std::uint64_t receiverDrops() const;
+    // The device has sent nothing for 2 s during the capture.
+    bool deviceSilent() { return session_.deviceSilent(); }
 
     // The capture journal in folder, made at the next start; without one nothing is journaled.
     // Set between captures.
     void setJournalFolder(std::filesystem::path folder);
     // nullptr before the first start with a journal folder.
     osc::CaptureJournal* journal() { return journal_.get(); }
+    // Where each stopped capture's journal is kept ("Последние захваты"); without them the next
+    // start replaces the journal. Set between captures.
+    void setRecentCaptures(osc::RecentCaptures* recent) { recent_ = recent; }
+    // The capture on screen as its journal holds it: the kept journal of the last stopped
+    // capture, or the journal of the running one (what has reached it so far); nothing after a
+    // replay, or without a journal.
+    std::optional<osc::KeptCapture> captureOnScreen() const;
     // While receive() hands a datagram to the trace log: where its line went in the journal, if
     // it went in. The trace log reads it back from there instead of keeping it.
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
@@ -133,31 +200,62 @@ class AcquisitionPart {
     int openJournal(std::uint64_t id) const { return journal_ ? journal_->openForReading(id) : -1; }
     // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
     // read at each start.
-    void setMemoryLimit(std::uint64_t bytes) { memoryLimit_ = bytes; }
-    std::uint64_t memoryLimit() const { return ceiling_.limit(); }
+    void setMemoryLimit(std::uint64_t bytes) { session_.setMemoryLimit(bytes); }
+    std::uint64_t memoryLimit() const { return session_.memoryLimit(); }
     // A capture is running: started and not yet stopped.
-    bool capturing() const { return capturing_; }
+    bool capturing() const { return session_.capturing(); }
     // Timer1Timer, after the status: the one warning of a journal that cannot be written.
     void checkJournal();
 
   private:
-    void startJournal();  // the journal and the ceiling of a new capture
+    // The capture journal as the session's recorder. Its end, after the journal's stop, keeps
+    // the stopped capture's journal among the recent captures (kept).
+    class JournalRecorder : public osc::CaptureRecorder {
+      public:
+        JournalRecorder(std::unique_ptr<osc::CaptureJournal>& journal, std::function<void()> kept)
+            : journal_(journal), kept_(std::move(kept)) {}
+        void begin() noexcept override;
+        void append(std::span<const std::uint8_t> datagram, bool foreign) noexcept override;
+        void end() noexcept override;
+        osc::OscLineDrops dropped() const override;
+
+      private:
+        std::unique_ptr<osc::CaptureJournal>& journal_;
+        std::function<void()> kept_;
+    };
+
+    // When the recorder has stopped the journal of a capture: the journal into the recent
+    // captures. A failure is kept in keepFailure_ and told by tellKeepFailure, outside the
+    // session's end.
+    void keepCapture() noexcept;
+    void tellKeepFailure();
+    void endReplayState();  // the replay is over: the chosen device's identity back
+    void finishTraces();    // closing points and the completion under the progress panel
+    void startJournal();    // the journal and the ceiling of a new capture
     void checkCeiling();
+    // DecodeDatagram for a datagram taken as `admission` says.
+    void decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission);
 
     osc::CaptureEngine& engine_;
     AcquisitionView& view_;
     MessageSink& messages_;
     Hooks hooks_;
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
-    QString deviceAddress_;
+    osc::net::EndpointLink link_;
+    std::unique_ptr<osc::CaptureJournal> journal_;
+    JournalRecorder recorder_{journal_, [this] { keepCapture(); }};
+    osc::CaptureSession session_;
+    std::string listenAddress_;  // taken by the endpoint at each activation
     bool inDatagramHandler_ = false;
     std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
     std::filesystem::path journalFolder_;
-    std::unique_ptr<osc::CaptureJournal> journal_;
-    std::uint64_t memoryLimit_ = 0;
-    osc::MemoryCeiling ceiling_{0};
-    bool capturing_ = false;
-    bool ceilingReached_ = false;  // the capture was stopped by the ceiling (told once)
+    osc::RecentCaptures* recent_ = nullptr;
+    std::optional<osc::KeptCapture> kept_;  // the last stopped capture, once kept
+    QString keepFailure_;                   // why the last stopped capture was not kept
+    bool replaying_ = false;
+    bool showingFile_ = false;
+    std::uint64_t notShown_ = 0;
+    osc::DeviceId replayKeepsId_{};  // the chosen device's identity, given back after a replay
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 

@@ -1,7 +1,11 @@
 #include "ui/window/CaptureStatusPart.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QStatusBar>
+#include <QToolButton>
+
+#include "ui/widgets/Messages.h"
 
 namespace ui {
 
@@ -14,16 +18,35 @@ QString fromUtf8(const std::string& s) {
 }  // namespace
 
 CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Sources sources)
-    : QObject(bar), sources_(std::move(sources)) {
+    : QObject(bar), sources_(std::move(sources)), bar_(bar) {
     bar->setSizeGripEnabled(true);
     stateField_ = field(bar, "stState", QStringLiteral("Состояние захвата"));
     elapsedField_ = field(bar, "stElapsed", QStringLiteral("Время захвата с пуска"));
     datagramsField_ = field(bar, "stDatagrams", QStringLiteral("Принято посылок с пуска"));
     bytesField_ = field(bar, "stBytes", QStringLiteral("Принято байт с пуска"));
     lostField_ = field(bar, "stLost", QString());
+    foreignField_ = field(bar, "stForeign", QString());
+    notShownField_ = field(bar, "stNotShown",
+                           QStringLiteral("Посылки из сети, пришедшие во время показа файла: на "
+                                          "график не нанесены. Посылки других отправителей, чем "
+                                          "выбранное устройство, считаются только в «Чужие»."));
+    notShownField_->hide();
+    silenceField_ =
+        field(bar, "stSilence", QStringLiteral("Нет посылок от устройства 2 с и дольше"));
+    silenceField_->setText(QStringLiteral("Устройство молчит"));
+    silenceField_->hide();
+    shownField_ = new QLabel(bar);
+    shownField_->setObjectName(QStringLiteral("stShown"));
+    shownField_->setContentsMargins(4, 0, 4, 0);
+    shownField_->setTextFormat(Qt::PlainText);
+    bar->addPermanentWidget(shownField_);
     QFont bold = stateField_->font();
     bold.setBold(true);
     stateField_->setFont(bold);
+    silenceField_->setFont(bold);
+    QPalette red = silenceField_->palette();
+    red.setColor(QPalette::WindowText, QColor(0xc0, 0, 0));
+    silenceField_->setPalette(red);
     timer_.setInterval(500);
     connect(&timer_, &QTimer::timeout, this, &CaptureStatusPart::refresh);
     timer_.start();
@@ -68,6 +91,23 @@ void CaptureStatusPart::stopped() {
     refresh();
 }
 
+void CaptureStatusPart::setNotShown(std::uint64_t count) {
+    notShownField_->setVisible(count > 0);
+    const QString text = QStringLiteral("Не показаны: ") + fromUtf8(osc::groupedCount(count));
+    if (notShownField_->text() != text) {
+        notShownField_->setText(text);
+    }
+}
+
+void CaptureStatusPart::setShown(const QString& text, const QString& tip) {
+    shownField_->setText(text);
+    shownField_->setToolTip(tip);
+}
+
+QString CaptureStatusPart::shownText() const {
+    return shownField_->text();
+}
+
 void CaptureStatusPart::datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind) {
     stats_.datagram(data, kind);
 }
@@ -97,6 +137,25 @@ void CaptureStatusPart::refresh() {
     if (lostField_->toolTip() != tip) {
         lostField_->setToolTip(tip);
     }
+    const ForeignDatagrams foreign = sources_.foreign ? sources_.foreign() : ForeignDatagrams{};
+    set(foreignField_, QStringLiteral("Чужие: ") + fromUtf8(osc::groupedCount(foreign.count)));
+    QString foreignTip = foreign.taken ? QStringLiteral(
+                                             "Посылки не от выбранного устройства: принимаются, "
+                                             "как от него (приём от всех отправителей).")
+                                       : QStringLiteral(
+                                             "Посылки не от выбранного устройства: только "
+                                             "считаются, в захват не идут.");
+    if (foreign.last) {
+        foreignTip += QStringLiteral("\nПоследний отправитель: ") +
+                      QString::fromStdString(osc::peerText(*foreign.last));
+    }
+    if (foreignField_->toolTip() != foreignTip) {
+        foreignField_->setToolTip(foreignTip);
+    }
+    const bool silent = sources_.deviceSilent && sources_.deviceSilent();
+    if (silenceField_->isHidden() == silent) {
+        silenceField_->setVisible(silent);
+    }
     // Red and bold once something is lost (a palette, not a style sheet, which its tooltip
     // would take on too).
     const bool alarm = lost > 0;
@@ -109,6 +168,45 @@ void CaptureStatusPart::refresh() {
                    alarm ? QColor(0xc0, 0, 0) : bytesField_->palette().color(QPalette::WindowText));
         lostField_->setPalette(p);
     }
+}
+
+void CaptureStatusPart::addReceptionSettings(const QString& key,
+                                             std::function<void(const ReceptionSettings&)> apply) {
+    receptionKey_ = key;
+    applyReception_ = std::move(apply);
+    reception_ = loadReceptionSettings(key);
+    if (applyReception_) {
+        applyReception_(reception_);
+    }
+    QWidget* window = bar_->window();
+    receptionAction_ = new QAction(QStringLiteral("Приём посылок…"), window);
+    receptionAction_->setObjectName(QStringLiteral("actReception"));
+    receptionAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    receptionAction_->setToolTip(
+        QStringLiteral("Приём посылок: адрес приёма и отправители (%1)")
+            .arg(receptionAction_->shortcut().toString(QKeySequence::NativeText)));
+    connect(receptionAction_, &QAction::triggered, this, [this] { editReception(); });
+    window->addAction(receptionAction_);
+    auto* button = new QToolButton(bar_);
+    button->setObjectName(QStringLiteral("btnReception"));
+    button->setDefaultAction(receptionAction_);
+    button->setToolButtonStyle(Qt::ToolButtonTextOnly);
+    button->setText(QStringLiteral("Приём…"));
+    button->setAutoRaise(true);
+    bar_->addPermanentWidget(button);
+}
+
+void CaptureStatusPart::editReception() {
+    ReceptionDialog dialog(bar_->window(), reception_);
+    if (runModal(dialog) != QDialog::Accepted) {
+        return;
+    }
+    reception_ = dialog.settings();
+    saveReceptionSettings(receptionKey_, reception_);
+    if (applyReception_) {
+        applyReception_(reception_);
+    }
+    refresh();
 }
 
 }  // namespace ui

@@ -2,8 +2,10 @@
 // finds the journal and reads it back; a file size limit standing in for a full disk; two
 // programs at once; saving and discarding what was found.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 
 #include "core/files/capture_journal.h"
 #include "core/files/osc_file.h"
+#include "core/files/osc_line_writer.h"
 #include "core/files/streamed_osc_file.h"
 
 namespace osc {
@@ -321,6 +324,93 @@ TEST_F(JournalTest, ARecordingFileGoesToItsPartFileAndReplacesTheFileAtTheEnd) {
     }
     EXPECT_FALSE(fs::exists(part));
     EXPECT_EQ(readWholeFile(real), expectedText(3)) << "a discarded recording leaves the file";
+}
+
+// A disk that does not keep up (here: a writer that never gets to write before the end) never
+// ends the recording: past the bound the oldest waiting foreign datagrams go first, a foreign
+// one never pushes out one of the device's, and every dropped datagram is counted.
+TEST_F(JournalTest, ASlowDiskDropsTheOldestForeignDatagramsFirstAndCountsThem) {
+    const std::filesystem::path path = dir_ / "slow.osc";
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ASSERT_GE(fd, 0);
+    const std::size_t each = 10 + OscLineWriter::kPendingOverhead;
+    OscLineWriter writer(fd, OscLineTiming{std::chrono::hours(1), std::chrono::hours(1), 4 * each});
+    const auto d = [](std::uint8_t n, bool foreign) {
+        return Bytes{0x23, 0x08, n, static_cast<std::uint8_t>(foreign), 0, 0, 0, 0, 0, 0};
+    };
+    struct Step {
+        std::uint8_t n;
+        bool foreign;
+        OscLineDrops dropped;  // after this append
+    };
+    const std::vector<Step> steps{
+        {0, false, {0, 0}}, {0, true, {0, 0}}, {1, true, {0, 0}}, {1, false, {0, 0}},  // full
+        {2, true, {1, 0}},                                                             // F0 goes
+        {2, false, {2, 0}},                                                            // F1 goes
+        {3, true, {3, 0}},                                                             // F2 goes
+        {3, false, {4, 0}},  // F3 goes: only the device's wait now
+        {4, true, {5, 0}},   // no foreign one to push out: it goes itself
+        {4, false, {5, 1}},  // D0 goes
+    };
+    for (const Step& step : steps) {
+        writer.append(d(step.n, step.foreign), step.foreign);
+        EXPECT_EQ(writer.dropped(), step.dropped) << int(step.n) << (step.foreign ? " F" : " D");
+    }
+    EXPECT_FALSE(writer.lastLineOffset()) << "the lines after a dropped one start earlier";
+    EXPECT_TRUE(writer.finish());
+    ::close(fd);
+    std::string expected;
+    for (std::uint8_t n : {1, 2, 3, 4}) {
+        expected += traceLine(d(n, false)) + "\r\n";
+    }
+    EXPECT_EQ(readWholeFile(path.string()), expected);
+    EXPECT_EQ(writer.datagramsAppended(), writer.written().datagrams + writer.dropped().total());
+}
+
+// The journals' folder must be the user's own: a new one is made private, a link is followed
+// to a folder of the user (whose write access for others is taken away), and a folder of
+// another user is refused, for writing and for the journals offered at the start.
+TEST_F(JournalTest, TheStateFolderIsTheUsersOwn) {
+    namespace fs = std::filesystem;
+    const auto modeOf = [](const fs::path& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+    };
+    const auto capture = [](const fs::path& folder) {
+        CaptureJournal journal(folder);
+        journal.start();
+        journal.append(datagram(1));
+        journal.stop();
+        return journal.failed() ? journal.error() : journal.path().string();
+    };
+    EXPECT_EQ(capture(dir_ / "new" / "state"), (dir_ / "new" / "state" / "journal-1.osc").string());
+    EXPECT_EQ(modeOf(dir_ / "new" / "state"), 0700u) << "made private";
+
+    fs::create_directory(dir_ / "mine");
+    fs::permissions(dir_ / "mine", fs::perms(0700));
+    fs::create_directory_symlink("mine", dir_ / "link");
+    EXPECT_EQ(capture(dir_ / "link"), (fs::canonical(dir_ / "mine") / "journal-1.osc").string())
+        << "a link to the user's folder is followed";
+
+    fs::create_directory(dir_ / "open");
+    fs::permissions(dir_ / "open", fs::perms(0777));
+    EXPECT_EQ(capture(dir_ / "open"), (fs::canonical(dir_ / "open") / "journal-1.osc").string());
+    EXPECT_EQ(modeOf(dir_ / "open"), 0755u) << "closed to others' writes";
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a folder of another user needs root to make";
+    }
+    fs::create_directory(dir_ / "theirs");
+    ASSERT_EQ(::chown((dir_ / "theirs").c_str(), 65534, 65534), 0);
+    fs::create_directory_symlink("theirs", dir_ / "their-link");
+    std::ofstream(dir_ / "theirs" / "journal-1.osc") << traceLine(datagram(1)) << "\r\n";
+    for (const fs::path& folder : {dir_ / "their-link", dir_ / "theirs"}) {
+        SCOPED_TRACE(folder.string());
+        EXPECT_EQ(capture(folder), "Cannot write the capture journal in " + folder.string() + ": " +
+                                       fs::canonical(dir_ / "theirs").string() +
+                                       " belongs to another user");
+        EXPECT_TRUE(findUnfinishedJournals(folder).empty()) << "nothing offered from there";
+    }
 }
 
 TEST(JournalState, TextRoundTripAndDamagedRecords) {

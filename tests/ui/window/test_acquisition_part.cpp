@@ -58,12 +58,29 @@ class FakeEndpoint : public osc::net::DatagramEndpoint {
         queue.pop_front();
         return true;
     }
+    // The senders of the queued datagrams, front first, while there are any.
+    bool takeReceivedFrom(std::vector<std::uint8_t>& out,
+                          std::optional<osc::net::SenderAddress>& from) override {
+        from.reset();
+        if (!queue.empty() && !queueFrom.empty()) {
+            from = queueFrom.front();
+            queueFrom.pop_front();
+        }
+        return takeReceived(out);
+    }
+    std::optional<std::vector<osc::net::SenderAddress>> deviceSenders(const std::string&) override {
+        return senders;
+    }
+    void setBindAddress(const std::string& address) override { bindAddress = address; }
     void setReadyCallback(std::function<void()> callback) override { ready = std::move(callback); }
     osc::net::EndpointStats stats() const override { return {}; }
 
     std::string activationError;
     std::string failSendTo = "-";
     std::deque<std::vector<std::uint8_t>> queue;
+    std::deque<osc::net::SenderAddress> queueFrom;
+    std::optional<std::vector<osc::net::SenderAddress>> senders;
+    std::string bindAddress = "(never set)";
     std::function<void()> ready;
 
   private:
@@ -419,6 +436,80 @@ TEST_F(AcquisitionPartTest, CeilingStopsOnceAndAJournalFailureIsToldOnce) {
     log = take();
     EXPECT_EQ(countPrefix(log, "error Не удалось записать"), 2u);  // once per capture
     EXPECT_EQ(countPrefix(log, "send  " + hex(osc::startCommand({}))), 2u);
+}
+
+// The device is whoever its address resolves to: the datagrams of other senders are counted and
+// reach neither the trace log, the journal nor the decoder; with any sender accepted they do,
+// marked foreign, and still never give the identity. Silence is told on the part's clock, and a
+// drain that runs past its slice posts itself again.
+TEST_F(AcquisitionPartTest, OthersAreLeftOutSilenceIsToldAndTheDrainTakesTurns) {
+    TempFolder folder;
+    part.setJournalFolder(folder.path());
+    const osc::net::SenderAddress device{{10, 0, 0, 5}, 971};
+    const osc::net::SenderAddress stranger{{10, 0, 0, 9}, 5000};
+    endpoint->senders = std::vector<osc::net::SenderAddress>{device};
+    view.entry = QStringLiteral("КП-1 (IP:10.0.0.5)");
+    part.selectDevice();
+    part.receive(std::vector<std::uint8_t>{0x47, 0x44, 0xDE, 0xAD, 0xBE, 0xEF, 0, 1}, stranger);
+    part.receive(std::vector<std::uint8_t>{0x47, 0x44, 0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, device);
+    const osc::DeviceId id = engine.state.FDeviceId;
+    ASSERT_EQ(hex(id), "001A2B3C4D5E");
+    part.start();
+    take();
+
+    const std::vector<std::uint8_t> a{0x23, 0x08, 0, 0, 0, 0, 0, 0, 4, 0};
+    const std::vector<std::uint8_t> b{0x23, 0x08, 0, 0, 0, 0, 0, 0, 0, 0};
+    const std::vector<std::uint8_t> spoofedId{0x47, 0x44, 0xDE, 0xAD, 0xBE, 0xEF, 0, 1};
+    part.receive(a, device);
+    part.receive(b, stranger);
+    part.receive(spoofedId, stranger);
+    EXPECT_EQ(countPrefix(take(), "trace "), 1u);
+    part.setAcceptAnySender(true);
+    part.receive(b, stranger);
+    part.receive(spoofedId, stranger);
+    EXPECT_EQ(countPrefix(take(), "trace "), 2u);
+    EXPECT_EQ(engine.state.FDeviceId, id);
+    const osc::CaptureCounts c = part.counts();
+    EXPECT_EQ(c.foreign, 4u);
+    EXPECT_EQ(c.lastForeign, stranger);
+
+    // Silence: 2 s of the part's clock without a datagram of the device, whatever others send.
+    EXPECT_FALSE(part.deviceSilent());
+    now += 2000;
+    part.receive(b, stranger);
+    EXPECT_TRUE(part.deviceSilent());
+    part.receive(a, device);
+    EXPECT_FALSE(part.deviceSilent());
+    part.stop();
+    EXPECT_EQ(fileText(part.journal()->path()),
+              osc::traceLine(a) + "\r\n" + osc::traceLine(b) + "\r\n" + osc::traceLine(spoofedId) +
+                  "\r\n" + osc::traceLine(b) + "\r\n" + osc::traceLine(a) + "\r\n");
+
+    // A drain takes the time of its slices from the clock every kDrainCheckEvery datagrams:
+    // past kDrainSliceMs it hands the rest to a drain posted anew.
+    part.setAcceptAnySender(false);
+    constexpr int kCheck = ui::AcquisitionPart::kDrainCheckEvery;
+    for (int i = 0; i < 3 * kCheck; ++i) {
+        endpoint->queue.push_back(b);
+        endpoint->queueFrom.push_back(stranger);
+    }
+    clockStep = ui::AcquisitionPart::kDrainSliceMs;
+    posted.clear();
+    const std::uint64_t before = part.counts().foreign;
+    part.drainReceived();
+    EXPECT_EQ(endpoint->queue.size(), static_cast<std::size_t>(kCheck));
+    ASSERT_EQ(posted.size(), 1u);
+    posted[0]();
+    EXPECT_TRUE(endpoint->queue.empty());
+    EXPECT_EQ(part.counts().foreign, before + 3u * kCheck);
+    EXPECT_EQ(countPrefix(take(), "error"), 0u);
+
+    // The listening address reaches the endpoint when it is next activated.
+    EXPECT_EQ(endpoint->bindAddress, "");
+    part.setListenAddress("127.0.0.5");
+    EXPECT_EQ(endpoint->bindAddress, "");
+    part.start();
+    EXPECT_EQ(endpoint->bindAddress, "127.0.0.5");
 }
 
 }  // namespace

@@ -92,6 +92,93 @@ TEST_F(CaptureStatus, ReplayIsShownAsSuch) {
     EXPECT_TRUE(messages.empty());
 }
 
+std::vector<std::uint8_t> identityReply(const osc::DeviceId& id) {
+    std::vector<std::uint8_t> reply(2 + id.size(), 0);
+    reply[0] = 'G';
+    std::copy(id.begin(), id.end(), reply.begin() + 2);
+    return reply;
+}
+
+// Once a device is chosen, datagrams of other senders are counted in "Чужие" (the last sender
+// in the tooltip) and neither traced, decoded nor taken as the identity. With the setting that
+// accepts any sender they are traced and decoded, and the identity is still the device's.
+TEST_F(CaptureStatus, ForeignDatagramsAreCountedAndLeftOutUnlessAnySenderIsAccepted) {
+    const osc::net::SenderAddress device{{10, 0, 0, 5}, 971};
+    const osc::net::SenderAddress stranger{{10, 0, 0, 9}, 5000};
+    const osc::DeviceId id{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    const osc::DeviceId spoofed{0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x01};
+    endpoint->senders = std::vector<osc::net::SenderAddress>{device};
+    ComboBox1()->addItem(QStringLiteral("КП-1 (IP:10.0.0.5)"));
+    ComboBox1()->setCurrentIndex(0);
+    frmMain->ComboBox1Change();
+    endpoint->inject(identityReply(spoofed), stranger);
+    endpoint->inject(identityReply(id), device);
+    settle();
+    ASSERT_EQ(frmMain->engine().state.FDeviceId, id);
+
+    cbTraceEnabled()->setChecked(true);
+    frmMain->actOSCstartExecute();
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x04, 0}), device);
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x00, 0}), stranger);  // spoofed samples
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x04, 0}), stranger);
+    endpoint->inject(identityReply(spoofed), stranger);
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x00, 0}), device);
+    settle();
+    frmMain->captureStatus().refresh();
+    EXPECT_EQ(field("stForeign"), QStringLiteral("Чужие: 3"));
+    EXPECT_EQ(component<QLabel>("stForeign")->toolTip(),
+              QStringLiteral("Посылки не от выбранного устройства: только считаются, в захват не "
+                             "идут.\nПоследний отправитель: 10.0.0.9:5000"));
+    EXPECT_EQ(field("stDatagrams"), QStringLiteral("Посылки: 2"));
+    EXPECT_EQ(frmMain->traceLog().text(), QByteArray("23 08 00 00 00 00 00 00 04 00 \r\n"
+                                                     "23 08 00 00 00 00 00 00 00 00 \r\n"));
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 3u);  // the first point and two strobe edges
+    EXPECT_EQ(frmMain->engine().state.FDeviceId, id);
+
+    // Any sender, set in the dialog of the action: traced and decoded, never the identity.
+    {
+        ui::ScopedModalHook hook([](QDialog& d) {
+            auto& dialog = dynamic_cast<ui::ReceptionDialog&>(d);
+            dialog.setAcceptAnySender(true);
+            dialog.accept();
+            return dialog.result();
+        });
+        component<QAction>("actReception")->trigger();
+    }
+    EXPECT_TRUE(frmMain->acquisition().acceptAnySender());
+    endpoint->inject(identityReply(spoofed), stranger);
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x04, 0}), stranger);
+    settle();
+    frmMain->captureStatus().refresh();
+    EXPECT_EQ(field("stForeign"), QStringLiteral("Чужие: 5"));
+    EXPECT_TRUE(component<QLabel>("stForeign")
+                    ->toolTip()
+                    .startsWith(QStringLiteral(
+                        "Посылки не от выбранного устройства: принимаются, как от него (приём от "
+                        "всех отправителей).")));
+    EXPECT_EQ(field("stDatagrams"), QStringLiteral("Посылки: 4"));
+    EXPECT_EQ(frmMain->traceLog().lineCount(), 4);
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 4u);
+    EXPECT_EQ(frmMain->engine().state.FDeviceId, id);
+
+    // Kept for the next run. A listening address that cannot be one is refused, and so kept.
+    {
+        ui::ScopedModalHook hook([](QDialog& d) {
+            auto& dialog = dynamic_cast<ui::ReceptionDialog&>(d);
+            dialog.setListenAddress(QStringLiteral("10.0.0.1 10.0.0.2"));
+            dialog.accept();
+            return dialog.result();
+        });
+        component<QAction>("actReception")->trigger();
+    }
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].text, QStringLiteral("Адрес приёма — адрес этого компьютера, например "
+                                               "192.168.1.10, его имя или пусто для всех адресов"));
+    EXPECT_EQ(ui::loadReceptionSettings(frmMain->formStorage().key()),
+              (ui::ReceptionSettings{QString(), true}));
+    EXPECT_EQ(unexpectedDialogs, 0);
+}
+
 // The part alone, on a clock of its own: the time runs from the start and stops with the stop.
 TEST(CaptureStatusPart, TimeRunsFromStartToStop) {
     app();
@@ -120,6 +207,36 @@ TEST(CaptureStatusPart, TimeRunsFromStartToStop) {
     drops = 9;  // a replay takes nothing from the endpoint
     part.refresh();
     EXPECT_EQ(shown("stLost"), QStringLiteral("Потери: 0"));
+}
+
+// "Устройство молчит" shows only while the source says so; "Чужие" counts what it is given.
+TEST(CaptureStatusPart, SilenceAndForeignFieldsFollowTheirSources) {
+    app();
+    QStatusBar bar;
+    bool silent = false;
+    ui::CaptureStatusPart::ForeignDatagrams foreign;
+    ui::CaptureStatusPart part(&bar, {.clockMs = [] { return std::int64_t{0}; },
+                                      .receiverDrops = [] { return std::uint64_t{0}; },
+                                      .foreign = [&] { return foreign; },
+                                      .deviceSilent = [&] { return silent; }});
+    QLabel* silence = bar.findChild<QLabel*>(QStringLiteral("stSilence"));
+    QLabel* strangers = bar.findChild<QLabel*>(QStringLiteral("stForeign"));
+    EXPECT_TRUE(silence->isHidden());
+    EXPECT_EQ(strangers->text(), QStringLiteral("Чужие: 0"));
+    EXPECT_EQ(strangers->toolTip(), QStringLiteral("Посылки не от выбранного устройства: только "
+                                                   "считаются, в захват не идут."));
+    silent = true;
+    foreign = {1234567, osc::PeerAddress{{192, 168, 1, 20}, 971}, false};
+    part.refresh();
+    EXPECT_FALSE(silence->isHidden());
+    EXPECT_EQ(silence->text(), QStringLiteral("Устройство молчит"));
+    EXPECT_EQ(silence->toolTip(), QStringLiteral("Нет посылок от устройства 2 с и дольше"));
+    EXPECT_EQ(strangers->text(), QStringLiteral("Чужие: 1\u00A0234\u00A0567"));
+    EXPECT_TRUE(
+        strangers->toolTip().endsWith(QStringLiteral("\nПоследний отправитель: 192.168.1.20:971")));
+    silent = false;
+    part.refresh();
+    EXPECT_TRUE(silence->isHidden());
 }
 
 }  // namespace
