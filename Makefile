@@ -6,7 +6,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all deps configure build test test-unprivileged demo package test-sanitize test-tsan fuzz bench clean \
+.PHONY: all deps configure build test test-unprivileged demo package test-sanitize test-tsan fuzz fuzz-run bench clean \
 	check check-format check-layers tidy
 
 all: build
@@ -57,11 +57,24 @@ test-tsan: deps
 	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest --output-on-failure -j $(JOBS) -R '^(net|netsim|sim)_'
 
-# libFuzzer targets (clang): build-fuzz/fuzz/fuzz_*
+# libFuzzer targets (clang): build-fuzz/fuzz/fuzz_*. make fuzz-run runs each for FUZZ_SECONDS
+# on its seed corpus (new inputs go to build-fuzz/corpus/NAME), with inputs up to 256 KiB and a
+# per-input timeout, so that a slow path is a finding as a crash is (build-fuzz/findings/).
+FUZZ_SECONDS ?= 60
+FUZZ_OPTS ?= -max_len=262144 -timeout=10
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DMO_FUZZ=ON -DMO_WITH_UI=OFF
 	cmake --build build-fuzz -j $(JOBS)
+
+fuzz-run: fuzz
+	@mkdir -p build-fuzz/findings
+	@for t in build-fuzz/fuzz/fuzz_*; do \
+		case $$t in *_replay) continue;; esac; \
+		n=$${t##*/fuzz_}; mkdir -p build-fuzz/corpus/$$n; echo "== $$n"; \
+		$$t $(FUZZ_OPTS) -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=build-fuzz/findings/$$n- \
+			build-fuzz/corpus/$$n fuzz/corpus/$$n || exit 1; \
+	done
 
 # The Google Benchmark programs, in a build of their own (make test does not build them).
 BUILD_BENCH ?= build-bench

@@ -3,12 +3,18 @@
 // the decoding takes than the plain read.
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <vector>
 
 #include "core/capture/capture_engine.h"
+#include "core/files/osc_file.h"
 
 namespace {
 
@@ -124,6 +130,73 @@ void BM_SumBytes(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_SumBytes)->Unit(benchmark::kMillisecond);
+
+// Datagrams whose time bytes step backwards (255 down to 0) with the strobe steady: the time
+// base never moves, and every point of a datagram lands before points of the ones before it.
+// Three data lines change at every pair.
+std::vector<Datagram> makeBackwardsStream(std::size_t datagrams) {
+    std::vector<Datagram> out;
+    for (std::size_t d = 0; d < datagrams; ++d) {
+        Datagram dg = {0x23, 0x08, 0, 0, 0, 0, 0, 0};
+        for (int k = 0; k < 256; ++k) {
+            dg.push_back(k % 2 == 0 ? 0xD0 : 0x00);
+            dg.push_back(static_cast<std::uint8_t>(255 - k));
+        }
+        out.push_back(std::move(dg));
+    }
+    return out;
+}
+
+// The file replay of such a stream (1600 datagrams: a file of 2.5 MB), as `traces` runs it:
+// start, every line decoded, closing points, completion.
+void BM_ReplayBackwardsTimeBytes(benchmark::State& state) {
+    const auto datagrams = static_cast<std::size_t>(state.range(0));
+    const std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                       ("bench_backwards_" + std::to_string(getpid()) + ".osc");
+    {
+        std::ofstream file(path, std::ios::binary);
+        for (const Datagram& dg : makeBackwardsStream(datagrams)) {
+            file << osc::traceLine(dg) << "\r\n";
+        }
+    }
+    osc::CaptureEngine engine;
+    for (auto _ : state) {
+        engine.replayOscFile(path);
+        benchmark::DoNotOptimize(engine.traces[1].count());
+    }
+    state.counters["points"] = static_cast<double>(engine.traces[1].count());
+    state.counters["bytes"] = static_cast<double>(std::filesystem::file_size(path));
+    std::filesystem::remove(path);
+}
+BENCHMARK(BM_ReplayBackwardsTimeBytes)
+    ->Arg(400)
+    ->Arg(800)
+    ->Arg(1600)
+    ->Unit(benchmark::kMillisecond);
+
+// The same stream with the traces looked at after every `range(1)` datagrams, as a window's
+// repaint would: each look merges what came since into the points behind it.
+void BM_DecodeBackwardsTimeBytesLooking(benchmark::State& state) {
+    const std::vector<Datagram> stream =
+        makeBackwardsStream(static_cast<std::size_t>(state.range(0)));
+    const auto every = static_cast<std::size_t>(state.range(1));
+    osc::CaptureEngine engine;
+    for (auto _ : state) {
+        engine.resetTimeBase();
+        engine.restartTraces();
+        for (std::size_t d = 0; d < stream.size(); ++d) {
+            engine.decodeDatagram(stream[d]);
+            if (d % every == every - 1) {
+                benchmark::DoNotOptimize(engine.traces[1].lowerBound(128.0));
+            }
+        }
+        benchmark::DoNotOptimize(engine.traces[1].count());
+    }
+}
+BENCHMARK(BM_DecodeBackwardsTimeBytesLooking)
+    ->Args({1600, 1})
+    ->Args({1600, 16})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

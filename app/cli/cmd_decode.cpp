@@ -123,7 +123,7 @@ int runDecode(const QStringList& args) {
         osc::DecodeBitStream(engine.traces, request.channel, static_cast<double>(request.marker),
                              static_cast<double>(request.cursor), request.options);
     if (!writeStdout(result.bitText + '\n' + result.valueText + '\n')) {
-        std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
+        reportOutputFailure(args);
         return 1;
     }
     return 0;

@@ -6,7 +6,6 @@
 #include <QCommandLineOption>
 #include <cmath>
 #include <cstdio>
-#include <optional>
 #include <string>
 
 #include "app/cli/commands.h"
@@ -41,8 +40,7 @@ int parseFrames(const QStringList& args, FramesRequest& request) {
         "sequence_gap). A summary goes to stderr. Exit status 0 once the file was read, "
         "whatever the frames; 2 for an unreadable file, bad options or a bad filter."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The .osc file."));
-    const FrameCliOptions options;
-    options.addTo(parser);
+    const FrameCliOptions options(parser);
     const QCommandLineOption filterOption(
         QStringLiteral("filter"),
         QStringLiteral("Only the frames the expression passes, such as 'channel == 2 && (issue "
@@ -114,7 +112,7 @@ int runFrames(const QStringList& args) {
         osc::writeFrameRecords(records, request.frames.format, filter.filter,
                                [](std::string_view piece) { return writeStdout(piece); });
     if (!written) {
-        std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
+        reportOutputFailure(args);
         return 1;
     }
     const std::string summary = frameSummary(engine.frames, request.frames.channels);

@@ -28,8 +28,7 @@ int parseStats(const QStringList& args, FrameCliRequest& request) {
         "frames goes to stderr. Exit status 0 once the file was read; 2 for an unreadable "
         "file or bad options."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The .osc file."));
-    const FrameCliOptions options;
-    options.addTo(parser);
+    const FrameCliOptions options(parser);
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }

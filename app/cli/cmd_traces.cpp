@@ -49,6 +49,7 @@ bool writePointLines(const osc::ChannelTraces& traces) {
             appendNumber(out, p.y);
             out += '\n';
             if (out.size() >= kChunk) {
+                errno = 0;
                 if (std::fwrite(out.data(), 1, out.size(), stdout) != out.size()) {
                     return false;
                 }
@@ -71,7 +72,7 @@ int runTraces(const QStringList& args) {
         return 1;
     }
     if (!writePointLines(engine.traces)) {
-        std::fprintf(stderr, "%s: cannot write the output\n", qPrintable(args.value(0)));
+        reportOutputFailure(args);
         return 1;
     }
     return 0;

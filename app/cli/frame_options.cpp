@@ -69,7 +69,7 @@ std::optional<int> channelNumber(const QString& text) {
     return std::nullopt;
 }
 
-FrameCliOptions::FrameCliOptions()
+FrameDecoderOptions::FrameDecoderOptions(QCommandLineParser& parser)
     : channel_(QStringLiteral("channel"),
                QStringLiteral("A channel to decode: 0 to 3, its name or strobe, tx, rx1, rx2; may "
                               "be repeated (default: 1, 2 and 3)."),
@@ -89,38 +89,14 @@ FrameCliOptions::FrameCliOptions()
       max_(QStringLiteral("max-length"),
            QStringLiteral("Most bytes of a frame; longer ones are reported too long (default "
                           "4096)."),
-           QStringLiteral("N"), QStringLiteral("4096")),
-      addressBytes_(QStringLiteral("address-bytes"),
-                    QStringLiteral("The address field of a frame: 0 (none), 1 byte (default), 2 "
-                                   "bytes, or extended (bytes up to the first with its low bit "
-                                   "set, at most 4)."),
-                    QStringLiteral("N"), QStringLiteral("1")),
-      modulo_(QStringLiteral("modulo"),
-              QStringLiteral("Sequence numbers modulo 8 (one control byte, default) or 128 (two "
-                             "control bytes in I and S frames)."),
-              QStringLiteral("M"), QStringLiteral("8")),
-      primary_(QStringLiteral("primary"),
-               QStringLiteral("The primary station's line: its frames are commands, those of the "
-                              "other data lines responses (default 1, Передача)."),
-               QStringLiteral("CHANNEL"), QStringLiteral("1")),
-      timeout_(QStringLiteral("answer-timeout"),
-               QStringLiteral("An answer starts within this many bits of its command's end; a "
-                              "poll with nothing on the response lines by then gets no_answer, "
-                              "also at the end of the capture (default 0: no timeout, a poll "
-                              "waits for the next command)."),
-               QStringLiteral("BITS"), QStringLiteral("0")),
-      format_(QStringLiteral("format"), QStringLiteral("text (default), csv or json."),
-              QStringLiteral("FORMAT"), QStringLiteral("text")) {}
-
-void FrameCliOptions::addTo(QCommandLineParser& parser) const {
-    parser.addOptions({channel_, invert_, msb_, noStuffing_, check_, min_, max_, addressBytes_,
-                       modulo_, primary_, timeout_, format_});
+           QStringLiteral("N"), QStringLiteral("4096")) {
+    parser.addOptions({channel_, invert_, msb_, noStuffing_, check_, min_, max_});
 }
 
-int FrameCliOptions::read(const QCommandLineParser& parser, const QStringList& args,
-                          FrameCliRequest& request) const {
+int FrameDecoderOptions::read(const QCommandLineParser& parser, const QStringList& args,
+                              FrameDecoderChoice& choice) const {
     if (parser.isSet(channel_)) {
-        request.channels = 0;
+        choice.channels = 0;
         for (const QString& value : parser.values(channel_)) {
             for (const QString& one : value.split(QLatin1Char(','))) {
                 const std::optional<int> c = channelNumber(one);
@@ -130,11 +106,11 @@ int FrameCliOptions::read(const QCommandLineParser& parser, const QStringList& a
                                                      "3 or a channel's name.")
                                           .arg(one));
                 }
-                request.channels |= 1u << *c;
+                choice.channels |= 1u << *c;
             }
         }
     }
-    osc::FrameOptions& o = request.decoder;
+    osc::FrameOptions& o = choice.options;
     o.invert = parser.isSet(invert_);
     o.order = parser.isSet(msb_) ? osc::BitOrder::MsbFirst : osc::BitOrder::LsbFirst;
     o.stuffing = !parser.isSet(noStuffing_);
@@ -161,6 +137,43 @@ int FrameCliOptions::read(const QCommandLineParser& parser, const QStringList& a
     }
     o.minLength = *minLength;
     o.maxLength = *maxLength;
+    return -1;
+}
+
+FrameCliOptions::FrameCliOptions(QCommandLineParser& parser)
+    : decoder_(parser),
+      addressBytes_(QStringLiteral("address-bytes"),
+                    QStringLiteral("The address field of a frame: 0 (none), 1 byte (default), 2 "
+                                   "bytes, or extended (bytes up to the first with its low bit "
+                                   "set, at most 4)."),
+                    QStringLiteral("N"), QStringLiteral("1")),
+      modulo_(QStringLiteral("modulo"),
+              QStringLiteral("Sequence numbers modulo 8 (one control byte, default) or 128 (two "
+                             "control bytes in I and S frames)."),
+              QStringLiteral("M"), QStringLiteral("8")),
+      primary_(QStringLiteral("primary"),
+               QStringLiteral("The primary station's line: its frames are commands, those of the "
+                              "other data lines responses (default 1, Передача)."),
+               QStringLiteral("CHANNEL"), QStringLiteral("1")),
+      timeout_(QStringLiteral("answer-timeout"),
+               QStringLiteral("An answer starts within this many bits of its command's end; a "
+                              "poll with nothing on the response lines by then gets no_answer, "
+                              "also at the end of the capture (default 0: no timeout, a poll "
+                              "waits for the next command)."),
+               QStringLiteral("BITS"), QStringLiteral("0")),
+      format_(QStringLiteral("format"), QStringLiteral("text (default), csv or json."),
+              QStringLiteral("FORMAT"), QStringLiteral("text")) {
+    parser.addOptions({addressBytes_, modulo_, primary_, timeout_, format_});
+}
+
+int FrameCliOptions::read(const QCommandLineParser& parser, const QStringList& args,
+                          FrameCliRequest& request) const {
+    FrameDecoderChoice choice;
+    if (const int status = decoder_.read(parser, args, choice); status >= 0) {
+        return status;
+    }
+    request.decoder = choice.options;
+    request.channels = choice.channels;
 
     osc::LinkOptions& l = request.link;
     const QString address = parser.value(addressBytes_).trimmed().toLower();

@@ -1,9 +1,13 @@
 #include "app/cli/replay.h"
 
+#include "core/files/save_target.h"
+
 #include <QCoreApplication>
 #include <QStringDecoder>
+#include <cerrno>
 #include <cstdio>
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace cli {
@@ -12,30 +16,58 @@ std::string localPath(const QString& path) {
     return path.toLocal8Bit().toStdString();
 }
 
+namespace {
+
+// Files come from the window's trace, whose 8-bit characters are Windows-1251.
+QString groupCharacters(std::string_view group) {
+    QStringDecoder decode("windows-1251");
+    const QByteArray bytes(group.data(), static_cast<qsizetype>(group.size()));
+    return decode.isValid() ? decode(bytes) : QString::fromLatin1(bytes);
+}
+
+}  // namespace
+
 QString oscFormatErrorText(const osc::OscFormatError& error) {
     const std::string_view group = error.group();
     if (group.empty()) {
         return QString::fromLocal8Bit(error.what());
     }
-    // Files come from the window's trace, whose 8-bit characters are Windows-1251.
-    QStringDecoder decode("windows-1251");
-    const QByteArray bytes(group.data(), static_cast<qsizetype>(group.size()));
-    const QString characters = decode.isValid() ? decode(bytes) : QString::fromLatin1(bytes);
-    return QStringLiteral("'$") + characters + QStringLiteral("' is not a valid integer value");
+    return QStringLiteral("'$") + groupCharacters(group) +
+           QStringLiteral("' is not a valid integer value");
+}
+
+QString oscFormatErrorText(const QString& path, const osc::OscFormatError& error) {
+    if (error.group().empty() || error.line() == 0) {
+        return oscFormatErrorText(error);
+    }
+    return QStringLiteral("%1:%2:%3: bad hex group \"%4\"")
+        .arg(path)
+        .arg(error.line())
+        .arg(error.column())
+        .arg(groupCharacters(error.group()));
 }
 
 bool replayFileForCli(const QString& path, osc::CaptureEngine& engine) {
     try {
         engine.replayOscFile(localPath(path));
     } catch (const osc::OscFormatError& e) {
-        const QByteArray text = oscFormatErrorText(e).toLocal8Bit();
+        const QByteArray text = oscFormatErrorText(path, e).toLocal8Bit();
         std::fprintf(stderr, "%s\n", text.constData());
+        return false;
+    } catch (const osc::FileError& e) {
+        std::fprintf(stderr, "%s\n", e.message().c_str());
         return false;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return false;
     }
     return true;
+}
+
+void reportOutputFailure(const QStringList& args) {
+    const int error = errno;
+    std::fprintf(stderr, "%s: cannot write the output: %s\n", qPrintable(args.value(0)),
+                 osc::systemReason(error != 0 ? error : EIO).c_str());
 }
 
 namespace {
@@ -79,8 +111,44 @@ int usageError(const QCommandLineParser& parser, const QStringList& args, const 
 }
 
 bool writeStdout(std::string_view bytes) {
+    errno = 0;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
-    return std::fflush(stdout) == 0 && ok;
+    if (!ok) {
+        const int error = errno;
+        std::fflush(stdout);
+        errno = error;
+        return false;
+    }
+    return std::fflush(stdout) == 0;
+}
+
+namespace {
+
+struct StdoutFailed : std::runtime_error {
+    StdoutFailed() : std::runtime_error("stdout did not take the output") {}
+};
+
+}  // namespace
+
+bool writeStdoutThroughSink(const std::function<bool(osc::OutputSink&)>& write) {
+    errno = 0;
+    osc::OutputSink sink([](std::string_view bytes) {
+        if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size()) {
+            throw StdoutFailed{};
+        }
+    });
+    try {
+        if (!write(sink)) {
+            return false;
+        }
+        sink.flush();
+    } catch (const StdoutFailed&) {
+        const int error = errno;
+        std::fflush(stdout);
+        errno = error;
+        return false;
+    }
+    return std::fflush(stdout) == 0;
 }
 
 }  // namespace cli

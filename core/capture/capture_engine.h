@@ -49,7 +49,7 @@ class CaptureEngine {
     void replayOscText(std::string_view text, const std::function<void()>& onDatagram = {});
     // The same straight from a file, a chunk at a time (OscFileReader): memory does not grow
     // with the file. A file that cannot be opened or read fails before the start
-    // (std::runtime_error "Cannot open file FILE"), nothing changed.
+    // (FileError "Cannot open file FILE" with the reason), nothing changed.
     void replayOscFile(const std::filesystem::path& path,
                        const std::function<void()>& onDatagram = {});
 

@@ -63,6 +63,9 @@ void CaptureSession::sendStop() {
 }
 
 void CaptureSession::begin() {
+    if (capturing_ && recorder_ != nullptr) {
+        recorder_->end();  // a capture still running: its recording ends before the next begins
+    }
     engine_.restartTraces();
     limit_ = memoryLimit_ > 0 ? memoryLimit_ : defaultMemoryLimit(readMemoryBudget());
     held_ = 0;

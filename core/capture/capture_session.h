@@ -118,7 +118,9 @@ class CaptureSession {
 
     // --- The capture ---
     void resetTimeBase() { engine_.resetTimeBase(); }
-    // Traces restarted, the ceiling set, the recorder begun, counts from 0: capturing.
+    // Traces restarted, the ceiling set, the recorder begun, counts from 0: capturing. A capture
+    // still running is not completed, but its recording is ended first (the recorder sees every
+    // begin matched by an end).
     void begin();
     // Closing points, the completion (progress as CaptureEngine::completeTraces), the recorder
     // ended: not capturing.

@@ -68,6 +68,33 @@ int lockState(const std::filesystem::path& path, bool create, int how) {
     return -1;
 }
 
+// The journals' folder as it may be used: links followed, a folder of this user that no one
+// else may write to (its journals are offered for replay at the next start). A folder of this
+// user that others may write to is closed to them first. Empty, with `why`, otherwise.
+std::filesystem::path checkedFolder(const std::filesystem::path& folder, std::string& why) {
+    std::error_code ec;
+    std::filesystem::path real = std::filesystem::canonical(folder, ec);
+    struct stat st {};
+    if (ec || ::stat(real.c_str(), &st) != 0) {
+        why = systemReason(ec ? ec.value() : errno);
+        return {};
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        why = systemReason(ENOTDIR);
+        return {};
+    }
+    if (st.st_uid != ::geteuid()) {
+        why = real.string() + " belongs to another user";
+        return {};
+    }
+    if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0 &&
+        ::chmod(real.c_str(), st.st_mode & 07777 & ~(S_IWGRP | S_IWOTH)) != 0) {
+        why = "others may write to " + real.string();
+        return {};
+    }
+    return real;
+}
+
 }  // namespace
 
 // --- the state record ---
@@ -131,14 +158,15 @@ std::filesystem::path defaultJournalFolder() {
 
 JournalInfo inspectOscLines(const std::filesystem::path& path,
                             const std::optional<JournalState>& state) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string reason;
+    const int fd = openRegularForReading(path, reason);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0) {
-        const int error = errno;
         if (fd >= 0) {
+            reason = systemReason(errno);
             ::close(fd);
         }
-        throw FileError("Cannot open file " + path.string(), systemReason(error));
+        throw FileError("Cannot open file " + path.string(), reason);
     }
     JournalInfo info;
     info.path = path;
@@ -224,8 +252,21 @@ bool CaptureJournal::takeFailureNotice() noexcept {
 
 bool CaptureJournal::takeSlot() noexcept {
     try {
+        // Made private when it is new; a folder found there, or a link, must be this user's.
         std::error_code ec;
-        std::filesystem::create_directories(folder_, ec);
+        std::filesystem::create_directories(folder_.parent_path(), ec);
+        if (::mkdir(folder_.c_str(), 0700) != 0 && errno != EEXIST) {
+            setError("Cannot write the capture journal in " + folder_.string() + ": " +
+                     systemReason(errno));
+            return false;
+        }
+        std::string why;
+        const std::filesystem::path real = checkedFolder(folder_, why);
+        if (real.empty()) {
+            setError("Cannot write the capture journal in " + folder_.string() + ": " + why);
+            return false;
+        }
+        folder_ = real;
         int lastError = 0;
         for (int n = 1; n <= kSlots; ++n) {
             const int fd = lockState(statePathOf(dataPath(folder_, n)), true, LOCK_EX);
@@ -282,6 +323,8 @@ void CaptureJournal::start() noexcept {
     static std::atomic<std::uint64_t> captures{0};
     captureId_ = captures.fetch_add(1) + 1;
     dataDevice_ = dataInode_ = 0;
+    kept_.clear();
+    stopped_ = {};
     dataFd_ = ::open(data.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (dataFd_ < 0) {
         setError("Cannot write the capture journal " + data.string() + ": " + systemReason(errno));
@@ -310,8 +353,9 @@ void CaptureJournal::finishWriter(bool complete) noexcept {
     if (!writer_->finish() && !setupFailed_) {
         setError(error());
     }
+    stopped_ = writer_->written();
     if (complete) {
-        writeState({true, startedAt_, writer_->written()});
+        writeState({true, startedAt_, stopped_});
     }
     lastDropped_ = writer_->dropped();
     writer_.reset();
@@ -323,11 +367,29 @@ void CaptureJournal::stop() noexcept {
     finishWriter(true);
 }
 
+void CaptureJournal::keepAs(const std::filesystem::path& dest) {
+    const std::filesystem::path from = dataPath(folder_, slot_);
+    const std::string text = "Cannot keep the capture journal " + from.string();
+    if (slot_ == 0 || writer_ || dataInode_ == 0 || !kept_.empty()) {
+        throw FileError(text, "no stopped capture to keep");
+    }
+    struct stat st {};
+    if (::stat(from.c_str(), &st) != 0 || static_cast<std::uint64_t>(st.st_ino) != dataInode_ ||
+        static_cast<std::uint64_t>(st.st_dev) != dataDevice_) {
+        throw FileError(text, "the journal was replaced meanwhile");
+    }
+    if (::rename(from.c_str(), dest.c_str()) != 0) {
+        throw FileError(text, systemReason(errno));
+    }
+    kept_ = dest;
+}
+
 int CaptureJournal::openForReading(std::uint64_t id) const {
     if (id == 0 || id != captureId_ || slot_ == 0 || dataInode_ == 0) {
         return -1;
     }
-    const int fd = ::open(dataPath(folder_, slot_).c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const std::filesystem::path path = kept_.empty() ? dataPath(folder_, slot_) : kept_;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat st {};
     if (fd >= 0 && (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_dev) != dataDevice_ ||
                     static_cast<std::uint64_t>(st.st_ino) != dataInode_)) {
@@ -339,8 +401,13 @@ int CaptureJournal::openForReading(std::uint64_t id) const {
 
 // --- found journals ---
 
-std::vector<JournalInfo> findUnfinishedJournals(const std::filesystem::path& folder) {
+std::vector<JournalInfo> findUnfinishedJournals(const std::filesystem::path& given) {
     std::vector<JournalInfo> found;
+    std::string why;
+    const std::filesystem::path folder = checkedFolder(given, why);
+    if (folder.empty()) {
+        return found;  // none there, or not a folder of this user's to take journals from
+    }
     for (int n = 1; n <= kSlots; ++n) {
         const std::filesystem::path data = dataPath(folder, n);
         struct stat st {};
@@ -385,16 +452,23 @@ bool saveJournalAs(const JournalInfo& journal, const std::filesystem::path& dest
     const std::string text = "Cannot create file " + dest.string();
     const auto fail = [&](int error) { return FileError(text, systemReason(error)); };
     const SaveTarget target = findSaveTarget(dest, text);
-    const int in = ::open(journal.path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string reason;
+    const int in = openRegularForReading(journal.path, reason);
     if (in < 0) {
-        throw FileError("Cannot open file " + journal.path.string(), systemReason(errno));
+        throw FileError("Cannot open file " + journal.path.string(), reason);
     }
     std::filesystem::path temp;
-    bool inPlace = !target.regular;
-    int out = inPlace ? openInPlace(target) : createBeside(target, "", temp);
-    if (out < 0 && !inPlace && target.exists) {
+    bool inPlace = false;
+    int out = createBeside(target, "", temp);
+    if (out < 0 && target.exists) {
+        // A folder that takes no new file: written over in place, the room reserved first.
         inPlace = true;
-        out = openInPlace(target);
+        out = openInPlace(target, journal.bytes);
+        if (out < 0) {
+            const int error = errno;
+            ::close(in);
+            throw FileError(text, inPlaceRefusal(error));
+        }
     }
     if (out < 0) {
         const int error = errno;
@@ -425,11 +499,7 @@ bool saveJournalAs(const JournalInfo& journal, const std::filesystem::path& dest
     }
     ::close(in);
     if (error == 0 && !cancelled) {
-        if (!inPlace) {
-            error = replaceTarget(target, out, temp);
-        } else if (target.regular && ::fsync(out) != 0) {
-            error = errno;
-        }
+        error = inPlace ? finishInPlace(out, journal.bytes) : replaceTarget(target, out, temp);
     }
     ::close(out);
     if ((error != 0 || cancelled) && !inPlace) {

@@ -4,7 +4,9 @@
 // as a loaded one.
 //
 // CaptureJournal is the journal of the window's captures in the user's state folder
-// ($XDG_STATE_HOME, else ~/.local/state, then Kestrowel/MorvelIP_OSC/): journal-N.osc with the
+// ($XDG_STATE_HOME, else ~/.local/state, then Kestrowel/MorvelIP_OSC/; made with mode 0700, a
+// link followed, refused unless the folder is the user's own, and closed to others' writes if
+// it was open to them): journal-N.osc with the
 // lines and journal-N.state with how far they reached the disk and whether the capture ended
 // cleanly. Each running program takes one slot N under an exclusive lock (flock) on its state
 // file and keeps it until it ends, so two programs never write the same journal; a slot whose
@@ -112,6 +114,18 @@ class CaptureJournal {
     // A new descriptor (the caller closes it) reading the journal of capture `id` while the file
     // still holds that capture (running or stopped, until the next start); -1 otherwise.
     int openForReading(std::uint64_t id) const;
+    // After stop(): the stopped capture's journal moves to dest (a rename within the same file
+    // system), so that the next start begins a new file instead of replacing it. The trace log
+    // still reads the capture back (openForReading) from there. Throws FileError("Cannot keep
+    // the capture journal PATH", reason); nothing to move (no capture, or one still running)
+    // is an error too.
+    void keepAs(const std::filesystem::path& dest);
+    // What the last stopped capture's journal holds (written and synced at its stop), and when
+    // it started; zero while a capture runs or before the first.
+    OscLineProgress stoppedProgress() const { return writer_ ? OscLineProgress{} : stopped_; }
+    std::int64_t startedAt() const { return startedAt_; }
+    // Where the stopped capture's journal went (keepAs), or empty.
+    const std::filesystem::path& keptPath() const { return kept_; }
 
   private:
     bool takeSlot() noexcept;
@@ -128,6 +142,8 @@ class CaptureJournal {
     std::uint64_t captureId_ = 0;
     std::uint64_t dataDevice_ = 0;  // the file of the current capture
     std::uint64_t dataInode_ = 0;
+    std::filesystem::path kept_;  // the current capture's journal after keepAs
+    OscLineProgress stopped_;     // what the journal held at its stop
     std::unique_ptr<OscLineWriter> writer_;
     OscLineDrops lastDropped_;  // of the last capture, once its writer has gone
     std::string setupError_;

@@ -1,6 +1,8 @@
 #include "core/files/frame_export.h"
 
+#include <algorithm>
 #include <charconv>
+#include <stdexcept>
 
 #include "core/view/plot_labels.h"
 
@@ -108,34 +110,105 @@ void appendFrameCsvCells(std::string& out, std::uint64_t index, const Frame& f) 
     out += frameErrorName(f.error);
 }
 
-std::string formatFrames(std::span<const Frame> frames, FrameListFormat format) {
-    std::string out;
+const Frame* SpanFrameWalk::next(std::uint64_t& number) {
+    if (at_ >= frames_.size()) {
+        return nullptr;
+    }
+    number = at_ + 1;
+    return &frames_[at_++];
+}
+
+CaptureFrameWalk::CaptureFrameWalk(const CaptureFrames& frames,
+                                   std::optional<ExportStretch> stretch)
+    : frames_(frames) {
+    for (int c = 0; c < kChannelCount; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        const FrameSequence& list = frames.frames(c);
+        end_[i] = list.size();
+        if (stretch) {
+            auto startsBefore = [](const Frame& f, Tick x) { return f.start < x; };
+            at_[i] = static_cast<std::size_t>(
+                std::lower_bound(list.begin(), list.end(), stretch->from, startsBefore) -
+                list.begin());
+            end_[i] = std::max(
+                at_[i], static_cast<std::size_t>(
+                            std::lower_bound(list.begin(), list.end(), stretch->to, startsBefore) -
+                            list.begin()));
+        }
+        // In order of start, the frames that start before the stretch come before all of it.
+        number_ += at_[i];
+        total_ += end_[i] - at_[i];
+    }
+}
+
+const Frame* CaptureFrameWalk::next(std::uint64_t& number) {
+    const Frame* best = nullptr;
+    std::size_t bestChannel = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const auto i = static_cast<std::size_t>(c);
+        if (at_[i] >= end_[i]) {
+            continue;
+        }
+        const FrameSequence& list = frames_.frames(c);
+        if (list.size() < end_[i]) {
+            throw std::runtime_error("The frames were decoded anew during the export");
+        }
+        const Frame& f = list[at_[i]];
+        if (best == nullptr || f.start < best->start) {
+            best = &f;
+            bestChannel = i;
+        }
+    }
+    if (best != nullptr) {
+        ++at_[bestChannel];
+        number = ++number_;
+    }
+    return best;
+}
+
+bool writeFrameList(FrameWalk& frames, FrameListFormat format, OutputSink& sink,
+                    const WriteProgress& progress) {
+    constexpr std::uint64_t kFramesPerStep = 4096;
+    std::string& out = sink.buffer();
     if (format == FrameListFormat::Csv) {
         out += frameCsvHeader();
     } else if (format == FrameListFormat::Json) {
         out += "[";
     }
+    const std::uint64_t total = frames.total();
+    std::uint64_t written = 0;
     std::uint64_t index = 0;
-    for (const Frame& f : frames) {
-        ++index;
+    while (const Frame* f = frames.next(index)) {
         switch (format) {
             case FrameListFormat::Text:
-                appendFrameText(out, index, f);
+                appendFrameText(out, index, *f);
                 break;
             case FrameListFormat::Csv:
-                appendFrameCsvRow(out, index, f);
+                appendFrameCsvRow(out, index, *f);
                 break;
             case FrameListFormat::Json:
-                out += index == 1 ? "\n{" : ",\n{";
-                appendFrameJsonMembers(out, index, f);
+                out += written == 0 ? "\n{" : ",\n{";
+                appendFrameJsonMembers(out, index, *f);
                 out += '}';
                 break;
         }
+        sink.spill();
+        if (++written % kFramesPerStep == 0 && progress &&
+            !progress(static_cast<double>(written) /
+                      static_cast<double>(std::max(total, written)))) {
+            return false;
+        }
     }
     if (format == FrameListFormat::Json) {
-        out += index == 0 ? "]\n" : "\n]\n";
+        out += written == 0 ? "]\n" : "\n]\n";
     }
-    return out;
+    sink.flush();
+    return !progress || progress(1);
+}
+
+std::string formatFrames(std::span<const Frame> frames, FrameListFormat format) {
+    SpanFrameWalk walk(frames);
+    return collectText([&](OutputSink& sink) { writeFrameList(walk, format, sink); });
 }
 
 }  // namespace osc

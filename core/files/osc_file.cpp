@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <system_error>
 
@@ -77,8 +78,9 @@ std::size_t findLineBreak(const unsigned char* p, const unsigned char* end) {
     return static_cast<std::size_t>(end - p);
 }
 
-[[noreturn]] void throwBadGroup(const unsigned char* group) {
-    throw OscFormatError(static_cast<char>(group[0]), static_cast<char>(group[1]));
+[[noreturn]] void throwBadGroup(const unsigned char* group, std::uint64_t line,
+                                std::uint64_t column) {
+    throw OscFormatError(static_cast<char>(group[0]), static_cast<char>(group[1]), line, column);
 }
 
 std::string badGroupText(char first, char second) {
@@ -91,8 +93,51 @@ std::string badGroupText(char first, char second) {
 
 }  // namespace
 
-OscFormatError::OscFormatError(char first, char second)
-    : std::runtime_error(badGroupText(first, second)), group_{first, second}, groupSize_(2) {}
+OscFormatError::OscFormatError(char first, char second, std::uint64_t line, std::uint64_t column)
+    : std::runtime_error(badGroupText(first, second)),
+      group_{first, second},
+      groupSize_(2),
+      line_(line),
+      column_(column) {}
+
+std::string describeNonText(std::span<const unsigned char> head) {
+    head = head.first(std::min<std::size_t>(head.size(), 1024));
+    const auto starts = [&head](std::initializer_list<unsigned char> mark) {
+        return head.size() >= mark.size() && std::equal(mark.begin(), mark.end(), head.begin());
+    };
+    constexpr const char* kUtf16 = "UTF-16 text, not 8-bit text";
+    constexpr const char* kBinary = "binary data with NUL bytes, not text";
+    if (starts({0xFF, 0xFE, 0, 0}) || starts({0, 0, 0xFE, 0xFF})) {
+        return "UTF-32 text, not 8-bit text";
+    }
+    if (starts({0xFF, 0xFE}) || starts({0xFE, 0xFF})) {
+        return kUtf16;
+    }
+    // Text of the first 128 characters in UTF-16 has a NUL in every other byte, and none
+    // between them.
+    const std::size_t pairs = head.size() / 2;
+    std::size_t zeroEven = 0, zeroOdd = 0;
+    for (std::size_t k = 0; k < 2 * pairs; k += 2) {
+        zeroEven += head[k] == 0 ? 1 : 0;
+        zeroOdd += head[k + 1] == 0 ? 1 : 0;
+    }
+    if (pairs >= 2 && ((4 * zeroOdd >= 3 * pairs && 8 * zeroEven <= pairs) ||
+                       (4 * zeroEven >= 3 * pairs && 8 * zeroOdd <= pairs))) {
+        return kUtf16;
+    }
+    // Zeros at the end may pad a text that a crash cut short, and a NUL ends a text; many
+    // zeros among the bytes before such padding (an eighth of them, at least 16), or nothing
+    // but zeros, are binary data.
+    std::size_t end = head.size();
+    while (end > 0 && head[end - 1] == 0) {
+        --end;
+    }
+    const auto nuls = static_cast<std::size_t>(std::count(head.begin(), head.begin() + end, 0));
+    if ((end == 0 && head.size() >= 16) || (nuls >= 16 && 8 * nuls >= end)) {
+        return kBinary;
+    }
+    return {};
+}
 
 std::string traceLine(std::span<const std::uint8_t> data) {
     std::string out;
@@ -128,7 +173,7 @@ namespace {
 // the characters 3k and 3k + 1. False for a line shorter than three characters, which ends
 // the data. Throws OscFormatError at the first bad group.
 bool decodeLine(const unsigned char* line, std::size_t length, std::vector<std::uint8_t>& out,
-                std::size_t at = 0) {
+                std::uint64_t lineNumber, std::size_t at = 0) {
     const std::size_t n = length / 3;
     if (n == 0) {
         return false;
@@ -147,7 +192,7 @@ bool decodeLine(const unsigned char* line, std::size_t length, std::vector<std::
         out.resize(at);
         for (g = line;; g += 3) {
             if (((kDigit[g[0]] | kDigit[g[1]]) & kBadDigit) != 0) {
-                throwBadGroup(g);
+                throwBadGroup(g, lineNumber, static_cast<std::uint64_t>(g - line) + 1);
             }
         }
     }
@@ -182,7 +227,7 @@ bool OscReader::next(std::vector<std::uint8_t>& out) {
         }
     }
     try {
-        if (!decodeLine(line, length, out)) {
+        if (!decodeLine(line, length, out, ++line_)) {
             ended_ = true;
             return false;
         }
@@ -195,13 +240,24 @@ bool OscReader::next(std::vector<std::uint8_t>& out) {
 
 OscFileReader::OscFileReader(const std::filesystem::path& path, std::size_t chunk)
     : path_(path.string()), buffer_(std::max<std::size_t>(chunk, 16)) {
-    file_ = std::fopen(path_.c_str(), "rb");
+    std::string reason;
+    const int fd = openRegularForReading(path, reason);
+    if (fd < 0) {
+        throw FileError("Cannot open file " + path_, reason);
+    }
+    file_ = ::fdopen(fd, "rb");
     if (file_ == nullptr) {
-        throw std::runtime_error("Cannot open file " + path_);
+        reason = systemReason(errno);
+        ::close(fd);
+        throw FileError("Cannot open file " + path_, reason);
     }
     std::setvbuf(file_, nullptr, _IONBF, 0);  // read straight into the chunk
     try {
         fill();
+        reason = describeNonText({buffer_.data(), end_});
+        if (!reason.empty()) {
+            throw FileError("Cannot open file " + path_, reason);
+        }
     } catch (...) {
         std::fclose(file_);
         throw;
@@ -225,8 +281,8 @@ void OscFileReader::fill() {
     const std::size_t got = std::fread(buffer_.data() + end_, 1, want, file_);
     end_ += got;
     if (got < want) {
-        if (std::ferror(file_) != 0) {  // e.g. a folder: it opens but cannot be read
-            throw std::runtime_error("Cannot open file " + path_);
+        if (std::ferror(file_) != 0) {
+            throw FileError("Cannot open file " + path_, systemReason(errno != 0 ? errno : EIO));
         }
         eof_ = true;
     }
@@ -268,7 +324,7 @@ bool OscFileReader::take(std::vector<std::uint8_t>& out, std::size_t at) {
         begin_ += length + (crlf ? 2 : 1);
     }
     try {
-        if (!decodeLine(line, length, out, at)) {
+        if (!decodeLine(line, length, out, ++line_, at)) {
             ended_ = true;
             return false;
         }
@@ -283,9 +339,16 @@ std::string readWholeFile(const std::filesystem::path& path) {
     const auto fail = [&](int error) {
         return FileError("Cannot open file " + path.string(), systemReason(error));
     };
-    std::FILE* f = std::fopen(path.string().c_str(), "rb");
+    std::string reason;
+    const int fd = openRegularForReading(path, reason);
+    if (fd < 0) {
+        throw FileError("Cannot open file " + path.string(), reason);
+    }
+    std::FILE* f = ::fdopen(fd, "rb");
     if (f == nullptr) {
-        throw fail(errno);
+        const int error = errno;
+        ::close(fd);
+        throw fail(error);
     }
     std::string text;
     std::error_code ec;
@@ -303,7 +366,7 @@ std::string readWholeFile(const std::filesystem::path& path) {
         text.resize(have + got);
         if (got < kChunk) {
             if (std::ferror(f) != 0) {
-                error = errno != 0 ? errno : EIO;  // a folder opens but cannot be read
+                error = errno != 0 ? errno : EIO;
             }
             break;
         }
@@ -320,23 +383,19 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     const auto fail = [&](int error) { return FileError(text, systemReason(error)); };
     const SaveTarget target = findSaveTarget(path, text);
     const auto writeInPlace = [&] {
-        const int fd = openInPlace(target);
+        const int fd = openInPlace(target, bytes.size());
         if (fd < 0) {
-            throw fail(errno);
+            throw FileError(text, inPlaceRefusal(errno));
         }
         int error = writeAll(fd, bytes.data(), bytes.size());
-        if (error == 0 && target.regular && ::fsync(fd) != 0) {
-            error = errno;
+        if (error == 0) {
+            error = finishInPlace(fd, bytes.size());
         }
         ::close(fd);
         if (error != 0) {
             throw fail(error);
         }
     };
-    if (!target.regular) {
-        writeInPlace();
-        return;
-    }
     std::filesystem::path temp;
     const int fd = createBeside(target, "", temp);
     if (fd < 0) {

@@ -25,17 +25,17 @@ StreamedOscFile::StreamedOscFile(const std::filesystem::path& path, bool replace
     const std::string text = "Cannot create file " + path.string();
     const auto fail = [&](int error) { return FileError(text, systemReason(error)); };
     target_ = findSaveTarget(path, text);
-    if (!target_.regular) {
+    fd_ = createBeside(target_, ".part", writing_);
+    if (fd_ < 0 && target_.exists) {
+        // No new file in that folder, but the file itself may be written: the recording
+        // starts over it.
         inPlace_ = true;
-        fd_ = openInPlace(target_);
-        writing_ = path;
-    } else {
-        fd_ = createBeside(target_, ".part", writing_);
-        if (fd_ < 0 && target_.exists) {
-            // No new file in that folder, but the file itself may be written.
-            inPlace_ = true;
-            fd_ = openInPlace(target_);
-            writing_ = target_.path;
+        fd_ = openInPlace(target_, 0);
+        writing_ = target_.path;
+        if (fd_ >= 0 && ::ftruncate(fd_, 0) != 0) {
+            const int error = errno;
+            close();
+            throw fail(error);
         }
     }
     if (fd_ < 0) {
@@ -91,7 +91,7 @@ void StreamedOscFile::commit() {
     int error = 0;
     if (!inPlace_) {
         error = replaceTarget(target_, fd_, writing_);
-    } else if (target_.regular && ::fsync(fd_) != 0) {
+    } else if (::fsync(fd_) != 0) {
         error = errno;
     }
     close();

@@ -25,9 +25,10 @@ class LeftoverRecordingError : public FileError {
 
 // A recording written as it goes to PATH.part beside the file that saving to PATH replaces
 // (links followed); at every moment a valid .osc file but for the line being written, and
-// commit() renames it over that file with the replaced file's permission bits. Where no .part
-// file can be made but the file itself may be written (a read-only folder), or for a device or
-// FIFO, the lines go straight into the file.
+// commit() renames it over that file with the replaced file's permission bits (the .part file
+// is private, mode 0600, until then). Where no .part file can be made but the file itself may
+// be written (a read-only folder), the recording starts over the file itself. A FIFO or a
+// device is refused.
 class StreamedOscFile {
   public:
     // Throws FileError: the file cannot be replaced, or PATH.part is being written by another

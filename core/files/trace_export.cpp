@@ -368,12 +368,29 @@ class TraceExport::Impl {
         }
     }
 
+    // The point at a cursor and its time, each point read and its time rounded once.
+    struct Head {
+        std::uint64_t index = UINT64_MAX;
+        TracePoint point{};
+        std::int64_t time = 0;
+    };
+    const Head& head(std::size_t c) {
+        Head& h = heads_[c];
+        StoredCursor& cursor = cursors_[c];
+        if (h.index != cursor.index()) {
+            h.point = cursor.point();
+            h.time = scale_.timeOf(h.point.x);
+            h.index = cursor.index();
+        }
+        return h;
+    }
+
     // The earliest time still ahead on any trace.
     std::optional<std::int64_t> earliestTime() {
         std::optional<std::int64_t> time;
-        for (StoredCursor& cursor : cursors_) {
-            if (!cursor.atEnd()) {
-                const std::int64_t t = scale_.timeOf(cursor.point().x);
+        for (std::size_t c = 0; c < kChannelCount; ++c) {
+            if (!cursors_[c].atEnd()) {
+                const std::int64_t t = head(c).time;
                 if (!time || t < *time) {
                     time = t;
                 }
@@ -387,11 +404,11 @@ class TraceExport::Impl {
         for (std::size_t c = 0; c < kChannelCount; ++c) {
             StoredCursor& cursor = cursors_[c];
             for (; !cursor.atEnd(); cursor.advance()) {
-                const TracePoint p = cursor.point();
-                if (scale_.timeOf(p.x) != time) {
+                const Head& h = head(c);
+                if (h.time != time) {
                     break;
                 }
-                bits[c] = bitOf(p);
+                bits[c] = bitOf(h.point);
                 ++taken_;
             }
         }
@@ -403,6 +420,7 @@ class TraceExport::Impl {
     std::optional<ExportStretch> stretch_;
     VcdTimeScale scale_;
     std::vector<StoredCursor> cursors_;
+    std::array<Head, kChannelCount> heads_{};
     Bits bits_{};   // the values of the last row
     Bits start_{};  // the values in force where the stretch begins
     Stage stage_ = Stage::Header;
@@ -414,8 +432,12 @@ class TraceExport::Impl {
 };
 
 TraceExport::TraceExport(const ChannelTraces& traces, ExportFormat format,
-                         std::optional<double> bitRate, std::optional<ExportStretch> stretch)
-    : impl_(std::make_unique<Impl>(traces, format, bitRate, stretch)) {}
+                         std::optional<double> bitRate, std::optional<ExportStretch> stretch) {
+    if (format != ExportFormat::Vcd && format != ExportFormat::Csv) {
+        throw std::invalid_argument("The traces are written as VCD or CSV only");
+    }
+    impl_ = std::make_unique<Impl>(traces, format, bitRate, stretch);
+}
 
 TraceExport::~TraceExport() = default;
 
@@ -427,13 +449,25 @@ double TraceExport::progress() const {
     return impl_->progress();
 }
 
+bool writeTraces(const ChannelTraces& traces, ExportFormat format, std::optional<double> bitRate,
+                 std::optional<ExportStretch> stretch, OutputSink& sink,
+                 const WriteProgress& progress) {
+    constexpr std::size_t kChangesPerStep = 4096;
+    TraceExport writer(traces, format, bitRate, stretch);
+    while (writer.next(sink.buffer(), kChangesPerStep)) {
+        sink.spill();
+        if (progress && !progress(writer.progress())) {
+            return false;
+        }
+    }
+    sink.flush();
+    return true;
+}
+
 std::string ExportText(const ChannelTraces& traces, ExportFormat format,
                        std::optional<double> bitRate, std::optional<ExportStretch> stretch) {
-    TraceExport writer(traces, format, bitRate, stretch);
-    std::string out;
-    while (writer.next(out, SIZE_MAX)) {
-    }
-    return out;
+    return collectText(
+        [&](OutputSink& sink) { writeTraces(traces, format, bitRate, stretch, sink); });
 }
 
 std::string VcdText(const ChannelTraces& traces, std::optional<double> bitRate) {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "core/files/output_sink.h"
 #include "core/protocol/sample_decoder.h"
 #include "core/trace/channels.h"
 
@@ -41,7 +42,9 @@ std::string VcdText(const ChannelTraces& traces, std::optional<double> bitRate);
 // "tick,strobe,tx,rx1,rx2", then the tick and the four bits at every change.
 std::string CsvText(const ChannelTraces& traces);
 
-enum class ExportFormat { Vcd, Csv };
+// The formats of an export. Pcapng is the decoded frames, not the traces
+// (core/files/pcapng_export.h): the trace writers below take Vcd and Csv only.
+enum class ExportFormat { Vcd, Csv, Pcapng };
 
 // A stretch of the traces: the values in force at `from`, every change from there up to `to`
 // (not included), and for the dump a last timestamp at `to`. Precondition: from < to.
@@ -54,7 +57,8 @@ struct ExportStretch {
 // way. Takes the traces' stored points as they are at construction: points appended later (a
 // capture going on) are left out, and the points already taken may be read while the traces
 // grow. Throws std::runtime_error from next() when a trace lost points meanwhile (restarted).
-// Without a stretch the texts are VcdText's and CsvText's, byte for byte.
+// Without a stretch the texts are VcdText's and CsvText's, byte for byte. Throws
+// std::invalid_argument for the format Pcapng.
 class TraceExport {
   public:
     TraceExport(const ChannelTraces& traces, ExportFormat format, std::optional<double> bitRate,
@@ -73,6 +77,14 @@ class TraceExport {
     class Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The text (VcdText's, CsvText's, ExportText's, byte for byte) written through sink as the
+// traces are walked, asking progress every 4096 changes; false when it cancelled (the sink
+// then holds part of the text). Throws std::invalid_argument for Pcapng, and what TraceExport
+// and the sink throw.
+bool writeTraces(const ChannelTraces& traces, ExportFormat format, std::optional<double> bitRate,
+                 std::optional<ExportStretch> stretch, OutputSink& sink,
+                 const WriteProgress& progress = {});
 
 // The whole text of a stretch at once.
 std::string ExportText(const ChannelTraces& traces, ExportFormat format,

@@ -138,20 +138,6 @@ std::string_view frameErrorName(FrameError error) {
     return "none";
 }
 
-int checkLength(FrameCheck check) {
-    switch (check) {
-        case FrameCheck::X25:
-        case FrameCheck::CcittFalse:
-            return 2;
-        case FrameCheck::Crc32:
-            return 4;
-        case FrameCheck::None:
-        case FrameCheck::Auto:
-            break;
-    }
-    return 0;
-}
-
 // ---- FrameBytes ------------------------------------------------------------------------------
 
 FrameBytes::FrameBytes(FrameBytes&& other) noexcept : size_(other.size_), store_(other.store_) {
@@ -196,10 +182,6 @@ void FrameBytes::assign(const std::uint8_t* p, std::size_t n) {
     if (n != 0) {
         std::copy_n(p, n, data());
     }
-}
-
-std::size_t Frame::checkBytes() const {
-    return status == CheckStatus::None ? 0 : static_cast<std::size_t>(checkLength(check));
 }
 
 std::uint16_t crc16X25(std::span<const std::uint8_t> bytes) {

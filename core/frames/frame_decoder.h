@@ -75,7 +75,19 @@ std::string_view frameCheckName(FrameCheck check);
 std::string_view checkStatusName(CheckStatus status);
 std::string_view frameErrorName(FrameError error);
 // Bytes of the check at the end of a frame: 2, 2, 4, 0, 0.
-int checkLength(FrameCheck check);
+constexpr int checkLength(FrameCheck check) {
+    switch (check) {
+        case FrameCheck::X25:
+        case FrameCheck::CcittFalse:
+            return 2;
+        case FrameCheck::Crc32:
+            return 4;
+        case FrameCheck::None:
+        case FrameCheck::Auto:
+            break;
+    }
+    return 0;
+}
 
 // The bytes of a frame: up to kInline of them (most frames) held in place, longer ones on the
 // heap, so that a list of a million short frames costs no allocation per frame.
@@ -156,7 +168,9 @@ struct Frame {
 
     bool good() const { return error == FrameError::None; }
     // Bytes of the check at the end of bytes: 0 unless the check was evaluated.
-    std::size_t checkBytes() const;
+    std::size_t checkBytes() const {
+        return status == CheckStatus::None ? 0 : static_cast<std::size_t>(checkLength(check));
+    }
     bool operator==(const Frame&) const = default;
 };
 

@@ -849,9 +849,9 @@ std::string valuesOf(std::string_view field) {
     }
     if (field == "channel") {
         std::string out = "0-3";
-        for (std::size_t c = 0; c < kChannels.size(); ++c) {
+        for (const ChannelInfo& channel : kChannels) {
             out += ", ";
-            out += kChannels[c].name;
+            out += channel.name;
         }
         for (const std::string_view s : kShortChannelNames) {
             out += ", ";

@@ -58,107 +58,6 @@ std::size_t LinkAnalyser::analysed(int channel) const {
                : 0;
 }
 
-void LinkAnalyser::read(const Lists& lists, Tick settled, bool end) {
-    constexpr std::size_t kAhead = 8;
-    constexpr Tick kNone = std::numeric_limits<Tick>::max();  // no frame starts there
-    if (ended_) {
-        return;
-    }
-    settled_ = std::max(settled_, settled);
-    // The next frame of each line and its start (kNone: none yet), looked up once per frame.
-    std::array<const Frame*, kChannelCount> next{};
-    std::array<Tick, kChannelCount> start{};
-    auto lookUp = [&](int c) {
-        const auto i = static_cast<std::size_t>(c);
-        const FrameSequence* list = lists[i];
-        const std::size_t n = infos_[i].size();
-        const std::size_t size = list != nullptr ? list->size() : 0;
-        next[i] = n < size ? &(*list)[n] : nullptr;
-        start[i] = n < size ? next[i]->start : kNone;
-        // The frames are read long after they were decoded: ask for those a few turns ahead.
-        if (n + kAhead < size) {
-            const char* ahead = reinterpret_cast<const char*>(&(*list)[n + kAhead]);
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + sizeof(Frame) - 1);
-        }
-    };
-    for (int c = 0; c < kChannelCount; ++c) {
-        lookUp(c);
-    }
-    // The lines in the order that breaks ties of start: the primary's first, then by channel.
-    std::array<int, kChannelCount> order{};
-    std::size_t k = 0;
-    if (options_.primary >= 0 && options_.primary < kChannelCount) {
-        order[k++] = options_.primary;
-    }
-    for (int c = 0; c < kChannelCount; ++c) {
-        if (c != options_.primary) {
-            order[k++] = c;
-        }
-    }
-    for (;;) {
-        // The next frame in order: the least start (no branches to mispredict as the lines
-        // take turns).
-        int best = order[0];
-        Tick bestStart = start[static_cast<std::size_t>(best)];
-        for (std::size_t j = 1; j < order.size(); ++j) {
-            const int c = order[j];
-            const Tick t = start[static_cast<std::size_t>(c)];
-            best = t < bestStart ? c : best;
-            bestStart = t < bestStart ? t : bestStart;
-        }
-        if (bestStart == kNone || (!end && bestStart >= settled_)) {
-            break;
-        }
-        closeDue(bestStart);
-        process(*next[static_cast<std::size_t>(best)], best,
-                infos_[static_cast<std::size_t>(best)].size());
-        lookUp(best);
-    }
-    closeDue(settled_);
-    ended_ = end;
-}
-
-LinkAnalyser::Station& LinkAnalyser::station(std::uint32_t address) {
-    // One-byte addresses (the usual ones) by a table, the others by a map.
-    std::uint32_t* slot = nullptr;
-    if (address < kSmallAddresses) {
-        slot = &small_[address];
-    } else {
-        slot = &stationIndex_.try_emplace(address, kNoStation).first->second;
-    }
-    if (*slot == kNoStation) {
-        *slot = static_cast<std::uint32_t>(stations_.size());
-        Station s;
-        s.stats.address = address;
-        s.stats.hasAddress = options_.address != AddressMode::None;
-        stations_.push_back(std::move(s));
-    }
-    return stations_[*slot];
-}
-
-void LinkAnalyser::stopListening() {
-    if (!window_.listening) {
-        return;
-    }
-    window_.listening = false;
-    if (window_.pf && !window_.heard) {
-        infoAt(window_.ref).issues |= static_cast<std::uint8_t>(LinkIssue::NoAnswer);
-        ++station(window_.address).stats.noAnswer;
-    }
-}
-
-void LinkAnalyser::closeWindow() {
-    stopListening();
-    window_.open = false;
-}
-
-void LinkAnalyser::closeDue(Tick t) {
-    if (window_.open && timeoutTicks_ > 0 && t - window_.end >= timeoutTicks_) {
-        closeWindow();
-    }
-}
-
 void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
     const auto c = static_cast<std::size_t>(channel);
     LineStats& line = lines_[c];
@@ -178,8 +77,7 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
         return;
     }
     ++line.good;
-    const LinkFields f = linkFields(
-        std::span(frame.bytes.data(), frame.bytes.size() - frame.checkBytes()), role, options_);
+    const LinkFields f = linkFields(framePayload(frame), role, options_);
     if (!f.valid()) {
         ++line.noFields;
         return;
@@ -294,6 +192,107 @@ void LinkAnalyser::process(const Frame& frame, int channel, std::size_t index) {
     }
 }
 
+void LinkAnalyser::read(const Lists& lists, Tick settled, bool end) {
+    constexpr std::size_t kAhead = 8;
+    constexpr Tick kNone = std::numeric_limits<Tick>::max();  // no frame starts there
+    if (ended_) {
+        return;
+    }
+    settled_ = std::max(settled_, settled);
+    // Each line's next frame and the frames after it that lie next to it in memory (a run of
+    // its list), and the next frame's start (kNone: none yet).
+    std::array<const Frame*, kChannelCount> next{};
+    std::array<const Frame*, kChannelCount> runEnd{};
+    std::array<Tick, kChannelCount> start{};
+    auto lookUp = [&](std::size_t c) {
+        if (next[c] == runEnd[c]) {
+            const std::span<const Frame> run =
+                lists[c] != nullptr ? lists[c]->run(infos_[c].size()) : std::span<const Frame>();
+            next[c] = run.data();
+            runEnd[c] = run.data() + run.size();
+        }
+        start[c] = next[c] != runEnd[c] ? next[c]->start : kNone;
+        // The frames are read long after they were decoded: ask for those a few turns ahead.
+        if (runEnd[c] - next[c] > static_cast<std::ptrdiff_t>(kAhead)) {
+            const char* ahead = reinterpret_cast<const char*>(next[c] + kAhead);
+            __builtin_prefetch(ahead);
+            __builtin_prefetch(ahead + sizeof(Frame) - 1);
+        }
+    };
+    for (std::size_t c = 0; c < kChannelCount; ++c) {
+        lookUp(c);
+    }
+    // The lines in the order that breaks ties of start: the primary's first, then by channel.
+    std::array<std::size_t, kChannelCount> order{};
+    std::size_t k = 0;
+    const int primary = options_.primary;
+    if (primary >= 0 && primary < kChannelCount) {
+        order[k++] = static_cast<std::size_t>(primary);
+    }
+    for (int c = 0; c < kChannelCount; ++c) {
+        if (c != primary) {
+            order[k++] = static_cast<std::size_t>(c);
+        }
+    }
+    for (;;) {
+        // The next frame in order: the least start (no branches to mispredict as the lines
+        // take turns).
+        std::size_t best = order[0];
+        Tick bestStart = start[best];
+        for (std::size_t j = 1; j < order.size(); ++j) {
+            const std::size_t c = order[j];
+            const Tick t = start[c];
+            best = t < bestStart ? c : best;
+            bestStart = t < bestStart ? t : bestStart;
+        }
+        if (bestStart == kNone || (!end && bestStart >= settled_)) {
+            break;
+        }
+        closeDue(bestStart);
+        process(*next[best], static_cast<int>(best), infos_[best].size());
+        ++next[best];
+        lookUp(best);
+    }
+    closeDue(settled_);
+    ended_ = end;
+}
+
+LinkAnalyser::Station& LinkAnalyser::newStation(std::uint32_t address) {
+    std::uint32_t& slot = address < kSmallAddresses
+                              ? small_[address]
+                              : stationIndex_.try_emplace(address, kNoStation).first->second;
+    if (slot == kNoStation) {
+        slot = static_cast<std::uint32_t>(stations_.size());
+        Station s;
+        s.stats.address = address;
+        s.stats.hasAddress = options_.address != AddressMode::None;
+        stations_.push_back(std::move(s));
+    }
+    return stations_[slot];
+}
+
+void LinkAnalyser::stopListening() {
+    if (!window_.listening) {
+        return;
+    }
+    window_.listening = false;
+    if (window_.pf && !window_.heard) {
+        infoAt(window_.ref).issues |= static_cast<std::uint8_t>(LinkIssue::NoAnswer);
+        ++station(window_.address).stats.noAnswer;
+    }
+}
+
+void LinkAnalyser::closeWindow() {
+    stopListening();
+    window_.open = false;
+}
+
+void LinkAnalyser::closeDue(Tick t) {
+    if (window_.open && timeoutTicks_ > 0 && t - window_.end >= timeoutTicks_) {
+        closeWindow();
+    }
+}
+
 std::vector<StationStats> LinkAnalyser::stations() const {
     std::vector<StationStats> out;
     out.reserve(stations_.size());
@@ -305,7 +304,8 @@ std::vector<StationStats> LinkAnalyser::stations() const {
             if (s.rankedCount != n) {
                 // Nearest rank: the ceil(0.95 n)-th smallest time.
                 const std::size_t rank = (95 * n + 99) / 100;
-                std::vector<Tick> times(s.responses);
+                // In place: the order of the times is of no account.
+                ChunkedVector<Tick>& times = s.responses;
                 std::nth_element(times.begin(),
                                  times.begin() + static_cast<std::ptrdiff_t>(rank - 1),
                                  times.end());

@@ -42,6 +42,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -174,8 +175,8 @@ class LinkAnalyser {
     };
     struct Station {
         StationStats stats;
-        std::array<Sequence, 2> sequence{};  // command, response
-        std::vector<Tick> responses;
+        std::array<Sequence, 2> sequence{};     // command, response
+        mutable ChunkedVector<Tick> responses;  // ranked in place for the percentile
         Tick responseSum = 0;
         mutable std::size_t rankedCount = 0;  // answers the cached percentile was taken over
         mutable Tick rankedP95 = 0;
@@ -204,7 +205,15 @@ class LinkAnalyser {
     void stopListening();
     void closeWindow();
     void closeDue(Tick t);
-    Station& station(std::uint32_t address);
+    // The station of an address, made at its first frame. One-byte addresses (the usual ones)
+    // by a table, the others by a map.
+    Station& station(std::uint32_t address) {
+        if (address < kSmallAddresses && small_[address] != kNoStation) {
+            return stations_[small_[address]];
+        }
+        return newStation(address);
+    }
+    Station& newStation(std::uint32_t address);
     LinkInfo& infoAt(FrameRef ref) {
         return infos_[static_cast<std::size_t>(ref.channel)][ref.index];
     }
@@ -213,7 +222,28 @@ class LinkAnalyser {
     Tick timeoutTicks_ = 0;  // 0: none
     Tick settled_ = std::numeric_limits<Tick>::min();
     bool ended_ = false;
-    std::array<ChunkedVector<LinkInfo>, kChannelCount> infos_;
+    // The infos of a line's frames: chunks of a fixed size that never move, made whole at once,
+    // so that taking the next one costs a store.
+    class InfoList {
+      public:
+        std::size_t size() const { return size_; }
+        LinkInfo& operator[](std::size_t i) { return chunks_[i >> kShift][i & kMask]; }
+        const LinkInfo& operator[](std::size_t i) const { return chunks_[i >> kShift][i & kMask]; }
+        LinkInfo& emplace_back() {
+            if ((size_ & kMask) == 0) {
+                chunks_.push_back(std::make_unique<LinkInfo[]>(kMask + 1));
+            }
+            return chunks_.back()[size_++ & kMask];
+        }
+
+      private:
+        static constexpr std::size_t kShift = 13;  // 8192 infos, 64 KiB a chunk
+        static constexpr std::size_t kMask = (std::size_t{1} << kShift) - 1;
+        std::vector<std::unique_ptr<LinkInfo[]>> chunks_;
+        std::size_t size_ = 0;
+    };
+
+    std::array<InfoList, kChannelCount> infos_;
     std::array<LineStats, kChannelCount> lines_{};
     std::array<LinkRole, kChannelCount> roles_{};
     std::vector<Station> stations_;

@@ -85,8 +85,7 @@ LinkFields linkFields(const Frame& frame, const LinkOptions& options) {
     if (!frame.good()) {
         return detail::noFields(role);
     }
-    const std::size_t payload = frame.bytes.size() - frame.checkBytes();
-    return linkFields(std::span(frame.bytes.data(), payload), role, options);
+    return linkFields(framePayload(frame), role, options);
 }
 
 std::string_view linkCommandName(LinkCommand command) {

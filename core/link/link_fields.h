@@ -108,6 +108,12 @@ inline LinkCommand supervisoryKind(int bits) {
     return static_cast<LinkCommand>(static_cast<int>(LinkCommand::RR) + (bits & 3));
 }
 
+// The bytes of a frame before its check (none when it has fewer bytes than its check).
+inline std::span<const std::uint8_t> framePayload(const Frame& frame) {
+    const std::size_t check = frame.checkBytes();
+    return {frame.bytes.data(), frame.bytes.size() > check ? frame.bytes.size() - check : 0};
+}
+
 // The fields of a good frame, its role from its channel. A frame with an error, or one too
 // short for its address and control field (or whose extended address runs past
 // kMaxExtendedAddress bytes), gets fields that are not valid, role aside.

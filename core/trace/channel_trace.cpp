@@ -206,6 +206,8 @@ void ChannelTrace::swap(ChannelTrace& o) noexcept {
     std::swap(stepsTotal_, o.stepsTotal_);
     std::swap(payloads_, o.payloads_);
     std::swap(anyHeld_, o.anyHeld_);
+    std::swap(pending_, o.pending_);
+    std::swap(unordered_, o.unordered_);
     std::swap(tailRun_, o.tailRun_);
     std::swap(tailStep_, o.tailStep_);
     std::swap(hidden_, o.hidden_);
@@ -215,7 +217,8 @@ void ChannelTrace::swap(ChannelTrace& o) noexcept {
 ChannelTrace::~ChannelTrace() = default;
 
 std::size_t ChannelTrace::memoryBytes() const {
-    return blocks_.capacity() * sizeof(Block) + payloads_ * sizeof(Payload);
+    return blocks_.capacity() * sizeof(Block) + payloads_ * sizeof(Payload) +
+           pending_.capacity() * sizeof(TracePoint);
 }
 
 TracePoint ChannelTrace::previousStored(std::size_t k, std::uint64_t j) const {
@@ -300,7 +303,7 @@ void ChannelTrace::checkIndex(std::ptrdiff_t i) const {
 }
 
 TracePoint ChannelTrace::point(std::ptrdiff_t i) const {
-    checkIndex(i);
+    checkIndex(i);  // settles
     const Where w = find(static_cast<std::uint64_t>(i));
     if (!w.inGap) {
         return storedPoint(w.block, w.stored);
@@ -311,21 +314,24 @@ TracePoint ChannelTrace::point(std::ptrdiff_t i) const {
 }
 
 TracePointRange ChannelTrace::points(std::size_t begin, std::size_t end) const {
-    end = std::min(end, count());
+    end = std::min(end, count());  // settles
     begin = std::min(begin, end);
     return {TracePointIterator(this, begin), TracePointIterator(this, end)};
 }
 
 StoredPointRange ChannelTrace::storedPoints() const {
+    settle();
     return {StoredPointIterator(this, 0, 0), StoredPointIterator(this, blocks_.size(), 0)};
 }
 
 TraceBlock ChannelTrace::block(std::size_t k) const {
+    settle();
     const Block& b = blocks_[k];
     return {pointX(b, 0), b.last, b.count, b.storedStart, b.lo, b.hi, b.run()};
 }
 
 TraceBlockData ChannelTrace::blockData(std::size_t k) const {
+    settle();
     const Block& b = blocks_[k];
     TraceBlockData d;
     d.first = b.first;
@@ -345,11 +351,13 @@ TraceBlockData ChannelTrace::blockData(std::size_t k) const {
 }
 
 TracePoint ChannelTrace::blockPoint(std::size_t k, std::uint64_t j) const {
+    settle();
     return storedPoint(k, j);
 }
 
 std::size_t ChannelTrace::copyStored(std::size_t from, Tick upTo, std::span<TracePoint> out,
                                      std::size_t& block) const {
+    settle();
     if (from >= storedTotal_ || out.empty()) {
         return 0;
     }
@@ -417,6 +425,11 @@ std::size_t ChannelTrace::copyStored(std::size_t from, Tick upTo, std::span<Trac
 }
 
 std::uint64_t ChannelTrace::blockLowerBound(std::size_t k, Tick x) const {
+    settle();
+    return lowerBoundIn(k, x);
+}
+
+std::uint64_t ChannelTrace::lowerBoundIn(std::size_t k, Tick x) const {
     const Block& b = blocks_[k];
     if (x <= b.first) {
         return 0;
@@ -438,13 +451,14 @@ std::uint64_t ChannelTrace::blockLowerBound(std::size_t k, Tick x) const {
 }
 
 std::size_t ChannelTrace::lowerBoundTick(Tick x) const {
+    settle();
     const auto it = std::partition_point(blocks_.begin(), blocks_.end(),
                                          [x](const Block& b) { return b.last < x; });
     if (it == blocks_.end()) {
         return count();
     }
     const auto k = static_cast<std::size_t>(it - blocks_.begin());
-    const std::uint64_t j = blockLowerBound(k, x);
+    const std::uint64_t j = lowerBoundIn(k, x);
     if (j == blocks_[k].count) {  // only with a broken order
         return k + 1 < blocks_.size() ? static_cast<std::size_t>(visibleStart(k + 1)) : count();
     }
@@ -460,6 +474,7 @@ std::size_t ChannelTrace::lowerBoundTick(Tick x) const {
 }
 
 std::size_t ChannelTrace::lowerBound(double x) const {
+    settle();
     const std::optional<Tick> t = firstTickAtOrAbove(x);
     return t ? lowerBoundTick(*t) : count();
 }
@@ -487,6 +502,7 @@ std::ptrdiff_t ChannelTrace::firstVisible(double windowMin) const {
 }
 
 std::ptrdiff_t ChannelTrace::lastVisible(double windowMin, double windowMax) const {
+    settle();
     // Some point lies at or right of the minimum exactly when the last one does.
     if (empty() || static_cast<double>(lastX()) < windowMin) {
         return -1;
@@ -612,15 +628,82 @@ void ChannelTrace::addRegular(Tick x0, Tick step, std::uint64_t n, std::uint8_t 
 
 void ChannelTrace::addPoint(Tick x, std::uint8_t y) {
     ++revision_;
+    if (!blocks_.empty() && x < blocks_.back().last) {
+        if (mayDefer(x)) {
+            pending_.push_back({x, y});
+            ++layoutRevision_;
+            return;
+        }
+        settle();
+        insertInside(x, y);
+        return;
+    }
+    // Points that wait all lie before x: appending goes on as if they were merged.
+    appendInOrder(x, y);
+}
+
+bool ChannelTrace::mayDefer(Tick x) const {
+    // The first point with X greater than x, in front of which it goes, lies behind the
+    // completed blocks when the last completed point is not greater than x.
+    return !unordered_ && completed_ < blocks_.size() &&
+           (completed_ == 0 || blocks_[completed_ - 1].last <= x);
+}
+
+void ChannelTrace::mergePending() {
+    // Each waiting point goes after every point with an X not greater than its own that came
+    // before it: the stored ones (a stored point that came later has a greater X) and the
+    // waiting ones before it in the list. So: the list sorted stably by X, merged behind the
+    // stored points of equal X.
+    std::stable_sort(pending_.begin(), pending_.end(),
+                     [](const TracePoint& a, const TracePoint& b) { return a.x < b.x; });
+    const Tick from = pending_.front().x;  // less than the last stored X
+    const auto it = std::partition_point(blocks_.begin(), blocks_.end(),
+                                         [from](const Block& b) { return b.last <= from; });
+    const auto k = static_cast<std::size_t>(it - blocks_.begin());
+    const std::uint64_t j = lowerBoundIn(k, from + 1);
+    // The stored points from (k, j) on are taken out and put back merged, in order.
+    std::vector<TracePoint> tail;
+    tail.reserve(static_cast<std::size_t>(storedTotal_ - blocks_[k].storedStart - j));
+    for (std::size_t i = k; i < blocks_.size(); ++i) {
+        for (std::uint64_t q = i == k ? j : 0; q < blocks_[i].count; ++q) {
+            tail.push_back(storedPoint(i, q));
+        }
+    }
+    std::vector<TracePoint> incoming;
+    incoming.swap(pending_);
+    const auto drop = [this] {
+        if (blocks_.back().pts) {
+            --payloads_;
+        }
+        blocks_.pop_back();
+    };
+    while (blocks_.size() > k + 1) {
+        drop();
+    }
+    if (j == 0) {
+        drop();
+    } else {
+        blocks_[k].count = j;
+        blocks_[k].held &= lowMask(j);
+        refresh(k);
+    }
+    reindexFrom(blocks_.empty() ? 0 : blocks_.size() - 1);
+    tailRun_ = 0;
+    auto a = tail.begin();
+    auto b = incoming.begin();
+    while (a != tail.end() || b != incoming.end()) {
+        const bool stored = b == incoming.end() || (a != tail.end() && a->x <= b->x);
+        const TracePoint p = stored ? *a++ : *b++;
+        appendInOrder(p.x, p.y);
+    }
+}
+
+void ChannelTrace::appendInOrder(Tick x, std::uint8_t y) {
     if (blocks_.empty()) {
         appendBlock(x, y);
         return;
     }
     Block& b = blocks_.back();
-    if (x < b.last) {
-        insertInside(x, y);
-        return;
-    }
     if (blocks_.size() > completed_) {
         if (b.run()) {
             if (diff(x, b.last) == b.step && y == ((b.count & 1) != 0 ? b.y1 : b.y0)) {
@@ -888,7 +971,7 @@ void ChannelTrace::insertInside(Tick x, std::uint8_t y) {
             appendBlock(x, y);
             return;
         }
-        std::uint64_t j = blockLowerBound(k, x + 1);
+        std::uint64_t j = lowerBoundIn(k, x + 1);
         if (j == blocks_[k].count) {  // likewise
             if (k + 1 == blocks_.size()) {
                 appendBlock(x, y);
@@ -949,7 +1032,11 @@ ChannelTrace::Where ChannelTrace::freezeAround(std::uint64_t i, bool before, boo
 }
 
 void ChannelTrace::setX(std::ptrdiff_t i, Tick x) {
-    checkIndex(i);
+    checkIndex(i);  // settles
+    if ((i > 0 && point(i - 1).x > x) ||
+        (static_cast<std::size_t>(i) + 1 < count() && point(i + 1).x < x)) {
+        unordered_ = true;
+    }
     ++revision_;
     const Where w = freezeAround(static_cast<std::uint64_t>(i), true, true);
     std::size_t k = w.block;
@@ -1022,6 +1109,9 @@ void ChannelTrace::clear() {
     ++revision_;
     ++layoutRevision_;
     blocks_.clear();
+    pending_.clear();
+    pending_.shrink_to_fit();
+    unordered_ = false;
     completed_ = 0;
     storedTotal_ = derivedTotal_ = stepsTotal_ = 0;
     payloads_ = 0;
@@ -1030,6 +1120,7 @@ void ChannelTrace::clear() {
 }
 
 std::uint64_t ChannelTrace::complete() {
+    settle();
     if (anyHeld_) {
         return completeWithHeld();
     }

@@ -8,7 +8,11 @@
 //   - the completion's points not at all: completing a trace marks its stored points as
 //     completed, and the points of each completed gap follow from the gap's two ends
 //     (completionOf). Indices count them as if they were stored.
-// Appending in order is O(1); every search is a binary search over the blocks.
+// Appending in order is O(1); every search is a binary search over the blocks. A point that
+// lands before earlier ones (time bytes that step backwards) waits in a list of its own; the
+// next look at the trace sorts that list and merges it with the stored points behind the
+// first of them in one pass, so that whatever order points come in, adding n of them between
+// two looks costs O(n log n) plus the points merged, never a re-index of the trace per point.
 
 #include <algorithm>
 #include <cmath>
@@ -183,7 +187,8 @@ class ChannelTrace {
 
     // Inserts after the last point whose X is not greater than x (after equal X). A point
     // that lands among the points of a completed gap leaves them where they are, at their
-    // level, as stored points would stay.
+    // level, as stored points would stay. O(1) at the end; O(1) amortised before earlier
+    // points that are not completed yet (merged at the next look, see above).
     void add(Tick x, std::uint8_t y) {
         // The next point of a regular stretch at the end (a strobe): a count goes up.
         if (!blocks_.empty() && blocks_.size() > completed_) {
@@ -214,9 +219,11 @@ class ChannelTrace {
     std::uint64_t complete();
 
     std::size_t count() const {
+        settle();
         return static_cast<std::size_t>(storedTotal_ + derivedStartAt(completed_));
     }
-    // Bytes held: the block index (its capacity) and the blocks' points.
+    // Bytes held: the block index (its capacity), the blocks' points and the points waiting
+    // to be merged.
     std::size_t memoryBytes() const;
     bool empty() const { return blocks_.empty(); }
 
@@ -250,9 +257,15 @@ class ChannelTrace {
     Tick lastX() const;
 
     // The stored points alone, block by block (no completion points).
-    std::size_t storedCount() const { return static_cast<std::size_t>(storedTotal_); }
+    std::size_t storedCount() const {
+        settle();
+        return static_cast<std::size_t>(storedTotal_);
+    }
     StoredPointRange storedPoints() const;
-    std::size_t blockCount() const { return blocks_.size(); }
+    std::size_t blockCount() const {
+        settle();
+        return blocks_.size();
+    }
     TraceBlock block(std::size_t k) const;                        // k < blockCount()
     TraceBlockData blockData(std::size_t k) const;                // k < blockCount()
     TracePoint blockPoint(std::size_t k, std::uint64_t j) const;  // j < block(k).count
@@ -369,9 +382,23 @@ class ChannelTrace {
     // Index of stored point (k, j) among the points as they are now.
     std::uint64_t visibleIndex(std::size_t k, std::uint64_t j) const;
     Where find(std::uint64_t i) const;
+    // blockLowerBound without merging the points that wait (it runs while they are merged).
+    std::uint64_t lowerBoundIn(std::size_t k, Tick x) const;
     void checkIndex(std::ptrdiff_t i) const;
 
     void addPoint(Tick x, std::uint8_t y);
+    // Appends a point whose X is not less than the last one's.
+    void appendInOrder(Tick x, std::uint8_t y);
+    // Whether a point at x, before the last point, may wait to be merged: it lands behind the
+    // completed blocks, in a trace whose order no setX has broken.
+    bool mayDefer(Tick x) const;
+    // Merges the points that wait into the stored points (the const queries call it first).
+    void settle() const {
+        if (!pending_.empty()) {
+            const_cast<ChannelTrace*>(this)->mergePending();
+        }
+    }
+    void mergePending();
     void appendBlock(Tick x, std::uint8_t y);
     void appendToPoints(Tick x, std::uint8_t y);
     void splitOffTailRun();
@@ -395,14 +422,21 @@ class ChannelTrace {
     void reindexFrom(std::size_t k);
     std::uint64_t completeWithHeld();
 
-    ChunkedVector<Block> blocks_;
+    // What merging the waiting points changes is mutable: the const queries merge them first
+    // (settle), which changes no point as the trace's users see them.
+    mutable ChunkedVector<Block> blocks_;
     std::size_t completed_ = 0;  // blocks [0, completed_) are completed
-    std::uint64_t storedTotal_ = 0, derivedTotal_ = 0, stepsTotal_ = 0;
-    std::size_t payloads_ = 0;
+    mutable std::uint64_t storedTotal_ = 0, derivedTotal_ = 0, stepsTotal_ = 0;
+    mutable std::size_t payloads_ = 0;
     bool anyHeld_ = false;
     // Points at the end of the last block that already form a regular stretch.
-    std::uint64_t tailRun_ = 0;
-    Tick tailStep_ = 0;
+    mutable std::uint64_t tailRun_ = 0;
+    mutable Tick tailStep_ = 0;
+    // Points added before the last point and not merged yet, in the order they came; all lie
+    // behind the completed blocks, and each is less than the last stored X.
+    mutable std::vector<TracePoint> pending_;
+    // A setX has put a point out of order: points are inserted one at a time from then on.
+    bool unordered_ = false;
     bool hidden_ = false;
     std::uint64_t revision_ = 0;
     std::uint64_t layoutRevision_ = 0;

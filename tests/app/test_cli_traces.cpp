@@ -1,7 +1,10 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <string>
 
@@ -61,23 +64,57 @@ TEST(CliTraces, Failures) {
         std::string err;  // exact, or the start of it for usage errors
         bool exact;
     };
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // Files that are not 8-bit text, and a FIFO that no program writes (refused at once: the
+    // test would not end otherwise).
+    const auto write = [&dir](const char* name, const QByteArray& bytes) {
+        QFile file(dir.filePath(name));
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(bytes);
+    };
+    QByteArray utf16;
+    for (const char c : std::string("23 08 00 00 00 00 00 00 04 00 \r\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    write("utf16.osc", utf16);
+    write("binary.osc", QByteArray(100, '\0') + "23 08 ");
+    ASSERT_EQ(::mkfifo(dir.filePath("pipe.osc").toLocal8Bit().constData(), 0600), 0);
+    const std::string at = dir.path().toStdString() + "/";
     const Row rows[] = {
-        {"bad group",
+        {"bad group, where it stands",
          {"traces", fixture("bad_group.osc")},
          1,
-         "'$2G' is not a valid integer value\n",
+         fixture("bad_group.osc").toStdString() + ":2:1: bad hex group \"2G\"\n",
          true},
         {"bad group of Windows-1251 letters",
          {"traces", fixture("bad_group_cyrillic.osc")},
          1,
-         "'$\xD0\x96\xD0\xB6' is not a valid integer value\n",
+         fixture("bad_group_cyrillic.osc").toStdString() +
+             ":2:1: bad hex group \"\xD0\x96\xD0\xB6\"\n",
          true},
         {"missing file, named as given",
          {"traces", "no-such-file.osc"},
          1,
-         "Cannot open file no-such-file.osc\n",
+         "Cannot open file no-such-file.osc: No such file or directory\n",
          true},
-        {"a folder", {"traces", "."}, 1, "Cannot open file .\n", true},
+        {"a folder", {"traces", "."}, 1, "Cannot open file .: Is a directory\n", true},
+        {"UTF-16",
+         {"traces", "utf16.osc"},
+         1,
+         "Cannot open file utf16.osc: UTF-16 text, not 8-bit text\n",
+         true},
+        {"binary",
+         {"traces", "binary.osc"},
+         1,
+         "Cannot open file binary.osc: binary data with NUL bytes, not text\n",
+         true},
+        {"a FIFO",
+         {"traces", "pipe.osc"},
+         1,
+         "Cannot open file pipe.osc: a FIFO (named pipe), not a regular file\n",
+         true},
         {"no file", {"traces"}, 2, "morvelip-osc-cli traces: FILE is missing.", false},
         {"two files", {"traces", "a.osc", "b.osc"}, 2, "morvelip-osc-cli traces: Only one", false},
         {"unknown option",
@@ -86,8 +123,6 @@ TEST(CliTraces, Failures) {
          "morvelip-osc-cli traces: Unknown option 'frobnicate'.",
          false},
     };
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
     for (const Row& row : rows) {
         const auto r = runCli(row.args, dir.path());
         EXPECT_EQ(r.exitCode, row.exitCode) << row.name;
@@ -101,6 +136,18 @@ TEST(CliTraces, Failures) {
                 << row.name;
         }
     }
+}
+
+// Output that cannot be written is named with the system's reason.
+TEST(CliTraces, OutputThatCannotBeWritten) {
+    QProcess p;
+    p.setStandardOutputFile(QStringLiteral("/dev/full"));
+    p.start(clitest::binaryDir() + QStringLiteral("/bin/morvelip-osc-cli"),
+            {"traces", fixture("worked_example.osc")});
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(p.readAllStandardError().toStdString(),
+              "morvelip-osc-cli traces: cannot write the output: No space left on device\n");
 }
 
 TEST(CliTraces, Help) {

@@ -74,6 +74,8 @@ for program in morvelip-osc morvelip-osc-cli; do
     zcat "$usr/share/man/man1/$program.1.gz" | grep -q '^\.SH OPTIONS' ||
         fail "the manual page of $program has no options"
 done
+"$source/tests/tools/check_runpath.sh" "$usr/bin" "$usr/lib/morvelip-osc" ||
+    fail "a packaged program or library searches an empty or relative library path"
 zcat "$usr/share/man/man1/morvelip-osc-cli.1.gz" | grep -q '^\.SS "traces"' ||
     fail "the manual page of morvelip-osc-cli lacks its subcommands"
 grep -q '^net.core.rmem_max = 8388608$' "$usr/lib/sysctl.d/50-morvelip-osc.conf" ||

@@ -27,6 +27,7 @@ const QColor kMarkerColour(255, 0, 0);
 const QColor kCursorColour(255, 255, 255);
 const QColor kGridColour(48, 48, 48);
 const QColor kBottomLabelColour(128, 128, 128);
+const QColor kAxisColour(255, 255, 255);
 
 QFont labelFont() {
     return ui::arialFont(8);
@@ -253,6 +254,9 @@ OscPlot::Signature OscPlot::signature() const {
     s.leftMin = leftMin_;
     s.leftMax = leftMax_;
     s.size = size();
+    if (liveEnd_) {
+        s.liveEnd = liveEnd_();
+    }
     return s;
 }
 
@@ -300,9 +304,25 @@ void OscPlot::paintEvent(QPaintEvent* event) {
     }
 }
 
-void OscPlot::paintPlotAt(QPainter& p, QSize size) {
+OscPlot::Colours OscPlot::Colours::screen() {
+    return {Qt::black,   kTraceColour,       kMarkerColour, kCursorColour,
+            kGridColour, kBottomLabelColour, kAxisColour};
+}
+
+OscPlot::Colours OscPlot::Colours::print() {
+    return {Qt::white,         QColor(0, 0, 160),     QColor(200, 0, 0),
+            QColor(0, 120, 0), QColor(205, 205, 205), QColor(80, 80, 80),
+            Qt::black};
+}
+
+void OscPlot::paintPlotAt(QPainter& p, QSize size, const Colours& colours) {
     const std::optional<Signature> painted = painted_;
     paintSize_ = size;
+    colours_ = &colours;
+    const struct Back {
+        const Colours*& colours;
+        ~Back() { colours = nullptr; }
+    } back{colours_};
     try {
         paintPlot(p);
     } catch (...) {
@@ -315,9 +335,11 @@ void OscPlot::paintPlotAt(QPainter& p, QSize size) {
 
 void OscPlot::paintPlot(QPainter& p) {
     painted_ = signature();
+    static const Colours kScreen = Colours::screen();
+    const Colours& c = colours_ ? *colours_ : kScreen;
     const QRect all(QPoint(0, 0), canvasSize());
     const QRect r = plotRect();
-    p.fillRect(all, Qt::black);
+    p.fillRect(all, c.background);
     // Lowered bevel.
     p.setPen(palette().color(QPalette::Dark));
     p.drawLine(all.topLeft(), all.topRight());
@@ -344,8 +366,8 @@ void OscPlot::paintPlot(QPainter& p) {
                 break;
             }
             const int x = static_cast<int>(std::lround(pixelForBottom(v)));
-            ui::drawDottedLine(p, QPoint(x, r.top()), QPoint(x, axisY), kGridColour);
-            p.setPen(Qt::white);
+            ui::drawDottedLine(p, QPoint(x, r.top()), QPoint(x, axisY), c.grid);
+            p.setPen(c.axis);
             p.drawLine(x, axisY, x, axisY + kTickLength);
             const QString text = axisLabelText(Axis::Bottom, v);
             if (text.isEmpty()) {
@@ -353,22 +375,22 @@ void OscPlot::paintPlot(QPainter& p) {
             }
             labels_.draw(p, QPoint(x, axisY + kTickLength + 2), -90,
                          QRect(-labelLength, -fm.height() / 2, labelLength, fm.height()),
-                         Qt::AlignRight | Qt::AlignVCenter, text, kBottomLabelColour, font);
+                         Qt::AlignRight | Qt::AlignVCenter, text, c.bottomLabels, font);
         }
     }
     // Left axis: one label per whole value.
     for (int v = static_cast<int>(std::ceil(leftMin_)); v <= std::floor(leftMax_) && v <= 1000;
          ++v) {
         const int y = static_cast<int>(std::lround(pixelForLeft(v)));
-        ui::drawDottedLine(p, QPoint(r.left(), y), QPoint(r.left() + r.width(), y), kGridColour);
-        p.setPen(Qt::white);
+        ui::drawDottedLine(p, QPoint(r.left(), y), QPoint(r.left() + r.width(), y), c.grid);
+        p.setPen(c.axis);
         p.drawLine(r.left() - kTickLength, y, r.left() - 1, y);
         const QString text = axisLabelText(Axis::Left, v);
         if (!text.isEmpty()) {
             labels_.draw(
                 p, QPoint(r.left() - kTickLength - 2 - leftLabelsWidth(), y - fm.height() / 2), 0,
                 QRect(0, 0, leftLabelsWidth(), fm.height()), Qt::AlignRight | Qt::AlignVCenter,
-                text, Qt::white, font);
+                text, c.axis, font);
         }
     }
 
@@ -385,12 +407,18 @@ void OscPlot::paintPlot(QPainter& p) {
             continue;
         }
         ui::buildStairPolyline(*trace, summaryOf(i), m, polyline_);
+        if (i < osc::kChannelCount && painted_->liveEnd) {
+            ui::extendToLiveEnd(*trace, m, static_cast<double>(*painted_->liveEnd), polyline_);
+        }
         if (polyline_.size() < 2) {
             continue;
         }
-        const QColor colour = i < osc::kChannelCount    ? kTraceColour
-                              : i == osc::kMarkerSeries ? kMarkerColour
-                                                        : kCursorColour;
+        const QColor colour = i < osc::kChannelCount
+                                  ? (channelColours_[static_cast<std::size_t>(i)].isValid()
+                                         ? channelColours_[static_cast<std::size_t>(i)]
+                                         : c.trace)
+                              : i == osc::kMarkerSeries ? c.marker
+                                                        : c.cursor;
         if (p.paintEngine() && p.paintEngine()->type() == QPaintEngine::SVG) {
             p.setPen(QPen(colour, 0));
             QPainterPath path;
@@ -403,7 +431,7 @@ void OscPlot::paintPlot(QPainter& p) {
     p.restore();
 
     // Axis lines.
-    p.setPen(Qt::white);
+    p.setPen(c.axis);
     p.drawLine(r.left() - 1, r.top(), r.left() - 1, axisY);
     p.drawLine(r.left() - 1, axisY, r.left() + r.width(), axisY);
 
@@ -411,7 +439,7 @@ void OscPlot::paintPlot(QPainter& p) {
         // The zoom takes the dragged span of ticks only: the band over the plot's full height.
         const QRect band(QPoint(std::min(pressPos_.x(), lastPos_.x()), r.top()),
                          QPoint(std::max(pressPos_.x(), lastPos_.x()), axisY));
-        p.setPen(QPen(Qt::white, 0, Qt::DotLine));
+        p.setPen(QPen(c.axis, 0, Qt::DotLine));
         p.drawRect(band);
     }
 }

@@ -14,6 +14,7 @@
 // about 60 repaints a second for the user's moves and 30 for arriving data, and skips the
 // repaint when no trace revision, window or hidden flag changed since the last paint.
 
+#include <QColor>
 #include <QElapsedTimer>
 #include <QPointer>
 #include <QTimer>
@@ -91,9 +92,15 @@ class OscPlot : public QWidget {
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
     void paintPlot(QPainter& p);
+    // The colours of a paint: the screen's (black ground) or a light, print-friendly set.
+    struct Colours {
+        QColor background, trace, marker, cursor, grid, bottomLabels, axis;
+        static Colours screen();
+        static Colours print();
+    };
     // Paints the plot as it would look at `size` into p (pictures at a chosen size); the widget
     // itself stays as it is. On an SVG painter the series are paths.
-    void paintPlotAt(QPainter& p, QSize size);
+    void paintPlotAt(QPainter& p, QSize size, const Colours& colours = Colours::screen());
 
     // The widest bottom-axis label expected, which sets the height of the label band
     // ("000000" unless set; the labels are vertical).
@@ -104,6 +111,17 @@ class OscPlot : public QWidget {
     // frame annotations. Gets the mapping of that paint.
     using Overlay = std::function<void(QPainter&, const osc::PlotMapping&)>;
     void setOverlay(Overlay overlay);
+
+    // Colours of the four channels' lines; an invalid colour draws that line in the palette's.
+    void setChannelColours(const std::array<QColor, osc::kChannelCount>& colours) {
+        channelColours_ = colours;
+        update();
+    }
+
+    // The newest time base while a capture runs (nothing otherwise): each channel's line is
+    // drawn at its current level up to it. Asked at every paint.
+    using LiveEnd = std::function<std::optional<osc::Tick>()>;
+    void setLiveEnd(LiveEnd liveEnd) { liveEnd_ = std::move(liveEnd); }
 
     // Centred horizontally near the top of the plot on every resize (the progress panel).
     void setCentredPanel(QWidget* panel);
@@ -131,6 +149,7 @@ class OscPlot : public QWidget {
         std::array<std::uint64_t, osc::kSeriesCount> revisions{};
         std::array<bool, osc::kSeriesCount> hidden{};
         double min = 0, max = 0, leftMin = 0, leftMax = 0;
+        std::optional<osc::Tick> liveEnd;
         QSize size;
         bool operator==(const Signature&) const = default;
     };
@@ -155,8 +174,11 @@ class OscPlot : public QWidget {
     std::optional<QPoint> pointerOverride_;
     QPointer<QWidget> centredPanel_;
     Overlay overlay_;
-    std::optional<QSize> paintSize_;  // the size paintPlotAt paints at, while it does
-    int bottomLabelsHeight_ = 0;      // 0: from the default sample
+    LiveEnd liveEnd_;
+    std::array<QColor, osc::kChannelCount> channelColours_{};
+    std::optional<QSize> paintSize_;    // the size paintPlotAt paints at, while it does
+    const Colours* colours_ = nullptr;  // those of paintPlotAt, while it paints; else the screen's
+    int bottomLabelsHeight_ = 0;        // 0: from the default sample
 
     enum class Drag { None, Pending, Zoom, Pan };
     Drag drag_ = Drag::None;

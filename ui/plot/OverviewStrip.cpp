@@ -139,6 +139,18 @@ void OverviewStrip::paintStrip(QPainter& p) {
                 ui::drawStairs(p, polyline_, r, kTraceColour, stairRects_);
             }
         }
+        if (overlay_) {
+            osc::PlotMapping mapping;
+            mapping.windowMin = m.windowMin;
+            mapping.windowMax = m.windowMax;
+            mapping.left = m.left;
+            mapping.columns = m.columns;
+            mapping.levelMin = m.levelMin;
+            mapping.levelMax = m.levelMax;
+            mapping.top = m.top;
+            mapping.height = m.height;
+            overlay_(p, mapping);
+        }
         p.restore();
     }
 

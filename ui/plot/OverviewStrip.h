@@ -15,6 +15,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 #include "core/capture/capture_engine.h"
@@ -41,6 +42,10 @@ class OverviewStrip : public QWidget {
     QRect windowBox() const;
     // Paints the strip into p (the paint event; tests render it into an image).
     void paintStrip(QPainter& p);
+    // Drawn over the strip's traces, clipped to them, with the strip's mapping of the whole
+    // capture: where the frames and the bad frames lie.
+    using Overlay = std::function<void(QPainter&, const osc::PlotMapping&)>;
+    void setOverlay(Overlay overlay) { overlay_ = std::move(overlay); }
     // Checks soon whether the picture is out of date.
     static constexpr int kWindowMs = 100;
     static constexpr int kDataMs = 250;
@@ -60,6 +65,7 @@ class OverviewStrip : public QWidget {
     void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    Overlay overlay_;
     struct Signature {
         std::array<std::uint64_t, osc::kChannelCount> revisions{};
         double min = 0, max = 0;

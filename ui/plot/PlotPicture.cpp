@@ -1,6 +1,7 @@
 #include "ui/plot/PlotPicture.h"
 
 #include <QBuffer>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDialogButtonBox>
 #include <QFileDialog>
@@ -23,6 +24,7 @@
 
 #include "core/files/osc_file.h"
 #include "ui/plot/OscPlot.h"
+#include "ui/widgets/Fonts.h"
 #include "ui/widgets/Messages.h"
 
 namespace ui {
@@ -54,34 +56,94 @@ std::optional<PictureFormat> pictureFormatFor(const QString& fileName) {
     return std::nullopt;
 }
 
-QImage plotImage(OscPlot& plot, QSize size) {
+namespace {
+
+constexpr int kHeaderMargin = 6;
+constexpr int kHeaderFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+
+QFont headerFont() {
+    QFont f = formFont();
+    f.setPointSizeF(std::max(9.0, f.pointSizeF()));
+    return f;
+}
+
+// The header's lines, each wrapped to the width, on the look's ground.
+void paintHeader(QPainter& p, const PictureLook& look, int width, int height) {
+    const OscPlot::Colours colours =
+        look.light ? OscPlot::Colours::print() : OscPlot::Colours::screen();
+    p.fillRect(QRect(0, 0, width, height), colours.background);
+    p.setPen(look.light ? QColor(Qt::black) : QColor(230, 230, 230));
+    const QFont font = headerFont();
+    p.setFont(font);
+    const QFontMetrics fm(font);
+    int y = kHeaderMargin;
+    const int textWidth = std::max(1, width - 2 * kHeaderMargin);
+    for (const QString& line : look.headerLines) {
+        const QRect box = fm.boundingRect(QRect(0, 0, textWidth, 1 << 20), kHeaderFlags, line);
+        p.drawText(QRect(kHeaderMargin, y, textWidth, box.height()), kHeaderFlags, line);
+        y += box.height();
+    }
+}
+
+// Paints the picture (header, then the plot below it) on a painter of the whole picture.
+void paintPicture(QPainter& p, OscPlot& plot, QSize plotSize, const PictureLook& look) {
+    const int header = pictureHeaderHeight(look, plotSize.width());
+    if (header > 0) {
+        paintHeader(p, look, plotSize.width(), header);
+    }
+    p.save();
+    p.translate(0, header);
+    plot.paintPlotAt(p, plotSize,
+                     look.light ? OscPlot::Colours::print() : OscPlot::Colours::screen());
+    p.restore();
+}
+
+}  // namespace
+
+int pictureHeaderHeight(const PictureLook& look, int width) {
+    if (!look.header || look.headerLines.isEmpty()) {
+        return 0;
+    }
+    const QFontMetrics fm(headerFont());
+    const int textWidth = std::max(1, width - 2 * kHeaderMargin);
+    int height = 2 * kHeaderMargin;
+    for (const QString& line : look.headerLines) {
+        height += fm.boundingRect(QRect(0, 0, textWidth, 1 << 20), kHeaderFlags, line).height();
+    }
+    return std::min(height, kMaxPictureSide);
+}
+
+QImage plotImage(OscPlot& plot, QSize size, const PictureLook& look) {
     size = boundedSize(size);
-    QImage image(size, QImage::Format_RGB32);
-    image.fill(Qt::black);
+    QImage image(size.width(), size.height() + pictureHeaderHeight(look, size.width()),
+                 QImage::Format_RGB32);
+    image.fill(look.light ? Qt::white : Qt::black);
     QPainter p(&image);
-    plot.paintPlotAt(p, size);
+    paintPicture(p, plot, size, look);
     p.end();
     return image;
 }
 
-QByteArray plotPictureBytes(OscPlot& plot, QSize size, PictureFormat format) {
+QByteArray plotPictureBytes(OscPlot& plot, QSize size, PictureFormat format,
+                            const PictureLook& look) {
     size = boundedSize(size);
+    const QSize whole(size.width(), size.height() + pictureHeaderHeight(look, size.width()));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     switch (format) {
         case PictureFormat::Png:
-            plotImage(plot, size).save(&buffer, "PNG");
+            plotImage(plot, size, look).save(&buffer, "PNG");
             break;
         case PictureFormat::Svg: {
             QSvgGenerator svg;
             svg.setOutputDevice(&buffer);
-            svg.setSize(size);
-            svg.setViewBox(QRect(QPoint(0, 0), size));
+            svg.setSize(whole);
+            svg.setViewBox(QRect(QPoint(0, 0), whole));
             svg.setResolution(96);
             svg.setTitle(QStringLiteral("Осциллограмма"));
             QPainter p(&svg);
-            plot.paintPlotAt(p, size);
+            paintPicture(p, plot, size, look);
             p.end();
             break;
         }
@@ -92,10 +154,10 @@ QByteArray plotPictureBytes(OscPlot& plot, QSize size, PictureFormat format) {
             pdf.setCreator(QStringLiteral("МорвелIP-осциллограф"));
             pdf.setResolution(72);
             pdf.setPageLayout(QPageLayout(
-                QPageSize(QSizeF(size), QPageSize::Point, QString(), QPageSize::ExactMatch),
+                QPageSize(QSizeF(whole), QPageSize::Point, QString(), QPageSize::ExactMatch),
                 QPageLayout::Portrait, QMarginsF()));
             QPainter p(&pdf);
-            plot.paintPlotAt(p, size);
+            paintPicture(p, plot, size, look);
             p.end();
             break;
         }
@@ -103,20 +165,20 @@ QByteArray plotPictureBytes(OscPlot& plot, QSize size, PictureFormat format) {
     return bytes;
 }
 
-void savePlotPicture(OscPlot& plot, const QString& fileName, QSize size) {
+void savePlotPicture(OscPlot& plot, const QString& fileName, QSize size, const PictureLook& look) {
     const std::optional<PictureFormat> format = pictureFormatFor(fileName);
     if (!format) {
         throw std::runtime_error(
             "Формат изображения задаётся расширением файла: .png, .svg или .pdf");
     }
-    const QByteArray bytes = plotPictureBytes(plot, size, *format);
+    const QByteArray bytes = plotPictureBytes(plot, size, *format, look);
     osc::writeFileAtomically(
         std::filesystem::path(fileName.toStdString()),
         std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-void copyPlotPicture(OscPlot& plot) {
-    QGuiApplication::clipboard()->setImage(plotImage(plot, plot.size()));
+void copyPlotPicture(OscPlot& plot, const PictureLook& look) {
+    QGuiApplication::clipboard()->setImage(plotImage(plot, plot.size(), look));
 }
 
 PictureDialog::PictureDialog(QWidget* parent, const QString& fileName, QSize size)
@@ -149,6 +211,17 @@ PictureDialog::PictureDialog(QWidget* parent, const QString& fileName, QSize siz
     height_ = side("seHeight", size.height());
     form->addRow(QStringLiteral("Ширина"), width_);
     form->addRow(QStringLiteral("Высота"), height_);
+    header_ =
+        new QCheckBox(QStringLiteral("Заголовок: устройство, файл, отсчёты, декодирование"), this);
+    header_->setObjectName(QStringLiteral("cbPictureHeader"));
+    header_->setToolTip(
+        QStringLiteral("Над графиком: устройство, файл или время захвата, "
+                       "маркер, курсор, разность и декодированная строка"));
+    light_ = new QCheckBox(QStringLiteral("Светлый фон для печати"), this);
+    light_->setObjectName(QStringLiteral("cbPictureLight"));
+    light_->setToolTip(QStringLiteral("Тёмные линии на белом вместо экранных цветов"));
+    form->addRow(QString(), header_);
+    form->addRow(QString(), light_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Сохранить"));
@@ -173,6 +246,22 @@ void PictureDialog::setFileName(const QString& name) {
 void PictureDialog::setPictureSize(QSize size) {
     width_->setValue(size.width());
     height_->setValue(size.height());
+}
+
+bool PictureDialog::header() const {
+    return header_->isChecked();
+}
+
+bool PictureDialog::light() const {
+    return light_->isChecked();
+}
+
+void PictureDialog::setHeader(bool on) {
+    header_->setChecked(on);
+}
+
+void PictureDialog::setLight(bool on) {
+    light_->setChecked(on);
 }
 
 void PictureDialog::accept() {

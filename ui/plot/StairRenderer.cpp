@@ -454,4 +454,23 @@ void buildStairPolyline(const osc::ChannelTrace& trace, const TraceSummary& summ
     }
 }
 
+void extendToLiveEnd(const osc::ChannelTrace& trace, const StairMapping& map, double liveEnd,
+                     QVector<QPointF>& polyline) {
+    const double span = map.windowMax - map.windowMin;
+    if (polyline.isEmpty() || trace.empty() || map.columns <= 0 || !(span > 0) ||
+        !std::isfinite(span) || !std::isfinite(liveEnd)) {
+        return;
+    }
+    const auto last = static_cast<double>(trace.lastX());
+    if (!(liveEnd > last) || last >= map.windowMax || liveEnd <= map.windowMin) {
+        return;
+    }
+    const double end = std::min(liveEnd, map.windowMax);
+    const double px = map.left + (end - map.windowMin) * map.columns / span;
+    const double y = polyline.constLast().y();
+    if (px > polyline.constLast().x()) {
+        polyline.append(QPointF(px, y));
+    }
+}
+
 }  // namespace ui

@@ -193,6 +193,14 @@ enum class ColumnEdges {
     WholeBlocks,
 };
 
+// While a capture runs each line holds its last level up to the newest time base (liveEnd, in
+// ticks), although no point marks it yet: a polyline of trace (from buildStairPolyline) that
+// ends at the trace's last point goes on at that level to liveEnd, or to the right edge when
+// liveEnd lies beyond it. Nothing changes when points follow the window or liveEnd is not after
+// the last point.
+void extendToLiveEnd(const osc::ChannelTrace& trace, const StairMapping& map, double liveEnd,
+                     QVector<QPointF>& polyline);
+
 // Appends the polyline of the visible part of trace to out (cleared first). The line starts at
 // the left edge with the level of the last point before the window (or at the first point), and
 // ends at the right edge when points follow the window, else at the trace's last point. The

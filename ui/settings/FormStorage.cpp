@@ -201,7 +201,13 @@ void FormStorage::addStoredProperty(QWidget* component, const QString& property)
     } else if (qobject_cast<QComboBox*>(component)) {
         kind = Kind::Index;
     }
-    stored_.push_back({component, component->objectName() + QLatin1Char('_') + property, kind});
+    stored_.push_back(
+        {component, component->objectName() + QLatin1Char('_') + property, kind, {}, {}});
+}
+
+void FormStorage::addStoredValue(const QString& valueName, std::function<QString()> get,
+                                 std::function<void(const QString&)> set) {
+    stored_.push_back({nullptr, valueName, Kind::Value, std::move(get), std::move(set)});
 }
 
 QStringList FormStorage::storedValueNames() const {
@@ -288,7 +294,16 @@ void FormStorage::restorePlacement(SettingsSection& s) {
         static_cast<int>(std::clamp<qint64>(bottom - top, 1, std::max(desktop.height(), 1)));
     const QPoint topLeft(static_cast<int>(std::clamp(left, -kPosLimit, kPosLimit)),
                          static_cast<int>(std::clamp(top, -kPosLimit, kPosLimit)));
-    OuterFrame::place(w, QRect(topLeft, resizable ? QSize(width, height) : current.size()));
+    QRect placed(topLeft, resizable ? QSize(width, height) : current.size());
+    // A title bar off every screen (a monitor since removed, a damaged value) would leave the
+    // window beyond reach: it comes onto the nearest screen.
+    QList<QRect> screens;
+    for (const QScreen* each : QGuiApplication::screens()) {
+        screens.append(each->availableGeometry());
+    }
+    const int title = std::max(OuterFrame::margins(w).top(), 24);
+    placed = reachableFrame(placed, screens, title);
+    OuterFrame::place(w, placed);
 }
 
 void FormStorage::restoreState(SettingsSection& s) {
@@ -329,7 +344,7 @@ void FormStorage::restoreState(SettingsSection& s) {
 
 void FormStorage::restoreProperties(SettingsSection& s) {
     for (const Stored& p : stored_) {
-        if (!p.component) {
+        if (!p.present()) {
             continue;
         }
         try {
@@ -355,6 +370,8 @@ QString FormStorage::propertyText(const Stored& p) const {
         case Kind::Index:
             return fromUtf8(
                 osc::numberValueText(static_cast<QComboBox*>(p.component.data())->currentIndex()));
+        case Kind::Value:
+            return p.get();
     }
     return {};
 }
@@ -376,6 +393,11 @@ void FormStorage::applyPropertyText(const Stored& p, const QString& text) {
         }
         case Kind::Text:
             static_cast<QLineEdit*>(p.component.data())->setText(text);
+            break;
+        case Kind::Value:
+            if (p.set) {
+                p.set(text);
+            }
             break;
         case Kind::Index: {
             // An entry of the list by its number; a number that names no entry changes nothing.
@@ -430,7 +452,7 @@ void FormStorage::save(bool destroying) {
         s->writeText(QStringLiteral("Visible"),
                      destroying ? QStringLiteral("1") : QStringLiteral("0"));
         for (const Stored& p : stored_) {
-            if (p.component) {
+            if (p.present()) {
                 s->writeText(p.valueName, trimValueText(propertyText(p)));
             }
         }

@@ -280,22 +280,33 @@ bool nextDatagram(osc::OscReadAhead& reader, std::vector<std::uint8_t>&,
 
 template <class Reader>
 void TraceLogPart::replay(Reader& reader) {
-    if (!capture_.start()) {
-        return;  // said why (the port, for one); nothing of the file is decoded
-    }
+    capture_.start();
+    // Whatever ends the replay (the end, an empty line, a bad group, a read error) leaves the
+    // capture stopped with the replayed part drawn; only a closing window skips the stop.
+    bool stopped = false;
+    const auto stop = [&] {
+        if (!stopped && !capture_.closing()) {
+            stopped = true;
+            capture_.stop();
+        }
+    };
     std::vector<std::uint8_t> buffer;
     std::span<const std::uint8_t> datagram;
     try {
         while (nextDatagram(reader, buffer, datagram)) {
             capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
             if (capture_.closing()) {
-                return;  // the window is closing: the rest of the replay is not wanted
+                return;  // the window is closing (or a capture took over): the rest not wanted
             }
         }
     } catch (const osc::OscFormatError& e) {
+        stop();
         throw std::runtime_error(groupErrorText(e));
+    } catch (...) {
+        stop();
+        throw;
     }
-    capture_.stop();
+    stop();
 }
 
 std::uint64_t TraceLogPart::memoryBytes() const {

@@ -57,12 +57,14 @@ class TraceLogView {
 
 class TraceLogPart {
   public:
-    // The capture that a replay drives, and its journal; the form hands these in.
+    // The replay's start and end, and the capture journal; the form hands these in. A replay
+    // is not a capture: its start and end command no device and need no port.
     struct Capture {
-        std::function<bool()> start;  // actOSCstartExecute; false: the capture did not start
-        std::function<void()> stop;   // actOSCstopExecute
+        std::function<void()> start;  // traces restarted, the trace log cleared
+        std::function<void()> stop;   // closing points and the completion
         std::function<void(const std::uint8_t*, std::int32_t)> decode;  // DecodeDatagram
-        std::function<bool()> closing;  // the window is closing: the replay ends
+        // The window is closing, or a capture took the plot over: the replay ends, no stop.
+        std::function<bool()> closing;
         // Where the datagram being traced went in the capture journal, if it did.
         std::function<std::optional<osc::TraceLogStore::JournalCopy>()> journalCopy = {};
         // Opens a capture's journal for reading (a descriptor), or -1.
@@ -78,7 +80,9 @@ class TraceLogPart {
     bool save();
     void load();  // actLoadFromFileExecute
     // The load after its file dialog: reads the file (throws "Cannot open file %s"), start,
-    // every line decoded, stop. Also the replay of a file given at start-up.
+    // every line decoded, stop; the stop also runs when a bad group or a read error ends the
+    // replay (the error then goes on to the caller). Also the replay of a file given at
+    // start-up.
     void loadFile(const QString& name);
     // The same replay of oscillogram text (a recovered capture journal). A bad group is
     // reported with its two bytes shown in Windows-1251, as the file's writer saw them.
@@ -122,7 +126,7 @@ class TraceLogPart {
     };
 
   private:
-    // Start, every datagram of the reader, stop.
+    // Start, every datagram of the reader, stop (also after an error).
     template <class Reader>
     void replay(Reader& reader);
     // The edited text as a file holds it.

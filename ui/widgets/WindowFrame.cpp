@@ -75,4 +75,39 @@ bool OuterFrame::eventFilter(QObject* watched, QEvent* event) {
     return QObject::eventFilter(watched, event);
 }
 
+QRect reachableFrame(const QRect& frame, const QList<QRect>& screens, int titleHeight) {
+    const int title = std::max(1, titleHeight);
+    const QRect strip(frame.left(), frame.top(), std::max(1, frame.width()), title);
+    const QRect* nearest = nullptr;
+    long long nearestDistance = 0;
+    for (const QRect& screen : screens) {
+        if (screen.isEmpty()) {
+            continue;
+        }
+        const QRect on = strip.intersected(screen);
+        if (on.width() >= std::min(kTitleGrip, strip.width()) && on.height() >= (title + 1) / 2) {
+            return frame;
+        }
+        // The gap between the strip and the screen, along each axis.
+        const long long dx =
+            std::max({0, screen.left() - strip.right(), strip.left() - screen.right()});
+        const long long dy =
+            std::max({0, screen.top() - strip.bottom(), strip.top() - screen.bottom()});
+        const long long distance = dx * dx + dy * dy;
+        if (!nearest || distance < nearestDistance) {
+            nearest = &screen;
+            nearestDistance = distance;
+        }
+    }
+    if (!nearest) {
+        return frame;
+    }
+    const QRect& s = *nearest;
+    const int left = frame.width() >= s.width()
+                         ? s.left()
+                         : std::clamp(frame.left(), s.left(), s.left() + s.width() - frame.width());
+    const int top = std::clamp(frame.top(), s.top(), std::max(s.top(), s.bottom() + 1 - title));
+    return QRect(QPoint(left, top), frame.size());
+}
+
 }  // namespace ui

@@ -6,6 +6,7 @@
 // once, when the margins first become known, unless the window was resized meanwhile. Without
 // a frame (no window manager) the client area is the frame.
 
+#include <QList>
 #include <QMargins>
 #include <QObject>
 #include <QPointer>
@@ -40,5 +41,13 @@ class OuterFrame : public QObject {
     QSize clientSet_;       // the client size given for it
     bool pending_ = false;  // the margins were not known yet
 };
+
+// Where a window whose outer frame is `frame` can be reached by its title bar (the top
+// `titleHeight` pixels of the frame): the frame itself when at least kTitleGrip pixels of that
+// strip lie on one of the screens (their available areas), else the frame moved onto the screen
+// nearest to the strip, its title bar inside it (a frame wider than the screen at its left
+// edge). The size is kept. No screens: the frame as it is.
+inline constexpr int kTitleGrip = 48;
+QRect reachableFrame(const QRect& frame, const QList<QRect>& screens, int titleHeight);
 
 }  // namespace ui

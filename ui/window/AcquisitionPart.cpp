@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <ctime>
+#include <utility>
 #include <vector>
 
 #include "core/capture/capture_stats.h"
@@ -110,11 +112,24 @@ void AcquisitionPart::start() {
     if (!activateEndpoint()) {
         return;
     }
+    if (replaying_) {
+        endReplayState();
+    }
+    showingFile_ = false;
+    if (notShown_ > 0) {
+        notShown_ = 0;  // the network is drawn again
+        if (hooks_.notShown) {
+            hooks_.notShown(0);
+        }
+    }
+    kept_.reset();
     session_.resetTimeBase();
     static constexpr std::array<std::uint8_t, 6> kNoIdentity{};
     if (osc::MemDiffers(engine_.state.FDeviceId.data(), kNoIdentity.data(), 6) == 0) {
         selectDevice();
     }
+    // A second start during a capture: the session ends the first one's journal before it
+    // begins the next, and the first is kept, not replaced.
     startJournal();
     if (hooks_.started) {
         hooks_.started();
@@ -129,6 +144,46 @@ void AcquisitionPart::start() {
 
 void AcquisitionPart::stop() {
     session_.sendStop();
+    finishTraces();
+}
+
+void AcquisitionPart::beginReplay() {
+    if (session_.capturing()) {
+        stop();  // the running capture ends as its stop would; its journal is kept
+    }
+    replaying_ = true;
+    showingFile_ = true;
+    notShown_ = 0;
+    replayKeepsId_ = engine_.state.FDeviceId;
+    if (hooks_.notShown) {
+        hooks_.notShown(0);
+    }
+    // The decoder as a program just started has it: the same file, the same traces.
+    engine_.state = osc::DecoderState{};
+    engine_.restartTraces();
+    if (hooks_.started) {
+        hooks_.started();
+    }
+    hooks_.clearTrace();
+    osc::startWindow(engine_.window, view_.windowBits());
+    view_.plotChanged();
+    hooks_.resetMarker();
+}
+
+void AcquisitionPart::endReplay() {
+    if (!replaying_) {
+        return;  // a capture started meanwhile took the plot over
+    }
+    endReplayState();
+    finishTraces();
+}
+
+void AcquisitionPart::endReplayState() {
+    replaying_ = false;
+    engine_.state.FDeviceId = replayKeepsId_;
+}
+
+void AcquisitionPart::finishTraces() {
     const Completion completion(view_);
     // The completion derives its points instead of storing them, so it costs the same for a
     // second and for an hour of capture; the bar takes each channel's steps at once and is
@@ -147,6 +202,7 @@ void AcquisitionPart::stop() {
     });
     stepProgress(pendingSteps);
     view_.plotChanged();
+    tellKeepFailure();
     if (hooks_.stopped) {
         hooks_.stopped();
     }
@@ -158,6 +214,7 @@ void AcquisitionPart::selectDevice() {
     }
     stop();
     session_.forgetDevice();  // FDeviceId zero, FDeviceAddress empty
+    replayKeepsId_ = {};
     const std::optional<QString> entry = view_.selectedDeviceEntry();
     if (!entry) {
         return;
@@ -185,6 +242,27 @@ void AcquisitionPart::receive(std::span<const std::uint8_t> datagram,
     const osc::Admission admission = session_.admit(from);
     if (admission == osc::Admission::ForeignLeftOut) {
         return;  // counted by the session, and nothing else
+    }
+    const osc::DatagramKind kind = osc::classifyDatagram(datagram);
+    if (replaying_) {
+        // Nothing from the network goes into a replay; the device's identity is kept for after.
+        if (kind == osc::DatagramKind::IdentityReply && admission == osc::Admission::Device) {
+            replayKeepsId_ = osc::identityOf(datagram);
+        }
+        if (kind != osc::DatagramKind::Sample) {
+            return;
+        }
+    }
+    if (showingFile_ && kind == osc::DatagramKind::Sample) {
+        // Off the plot while it shows a file. Another sender's datagram was counted as foreign
+        // by the session already; only the device's are counted here.
+        if (admission == osc::Admission::Device) {
+            ++notShown_;
+            if (hooks_.notShown) {
+                hooks_.notShown(notShown_);
+            }
+        }
+        return;
     }
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
@@ -219,11 +297,64 @@ void AcquisitionPart::JournalRecorder::append(std::span<const std::uint8_t> data
 void AcquisitionPart::JournalRecorder::end() noexcept {
     if (journal_) {
         journal_->stop();
+        if (kept_) {
+            kept_();
+        }
     }
 }
 
 osc::OscLineDrops AcquisitionPart::JournalRecorder::dropped() const {
     return journal_ ? journal_->dropped() : osc::OscLineDrops{};
+}
+
+void AcquisitionPart::keepCapture() noexcept {
+    kept_.reset();
+    if (!recent_ || !journal_ || journal_->failed() || journal_->stoppedProgress().datagrams == 0) {
+        return;
+    }
+    try {
+        const osc::OscLineProgress held = journal_->stoppedProgress();
+        osc::KeptCapture capture;
+        capture.startedAt = journal_->startedAt();
+        capture.endedAt = static_cast<std::int64_t>(std::time(nullptr));
+        capture.datagrams = held.datagrams;
+        capture.bytes = held.bytes;
+        capture.device = session_.address();
+        if (session_.identified()) {
+            capture.device +=
+                (capture.device.empty() ? "" : " ") + osc::deviceIdText(session_.identity());
+        }
+        capture.path = recent_->newPath(capture.startedAt);
+        journal_->keepAs(capture.path);
+        recent_->add(capture);
+        kept_ = std::move(capture);
+    } catch (const std::exception& e) {
+        keepFailure_ = QString::fromUtf8(e.what());
+    }
+}
+
+void AcquisitionPart::tellKeepFailure() {
+    if (!keepFailure_.isEmpty()) {
+        messages_.showError(
+            QStringLiteral("Не удалось сохранить захват в списке последних захватов"),
+            std::exchange(keepFailure_, QString()));
+    }
+}
+
+std::optional<osc::KeptCapture> AcquisitionPart::captureOnScreen() const {
+    if (showingFile_ || !journal_) {
+        return std::nullopt;
+    }
+    if (session_.capturing()) {
+        const osc::OscLineProgress written = journal_->written();
+        osc::KeptCapture running;
+        running.path = journal_->path();
+        running.startedAt = journal_->startedAt();
+        running.datagrams = written.datagrams;
+        running.bytes = written.bytes;
+        return running;
+    }
+    return kept_;
 }
 
 void AcquisitionPart::setJournalFolder(std::filesystem::path folder) {
@@ -238,7 +369,8 @@ void AcquisitionPart::startJournal() {
         journal_ = std::make_unique<osc::CaptureJournal>(journalFolder_);
     }
     session_.setRecorder(journalFolder_.empty() ? nullptr : &recorder_);
-    session_.begin();  // the traces restarted, the ceiling set, the journal started
+    session_.begin();   // the traces restarted, the ceiling set, the journal started
+    tellKeepFailure();  // a capture that this start ended could not be kept
     if (journal_) {
         checkJournal();  // a journal that cannot be made is told at once
     }

@@ -9,10 +9,26 @@
 // that starts while a datagram's handler runs further up returns at once, and that handler's
 // drain takes the rest.
 //
+// A replay of a file is not a capture: it opens no endpoint, sends nothing to the device,
+// journals nothing, and starts from the decoder state of a program just started (last strobe
+// and status 0), so that a file gives the same traces at every load and in the command-line
+// tool. From its start until the next capture the plot shows the file alone: sample datagrams
+// that arrive from the network meanwhile are neither journaled, traced nor decoded. While the
+// replay runs no datagram from the network reaches it at all: an identity reply of the device
+// is only remembered, and the chosen device's identity is given back at the replay's end; after
+// it, identity replies reach the decoder again.
+//
+// Each datagram left out is counted once: one of another sender than the chosen device by the
+// session, as foreign ("Чужие"), whether it is left out or taken because any sender is
+// accepted; one of the device (or of any sender while no device is chosen) that the file on
+// screen keeps off the plot as not shown ("Не показаны", notShown).
+//
 // With a journal folder set, every received datagram of a capture (between start and stop) goes
 // to the capture journal before it is decoded, so that a crash loses at most the last second;
 // and a memory ceiling stops the capture cleanly before the traces and the trace log would
-// take more than the system can give.
+// take more than the system can give. The session starts and stops the journal (through
+// JournalRecorder); once it has stopped, the journal is kept among the recent captures when
+// they are set, so that the next start begins a new one instead of replacing it.
 //
 // The capture itself is an osc::CaptureSession over the endpoint: once a device is chosen, the
 // datagrams of other senders are counted and left out (neither journaled, traced nor decoded)
@@ -33,6 +49,7 @@
 #include "core/capture/capture_session.h"
 #include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
+#include "core/files/recent_captures.h"
 #include "core/files/trace_log_store.h"
 #include "net/datagram_endpoint.h"
 #include "net/endpoint_link.h"
@@ -90,6 +107,8 @@ class AcquisitionPart {
         std::function<void()> started = {};
         std::function<void()> stopped = {};
         std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
+        // A received sample datagram was left out because the plot shows a file; the count.
+        std::function<void(std::uint64_t)> notShown = {};
     };
 
     AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
@@ -108,8 +127,20 @@ class AcquisitionPart {
     // ActivateEndpoint: opens the endpoint when it is not active; false (after the message
     // box) when that fails.
     bool activateEndpoint();
-    void start();          // actOSCstartExecute
-    void stop();           // actOSCstopExecute
+    void start();  // actOSCstartExecute
+    void stop();   // actOSCstopExecute
+    // A replay's start and end: the traces restarted, the log cleared, the window and marker
+    // reset as a start does; then the closing points and the completion as a stop does. A
+    // capture still running is stopped first. A start (the user's F5) during a replay ends the
+    // replay: replaying() turns false and its end does nothing.
+    void beginReplay();
+    void endReplay();
+    bool replaying() const { return replaying_; }
+    // The plot shows a replayed file: from a replay's start to the next capture's start.
+    bool showingFile() const { return showingFile_; }
+    // Sample datagrams of the device received while the plot showed a file, since that replay
+    // began (those of other senders are counted as foreign only).
+    std::uint64_t notShown() const { return notShown_; }
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
     // IdUDPServer1UDPRead: the trace log, then the decoder. from: the sender, when known; a
@@ -155,6 +186,13 @@ class AcquisitionPart {
     void setJournalFolder(std::filesystem::path folder);
     // nullptr before the first start with a journal folder.
     osc::CaptureJournal* journal() { return journal_.get(); }
+    // Where each stopped capture's journal is kept ("Последние захваты"); without them the next
+    // start replaces the journal. Set between captures.
+    void setRecentCaptures(osc::RecentCaptures* recent) { recent_ = recent; }
+    // The capture on screen as its journal holds it: the kept journal of the last stopped
+    // capture, or the journal of the running one (what has reached it so far); nothing after a
+    // replay, or without a journal.
+    std::optional<osc::KeptCapture> captureOnScreen() const;
     // While receive() hands a datagram to the trace log: where its line went in the journal, if
     // it went in. The trace log reads it back from there instead of keeping it.
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
@@ -170,11 +208,12 @@ class AcquisitionPart {
     void checkJournal();
 
   private:
-    // The capture journal as the session's recorder.
+    // The capture journal as the session's recorder. Its end, after the journal's stop, keeps
+    // the stopped capture's journal among the recent captures (kept).
     class JournalRecorder : public osc::CaptureRecorder {
       public:
-        explicit JournalRecorder(std::unique_ptr<osc::CaptureJournal>& journal)
-            : journal_(journal) {}
+        JournalRecorder(std::unique_ptr<osc::CaptureJournal>& journal, std::function<void()> kept)
+            : journal_(journal), kept_(std::move(kept)) {}
         void begin() noexcept override;
         void append(std::span<const std::uint8_t> datagram, bool foreign) noexcept override;
         void end() noexcept override;
@@ -182,9 +221,17 @@ class AcquisitionPart {
 
       private:
         std::unique_ptr<osc::CaptureJournal>& journal_;
+        std::function<void()> kept_;
     };
 
-    void startJournal();  // the journal and the ceiling of a new capture
+    // When the recorder has stopped the journal of a capture: the journal into the recent
+    // captures. A failure is kept in keepFailure_ and told by tellKeepFailure, outside the
+    // session's end.
+    void keepCapture() noexcept;
+    void tellKeepFailure();
+    void endReplayState();  // the replay is over: the chosen device's identity back
+    void finishTraces();    // closing points and the completion under the progress panel
+    void startJournal();    // the journal and the ceiling of a new capture
     void checkCeiling();
     // DecodeDatagram for a datagram taken as `admission` says.
     void decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission);
@@ -196,12 +243,19 @@ class AcquisitionPart {
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
     osc::net::EndpointLink link_;
     std::unique_ptr<osc::CaptureJournal> journal_;
-    JournalRecorder recorder_{journal_};
+    JournalRecorder recorder_{journal_, [this] { keepCapture(); }};
     osc::CaptureSession session_;
     std::string listenAddress_;  // taken by the endpoint at each activation
     bool inDatagramHandler_ = false;
     std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
     std::filesystem::path journalFolder_;
+    osc::RecentCaptures* recent_ = nullptr;
+    std::optional<osc::KeptCapture> kept_;  // the last stopped capture, once kept
+    QString keepFailure_;                   // why the last stopped capture was not kept
+    bool replaying_ = false;
+    bool showingFile_ = false;
+    std::uint64_t notShown_ = 0;
+    osc::DeviceId replayKeepsId_{};  // the chosen device's identity, given back after a replay
     std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 

@@ -26,10 +26,20 @@ CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Sources sources)
     bytesField_ = field(bar, "stBytes", QStringLiteral("Принято байт с пуска"));
     lostField_ = field(bar, "stLost", QString());
     foreignField_ = field(bar, "stForeign", QString());
+    notShownField_ = field(bar, "stNotShown",
+                           QStringLiteral("Посылки из сети, пришедшие во время показа файла: на "
+                                          "график не нанесены. Посылки других отправителей, чем "
+                                          "выбранное устройство, считаются только в «Чужие»."));
+    notShownField_->hide();
     silenceField_ =
         field(bar, "stSilence", QStringLiteral("Нет посылок от устройства 2 с и дольше"));
     silenceField_->setText(QStringLiteral("Устройство молчит"));
     silenceField_->hide();
+    shownField_ = new QLabel(bar);
+    shownField_->setObjectName(QStringLiteral("stShown"));
+    shownField_->setContentsMargins(4, 0, 4, 0);
+    shownField_->setTextFormat(Qt::PlainText);
+    bar->addPermanentWidget(shownField_);
     QFont bold = stateField_->font();
     bold.setBold(true);
     stateField_->setFont(bold);
@@ -79,6 +89,23 @@ void CaptureStatusPart::stopped() {
     stats_.stop(sources_.clockMs());
     state_ = State::Stopped;
     refresh();
+}
+
+void CaptureStatusPart::setNotShown(std::uint64_t count) {
+    notShownField_->setVisible(count > 0);
+    const QString text = QStringLiteral("Не показаны: ") + fromUtf8(osc::groupedCount(count));
+    if (notShownField_->text() != text) {
+        notShownField_->setText(text);
+    }
+}
+
+void CaptureStatusPart::setShown(const QString& text, const QString& tip) {
+    shownField_->setText(text);
+    shownField_->setToolTip(tip);
+}
+
+QString CaptureStatusPart::shownText() const {
+    return shownField_->text();
 }
 
 void CaptureStatusPart::datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind) {

@@ -6,7 +6,9 @@
 // twice a second, so that a fast stream does not lay the bar out once per datagram.
 //
 // Besides: "Чужие: N", the datagrams of other senders than the chosen device (the last sender in
-// the tooltip); "Устройство молчит" while the device has sent nothing for 2 s of a capture; and
+// the tooltip); "Не показаны: N", the sample datagrams that the device sent while the plot
+// showed a file (shown only while not 0; another sender's datagram is counted as "Чужие" alone,
+// never in both); "Устройство молчит" while the device has sent nothing for 2 s of a capture; and
 // the action "Приём посылок…" (Ctrl+Shift+R, a button at the bar's end) with its dialog: the
 // address to listen on and whether datagrams of any sender are taken.
 
@@ -53,6 +55,13 @@ class CaptureStatusPart : public QObject {
     void started(bool replay);  // the start action ran (a replay's, when replay)
     void stopped();             // the stop action ran
     void datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind);
+    // Sample datagrams from the network left off the plot while it shows a file: "Не показаны:
+    // N", hidden while 0.
+    void setNotShown(std::uint64_t count);
+    // What the plot shows: the file's name (its path in the tooltip), or the device and the
+    // capture's start time; empty for nothing.
+    void setShown(const QString& text, const QString& tip);
+    QString shownText() const;
     // The fields from the counts now (also done by its timer while the window lives).
     void refresh();
 
@@ -82,7 +91,9 @@ class CaptureStatusPart : public QObject {
     QLabel* bytesField_ = nullptr;
     QLabel* lostField_ = nullptr;
     QLabel* foreignField_ = nullptr;
+    QLabel* notShownField_ = nullptr;
     QLabel* silenceField_ = nullptr;
+    QLabel* shownField_ = nullptr;
     QStatusBar* bar_ = nullptr;
     QAction* receptionAction_ = nullptr;
     QString receptionKey_;

@@ -1,6 +1,7 @@
 #include "ui/window/ExportPart.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -8,17 +9,17 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
-#include <filesystem>
 #include <string>
 
-#include "core/files/replacing_file.h"
+#include "core/files/frame_export.h"
+#include "core/files/pcapng_export.h"
 #include "core/view/plot_labels.h"
 #include "core/view/time_text.h"
 #include "ui/widgets/Messages.h"
@@ -27,15 +28,29 @@ namespace ui {
 
 namespace {
 
-constexpr std::size_t kChangesPerStep = 4096;
-constexpr std::size_t kWriteChunk = 1 << 20;
+// The formats in the order of the file dialog's filters.
+constexpr std::array<osc::ExportFormat, 3> kFormats = {
+    osc::ExportFormat::Vcd, osc::ExportFormat::Csv, osc::ExportFormat::Pcapng};
 
 QString suffixOf(osc::ExportFormat format) {
-    return format == osc::ExportFormat::Vcd ? QStringLiteral("vcd") : QStringLiteral("csv");
+    switch (format) {
+        case osc::ExportFormat::Csv:
+            return QStringLiteral("csv");
+        case osc::ExportFormat::Pcapng:
+            return QStringLiteral("pcapng");
+        case osc::ExportFormat::Vcd:
+            break;
+    }
+    return QStringLiteral("vcd");
 }
 
 QString exportFilters() {
-    return QStringLiteral("Дамп изменений VCD (*.vcd);;Таблица CSV (*.csv)");
+    return QStringLiteral(
+        "Дамп изменений VCD (*.vcd);;Таблица CSV (*.csv);;Кадры pcapng (*.pcapng)");
+}
+
+int filterIndexOf(osc::ExportFormat format) {
+    return static_cast<int>(std::find(kFormats.begin(), kFormats.end(), format) - kFormats.begin());
 }
 
 QString bitsText(osc::Tick ticks) {
@@ -46,24 +61,28 @@ QString bitsText(osc::Tick ticks) {
 
 bool writeTraceExport(const osc::ChannelTraces& traces, const ExportRequest& request,
                       std::optional<double> bitRate, ExportProgress& progress) {
-    osc::TraceExport writer(traces, request.format, bitRate, request.stretch);
-    osc::ReplacingFileWriter file(std::filesystem::path(request.fileName.toStdString()));
-    std::string chunk;
-    bool more = true;
-    while (more) {
-        more = writer.next(chunk, kChangesPerStep);
-        if (chunk.size() >= kWriteChunk || (!more && !chunk.empty())) {
-            file.write(chunk);
-            chunk.clear();
-        }
-        progress.setProgress(writer.progress());
-        if (progress.cancelled()) {
-            file.abandon();
-            return false;
-        }
-    }
-    file.commit();
-    return true;
+    return writeExportFile(
+        request.fileName,
+        [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
+            return osc::writeTraces(traces, request.format, bitRate, request.stretch, sink, step);
+        },
+        progress);
+}
+
+bool writeFramesExport(const osc::CaptureFrames& frames, const ExportRequest& request,
+                       std::optional<double> bitRate, ExportProgress& progress) {
+    osc::PcapngOptions options;
+    options.channels = frames.channels();
+    options.primaryChannel = request.primaryChannel;
+    options.allFrames = request.allFrames;
+    options.bitRate = bitRate;
+    osc::CaptureFrameWalk walk(frames, request.stretch);
+    return writeExportFile(
+        request.fileName,
+        [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
+            return osc::writePcapng(walk, options, sink, step);
+        },
+        progress);
 }
 
 std::optional<osc::ExportStretch> markerCursorStretch(double markerX, double cursorX) {
@@ -86,12 +105,15 @@ std::optional<osc::ExportFormat> exportFormatFor(const QString& fileName) {
     if (suffix == QLatin1String("csv")) {
         return osc::ExportFormat::Csv;
     }
+    if (suffix == QLatin1String("pcapng")) {
+        return osc::ExportFormat::Pcapng;
+    }
     return std::nullopt;
 }
 
 ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
                            std::optional<osc::ExportStretch> stretch, std::optional<double> bitRate)
-    : QDialog(parent), stretch_(stretch) {
+    : QDialog(parent), bitRate_(bitRate), stretch_(stretch) {
     setObjectName(QStringLiteral("ExportDialog"));
     setWindowTitle(QStringLiteral("Экспорт"));
     auto* form = new QFormLayout(this);
@@ -114,14 +136,23 @@ ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
     csv_ = new QRadioButton(QStringLiteral("CSV"), this);
     csv_->setObjectName(QStringLiteral("rbCsv"));
     csv_->setToolTip(QStringLiteral("Таблица: тик и четыре линии при каждом изменении"));
+    pcapng_ = new QRadioButton(QStringLiteral("pcapng"), this);
+    pcapng_->setObjectName(QStringLiteral("rbPcapng"));
+    pcapng_->setToolTip(
+        QStringLiteral("Кадры для анализаторов протоколов: адрес, управление, данные"));
     auto* formatGroup = new QButtonGroup(this);
     formatGroup->addButton(vcd_);
     formatGroup->addButton(csv_);
+    formatGroup->addButton(pcapng_);
     formats->addWidget(vcd_);
     formats->addWidget(csv_);
+    formats->addWidget(pcapng_);
     formats->addStretch(1);
     form->addRow(QStringLiteral("Формат"), formats);
-    (exportFormatFor(fileName) == osc::ExportFormat::Csv ? csv_ : vcd_)->setChecked(true);
+    allFrames_ = new QCheckBox(QStringLiteral("С ошибочными кадрами"), this);
+    allFrames_->setObjectName(QStringLiteral("cbAllFrames"));
+    allFrames_->setToolTip(QStringLiteral("Ошибочные кадры тоже, с ошибкой в комментарии"));
+    form->addRow(QString(), allFrames_);
 
     whole_ = new QRadioButton(QStringLiteral("Весь график"), this);
     whole_->setObjectName(QStringLiteral("rbWhole"));
@@ -145,12 +176,9 @@ ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
     ranges->addWidget(stretchButton_);
     form->addRow(QStringLiteral("Что"), ranges);
 
-    auto* scale = new QLabel(bitRate ? QStringLiteral("Время в VCD по скорости %1 бит/с")
-                                           .arg(QString::fromStdString(osc::bitRateText(*bitRate)))
-                                     : QStringLiteral("Скорость не задана: в VCD один тик — 1 нс"),
-                             this);
-    scale->setObjectName(QStringLiteral("lblTimeScale"));
-    form->addRow(scale);
+    scale_ = new QLabel(this);
+    scale_->setObjectName(QStringLiteral("lblTimeScale"));
+    form->addRow(scale_);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("Экспорт"));
@@ -159,17 +187,26 @@ ExportDialog::ExportDialog(QWidget* parent, const QString& fileName,
     connect(buttons, &QDialogButtonBox::rejected, this, &ExportDialog::reject);
     form->addRow(buttons);
 
-    connect(vcd_, &QRadioButton::toggled, this, &ExportDialog::formatChosen);
+    connect(formatGroup, &QButtonGroup::buttonToggled, this, [this](QAbstractButton*, bool on) {
+        if (on) {
+            formatChosen();
+        }
+    });
     connect(file_, &QLineEdit::textEdited, this, &ExportDialog::fileEdited);
+    setFormat(exportFormatFor(fileName).value_or(osc::ExportFormat::Vcd));
+    formatChosen();
 }
 
 ExportRequest ExportDialog::request() const {
     ExportRequest r;
     r.fileName = file_->text().trimmed();
-    r.format = csv_->isChecked() ? osc::ExportFormat::Csv : osc::ExportFormat::Vcd;
+    r.format = csv_->isChecked()      ? osc::ExportFormat::Csv
+               : pcapng_->isChecked() ? osc::ExportFormat::Pcapng
+                                      : osc::ExportFormat::Vcd;
     if (stretchButton_->isChecked()) {
         r.stretch = stretch_;
     }
+    r.allFrames = r.format == osc::ExportFormat::Pcapng && allFrames_->isChecked();
     return r;
 }
 
@@ -179,11 +216,18 @@ void ExportDialog::setFileName(const QString& name) {
 }
 
 void ExportDialog::setFormat(osc::ExportFormat format) {
-    (format == osc::ExportFormat::Csv ? csv_ : vcd_)->setChecked(true);
+    (format == osc::ExportFormat::Csv      ? csv_
+     : format == osc::ExportFormat::Pcapng ? pcapng_
+                                           : vcd_)
+        ->setChecked(true);
 }
 
 void ExportDialog::setStretchChosen(bool on) {
     (on && stretchButton_->isEnabled() ? stretchButton_ : whole_)->setChecked(true);
+}
+
+void ExportDialog::setAllFrames(bool on) {
+    allFrames_->setChecked(on);
 }
 
 void ExportDialog::accept() {
@@ -199,21 +243,31 @@ void ExportDialog::accept() {
     QDialog::accept();
 }
 
-// The extension follows the format when it names the other one.
+// The extension follows the format when it names another one; the time scale's line and the
+// bad frames' box follow it too.
 void ExportDialog::formatChosen() {
     const QString name = file_->text();
     const std::optional<osc::ExportFormat> named = exportFormatFor(name);
     const osc::ExportFormat chosen = request().format;
     if (named && *named != chosen) {
-        file_->setText(name.left(name.size() - 3) + suffixOf(chosen));
+        file_->setText(name.left(name.size() - QFileInfo(name).suffix().size()) + suffixOf(chosen));
+    }
+    const bool frames = chosen == osc::ExportFormat::Pcapng;
+    allFrames_->setEnabled(frames);
+    const QString rate = bitRate_ ? QString::fromStdString(osc::bitRateText(*bitRate_)) : QString();
+    if (frames) {
+        scale_->setText(bitRate_ ? QStringLiteral("Время в pcapng по скорости %1 бит/с").arg(rate)
+                                 : QStringLiteral("Скорость не задана: в pcapng один бит — 1 мкс"));
+    } else {
+        scale_->setText(bitRate_ ? QStringLiteral("Время в VCD по скорости %1 бит/с").arg(rate)
+                                 : QStringLiteral("Скорость не задана: в VCD один тик — 1 нс"));
     }
 }
 
 // A typed extension chooses the format.
 void ExportDialog::fileEdited() {
     if (const std::optional<osc::ExportFormat> named = exportFormatFor(file_->text())) {
-        const QSignalBlocker quiet(vcd_);
-        setFormat(*named);
+        setFormat(*named);  // names its own format: the name stays as it is
     }
 }
 
@@ -223,47 +277,19 @@ void ExportDialog::browse() {
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setNameFilter(exportFilters());
     const QStringList filters = exportFilters().split(QStringLiteral(";;"));
-    const int index = request().format == osc::ExportFormat::Csv ? 1 : 0;
+    const int index = filterIndexOf(request().format);
     dialog.selectNameFilter(filters.value(index));
-    dialog.setDefaultSuffix(index == 1 ? QStringLiteral("csv") : QStringLiteral("vcd"));
+    dialog.setDefaultSuffix(suffixOf(request().format));
     if (!file_->text().trimmed().isEmpty()) {
         dialog.selectFile(file_->text().trimmed());
     }
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, filters](const QString& f) {
-        dialog.setDefaultSuffix(filters.indexOf(f) == 1 ? QStringLiteral("csv")
-                                                        : QStringLiteral("vcd"));
+        const auto at = static_cast<std::size_t>(std::max<qsizetype>(0, filters.indexOf(f)));
+        dialog.setDefaultSuffix(suffixOf(kFormats[std::min(at, kFormats.size() - 1)]));
     });
     if (runModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
         setFileName(dialog.selectedFiles().constFirst());
     }
-}
-
-ExportProgressDialog::ExportProgressDialog(QWidget* parent, std::function<bool()> closing)
-    : dialog_(new QProgressDialog(QStringLiteral("Экспорт…"), QStringLiteral("Отмена"), 0, 1000,
-                                  parent)),
-      closing_(std::move(closing)) {
-    dialog_->setObjectName(QStringLiteral("ExportProgress"));
-    dialog_->setWindowTitle(QStringLiteral("Экспорт"));
-    dialog_->setWindowModality(Qt::WindowModal);
-    dialog_->setMinimumDuration(500);
-    dialog_->setAutoClose(false);
-    dialog_->setAutoReset(false);
-    dialog_->setValue(0);
-}
-
-ExportProgressDialog::~ExportProgressDialog() {
-    delete dialog_;
-}
-
-void ExportProgressDialog::setProgress(double share) {
-    if (!dialog_) {
-        return;
-    }
-    dialog_->setValue(static_cast<int>(std::lround(std::clamp(share, 0.0, 1.0) * 999)));
-}
-
-bool ExportProgressDialog::cancelled() const {
-    return !dialog_ || dialog_->wasCanceled() || (closing_ && closing_());
 }
 
 }  // namespace ui

@@ -7,14 +7,20 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -24,6 +30,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <utility>
 
 #include "core/view/plot_labels.h"
 #include "core/view/plot_window.h"
@@ -40,7 +47,10 @@
 #include "ui/widgets/WindowFrame.h"
 #include "ui/window/CaptureStatusPart.h"
 #include "ui/window/ExportPart.h"
+#include "ui/window/FramesPlacePart.h"
 #include "ui/window/NavigationPart.h"
+#include "ui/window/RecentCapturesPart.h"
+#include "ui/window/SessionPart.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -105,7 +115,7 @@ TfrmMain::TfrmMain(QWidget* parent)
               .traceDatagram = [this](const std::uint8_t* data,
                                       std::int32_t length) { TraceDatagram(data, length); },
               .clearTrace = [this] { traceLog_.clear(); },
-              .resetMarker = [this] { measurement_.setMarkerX(0); },
+              .resetMarker = [this] { measurement_.resetForNewTraces(); },
               .postToUiThread =
                   [this](std::function<void()> f) {
                       QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
@@ -113,10 +123,18 @@ TfrmMain::TfrmMain(QWidget* parent)
               .closing = [this] { return FClosing; },
               .clockMs = [] { return steadyMilliseconds(); },
               .traceLogBytes = [this] { return traceLog_.memoryBytes(); },
-              .started = [this] { captureStatus_->started(replaying_ > 0); },
+              .started =
+                  [this] {
+                      captureStatus_->started(replaying_ > 0);
+                      showWhatIsOnScreen();
+                      if (session_) {
+                          session_->clear();  // a new capture or file: a session of its own
+                      }
+                  },
               .stopped = [this] { captureStatus_->stopped(); },
               .decoded = [this](std::span<const std::uint8_t> data,
                                 osc::DatagramKind kind) { captureStatus_->datagram(data, kind); },
+              .notShown = [this](std::uint64_t n) { captureStatus_->setNotShown(n); },
           }),
       measurement_(FEngine, *this),
       connection_(*this, messages_),
@@ -125,13 +143,17 @@ TfrmMain::TfrmMain(QWidget* parent)
           {
               .start =
                   [this] {
-                      actOSCstartExecute();
-                      return acquisition_.capturing();
+                      shownFile_ = std::exchange(loadingFile_, QString());
+                      acquisition_.beginReplay();
                   },
-              .stop = [this] { actOSCstopExecute(); },
+              .stop =
+                  [this] {
+                      acquisition_.endReplay();
+                      Chart1->setFocus();  // the keys go on to the plot
+                  },
               .decode = [this](const std::uint8_t* data,
                                std::int32_t length) { DecodeDatagram(data, length); },
-              .closing = [this] { return FClosing; },
+              .closing = [this] { return FClosing || !acquisition_.replaying(); },
               .journalCopy = [this] { return acquisition_.journalCopy(); },
               .openJournal = [this](std::uint64_t id) { return acquisition_.openJournal(id); },
           }),
@@ -195,6 +217,8 @@ TfrmMain::TfrmMain(QWidget* parent)
         FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
     }
     frames_->storeSettingsIn(*FormStorage1);  // after the five, under names of their own
+    framesPlace_ = new ui::FramesPlacePart(this, FormStorage1->key(), PageControl1, plotSplitter_,
+                                           frames_->page(), QStringLiteral("Кадры"));
     FormStorage1->onRestorePlacement = [this] {
         ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
     };
@@ -211,13 +235,41 @@ TfrmMain::TfrmMain(QWidget* parent)
             .bitRateChanged =
                 [this](std::optional<double> rate) {
                     measurement_.setBitRate(rate);
+                    frames_->setBitRate(rate);
                     Chart1->setBottomLabelSample(
                         QString::fromStdString(osc::bottomAxisLabelSample(rate)));
                     Chart1->update();
                 },
             .closing = [this] { return FClosing; },
+            .pictureHeader =
+                [this] {
+                    QStringList lines;
+                    const QString shown = captureStatus_->shownText();
+                    lines << defaultCaption() +
+                                 (shown.isEmpty() ? QString() : QStringLiteral(": ") + shown) +
+                                 QStringLiteral(". Снимок ") +
+                                 QDateTime::currentDateTime().toString(
+                                     QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+                    lines << QStringLiteral("Маркер: %1    Курсор: %2    Разность: %3")
+                                 .arg(lblMarker->text(), lblStrobe->text(), lblDiff->text());
+                    lines << QStringLiteral("Биты: ") + lblBitStream->text();
+                    lines << QStringLiteral("Значения: ") + lblBytesDecoded->text();
+                    return lines;
+                },
         });
     tools_->addButtons(ActionToolBar1, 733);  // after the status panel
+    recentCaptures_ = new ui::RecentCapturesPart(
+        this, FormStorage1->key(), messages_, osc::defaultRecentCapturesFolder(),
+        {
+            .captureOnScreen = [this] { return acquisition_.captureOnScreen(); },
+            .fileOnScreen = [this] { return fileOnScreen(); },
+            .replay = [this](const QString& file) { ReplayKeptCapture(file); },
+            .chooseSaveFile = [this] { return chooseOscFile(FileDialog::Save); },
+        });
+    acquisition_.setRecentCaptures(&recentCaptures_->captures());
+    framesPlace_->addButton(statusBar());
+    recentCaptures_->addButton(statusBar());
+    createSession();
     setEndpoint(std::make_unique<osc::net::UdpEndpoint>());
     acquisition_.setJournalFolder(osc::defaultJournalFolder());
     captureStatus_->addReceptionSettings(
@@ -291,11 +343,22 @@ void TfrmMain::createOscillogramTab() {
     TabSheet1 = new QWidget;
     TabSheet1->setObjectName(QStringLiteral("TabSheet1"));
     PageControl1->addTab(TabSheet1, QStringLiteral("Осциллограмма"));
-    auto* column = new QVBoxLayout(TabSheet1);
+    auto* page = new QVBoxLayout(TabSheet1);
+    page->setContentsMargins(0, 0, 0, 0);
+    page->setSpacing(0);
+    // The plot and its panels on top of a splitter, which can take the frames table under them.
+    plotSplitter_ = new QSplitter(Qt::Vertical, TabSheet1);
+    plotSplitter_->setObjectName(QStringLiteral("PlotSplitter"));
+    plotSplitter_->setChildrenCollapsible(false);
+    page->addWidget(plotSplitter_);
+    auto* plotArea = new QWidget(plotSplitter_);
+    plotArea->setObjectName(QStringLiteral("PlotArea"));
+    plotSplitter_->addWidget(plotArea);
+    auto* column = new QVBoxLayout(plotArea);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    Panel3 = new QFrame(TabSheet1);
+    Panel3 = new QFrame(plotArea);
     Panel3->setObjectName(QStringLiteral("Panel3"));
     Panel3->setFixedHeight(63);
     Panel3->setAutoFillBackground(true);
@@ -311,13 +374,15 @@ void TfrmMain::createOscillogramTab() {
     bold.setBold(true);
     const Qt::Alignment right = Qt::AlignRight | Qt::AlignVCenter;
 
-    label(Panel3, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
+    markerCaption_ = label(Panel3, nullptr, QStringLiteral("Маркер"), {4, 8, 59, 13}, right);
     lblMarker = readout(Panel3, "lblMarker", {68, 8, 85, 13});
-    const QLabel* cursorCaption =
+    QLabel* cursorCaption =
         label(Panel3, nullptr, QStringLiteral("Курсор"), {155, 8, 59, 13}, right);
+    cursorCaption_ = cursorCaption;
     lblStrobe = readout(Panel3, "lblStrobe", {219, 8, 85, 13});
-    const QLabel* distanceCaption =
+    QLabel* distanceCaption =
         label(Panel3, nullptr, QStringLiteral("Разность"), {306, 8, 59, 13}, right);
+    distanceCaption_ = distanceCaption;
     lblDiff = readout(Panel3, "lblDiff", {370, 8, 88, 13});
     for (QLabel* l : {lblMarker, lblStrobe, lblDiff}) {
         l->setFont(bold);
@@ -358,19 +423,51 @@ void TfrmMain::createOscillogramTab() {
     for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
         c->setPalette(boxPalette);
     }
-    lblBitStream = label(Panel3, "lblBitStream", QStringLiteral("XXX"), {9, 31, 715, 13});
+    // The decode lines: selectable and copyable (the label's context menu), scrolled sideways
+    // when longer than the panel.
+    decodeArea_ = new QScrollArea(Panel3);
+    decodeArea_->setObjectName(QStringLiteral("DecodeArea"));
+    decodeArea_->setFrameShape(QFrame::NoFrame);
+    decodeArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    decodeArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    decodeArea_->setWidgetResizable(false);
+    decodeArea_->setGeometry(9, 31, 715, 26);
+    auto* decodeLines = new QWidget;
+    decodeLines->setAutoFillBackground(false);
+    decodeLines->setPalette(pal);
+    decodeArea_->viewport()->setAutoFillBackground(false);
+    auto* lines = new QVBoxLayout(decodeLines);
+    lines->setContentsMargins(0, 0, 0, 0);
+    lines->setSpacing(0);
+    lines->setSizeConstraint(QLayout::SetFixedSize);
+    lblBitStream = label(decodeLines, "lblBitStream", QStringLiteral("XXX"), {0, 0, 715, 13});
     lblBitStream->setFont(ui::arialNarrowFont(8));
-    lblBytesDecoded = label(Panel3, "lblBytesDecoded", QStringLiteral("XXX"), {9, 44, 715, 13});
+    lblBytesDecoded =
+        label(decodeLines, "lblBytesDecoded", QStringLiteral("XXX"), {0, 13, 715, 13});
+    for (QLabel* l : {lblBitStream, lblBytesDecoded}) {
+        l->setFixedHeight(13);
+        l->setMinimumWidth(715);
+        l->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        l->setCursor(Qt::IBeamCursor);
+        lines->addWidget(l);
+    }
+    decodeArea_->setWidget(decodeLines);
     column->addWidget(Panel3);
 
-    Chart1 = new OscPlot(TabSheet1);
+    Chart1 = new OscPlot(plotArea);
     Chart1->setEngine(&FEngine);
+    Chart1->setLiveEnd([this]() -> std::optional<osc::Tick> {
+        if (acquisition_.capturing()) {
+            return FEngine.state.FTimeBase;  // the lines go on at their levels up to now
+        }
+        return std::nullopt;
+    });
     Chart1->setFocusPolicy(Qt::StrongFocus);  // the navigation keys go to the plot
     column->addWidget(Chart1, 1);
 
     // The overview strip, with the navigation buttons at its left (createNavigation): the
     // tool bar's row is full at the window's width.
-    auto* overviewRow = new QWidget(TabSheet1);
+    auto* overviewRow = new QWidget(plotArea);
     overviewRow->setObjectName(QStringLiteral("OverviewRow"));
     auto* row = new QHBoxLayout(overviewRow);
     row->setContentsMargins(0, 0, 0, 0);
@@ -379,7 +476,7 @@ void TfrmMain::createOscillogramTab() {
     row->addWidget(Overview, 1);
     column->addWidget(overviewRow);
 
-    ScrollBar1 = new QScrollBar(Qt::Horizontal, TabSheet1);
+    ScrollBar1 = new QScrollBar(Qt::Horizontal, plotArea);
     ScrollBar1->setObjectName(QStringLiteral("ScrollBar1"));
     ScrollBar1->setFixedHeight(16);
     ScrollBar1->setRange(0, 0);
@@ -447,8 +544,14 @@ void TfrmMain::createFramesTab() {
         },
         this);
     PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
-    Chart1->setOverlay(
+    Overview->setOverlay(
         [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
+    Chart1->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
+        frames_->bands().paint(p, m);
+        if (session_) {
+            session_->paint(p, m);
+        }
+    });
 }
 
 void TfrmMain::wire() {
@@ -476,6 +579,12 @@ void TfrmMain::wire() {
         ui::guarded(this, [&] { Chart1MouseMove(shift, x, y); });
     });
     connect(Chart1, &OscPlot::clicked, this, run(&TfrmMain::Chart1Click));
+    // The decode follows its options at once, not at the next mouse move.
+    const auto redecode = [this] { ui::guarded(this, [this] { measurement_.optionsChanged(); }); };
+    connect(seByteBitsCount, &QSpinBox::valueChanged, this, redecode);
+    for (QCheckBox* c : {cbReverseBits, cbInverseBits, cbBitStaff}) {
+        connect(c, &QCheckBox::toggled, this, redecode);
+    }
     connect(Chart1, &OscPlot::zoomUndone, this, run(&TfrmMain::Chart1UndoZoom));
     connect(Chart1, &OscPlot::windowChangedByMouse, this, [this] { navigation_->followWidth(); });
     connect(Overview, &ui::OverviewStrip::windowMoved, this,
@@ -498,7 +607,9 @@ void TfrmMain::FormCreate() {
 }
 
 void TfrmMain::FormStorage1RestorePlacement() {
-    actConnectExecute();
+    if (connectAtStart_) {
+        actConnectExecute();
+    }
 }
 
 void TfrmMain::actConnectExecute() {
@@ -522,20 +633,31 @@ void TfrmMain::actSaveToFileExecute() {
 }
 
 void TfrmMain::actLoadFromFileExecute() {
-    const ReplayScope replay(replaying_);
-    chosenOscFile_.clear();
-    traceLog_.load();
-    if (!chosenOscFile_.isEmpty()) {
-        tools_->fileUsed(chosenOscFile_);
+    const QString name = chooseOscFile(FileDialog::Open);
+    if (!name.isEmpty()) {
+        LoadOscFile(name);
     }
-    Chart1->setFocus();
 }
 
 void TfrmMain::LoadOscFile(const QString& fileName) {
-    const ReplayScope replay(replaying_);
-    traceLog_.loadFile(fileName);
+    ReplayKeptCapture(fileName);
     tools_->fileUsed(fileName);
+}
+
+void TfrmMain::ReplayKeptCapture(const QString& fileName) {
+    const ReplayScope replay(replaying_);
+    loadingFile_ = fileName;  // on screen once the replay starts (the file opened)
+    const struct Forget {
+        QString& file;
+        ~Forget() { file.clear(); }
+    } forget{loadingFile_};
+    traceLog_.loadFile(fileName);
+    session_->restoreFor(fileName);
     Chart1->setFocus();
+}
+
+QString TfrmMain::fileOnScreen() const {
+    return acquisition_.showingFile() ? shownFile_ : QString();
 }
 
 void TfrmMain::OfferUnfinishedJournals() {
@@ -573,6 +695,17 @@ void TfrmMain::TraceDatagram(const std::uint8_t* data, std::int32_t length) {
 }
 
 void TfrmMain::Chart1GetAxisLabel(OscPlot::Axis axis, double value, QString& labelText) {
+    // A channel named in the session: its name on the left axis at its lower level.
+    if (axis == OscPlot::Axis::Left && session_) {
+        const int level = labelText.toInt();
+        for (int c = 0; c < osc::kChannelCount; ++c) {
+            if (osc::kChannels[static_cast<std::size_t>(c)].levelSet == level &&
+                !session_->channelName(c).isEmpty()) {
+                labelText = session_->channelName(c);
+                return;
+            }
+        }
+    }
     labelText = QString::fromStdString(
         axis == OscPlot::Axis::Left
             ? osc::leftAxisLabel(labelText.toInt())
@@ -685,6 +818,126 @@ void TfrmMain::createNavigation() {
     Chart1->setFocus();
 }
 
+void TfrmMain::createSession() {
+    session_ = new ui::SessionPart(
+        this, messages_,
+        {
+            .captureFile = [this] { return fileOnScreen(); },
+            .cursorX = [this] { return measurement_.cursorX(); },
+            .centreOn = [this](double tick) { navigation_->centreOn(tick); },
+            .collectView = [this] { return collectSessionView(); },
+            .applyView = [this](const osc::Session& s) { applySessionView(s); },
+            .changed =
+                [this] {
+                    applyChannelLooks();
+                    Chart1->update();
+                },
+            .positionText =
+                [this](osc::Tick t) {
+                    return QString::fromStdString(osc::PositionText(t, tools_->bitRate()));
+                },
+        });
+}
+
+osc::Session TfrmMain::collectSessionView() const {
+    osc::Session s;
+    s.view = {{FEngine.window.minimum(), FEngine.window.maximum()}};
+    s.marker = measurement_.markerX();
+    s.cursor = measurement_.cursorX();
+    s.decodeChannel = measurement_.decodedChannel();
+    s.decoder = {seByteBitsCount->value(), cbReverseBits->isChecked(), cbInverseBits->isChecked(),
+                 cbBitStaff->isChecked()};
+    // The frames' options as their controls are stored ("cbFrameInvert_Checked").
+    for (const QWidget* w : frames_->page()->findChildren<QWidget*>()) {
+        const QString name = w->objectName();
+        if (const auto* box = qobject_cast<const QCheckBox*>(w);
+            box && name.startsWith("cbFrame")) {
+            s.frameOptions.emplace_back((name + QStringLiteral("_Checked")).toStdString(),
+                                        box->isChecked() ? "True" : "False");
+        } else if (const auto* list = qobject_cast<const QComboBox*>(w);
+                   list && name.startsWith("cmbFrame")) {
+            s.frameOptions.emplace_back((name + QStringLiteral("_ItemIndex")).toStdString(),
+                                        std::to_string(list->currentIndex()));
+        } else if (const auto* spin = qobject_cast<const QSpinBox*>(w);
+                   spin && name.startsWith("seFrame")) {
+            s.frameOptions.emplace_back((name + QStringLiteral("_Value")).toStdString(),
+                                        std::to_string(spin->value()));
+        }
+    }
+    return s;
+}
+
+void TfrmMain::applySessionView(const osc::Session& s) {
+    seByteBitsCount->setValue(s.decoder.bitsPerGroup);
+    cbReverseBits->setChecked(s.decoder.reverse);
+    cbInverseBits->setChecked(s.decoder.invert);
+    cbBitStaff->setChecked(s.decoder.unstuff);
+    for (const auto& [key, value] : s.frameOptions) {
+        const QString name = QString::fromStdString(key);
+        const QString object = name.section(QLatin1Char('_'), 0, 0);
+        const QString text = QString::fromStdString(value);
+        QWidget* w = frames_->page()->findChild<QWidget*>(object);
+        if (auto* box = qobject_cast<QCheckBox*>(w); box && name.endsWith("_Checked")) {
+            box->setChecked(text == QStringLiteral("True"));
+        } else if (auto* list = qobject_cast<QComboBox*>(w); list && name.endsWith("_ItemIndex")) {
+            bool ok = false;
+            const int index = text.toInt(&ok);
+            if (ok && index >= 0 && index < list->count()) {
+                list->setCurrentIndex(index);
+            }
+        } else if (auto* spin = qobject_cast<QSpinBox*>(w); spin && name.endsWith("_Value")) {
+            bool ok = false;
+            const int v = text.toInt(&ok);
+            if (ok) {
+                spin->setValue(v);
+            }
+        }
+    }
+    if (s.view) {
+        FEngine.window.setMinMax(s.view->first, s.view->second);
+        navigation_->followWidth();
+        SyncScrollBar();
+    }
+    if (s.marker != 0 && s.cursor >= 0) {
+        measurement_.measure(std::max(0, s.decodeChannel), s.marker, s.cursor);
+    }
+    Chart1->markDirty();
+}
+
+void TfrmMain::applyChannelLooks() {
+    std::array<QColor, osc::kChannelCount> colours{};
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        colours[static_cast<std::size_t>(c)] = session_->channelColour(c);
+        FEngine.traces[static_cast<std::size_t>(c)].setHidden(!session_->channelVisible(c));
+    }
+    Chart1->setChannelColours(colours);
+    Chart1->markDirty();
+}
+
+void TfrmMain::showWhatIsOnScreen() {
+    if (acquisition_.showingFile()) {
+        if (shownFile_.isEmpty()) {
+            captureStatus_->setShown(QStringLiteral("Журнал захвата"), {});
+        } else {
+            captureStatus_->setShown(QStringLiteral("Файл: ") + QFileInfo(shownFile_).fileName(),
+                                     QDir::toNativeSeparators(shownFile_));
+        }
+        return;
+    }
+    const QString when =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    if (acquisition_.deviceAddress().isEmpty()) {
+        captureStatus_->setShown(
+            QStringLiteral("Устройство не выбрано: захват ничего не получит"),
+            QStringLiteral("Выберите устройство в списке, затем запустите осциллограф (F5)"));
+        return;
+    }
+    const QString device =
+        ComboBox1->currentIndex() >= 0 ? ComboBox1->currentText() : acquisition_.deviceAddress();
+    captureStatus_->setShown(QStringLiteral("Захват: %1, %2").arg(device, when),
+                             QStringLiteral("Устройство и время пуска захвата на экране"));
+}
+
 std::uint64_t TfrmMain::receiverDrops() {
     return acquisition_.receiverDrops();
 }
@@ -771,19 +1024,79 @@ osc::BitStreamOptions TfrmMain::bitStreamOptions() const {
 
 void TfrmMain::setCursorText(const QString& text) {
     lblStrobe->setText(text);
+    layOutReadouts();
 }
 
 void TfrmMain::setMarkerText(const QString& text) {
     lblMarker->setText(text);
+    layOutReadouts();
 }
 
 void TfrmMain::setDistanceText(const QString& text) {
     lblDiff->setText(text);
+    layOutReadouts();
 }
 
 void TfrmMain::setDecodedText(const QString& bits, const QString& values) {
     lblBitStream->setText(bits);
     lblBytesDecoded->setText(values);
+    layOutReadouts();
+}
+
+void TfrmMain::setDecodeReason(const QString& reason) {
+    lblBitStream->setToolTip(reason);
+    lblBytesDecoded->setToolTip(reason);
+}
+
+void TfrmMain::layOutReadouts() {
+    // The designed places while every text fits them; otherwise each readout as wide as its
+    // text, the pairs flowing onto further rows before the controls at the right.
+    constexpr int kRow = 15, kTop = 8, kGap = 5, kRight = 456;
+    const std::pair<QLabel*, QLabel*> pairs[] = {
+        {markerCaption_, lblMarker}, {cursorCaption_, lblStrobe}, {distanceCaption_, lblDiff}};
+    if (designedReadouts_.isEmpty()) {
+        for (const auto& [caption, readout] : pairs) {
+            designedReadouts_ << caption->geometry() << readout->geometry();
+        }
+    }
+    bool fits = true;
+    int needed[3] = {};
+    for (int i = 0; i < 3; ++i) {
+        QLabel* readout = pairs[i].second;
+        needed[i] = QFontMetrics(readout->font()).horizontalAdvance(readout->text()) + 4;
+        fits = fits && needed[i] <= designedReadouts_[qsizetype{2} * i + 1].width();
+    }
+    int bottom = kTop + 13;
+    if (fits) {
+        for (int i = 0; i < 3; ++i) {
+            pairs[i].first->setGeometry(designedReadouts_[qsizetype{2} * i]);
+            pairs[i].second->setGeometry(designedReadouts_[qsizetype{2} * i + 1]);
+        }
+    } else {
+        int x = 4, y = kTop;
+        for (int i = 0; i < 3; ++i) {
+            const int caption = designedReadouts_[qsizetype{2} * i].width();
+            const int width = std::max(designedReadouts_[qsizetype{2} * i + 1].width(), needed[i]);
+            if (x > 4 && x + caption + kGap + width > kRight) {
+                x = 4;
+                y += kRow;
+            }
+            pairs[i].first->setGeometry(x, y, caption, 13);
+            pairs[i].second->setGeometry(x + caption + kGap, y, width, 13);
+            x += caption + kGap + width + 4;
+        }
+        bottom = y + 13;
+    }
+    // The decode lines under the readouts, with a scroll bar when longer than the panel.
+    QWidget* lines = decodeArea_->widget();
+    lines->adjustSize();
+    const int scroll =
+        lines->width() > 715 ? decodeArea_->horizontalScrollBar()->sizeHint().height() : 0;
+    decodeArea_->setGeometry(9, bottom + 10, 715, 26 + scroll);
+    const int height = std::max(63, bottom + 10 + 26 + scroll + 6);
+    if (Panel3->height() != height) {
+        Panel3->setFixedHeight(height);
+    }
 }
 
 bool TfrmMain::runLogin(

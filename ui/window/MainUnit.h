@@ -27,6 +27,7 @@
 #include <span>
 
 #include "core/capture/capture_engine.h"
+#include "core/files/session_file.h"
 #include "ui/frames/FramesPart.h"
 #include "ui/plot/OscPlot.h"
 #include "ui/tracelog/TraceLogPart.h"
@@ -53,6 +54,9 @@ class CaptureStatusPart;
 class FormStorage;
 class NavigationPart;
 class OverviewStrip;
+class FramesPlacePart;
+class RecentCapturesPart;
+class SessionPart;
 }  // namespace ui
 namespace osc::net {
 class DatagramEndpoint;
@@ -111,6 +115,8 @@ class TfrmMain : public QMainWindow,
     // The load action after its file dialog: reads the file (throws "Cannot open file %s"),
     // start action, every line decoded, stop action. Also the replay of a file given at start.
     void LoadOscFile(const QString& fileName);
+    // Replays a kept capture (the list of the last captures): as a load, but not a recent file.
+    void ReplayKeptCapture(const QString& fileName);
     // After the login at start-up: each capture journal that a crash left unfinished is offered
     // for replay, saving or discarding.
     void OfferUnfinishedJournals();
@@ -133,6 +139,9 @@ class TfrmMain : public QMainWindow,
     server::ConnectionSession& session() { return connection_.session(); }
     // --demo: the login dialog offers the demo server names when its fields are empty.
     void setDemoMode(bool on) { demoMode_ = on; }
+    // A file given on the command line opens without the login dialog: the connect action
+    // does not run at start-up then (the connect button logs in later).
+    void setConnectAtStart(bool on) { connectAtStart_ = on; }
     bool demoMode() const { return demoMode_; }
 
     // FTimeBase, FLastStatus, FDeviceId, traces, marker and cursor lines, window.
@@ -150,6 +159,14 @@ class TfrmMain : public QMainWindow,
     ui::CaptureStatusPart& captureStatus() { return *captureStatus_; }
     // Pictures, exports, recent and dropped files, the bit rate (the tools after the panel).
     ui::ToolsPart& tools() { return *tools_; }
+    // "Сохранить захват…" and "Последние захваты…".
+    ui::RecentCapturesPart& recentCaptures() { return *recentCaptures_; }
+    // Where the frames table sits: its tab, or under the plot.
+    ui::FramesPlacePart& framesPlace() { return *framesPlace_; }
+    // Named markers, bookmarks, channel looks and the session file beside the capture.
+    ui::SessionPart& sessionPart() { return *session_; }
+    // The file on screen after a load, until the next capture; empty for none.
+    QString fileOnScreen() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -163,6 +180,13 @@ class TfrmMain : public QMainWindow,
     void createNavigation();  // the navigation part, the new keys and buttons
     void wire();
     std::uint64_t receiverDrops();  // datagrams the endpoint could not hand on
+    void showWhatIsOnScreen();      // the status bar: the file, or the device and capture time
+    void createSession();
+    // What a session keeps of the window (view, marker, cursor, decoder and frame options), and
+    // its restoring; the channels' looks onto the plot.
+    osc::Session collectSessionView() const;
+    void applySessionView(const osc::Session& session);
+    void applyChannelLooks();
 
     // ui::AcquisitionView
     std::optional<QString> selectedDeviceEntry() const override;
@@ -186,6 +210,10 @@ class TfrmMain : public QMainWindow,
     void setMarkerText(const QString& text) override;
     void setDistanceText(const QString& text) override;
     void setDecodedText(const QString& bits, const QString& values) override;
+    void setDecodeReason(const QString& reason) override;
+    // The readouts as wide as their texts (a narrow window wraps them onto further rows, the
+    // panel growing), the decode lines under them, scrolled when longer than the panel.
+    void layOutReadouts();
     // ui::ConnectionView
     bool runLogin(
         const std::function<void(const QString& user, const QString& password)>& setUser) override;
@@ -218,6 +246,7 @@ class TfrmMain : public QMainWindow,
     ui::JournalPart journalRecovery_;
     std::unique_ptr<ui::FramesPart> frames_;
     bool demoMode_ = false;
+    bool connectAtStart_ = true;
     bool FClosing = false;  // the window is closing: replays and draining stop
     int replaying_ = 0;     // a file or a journal is being replayed
     ui::NavigationPart* navigation_ = nullptr;
@@ -247,6 +276,11 @@ class TfrmMain : public QMainWindow,
     QCheckBox* cbBitStaff = nullptr;
     QLabel* lblBitStream = nullptr;
     QLabel* lblBytesDecoded = nullptr;
+    QLabel* markerCaption_ = nullptr;
+    QLabel* cursorCaption_ = nullptr;
+    QLabel* distanceCaption_ = nullptr;
+    class QScrollArea* decodeArea_ = nullptr;  // the two decode lines, scrolled sideways
+    QList<QRect> designedReadouts_;            // caption and readout of each pair, as designed
     OscPlot* Chart1 = nullptr;
     ui::OverviewStrip* Overview = nullptr;  // the whole capture, above the scroll bar
     QScrollBar* ScrollBar1 = nullptr;
@@ -261,6 +295,12 @@ class TfrmMain : public QMainWindow,
     QTimer* memoFlushTimer_ = nullptr;
     ui::FormStorage* FormStorage1 = nullptr;
     ui::ToolsPart* tools_ = nullptr;
+    ui::RecentCapturesPart* recentCaptures_ = nullptr;
+    ui::FramesPlacePart* framesPlace_ = nullptr;
+    ui::SessionPart* session_ = nullptr;
+    class QSplitter* plotSplitter_ = nullptr;  // the plot, and the frames table when under it
+    QString shownFile_;      // the file last loaded (on screen while the acquisition shows a file)
+    QString loadingFile_;    // the file of the load being started
     QString chosenOscFile_;  // the file that the last oscillogram file dialog gave
 };
 

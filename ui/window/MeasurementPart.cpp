@@ -92,12 +92,71 @@ osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, doubl
     if (result.status == osc::BitStreamStatus::Failed && !fallbackBits.empty()) {
         result = osc::GroupBitText(fallbackBits, options);
     }
+    decodedChannel_ = channel;
+    decodeUnlimited_ = true;
     if (result.status != osc::BitStreamStatus::Aborted) {
-        view_.setDecodedText(QString::fromStdString(result.bitText),
-                             QString::fromStdString(result.valueText));
+        showDecode(result, channel);
     }
     view_.plotChanged();
     return result;
+}
+
+void MeasurementPart::showDecode(const osc::BitStreamResult& result, int channel) {
+    view_.setDecodedText(QString::fromStdString(result.bitText),
+                         QString::fromStdString(result.valueText));
+    view_.setDecodeReason(
+        result.status == osc::BitStreamStatus::Failed ? decodeFailureReason(channel) : QString());
+}
+
+QString MeasurementPart::decodeFailureReason(int channel) const {
+    if (markerX_ == 0) {
+        return QStringLiteral("Нет маркера: щёлкните по графику, чтобы поставить его");
+    }
+    if (!decodeUnlimited_ && std::fabs(cursorX_ - markerX_) >= osc::BitStreamOptions{}.spanLimit) {
+        return QStringLiteral("Между маркером и курсором 257 бит или больше");
+    }
+    if (channel < 0 || channel >= osc::kChannelCount) {
+        return QStringLiteral("Курсор не на линии: наведите его на одну из линий");
+    }
+    return QStringLiteral("Маркер или курсор не на смене уровня линии «%1»")
+        .arg(QString::fromUtf8(osc::kChannels[static_cast<std::size_t>(channel)].name));
+}
+
+void MeasurementPart::optionsChanged() {
+    if (markerX_ == 0 || decodedChannel_ < 0 || !(cursorX_ > markerX_)) {
+        return;  // nothing decoded yet: the next move decodes with the new options
+    }
+    osc::BitStreamOptions options = view_.bitStreamOptions();
+    if (decodeUnlimited_) {
+        options.spanLimit = std::numeric_limits<double>::infinity();
+    }
+    const osc::BitStreamResult result =
+        osc::DecodeBitStream(engine_.traces, decodedChannel_, markerX_, cursorX_, options);
+    if (result.status != osc::BitStreamStatus::Aborted) {
+        showDecode(result, decodedChannel_);
+    }
+}
+
+void MeasurementPart::resetForNewTraces() {
+    markerX_ = 0;
+    shownMarker_.reset();
+    shownDistance_.reset();
+    decodedChannel_ = -1;
+    // The marker line back as at creation: two points at 0, drawn as nothing.
+    if (engine_.markerLine.count() >= 2) {
+        engine_.markerLine.setX(0, 0);
+        engine_.markerLine.setX(1, 1);
+        engine_.markerLine.setY(0, 0);
+        engine_.markerLine.setY(1, 0);
+    }
+    view_.setMarkerText(QStringLiteral("???"));
+    view_.setDistanceText(QStringLiteral("???"));
+    if (shownCursor_) {
+        view_.setCursorText(positionText(*shownCursor_));
+    }
+    view_.setDecodedText(QStringLiteral("?"), QStringLiteral("?"));
+    view_.setDecodeReason(decodeFailureReason(-1));
+    view_.plotChanged();
 }
 
 QString MeasurementPart::positionText(osc::Tick ticks) const {
@@ -118,13 +177,15 @@ void MeasurementPart::setBitRate(std::optional<double> rate) {
 }
 
 void MeasurementPart::decodeBitStream() {
-    const osc::BitStreamResult result = osc::DecodeBitStream(
-        engine_.traces, view_.channelAtMouse(), markerX_, cursorX_, view_.bitStreamOptions());
+    const int channel = view_.channelAtMouse();
+    const osc::BitStreamResult result =
+        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, view_.bitStreamOptions());
     if (result.status == osc::BitStreamStatus::Aborted) {
         throw std::domain_error("Division by zero");
     }
-    view_.setDecodedText(QString::fromStdString(result.bitText),
-                         QString::fromStdString(result.valueText));
+    decodedChannel_ = channel;
+    decodeUnlimited_ = false;
+    showDecode(result, channel);
 }
 
 }  // namespace ui

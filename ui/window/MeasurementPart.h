@@ -29,6 +29,8 @@ class MeasurementView {
     virtual void setMarkerText(const QString& text) = 0;    // lblMarker
     virtual void setDistanceText(const QString& text) = 0;  // lblDiff
     virtual void setDecodedText(const QString& bits, const QString& values) = 0;
+    // Why the decode lines show "?" (their tooltip), or empty when they show a decode.
+    virtual void setDecodeReason(const QString& /*reason*/) {}
     virtual void plotChanged() = 0;
 };
 
@@ -42,6 +44,15 @@ class MeasurementPart {
     void click();  // Chart1Click: the marker where the cursor is
     // DecodeBitStream; throws for a bit count of 0 (the mouse move then ends there).
     void decodeBitStream();
+    // The decoder's options changed ("Рев", "Инв", "Стафф", "Бит в байте"): the lines decoded
+    // again for the marker, cursor and line of the last decode, without a mouse move.
+    void optionsChanged();
+    // A start or a load: no marker (its line gone), the readouts refreshed ("???" for the
+    // marker and the distance), the decode lines back to "?".
+    void resetForNewTraces();
+    // Why a decode between the marker and the cursor on that channel gives "?": no marker, a
+    // span of 257 bits or more, no line, or a marker or cursor off the line's level changes.
+    QString decodeFailureReason(int channel) const;
 
     // A stretch of one channel chosen elsewhere (a frame in the table): the marker at markerX,
     // the cursor at cursorX, their readouts, the distance and both lines, and the decode lines
@@ -52,8 +63,9 @@ class MeasurementPart {
     osc::BitStreamResult measure(int channel, double markerX, double cursorX,
                                  std::string_view fallbackBits = {});
 
-    double markerX() const { return markerX_; }  // FMarkerX: 0 means no marker
-    double cursorX() const { return cursorX_; }  // FCursorX: -1 means no position
+    double markerX() const { return markerX_; }             // FMarkerX: 0 means no marker
+    double cursorX() const { return cursorX_; }             // FCursorX: -1 means no position
+    int decodedChannel() const { return decodedChannel_; }  // the line of the last decode
     // The marker position alone, without its readout or line (the start of a capture sets 0).
     void setMarkerX(double x) { markerX_ = x; }
     // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
@@ -70,6 +82,10 @@ class MeasurementPart {
     std::optional<double> bitRate_;
     // The positions that the three readouts show now (none while one shows "???").
     std::optional<osc::Tick> shownMarker_, shownCursor_, shownDistance_;
+    int decodedChannel_ = -1;       // the line of the last decode
+    bool decodeUnlimited_ = false;  // the last decode was a chosen stretch (no span limit)
+
+    void showDecode(const osc::BitStreamResult& result, int channel);
 };
 
 }  // namespace ui

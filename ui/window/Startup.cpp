@@ -91,6 +91,8 @@ bool installQtTranslations(QCoreApplication& app) {
 void createForms(const StartupOptions& options) {
     new TfrmMain;  // sets frmMain; FormCreate has run
     frmMain->setDemoMode(options.demo);
+    // A file to show: it opens at once, without the login dialog (the connect button logs in).
+    frmMain->setConnectAtStart(options.file.isEmpty());
     frmMain->acquisition().setMemoryLimit(options.memoryLimit);
     if (options.demo) {
         frmMain->setEndpoint(demoNetwork());

@@ -15,6 +15,7 @@
 
 #include "ui/plot/OscPlot.h"
 #include "ui/plot/PlotPicture.h"
+#include "ui/settings/FormStorage.h"
 #include "ui/widgets/Messages.h"
 #include "ui/widgets/SvgIcon.h"
 #include "ui/window/BitRate.h"
@@ -63,6 +64,21 @@ ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::Ca
     createActions();
     recent_.load();
     bitRate_ = loadBitRate(key_, readoutSection());
+    try {
+        const auto section = openQSettingsSection(key_, pictureSection());
+        const auto isTrue = [](const QString& text) {
+            return text.trimmed().compare(QStringLiteral("True"), Qt::CaseInsensitive) == 0;
+        };
+        QString text;
+        if (section->readText(QStringLiteral("Header"), text)) {
+            pictureHeader_ = isTrue(text);
+        }
+        if (section->readText(QStringLiteral("Light"), text)) {
+            pictureLight_ = isTrue(text);
+        }
+    } catch (const std::exception&) {
+        // a value of another type: the defaults
+    }
     if (hooks_.bitRateChanged) {
         hooks_.bitRateChanged(bitRate_);
     }
@@ -164,16 +180,46 @@ QString ToolsPart::suggestedFile(const QString& lastInDialog, const QString& ext
 void ToolsPart::savePicture() {
     PictureDialog dialog(window_, suggestedFile(lastPicture_, QStringLiteral("png")),
                          plot_->size());
+    dialog.setHeader(pictureHeader_);
+    dialog.setLight(pictureLight_);
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     lastPicture_ = dialog.fileName();
     lastFolder_ = QFileInfo(lastPicture_).absolutePath();
-    savePlotPicture(*plot_, dialog.fileName(), dialog.pictureSize());
+    setPictureLook(dialog.header(), dialog.light());
+    savePlotPicture(*plot_, dialog.fileName(), dialog.pictureSize(), pictureLook());
 }
 
 void ToolsPart::copyPicture() {
-    copyPlotPicture(*plot_);
+    copyPlotPicture(*plot_, pictureLook());
+}
+
+void ToolsPart::setPictureLook(bool header, bool light) {
+    if (header == pictureHeader_ && light == pictureLight_) {
+        return;
+    }
+    pictureHeader_ = header;
+    pictureLight_ = light;
+    const auto text = [](bool on) { return on ? QStringLiteral("True") : QStringLiteral("False"); };
+    try {
+        const auto section = openQSettingsSection(key_, pictureSection());
+        section->writeText(QStringLiteral("Header"), text(header));
+        section->writeText(QStringLiteral("Light"), text(light));
+        section->close();
+    } catch (const std::exception& e) {
+        messages_.showError(QString::fromUtf8(e.what()));
+    }
+}
+
+PictureLook ToolsPart::pictureLook() const {
+    PictureLook look;
+    look.header = pictureHeader_;
+    look.light = pictureLight_;
+    if (look.header && hooks_.pictureHeader) {
+        look.headerLines = hooks_.pictureHeader();
+    }
+    return look;
 }
 
 void ToolsPart::exportTraces() {
@@ -188,7 +234,11 @@ void ToolsPart::exportTraces() {
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, hooks_.closing);
-    writeTraceExport(engine_.traces, request, bitRate_, progress);
+    if (request.format == osc::ExportFormat::Pcapng) {
+        writeFramesExport(engine_.frames, request, bitRate_, progress);
+    } else {
+        writeTraceExport(engine_.traces, request, bitRate_, progress);
+    }
 }
 
 void ToolsPart::editBitRate() {

@@ -21,6 +21,7 @@
 
 #include "core/capture/capture_engine.h"
 #include "core/files/trace_export.h"
+#include "ui/plot/PlotPicture.h"
 #include "ui/window/RecentFiles.h"
 
 class QAction;
@@ -44,11 +45,15 @@ class ToolsPart : public QObject {
         // The bit rate changed (also once at start from the store).
         std::function<void(std::optional<double>)> bitRateChanged;
         std::function<bool()> closing;  // the window is closing: a long export stops
+        // The lines of a picture's header: the device, file or capture time, the readouts, the
+        // decoded line. None if empty.
+        std::function<QStringList()> pictureHeader = {};
     };
 
     // The section names under the main window's key.
     static QString recentSection() { return QStringLiteral("RecentFiles"); }
     static QString readoutSection() { return QStringLiteral("Readouts"); }
+    static QString pictureSection() { return QStringLiteral("Picture"); }
 
     ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
               MessageSink& messages, Hooks hooks);
@@ -69,6 +74,12 @@ class ToolsPart : public QObject {
     void openFile(const QString& path);
 
     std::optional<double> bitRate() const { return bitRate_; }
+    // The pictures' header and light colours, as last chosen (stored).
+    bool pictureHeader() const { return pictureHeader_; }
+    bool pictureLight() const { return pictureLight_; }
+    void setPictureLook(bool header, bool light);
+    // The look of a picture now: the stored choices and the header's lines.
+    PictureLook pictureLook() const;
     void setBitRate(std::optional<double> rate);  // stored, and the window told
     RecentFiles& recentFiles() { return recent_; }
     QMenu* recentMenu() const { return recentMenu_; }
@@ -92,6 +103,8 @@ class ToolsPart : public QObject {
     osc::CaptureEngine& engine_;
     MessageSink& messages_;
     Hooks hooks_;
+    bool pictureHeader_ = false;
+    bool pictureLight_ = false;
     RecentFiles recent_;
     std::optional<double> bitRate_;
     QString lastPicture_;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -364,6 +365,52 @@ TEST_F(JournalTest, ASlowDiskDropsTheOldestForeignDatagramsFirstAndCountsThem) {
     }
     EXPECT_EQ(readWholeFile(path.string()), expected);
     EXPECT_EQ(writer.datagramsAppended(), writer.written().datagrams + writer.dropped().total());
+}
+
+// The journals' folder must be the user's own: a new one is made private, a link is followed
+// to a folder of the user (whose write access for others is taken away), and a folder of
+// another user is refused, for writing and for the journals offered at the start.
+TEST_F(JournalTest, TheStateFolderIsTheUsersOwn) {
+    namespace fs = std::filesystem;
+    const auto modeOf = [](const fs::path& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000u;
+    };
+    const auto capture = [](const fs::path& folder) {
+        CaptureJournal journal(folder);
+        journal.start();
+        journal.append(datagram(1));
+        journal.stop();
+        return journal.failed() ? journal.error() : journal.path().string();
+    };
+    EXPECT_EQ(capture(dir_ / "new" / "state"), (dir_ / "new" / "state" / "journal-1.osc").string());
+    EXPECT_EQ(modeOf(dir_ / "new" / "state"), 0700u) << "made private";
+
+    fs::create_directory(dir_ / "mine");
+    fs::permissions(dir_ / "mine", fs::perms(0700));
+    fs::create_directory_symlink("mine", dir_ / "link");
+    EXPECT_EQ(capture(dir_ / "link"), (fs::canonical(dir_ / "mine") / "journal-1.osc").string())
+        << "a link to the user's folder is followed";
+
+    fs::create_directory(dir_ / "open");
+    fs::permissions(dir_ / "open", fs::perms(0777));
+    EXPECT_EQ(capture(dir_ / "open"), (fs::canonical(dir_ / "open") / "journal-1.osc").string());
+    EXPECT_EQ(modeOf(dir_ / "open"), 0755u) << "closed to others' writes";
+
+    if (::geteuid() != 0) {
+        GTEST_SKIP() << "a folder of another user needs root to make";
+    }
+    fs::create_directory(dir_ / "theirs");
+    ASSERT_EQ(::chown((dir_ / "theirs").c_str(), 65534, 65534), 0);
+    fs::create_directory_symlink("theirs", dir_ / "their-link");
+    std::ofstream(dir_ / "theirs" / "journal-1.osc") << traceLine(datagram(1)) << "\r\n";
+    for (const fs::path& folder : {dir_ / "their-link", dir_ / "theirs"}) {
+        SCOPED_TRACE(folder.string());
+        EXPECT_EQ(capture(folder), "Cannot write the capture journal in " + folder.string() + ": " +
+                                       fs::canonical(dir_ / "theirs").string() +
+                                       " belongs to another user");
+        EXPECT_TRUE(findUnfinishedJournals(folder).empty()) << "nothing offered from there";
+    }
 }
 
 TEST(JournalState, TextRoundTripAndDamagedRecords) {

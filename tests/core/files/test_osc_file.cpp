@@ -543,21 +543,131 @@ TEST_F(FilesTest, PermissionsAreKeptAndReadOnlyIsRefused) {
     std::filesystem::permissions(dir_ / "locked", std::filesystem::perms(0755));
 }
 
-TEST_F(FilesTest, AFifoIsWrittenInPlaceNeverReplaced) {
+// A FIFO, a device and a folder are refused at once, for reading and for writing: opening a
+// FIFO without a writer would wait for ever (the test would not end), and a save would write
+// into a device or a pipe in place of a file.
+TEST_F(FilesTest, FifosDevicesAndFoldersAreRefusedAtOnce) {
     const auto fifo = dir_ / "pipe.osc";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    EXPECT_EQ(saveReason(fifo, "01 \r\n"), "No such device or address") << "no reader: no wait";
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-    ASSERT_GE(reader, 0);
-    EXPECT_EQ(saveReason(fifo, "01 \r\n"), "");
-    char got[16] = {};
-    EXPECT_EQ(::read(reader, got, sizeof got), 5);
-    EXPECT_EQ(std::string(got), "01 \r\n");
-    ::close(reader);
+    std::filesystem::create_symlink("pipe.osc", dir_ / "link.osc");
+    std::filesystem::create_directory(dir_ / "folder.osc");
+    struct Row {
+        const char* name;
+        std::filesystem::path path;
+        std::string reason;
+    };
+    const Row rows[] = {
+        {"FIFO", fifo, "a FIFO (named pipe), not a regular file"},
+        {"link to a FIFO", dir_ / "link.osc", "a FIFO (named pipe), not a regular file"},
+        {"device", "/dev/null", "a device, not a regular file"},
+        {"folder", dir_ / "folder.osc", "Is a directory"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string opening = "Cannot open file " + row.path.string();
+        try {
+            OscFileReader reader(row.path);
+            ADD_FAILURE() << "read";
+        } catch (const FileError& e) {
+            EXPECT_EQ(e.message(), opening + ": " + row.reason);
+        }
+        try {
+            (void)readWholeFile(row.path);
+            ADD_FAILURE() << "read whole";
+        } catch (const FileError& e) {
+            EXPECT_EQ(e.message(), opening + ": " + row.reason);
+        }
+        EXPECT_EQ(saveReason(row.path, "01 \r\n"), row.reason);
+    }
     struct stat st {};
     ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
     EXPECT_TRUE(S_ISFIFO(st.st_mode));
-    EXPECT_EQ(entries().size(), 1u);
+    EXPECT_EQ(entries().size(), 3u);
+}
+
+// What is not 8-bit text is named as such instead of reading as an empty text; a few NULs in a
+// text, and zeros padding its end, are read as the text's end.
+TEST_F(FilesTest, FilesThatAreNotEightBitText) {
+    const auto utf16 = [](std::string_view text, bool big) {
+        std::string out;
+        for (const char c : text) {
+            out += big ? std::string{'\0', c} : std::string{c, '\0'};
+        }
+        return out;
+    };
+    const std::string lines = "23 08 00 00 00 00 00 00 04 00 \r\n23 08 00 00 00 00 00 00 00 \r\n";
+    std::string elf =
+        "\x7F"
+        "ELF\x02\x01\x01";
+    elf += std::string(9, '\0') + "\x02\0>\0\x01\0\0\0" + std::string(40, '\0') + "@\0\x38";
+    struct Row {
+        const char* name;
+        std::string bytes;
+        std::string reason;  // empty: text
+    };
+    const Row rows[] = {
+        {"UTF-16 with its mark", "\xFF\xFE" + utf16(lines, false), "UTF-16 text, not 8-bit text"},
+        {"UTF-16 big-endian with its mark", "\xFE\xFF" + utf16(lines, true),
+         "UTF-16 text, not 8-bit text"},
+        {"UTF-16 without a mark", utf16(lines, false), "UTF-16 text, not 8-bit text"},
+        {"UTF-16 big-endian without a mark", utf16(lines, true), "UTF-16 text, not 8-bit text"},
+        {"UTF-16 of a few characters", utf16("23 ", false), "UTF-16 text, not 8-bit text"},
+        {"UTF-32 with its mark", std::string("\xFF\xFE\0\0", 4) + "2",
+         "UTF-32 text, not 8-bit text"},
+        {"a program", elf + std::string(200, 'x'), "binary data with NUL bytes, not text"},
+        {"zeros alone", std::string(64, '\0'), "binary data with NUL bytes, not text"},
+        {"a text", lines, ""},
+        {"a NUL ends the text", lines.substr(0, 30) + '\0' + lines.substr(30), ""},
+        {"zeros after a text cut short", lines + std::string(2000, '\0'), ""},
+        {"8-bit characters", "\xC6\xE6 \xC0\xE0 \r\n", ""},
+        {"two bytes", std::string("2\0", 2), ""},
+        {"a few zeros", std::string(15, '\0'), ""},
+        {"empty", "", ""},
+    };
+    const auto path = dir_ / "text.osc";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto* bytes = reinterpret_cast<const unsigned char*>(row.bytes.data());
+        EXPECT_EQ(describeNonText({bytes, row.bytes.size()}), row.reason);
+        writeFileAtomically(path, row.bytes);
+        try {
+            OscFileReader reader(path);
+            EXPECT_EQ(row.reason, "") << "read as text";
+        } catch (const FileError& e) {
+            EXPECT_EQ(e.message(), "Cannot open file " + path.string() + ": " + row.reason);
+        }
+    }
+}
+
+// A bad group says where it stands: line and column, counted from 1, in the text and in a file
+// read a chunk at a time.
+TEST_F(FilesTest, BadGroupsSayWhereTheyStand) {
+    const std::string text = "01 02 \r\n03 04 \n05 0G 07 \r\n";
+    try {
+        OscReader reader(text);
+        Bytes d;
+        while (reader.next(d)) {
+        }
+        ADD_FAILURE() << "no error";
+    } catch (const OscFormatError& e) {
+        EXPECT_EQ(std::string(e.what()), "'$0G' is not a valid integer value");
+        EXPECT_EQ(e.line(), 3u);
+        EXPECT_EQ(e.column(), 4u);
+    }
+    const auto path = dir_ / "bad.osc";
+    writeFileAtomically(path, text);
+    for (const std::size_t chunk : {1, 4, 1024}) {
+        OscFileReader reader(path, chunk);
+        Bytes d;
+        try {
+            while (reader.next(d)) {
+            }
+            ADD_FAILURE() << "no error";
+        } catch (const OscFormatError& e) {
+            EXPECT_EQ(e.line(), 3u) << chunk;
+            EXPECT_EQ(e.column(), 4u) << chunk;
+        }
+    }
 }
 
 }  // namespace

@@ -228,6 +228,57 @@ TEST(TraceExport, PiecesMakeTheWholeText) {
     }
 }
 
+// Through a sink of any size the text is the same; no delivery holds more than the sink's
+// size and one piece of 4096 changes; a progress that says stop stops the writer.
+TEST(TraceExport, StreamedThroughSinksOfAnySize) {
+    std::mt19937 rng(31);
+    for (int round = 0; round < 20; ++round) {
+        SCOPED_TRACE(round);
+        std::array<Points, kChannelCount> points;
+        for (std::size_t c = 0; c < kChannelCount; ++c) {
+            Tick x = 0;
+            for (int i = static_cast<int>(rng() % 6000); i > 0; --i) {
+                x += static_cast<Tick>(rng() % 500);
+                points[c].emplace_back(x, kChannels[c].levelSet + static_cast<int>(rng() % 2));
+            }
+        }
+        const ChannelTraces traces = tracesOf(points);
+        const std::optional<ExportStretch> stretch =
+            round % 3 == 0 ? std::optional<ExportStretch>({1000, 500000}) : std::nullopt;
+        for (const ExportFormat format : {ExportFormat::Vcd, ExportFormat::Csv}) {
+            const std::string whole = ExportText(traces, format, 115200, stretch);
+            for (const std::size_t capacity : {1, 1000, 1 << 20}) {
+                std::string joined;
+                std::size_t largest = 0;
+                OutputSink sink(
+                    [&](std::string_view b) {
+                        joined += b;
+                        largest = std::max(largest, b.size());
+                    },
+                    capacity);
+                int steps = 0;
+                ASSERT_TRUE(writeTraces(traces, format, 115200, stretch, sink, [&](double) {
+                    ++steps;
+                    return true;
+                }));
+                EXPECT_EQ(joined, whole);
+                EXPECT_LT(largest, capacity + std::size_t{4096} * 40);
+                EXPECT_GE(steps, 2);
+            }
+            std::string part;
+            OutputSink sink([&](std::string_view b) { part += b; }, 1);
+            int steps = 0;
+            EXPECT_FALSE(writeTraces(traces, format, 115200, stretch, sink,
+                                     [&](double) { return ++steps < 2; }));
+            EXPECT_EQ(steps, 2);
+            EXPECT_EQ(whole.rfind(part, 0), 0u);  // what was written is the text's beginning
+        }
+    }
+    OutputSink sink([](std::string_view) {});
+    EXPECT_THROW(writeTraces({}, ExportFormat::Pcapng, std::nullopt, std::nullopt, sink),
+                 std::invalid_argument);
+}
+
 TEST(TraceExport, StretchTable) {
     // strobe 7@0 8@100 7@300; tx 6@0 5@200 6@250; rx1 from 400 on; rx2 none.
     const ChannelTraces traces =

@@ -14,6 +14,7 @@
 
 #include <cstdlib>
 
+#include "tests/ui/capture_test_support.h"
 #include "tests/ui/ui_test_support.h"
 
 using uitest::WindowTest;
@@ -71,6 +72,41 @@ class Plot : public WindowTest {
     TfrmMain* w = nullptr;
     OscPlot* chart = nullptr;
 };
+
+// While a capture runs, a line whose last change lies back in time is drawn at its level up to
+// the newest time base, not only to its last point; the traces' points stay as they are.
+TEST_F(Plot, ALiveLineWithOneEdgeIsDrawnToTheNewestTime) {
+    auto owned = std::make_unique<RecordingEndpoint>();
+    RecordingEndpoint* endpoint = owned.get();
+    w->setEndpoint(std::move(owned));
+    exactRows();
+    w->actOSCstartExecute();
+    // One edge of "Передача" with the first strobe edge, then the strobe alone for 60 periods.
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x44, 0}));
+    for (int i = 0; i < 60; ++i) {
+        endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, i % 2 ? 0x44 : 0x40, 0}));
+    }
+    for (int i = 0; i < 5; ++i) {
+        QApplication::processEvents();
+    }
+    const osc::Tick now = w->engine().state.FTimeBase;
+    ASSERT_GE(now, 60 * 256);
+    const osc::ChannelTrace& line = w->engine().traces[1];
+    ASSERT_EQ(line.count(), 2u);  // the first point and the edge: nothing added for drawing
+    EXPECT_EQ(line.lastX(), 256);
+    window().setMinMax(0, 25600);
+    const QColor trace = OscPlot::Colours::screen().trace;
+    const QImage live = render();
+    EXPECT_TRUE(near(live, chart->pixelForBottom(static_cast<double>(now) - 256),
+                     chart->pixelForLeft(5), trace));
+    EXPECT_FALSE(near(live, chart->pixelForBottom(static_cast<double>(now) + 2560),
+                      chart->pixelForLeft(5), trace));
+    EXPECT_EQ(line.count(), 2u);
+    // After the stop the closing point holds it there.
+    w->actOSCstopExecute();
+    EXPECT_TRUE(near(render(), chart->pixelForBottom(static_cast<double>(now) - 256),
+                     chart->pixelForLeft(5), trace));
+}
 
 TEST_F(Plot, AxisLabelTexts) {
     struct Row {

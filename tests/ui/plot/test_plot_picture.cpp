@@ -14,6 +14,7 @@
 #include "core/files/osc_file.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/plot/OscPlot.h"
+#include "ui/widgets/Fonts.h"
 
 namespace {
 
@@ -90,6 +91,43 @@ TEST_F(PlotPicture, TracesMarkerAndCursorHaveTheirColoursWhereThePlotDrawsThem) 
 
 // A picture at another size is the plot laid out at that size, not a scaled copy; painting it
 // leaves the widget's own layout as it was.
+// For reports: a header above the plot, wrapped to the width and never cut, and a light
+// palette; the plot below the header is the same plot in the print colours.
+TEST_F(PlotPicture, ALightPictureWithItsHeader) {
+    ui::PictureLook look;
+    look.header = true;
+    look.light = true;
+    look.headerLines = {QStringLiteral("МорвелIP-осциллограф: Захват: КП-7 (IP:10.0.0.5)"),
+                        QStringLiteral("Маркер: 15    Курсор: 25    Разность: 10"),
+                        QStringLiteral("Биты: ") + QString(400, QLatin1Char('1'))};
+    const int header = ui::pictureHeaderHeight(look, 400);
+    const QImage image = ui::plotImage(plot, plot.size(), look);
+    ASSERT_EQ(image.size(), QSize(400, 300 + header));
+    // Three lines, the long one wrapped onto more: taller than three lines of text.
+    EXPECT_GT(header, 3 * QFontMetrics(ui::formFont()).height());
+    EXPECT_EQ(image.pixelColor(1, 1), QColor(Qt::white));
+    int dark = 0;
+    for (int y = 0; y < header; ++y) {
+        for (int x = 0; x < 400; ++x) {
+            dark += image.pixelColor(x, y).lightness() < 100;
+        }
+    }
+    EXPECT_GT(dark, 200);  // the text is there, dark on light
+    const QColor trace = OscPlot::Colours::print().trace;
+    const int lower = osc::kChannels[0].levelSet;
+    EXPECT_TRUE(
+        colourNear(image, plot.pixelForBottom(1200), header + plot.pixelForLeft(lower), trace));
+    EXPECT_TRUE(
+        colourNear(image, plot.pixelForBottom(3000), header + plot.pixelForLeft(lower + 1), trace));
+    EXPECT_FALSE(colourNear(image, plot.pixelForBottom(1200), plot.pixelForLeft(lower), kYellow));
+    // Without the header the picture is the plot alone; SVG and PDF carry the header too.
+    EXPECT_EQ(ui::plotImage(plot, plot.size(), {false, true, look.headerLines}).size(),
+              QSize(400, 300));
+    const QByteArray svg = ui::plotPictureBytes(plot, plot.size(), ui::PictureFormat::Svg, look);
+    EXPECT_TRUE(svg.contains("Разность: 10")) << svg.left(2000).toStdString();
+    EXPECT_TRUE(svg.contains(QStringLiteral("0 0 400 %1").arg(300 + header).toUtf8()));
+}
+
 TEST_F(PlotPicture, AChosenSizeIsThePlotAtThatSize) {
     OscPlot big;
     big.setEngine(&engine);

@@ -3,14 +3,17 @@
 
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QLabel>
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 
 #include "net/udp_endpoint.h"
 #include "tests/ui/capture_test_support.h"
+#include "ui/window/CaptureStatusPart.h"
 
 namespace uitest {
 namespace {
@@ -109,14 +112,18 @@ TEST_F(OscFiles, LoadErrorsAreReportedWithTheirTexts) {
     EXPECT_EQ(messages[0].text, QStringLiteral("Cannot open file ") + missing + ".");
     EXPECT_TRUE(endpoint->sent.empty());  // before the start action
 
-    // A bad group: the lines before it are replayed, the stop action does not run.
+    // A bad group: the lines before it are replayed, then the replay stops (closing points,
+    // completion, "Останов") and the error is reported.
     const QString bad = dir.filePath(QStringLiteral("bad.osc"));
     writeFile(bad,
               "23 08 00 00 00 00 00 00 04 00 \r\n2G 08 \r\n23 08 00 00 00 00 00 00 00 00 \r\n");
     withDialog(bad, &TfrmMain::actLoadFromFileExecute);
     ASSERT_EQ(messages.size(), 2u);
     EXPECT_EQ(messages[1].text, QStringLiteral("'$2G' is not a valid integer value."));
-    EXPECT_EQ(frmMain->engine().traces[0].count(), 2u);  // first point and the strobe edge
+    // First point, the strobe edge and the closing point.
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 3u);
+    EXPECT_EQ(frmMain->captureStatus().state(), ui::CaptureStatusPart::State::Stopped);
+    EXPECT_TRUE(endpoint->sent.empty());  // a replay commands no device
     EXPECT_TRUE(pbPanel()->isHidden());
 
     // A save into a folder that does not exist cannot create its file.
@@ -129,9 +136,9 @@ TEST_F(OscFiles, LoadErrorsAreReportedWithTheirTexts) {
     EXPECT_EQ(messages[2].detail, QStringLiteral("No such file or directory"));  // the reason
 }
 
-// A replay whose start cannot bind its port (another program holds it) says so once and
-// decodes nothing; its stop does not try the port again.
-TEST_F(OscFiles, ReplayWithThePortTakenSaysSoOnceAndDecodesNothing) {
+// A replay needs no port: with port 971 (here a test port) held by another socket the file is
+// replayed as usual, and the endpoint stays closed.
+TEST_F(OscFiles, ReplayWithThePortHeldByAnotherSocket) {
     osc::net::UdpEndpointOptions options;
     options.bindAddress = "127.0.0.1";
     options.port = 0;
@@ -142,12 +149,105 @@ TEST_F(OscFiles, ReplayWithThePortTakenSaysSoOnceAndDecodesNothing) {
     const QString file = dir.filePath(QStringLiteral("one.osc"));
     writeFile(file, "23 08 00 00 00 00 00 00 04 00 \r\n");
     withDialog(file, &TfrmMain::actLoadFromFileExecute);
+    EXPECT_TRUE(messages.empty()) << messages.front().detail.toStdString();
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 3u);  // first point, edge, closing point
+    EXPECT_FALSE(frmMain->endpoint().active());
+    EXPECT_EQ(frmMain->captureStatus().state(), ui::CaptureStatusPart::State::Stopped);
+
+    // A capture still needs the port, and says so.
+    frmMain->actOSCstartExecute();
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0].kind, ui::MessageKind::Error);
     EXPECT_TRUE(messages[0].detail.contains(QStringLiteral("Address already in use")))
         << messages[0].detail.toStdString();
-    EXPECT_EQ(frmMain->engine().traces[0].count(), 0u);
-    EXPECT_FALSE(frmMain->acquisition().capturing());
+}
+
+// Sample datagrams that arrive while a file is replayed (a device streaming) are left off the
+// plot and counted: the traces are exactly those that the command-line tool gets from the file,
+// "Посылки" counts the file's datagrams, and no command goes to the device.
+TEST_F(OscFiles, ReplayDuringALiveStreamShowsTheFileAlone) {
+    std::string text;
+    for (int i = 0; i < 40; ++i) {
+        char line[64];
+        std::snprintf(line, sizeof line, "23 %02X 00 00 00 00 00 00 %02X 00 %02X 00 \r\n",
+                      8 + i % 2, (i % 3) * 0x40 + (i % 2) * 4, (i * 7) % 256);
+        text += line;
+    }
+    const QString file = dir.filePath(QStringLiteral("file.osc"));
+    writeFile(file, text);
+    osc::CaptureEngine cli;
+    cli.replayOscFile(file.toStdString());
+
+    // Once after a capture with another last status, once with the device streaming meanwhile.
+    frmMain->actOSCstartExecute();
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0xC4, 0, 0xFF, 0}));
+    settle();
+    frmMain->actOSCstopExecute();
+    const std::size_t sentBefore = endpoint->sent.size();
+    for (int i = 0; i < 25; ++i) {
+        endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, (i % 2) * 0x44, 0, 0xC0, 0}));
+    }
+    withDialog(file, &TfrmMain::actLoadFromFileExecute);
+    settle();  // what was still queued after the replay is left off too
+    EXPECT_TRUE(messages.empty());
+    for (std::size_t c = 0; c < osc::kChannelCount; ++c) {
+        const osc::ChannelTrace& got = frmMain->engine().traces[c];
+        const osc::ChannelTrace& want = cli.traces[c];
+        ASSERT_EQ(got.count(), want.count()) << c;
+        for (std::size_t i = 0; i < got.count(); ++i) {
+            ASSERT_EQ(got.x(i), want.x(i)) << c << " " << i;
+            ASSERT_EQ(got.y(i), want.y(i)) << c << " " << i;
+        }
+    }
+    EXPECT_EQ(frmMain->captureStatus().stats().datagrams(), 40u);
+    EXPECT_EQ(frmMain->acquisition().notShown(), 25u);
+    EXPECT_EQ(endpoint->sent.size(), sentBefore);
+    EXPECT_EQ(frmMain->traceLog().lineCount(), 0);
+    const auto* notShown = frmMain->findChild<QLabel*>(QStringLiteral("stNotShown"));
+    ASSERT_NE(notShown, nullptr);
+    EXPECT_EQ(notShown->text(), QStringLiteral("Не показаны: 25"));
+
+    // The next capture draws the network again.
+    frmMain->actOSCstartExecute();
+    endpoint->inject(bytes({'#', 8, 0, 0, 0, 0, 0, 0, 0x04, 0}));
+    settle();
+    EXPECT_EQ(frmMain->engine().traces[0].count(), 2u);
+    EXPECT_FALSE(frmMain->acquisition().showingFile());
+    EXPECT_TRUE(notShown->isHidden());
+}
+
+// Every way a load ends leaves the program stopped ("Останов"), with what was replayed drawn.
+TEST_F(OscFiles, EveryEndOfALoadLeavesItStopped) {
+    struct Row {
+        const char* name;
+        std::string text;
+        std::size_t strobePoints;  // with the closing point
+        bool error;
+    };
+    const Row rows[] = {
+        {"the end", "23 08 00 00 00 00 00 00 04 00 \r\n", 3, false},
+        {"an empty line", "23 08 00 00 00 00 00 00 04 00 \r\n\r\n23 09 \r\n", 3, false},
+        {"a bad group", "23 08 00 00 00 00 00 00 04 00 \r\nZZ \r\n", 3, true},
+        {"an empty file", "", 2, false},
+    };
+    for (const Row& r : rows) {
+        messages.clear();
+        const QString file = dir.filePath(QStringLiteral("end.osc"));
+        writeFile(file, r.text);
+        withDialog(file, &TfrmMain::actLoadFromFileExecute);
+        EXPECT_EQ(frmMain->captureStatus().state(), ui::CaptureStatusPart::State::Stopped)
+            << r.name;
+        EXPECT_FALSE(frmMain->acquisition().replaying()) << r.name;
+        EXPECT_EQ(frmMain->engine().traces[0].count(), r.strobePoints) << r.name;
+        EXPECT_EQ(messages.size(), r.error ? 1u : 0u) << r.name;
+    }
+    // A read error midway (a folder opens, but cannot be read).
+    messages.clear();
+    withDialog(dir.path(), &TfrmMain::actLoadFromFileExecute);
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_FALSE(frmMain->acquisition().replaying());
+    EXPECT_NE(frmMain->captureStatus().state(), ui::CaptureStatusPart::State::Replaying);
+    EXPECT_TRUE(endpoint->sent.empty());
+    EXPECT_FALSE(endpoint->active());
 }
 
 TEST_F(OscFiles, EmptyLineEndsTheReplayThenTheStopRuns) {

@@ -15,6 +15,35 @@ class Frame : public ::testing::Test {
     Frame() { app(); }
 };
 
+// A stored placement whose title bar is off every screen comes onto the nearest one; one that
+// can be grabbed stays where it was put.
+TEST(ReachableFrame, TitleBarOnSomeScreen) {
+    const QList<QRect> two{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    struct Row {
+        const char* name;
+        QRect frame;
+        QList<QRect> screens;
+        QRect expected;
+    };
+    const Row rows[] = {
+        {"inside", {100, 100, 800, 436}, two, {100, 100, 800, 436}},
+        {"partly off the right edge, grip left",
+         {1850, 100, 800, 436},
+         {two[0]},
+         {1850, 100, 800, 436}},
+        {"on the second screen", {2000, 200, 800, 436}, two, {2000, 200, 800, 436}},
+        {"a removed second screen", {2000, 200, 800, 436}, {two[0]}, {1120, 200, 800, 436}},
+        {"title bar above the top", {100, -300, 800, 436}, two, {100, 0, 800, 436}},
+        {"below the bottom", {100, 5000, 800, 436}, two, {100, 1056, 800, 436}},
+        {"far left", {-5000, 300, 800, 436}, two, {0, 300, 800, 436}},
+        {"wider than the screen", {-5000, 300, 3000, 436}, {two[0]}, {0, 300, 3000, 436}},
+        {"no screens", {-5000, -5000, 800, 436}, {}, {-5000, -5000, 800, 436}},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(ui::reachableFrame(r.frame, r.screens, 24), r.expected) << r.name;
+    }
+}
+
 TEST_F(Frame, PlacedByTheOuterFrame) {
     struct Row {
         const char* name;

@@ -71,6 +71,7 @@ class FakeEndpoint : public osc::net::DatagramEndpoint {
     std::optional<std::vector<osc::net::SenderAddress>> deviceSenders(const std::string&) override {
         return senders;
     }
+    void setBindAddress(const std::string& address) override { bindAddress = address; }
     void setReadyCallback(std::function<void()> callback) override { ready = std::move(callback); }
     osc::net::EndpointStats stats() const override { return {}; }
 
@@ -79,6 +80,7 @@ class FakeEndpoint : public osc::net::DatagramEndpoint {
     std::deque<std::vector<std::uint8_t>> queue;
     std::deque<osc::net::SenderAddress> queueFrom;
     std::optional<std::vector<osc::net::SenderAddress>> senders;
+    std::string bindAddress = "(never set)";
     std::function<void()> ready;
 
   private:
@@ -501,6 +503,13 @@ TEST_F(AcquisitionPartTest, OthersAreLeftOutSilenceIsToldAndTheDrainTakesTurns) 
     EXPECT_TRUE(endpoint->queue.empty());
     EXPECT_EQ(part.counts().foreign, before + 3u * kCheck);
     EXPECT_EQ(countPrefix(take(), "error"), 0u);
+
+    // The listening address reaches the endpoint when it is next activated.
+    EXPECT_EQ(endpoint->bindAddress, "");
+    part.setListenAddress("127.0.0.5");
+    EXPECT_EQ(endpoint->bindAddress, "");
+    part.start();
+    EXPECT_EQ(endpoint->bindAddress, "127.0.0.5");
 }
 
 }  // namespace

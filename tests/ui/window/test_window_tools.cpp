@@ -3,10 +3,12 @@
 // dropped files, the recent files across restarts and garbage, the bit rate in the readouts,
 // and a key and a tooltip for every new action.
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QProcess>
@@ -65,12 +67,14 @@ class WindowTools : public CaptureTest {
         SetUp();
     }
     // Runs the export action with the dialog answered.
-    void exportAs(const QString& file, osc::ExportFormat format, bool stretch = false) {
+    void exportAs(const QString& file, osc::ExportFormat format, bool stretch = false,
+                  bool allFrames = false) {
         ui::ScopedModalHook answer([&](QDialog& d) {
             auto& dialog = dynamic_cast<ui::ExportDialog&>(d);
             dialog.setFileName(file);
             dialog.setFormat(format);
             dialog.setStretchChosen(stretch);
+            dialog.setAllFrames(allFrames);
             dialog.accept();
             return dialog.result();
         });
@@ -150,6 +154,85 @@ TEST_F(WindowTools, StretchExportHoldsOnlyMarkerToCursor) {
         EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
         EXPECT_TRUE(p.readAllStandardOutput().contains("Channels: 4"));
     }
+}
+
+// The comments of a pcapng file's packets ("frame 3"), read block by block.
+QStringList packetComments(const std::string& file) {
+    auto u32 = [&](std::size_t i) {
+        std::uint32_t v = 0;
+        for (int k = 3; k >= 0; --k) {
+            v = v << 8 | static_cast<unsigned char>(file[i + static_cast<std::size_t>(k)]);
+        }
+        return v;
+    };
+    QStringList comments;
+    for (std::size_t at = 0; at + 12 <= file.size() && u32(at + 4) >= 12;) {
+        if (u32(at) == 6) {
+            std::size_t o = at + 28 + (u32(at + 20) + 3) / 4 * 4;
+            while (o + 4 <= at + u32(at + 4) - 4 && (file[o] | file[o + 1]) != 0) {
+                const std::size_t length = u32(o) >> 16;
+                if ((u32(o) & 0xFFFF) == 1) {
+                    comments << QString::fromStdString(file.substr(o + 4, length));
+                }
+                o += 4 + (length + 3) / 4 * 4;
+            }
+        }
+        at += u32(at + 4);
+    }
+    return comments;
+}
+
+// The window's pcapng export is the command line's of the same file, byte for byte; the
+// stretch between marker and cursor holds the frames that start in it, with their numbers.
+TEST_F(WindowTools, PcapngExportEqualsTheCommandLine) {
+    const QString file = clitest::fixture(QStringLiteral("frames_session.osc"));
+    frmMain->LoadOscFile(file);
+    for (const bool all : {false, true}) {
+        SCOPED_TRACE(all);
+        frmMain->tools().setBitRate(all ? std::optional<double>(9600) : std::nullopt);
+        exportAs(out("w.pcapng"), osc::ExportFormat::Pcapng, false, all);
+        QStringList args{"export", file, "--pcapng", out("c.pcapng")};
+        if (all) {
+            args << "--all-frames"
+                 << "--bit-rate"
+                 << "9600";
+        }
+        const clitest::Run r = clitest::runCli(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(readFile(out("w.pcapng")), readFile(out("c.pcapng")));
+        EXPECT_EQ(packetComments(readFile(out("w.pcapng"))).size(), all ? 10 : 8);
+    }
+    const std::vector<osc::Frame> frames = frmMain->engine().frames.byStart();
+    ASSERT_EQ(frames.size(), 10u);
+    frmMain->engine().window.setMinMax(0, static_cast<double>(frames.back().end));
+    auto between = [&](std::size_t k) {
+        return static_cast<double>(frames[k - 1].start + frames[k].start) / 2;
+    };
+    cursorAt(between(2));
+    frmMain->Chart1Click();
+    cursorAt(between(6));
+    exportAs(out("s.pcapng"), osc::ExportFormat::Pcapng, true, true);
+    EXPECT_EQ(packetComments(readFile(out("s.pcapng"))),
+              (QStringList{"frame 3", "frame 4", "frame 5", "frame 6: misaligned"}));
+
+    // The dialog: the extension, the bad frames' box and the time scale follow the format.
+    ui::ExportDialog dialog(frmMain, out("x.vcd"), std::nullopt, std::nullopt);
+    auto* allFrames = dialog.findChild<QCheckBox*>(QStringLiteral("cbAllFrames"));
+    auto* scale = dialog.findChild<QLabel*>(QStringLiteral("lblTimeScale"));
+    ASSERT_TRUE(allFrames && scale);
+    EXPECT_FALSE(allFrames->isEnabled());
+    dialog.setFormat(osc::ExportFormat::Pcapng);
+    EXPECT_EQ(dialog.request().fileName, out("x.pcapng"));
+    EXPECT_TRUE(allFrames->isEnabled());
+    EXPECT_EQ(scale->text(), QStringLiteral("Скорость не задана: в pcapng один бит — 1 мкс"));
+    dialog.setAllFrames(true);
+    EXPECT_TRUE(dialog.request().allFrames);
+    dialog.setFormat(osc::ExportFormat::Csv);
+    EXPECT_EQ(dialog.request().fileName, out("x.csv"));
+    EXPECT_FALSE(dialog.request().allFrames);
+    EXPECT_EQ(scale->text(), QStringLiteral("Скорость не задана: в VCD один тик — 1 нс"));
+    dialog.setFileName(out("y.PCAPNG"));
+    EXPECT_EQ(dialog.request().format, osc::ExportFormat::Pcapng);
 }
 
 // A progress that cancels after a number of steps.
