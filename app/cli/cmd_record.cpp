@@ -76,7 +76,7 @@ struct RecordRequest {
     std::uint16_t port = osc::kDevicePort;
     std::string bind;
     std::string dir;
-    std::int64_t segmentMs = 15 * 60 * 1000;
+    std::int64_t segmentMs = std::int64_t{15} * 60 * 1000;
     std::optional<osc::RetentionRule> keep;
     std::vector<std::string> triggerTexts;
     std::vector<osc::TriggerCondition> triggers;

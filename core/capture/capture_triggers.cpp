@@ -54,10 +54,9 @@ void CaptureTriggers::datagramDecoded(std::span<const std::uint8_t> datagram,
             const std::uint64_t keep =
                 pre ? ring_.firstAtTick(newest.tickBefore - *pre - slack)
                     : std::min(ring_.firstAtTick(newest.tickBefore - slack),
-                               ring_.firstAtMs(newest.receivedMs -
-                                               static_cast<std::int64_t>(
-                                                   settings_.windows.pre.amount) -
-                                               1000));
+                               ring_.firstAtMs(
+                                   newest.receivedMs -
+                                   static_cast<std::int64_t>(settings_.windows.pre.amount) - 1000));
             ring_.dropBefore(std::min(keep, files_->oldestNeeded()));
         }
     }

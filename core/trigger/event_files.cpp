@@ -146,7 +146,7 @@ std::filesystem::path EventFiles::add(const TriggerEvent& event) {
             f->info.events.push_back(event);
             f->appending = true;
             append(*f, ring_.end());
-            const std::filesystem::path path = f->info.path;
+            std::filesystem::path path = f->info.path;
             if (f->info.events.size() >= kMaxEventsInFile) {
                 // Full: finished now; a later event begins a file of its own.
                 finish(*f, true);
