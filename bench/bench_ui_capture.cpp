@@ -3,7 +3,7 @@
 // datagrams received and lost, repaints a second, the longest gap between two status ticks,
 // the replay's throughput and the memory per trace point.
 //
-//   bench_ui_capture [--benchmark_filter=Live|Udp|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB,
+//   bench_ui_capture [--benchmark_filter=Live|Link|Udp|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB,
 //   MO_LIVE_TRACE to log every datagram on the trace tab meanwhile, MO_GATHER_US for the UDP
 //   receiver's pause after each drain, MO_REPLAY_FILE to replay a given file instead,
 //   MO_REPLAY_TRACE to replay it with tracing on)
@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -83,11 +84,21 @@ struct LiveCost {
     double perDatagramUs() const { return datagrams > 0 ? cpuSeconds / datagrams * 1e6 : 0; }
 };
 
-LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames) {
+// What the window shows during a live capture (the frames tab's views refresh only in sight).
+enum class LiveView { Plot, FrameTable, Stations };
+
+LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames, bool link = true,
+                        LiveView view = LiveView::Plot) {
     LiveCost cost;
     {
         startWindow();
         frmMain->engine().frames.setEnabled(frames);
+        component<QCheckBox>("cbLink")->setChecked(link);
+        frmMain->frames().applyOptions();
+        if (view != LiveView::Plot) {
+            component<QTabWidget>("PageControl1")->setCurrentWidget(frmMain->frames().page());
+            frmMain->frames().showStations(view == LiveView::Stations);
+        }
         osc::net::SimulatedNetworkOptions options;
         osc::net::SimulatedDeviceSpec device;
         device.address = "127.0.0.11";
@@ -126,8 +137,10 @@ LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames) {
             ui::guarded(frmMain, [] { frmMain->actOSCstopExecute(); });
             stopSeconds = static_cast<double>(stop.nsecsElapsed()) / 1e9;
         });
+        // Asleep until something happens, as the program's event loop is: a loop that polls
+        // would count its own polling as the window's work.
         while (run.elapsed() < seconds * 1000 + 1500 || !stopping) {
-            QApplication::processEvents(QEventLoop::AllEvents, 50);
+            QApplication::processEvents(QEventLoop::WaitForMoreEvents);
         }
         const osc::net::EndpointStats stats = net->stats();
         state.counters["datagrams"] = static_cast<double>(stats.received);
@@ -174,6 +187,47 @@ void BM_LiveFramesAdded(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LiveFramesAdded)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The link layer's share of a live capture with frames: the window's CPU time per datagram
+// with the link layer off and on, the plot in sight (the bands with their types and issues),
+// the frames table in sight (the link columns), and the stations in sight (their statistics
+// five times a second), taking turns (MO_LIVE_ROUNDS times, 2 by default, each run a tenth of
+// MO_LIVE_SECONDS). "link_added_*" is the share the link layer adds.
+void BM_LiveLinkAdded(benchmark::State& state) {
+    const int rounds = envInt("MO_LIVE_ROUNDS", 2);
+    const int seconds = std::max(1, envInt("MO_LIVE_SECONDS", 30) / 10);
+    for (auto _ : state) {
+        struct Run {
+            const char* name;
+            bool link;
+            LiveView view;
+            LiveCost cost;
+        };
+        Run runs[] = {{"plot_off", false, LiveView::Plot, {}},
+                      {"plot_on", true, LiveView::Plot, {}},
+                      {"table_off", false, LiveView::FrameTable, {}},
+                      {"table_on", true, LiveView::FrameTable, {}},
+                      {"stations_on", true, LiveView::Stations, {}}};
+        for (int round = 0; round < rounds; ++round) {
+            for (Run& r : runs) {
+                const LiveCost c = runLiveCapture(state, seconds, true, r.link, r.view);
+                r.cost.datagrams += c.datagrams;
+                r.cost.cpuSeconds += c.cpuSeconds;
+            }
+        }
+        state.counters.clear();
+        for (const Run& r : runs) {
+            state.counters[std::string("us_per_datagram_") + r.name] = r.cost.perDatagramUs();
+        }
+        state.counters["link_added_plot"] =
+            runs[1].cost.perDatagramUs() / runs[0].cost.perDatagramUs() - 1;
+        state.counters["link_added_table"] =
+            runs[3].cost.perDatagramUs() / runs[2].cost.perDatagramUs() - 1;
+        state.counters["link_added_stations"] =
+            runs[4].cost.perDatagramUs() / runs[2].cost.perDatagramUs() - 1;
+    }
+}
+BENCHMARK(BM_LiveLinkAdded)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Processor seconds of the whole process so far (all its threads).
 double processSeconds() {

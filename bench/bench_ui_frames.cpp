@@ -9,6 +9,11 @@
 //  - BM_ViewPaint: a 1200x800 table view scrolled to the middle, painted into an image.
 //  - BM_RefreshIdle: the timer's look at the engine when nothing changed.
 //  - BM_LiveAppend: a capture growing under a table of a million rows, 1000 frames a step.
+//  - BM_Expression/<n>: a filter expression decided over the million frames with the link
+//    layer, slice by slice as the window runs it; "longest_slice_ms" is the longest the window
+//    is held at a time.
+//  - BM_ScreenfulOfLinkCells: 40 rows by 12 columns with the link columns.
+//  - BM_LiveAppendLinkFilter: BM_LiveAppend under a filter over the link layer.
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
@@ -42,6 +47,19 @@ ui::FrameTableModel& model() {
     return m;
 }
 
+ui::FrameTableModel& linkModel() {
+    static ui::FrameTableModel* m = [] {
+        auto* made = new ui::FrameTableModel(engine().frames);
+        made->setLink(&engine().link);
+        return made;
+    }();
+    return *m;
+}
+
+osc::FrameFilter filterOf(const char* text) {
+    return osc::FrameFilter::parse(text).filter;
+}
+
 void BM_Reload(benchmark::State& state) {
     ui::FrameTableModel& m = model();
     for (auto _ : state) {
@@ -62,11 +80,33 @@ void BM_Sort(benchmark::State& state) {
         m.sort(ui::FrameTableModel::Number, Qt::AscendingOrder);
         state.ResumeTiming();
     }
-    static const char* names[] = {"number", "channel", "start", "end",
-                                  "length", "bytes",   "check", "error"};
+    static const char* names[] = {"number",   "channel", "start",  "end",   "address", "type",
+                                  "response", "remark",  "length", "bytes", "check",   "error"};
     state.SetLabel(names[column]);
 }
-BENCHMARK(BM_Sort)->DenseRange(1, 7)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_Sort)
+    ->DenseRange(1, 3)
+    ->DenseRange(8, 11)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
+
+// Sorting by the link columns, with the link layer.
+void BM_SortLink(benchmark::State& state) {
+    ui::FrameTableModel& m = linkModel();
+    const int column = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        m.sort(column, Qt::AscendingOrder);
+        state.PauseTiming();
+        m.sort(ui::FrameTableModel::Number, Qt::AscendingOrder);
+        state.ResumeTiming();
+    }
+    static const char* names[] = {"address", "type", "response", "remark"};
+    state.SetLabel(names[column - ui::FrameTableModel::Address]);
+}
+BENCHMARK(BM_SortLink)
+    ->DenseRange(ui::FrameTableModel::Address, ui::FrameTableModel::Remark)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 // The same sort through Qt's generic proxy model over the table (as a view would sort without
 // the model's own index vectors): every comparison asks for two cell texts.
@@ -119,6 +159,59 @@ void BM_ScreenfulOfCells(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ScreenfulOfCells)->Unit(benchmark::kMicrosecond);
+
+void BM_Expression(benchmark::State& state) {
+    static const char* const kExpressions[] = {
+        "address == 5 && issue == no_answer",
+        "type == I && ns > 3 || rt > 10",
+        "bytes ~ \"05 ?? 10\"",
+        "error != none && channel == rx1",
+    };
+    const char* text = kExpressions[state.range(0)];
+    ui::FrameTableModel& m = linkModel();
+    m.sort(ui::FrameTableModel::Number, Qt::AscendingOrder);
+    benchmark::DoNotOptimize(engine().link.analyser().settled());  // analysed before
+    const osc::FrameFilter filter = filterOf(text);
+    double longest = 0;
+    int slices = 0;
+    for (auto _ : state) {
+        m.setExpression(osc::FrameFilter{});
+        using Clock = std::chrono::steady_clock;
+        auto start = Clock::now();
+        m.setExpression(filter);  // the first slice
+        longest = std::chrono::duration<double>(Clock::now() - start).count();
+        slices = 1;
+        while (m.filtering()) {
+            start = Clock::now();
+            m.advance();
+            longest =
+                std::max(longest, std::chrono::duration<double>(Clock::now() - start).count());
+            ++slices;
+        }
+    }
+    state.counters["rows"] = m.rowCount();
+    state.counters["slices"] = slices;
+    state.counters["longest_slice_ms"] = longest * 1e3;
+    state.SetLabel(text);
+    m.setExpression(osc::FrameFilter{});
+}
+BENCHMARK(BM_Expression)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void BM_ScreenfulOfLinkCells(benchmark::State& state) {
+    ui::FrameTableModel& m = linkModel();
+    m.setExpression(osc::FrameFilter{});
+    m.sort(ui::FrameTableModel::Number, Qt::AscendingOrder);
+    const int top = m.rowCount() / 2;
+    for (auto _ : state) {
+        for (int r = top; r < top + 40; ++r) {
+            for (int c = 0; c < ui::FrameTableModel::ColumnCount; ++c) {
+                benchmark::DoNotOptimize(m.data(m.index(r, c)));
+                benchmark::DoNotOptimize(m.data(m.index(r, c), Qt::ForegroundRole));
+            }
+        }
+    }
+}
+BENCHMARK(BM_ScreenfulOfLinkCells)->Unit(benchmark::kMicrosecond);
 
 void BM_ViewPaint(benchmark::State& state) {
     ui::FrameTableModel& m = model();
@@ -181,6 +274,37 @@ void BM_LiveAppend(benchmark::State& state) {
     state.counters["rows"] = m.rowCount();
 }
 BENCHMARK(BM_LiveAppend)->Unit(benchmark::kMicrosecond)->Iterations(100);
+
+// The same with the link layer and a filter over it: each step reads the new frames' link
+// layer and decides the frames it has settled.
+void BM_LiveAppendLinkFilter(benchmark::State& state) {
+    osc::CaptureEngine live;
+    live.traces = engine().traces;
+    live.frames.setEnabled(true);
+    live.frames.restart();
+    ui::FrameTableModel m(live.frames);
+    m.setLink(&live.link);
+    m.setExpression(filterOf("address == 5 || issue == no_answer"));
+    const osc::Tick end = engine().state.FTimeBase;
+    const osc::Tick step = end / 333;
+    osc::Tick t = end - 102 * step;
+    live.frames.follow(live.traces, t);
+    m.refresh();
+    while (m.filtering()) {
+        m.advance();
+    }
+    for (auto _ : state) {
+        state.PauseTiming();
+        t += step;
+        live.frames.follow(live.traces, t);
+        benchmark::DoNotOptimize(live.frames.counts(1));
+        state.ResumeTiming();
+        m.refresh();
+    }
+    state.counters["rows"] = m.rowCount();
+    state.counters["undecided"] = static_cast<double>(m.undecided());
+}
+BENCHMARK(BM_LiveAppendLinkFilter)->Unit(benchmark::kMicrosecond)->Iterations(100);
 
 }  // namespace
 

@@ -1,27 +1,27 @@
-// morvelip-osc-cli frames FILE [--channel C]... [decoder options] [--format text|csv|json]:
-// replays an oscillogram file, decodes the frames of the chosen channels and prints one frame a
-// line, row or object in order of start, with a summary on stderr.
+// morvelip-osc-cli frames FILE [--channel C]... [decoder and link options] [--filter EXPR]
+// [--format text|csv|json]: replays an oscillogram file, decodes the frames of the chosen
+// channels with their link layer and prints one frame a line, row or object in order of start,
+// with a summary on stderr.
 
 #include <QCommandLineOption>
-#include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <string>
 
 #include "app/cli/commands.h"
 #include "app/cli/frame_options.h"
 #include "app/cli/replay.h"
-#include "core/files/frame_export.h"
+#include "core/files/link_export.h"
+#include "core/view/time_text.h"
 
 namespace cli {
 
 namespace {
 
-using Format = osc::FrameListFormat;
-
 struct FramesRequest {
-    QString file;
-    FrameDecoderChoice decoder;
-    Format format = Format::Text;
+    FrameCliRequest frames;
+    QString filter;
+    std::optional<double> bitRate;
 };
 
 // Options into request; -1 to go on, else the exit status.
@@ -33,91 +33,57 @@ int parseFrames(const QStringList& args, FramesRequest& request) {
         "per bit period as the bit-stream decoder does. Prints one frame per line (text), row "
         "(csv) or object (json) in order of start: its number, channel, start and end in bits "
         "(a marker at the start and a cursor at the end decode the frame with its flags), "
-        "bytes (payload and check), check and error. A summary goes to stderr. Exit status 0 "
-        "once the file was read, whatever the frames; 2 for an unreadable file or bad options."));
+        "bytes (payload and check), check and error; csv and json then give its link layer: "
+        "address, frame_type (I, S, U), command (S and U frames), ns, nr, pf, role (command on "
+        "the primary's line, response on the others), answer_to (the number of the command a "
+        "response answers), response_bits and issue (no_answer, unsolicited, retransmission, "
+        "sequence_gap). A summary goes to stderr. Exit status 0 once the file was read, "
+        "whatever the frames; 2 for an unreadable file, bad options or a bad filter."));
     parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The .osc file."));
-    const FrameDecoderOptions decoderOptions(parser);
-    const QCommandLineOption formatOption(QStringLiteral("format"),
-                                          QStringLiteral("text (default), csv or json."),
-                                          QStringLiteral("FORMAT"), QStringLiteral("text"));
-    parser.addOption(formatOption);
+    const FrameCliOptions options(parser);
+    const QCommandLineOption filterOption(
+        QStringLiteral("filter"),
+        QStringLiteral("Only the frames the expression passes, such as 'channel == 2 && (issue "
+                       "== no_answer || rt > 40)' or 'bytes ~ \"01 3E ?? 7E\"'. Fields: index, "
+                       "channel, start, end, bits, status, error, address, type, command, ns, "
+                       "nr, pf, role, issue, rt (response bits), rt_ms (with --bit-rate), "
+                       "bytes; == != < <= > >=, ~ for bytes, && || ! and parentheses."),
+        QStringLiteral("EXPR"));
+    const QCommandLineOption bitRateOption(
+        QStringLiteral("bit-rate"),
+        QStringLiteral("Bits a second of the link, for rt_ms in --filter."), QStringLiteral("R"));
+    parser.addOptions({filterOption, bitRateOption});
     if (const int status = parseSubcommand(parser, args); status >= 0) {
         return status;
     }
-    if (const int status = takeSingleFile(parser, args, request.file); status >= 0) {
+    if (const int status = takeSingleFile(parser, args, request.frames.file); status >= 0) {
         return status;
     }
-    if (const int status = decoderOptions.read(parser, args, request.decoder); status >= 0) {
+    if (const int status = options.read(parser, args, request.frames); status >= 0) {
         return status;
     }
-    const QString format = parser.value(formatOption).trimmed().toLower();
-    if (format == QLatin1String("text")) {
-        request.format = Format::Text;
-    } else if (format == QLatin1String("csv")) {
-        request.format = Format::Csv;
-    } else if (format == QLatin1String("json")) {
-        request.format = Format::Json;
-    } else {
-        return usageError(parser, args, QStringLiteral("--format takes text, csv or json."));
+    if (parser.isSet(bitRateOption)) {
+        const QString text = parser.value(bitRateOption);
+        request.bitRate = osc::parseBitRate(text.toStdString());
+        if (!request.bitRate) {
+            return usageError(parser, args,
+                              QStringLiteral("The bit rate must be a positive number of bits a "
+                                             "second, not '%1'.")
+                                  .arg(text));
+        }
     }
+    request.filter = parser.value(filterOption);
     return -1;
 }
 
-void appendNumber(std::string& out, long long v) {
-    char buf[24];
-    const auto r = std::to_chars(buf, buf + sizeof buf, v);
-    out.append(buf, r.ptr);
-}
-
-// "channel 2 Приём1 (x25): 40 frames, 38 good, 2 bad (bad check 1, unfinished 1)"
-std::string summaryLine(const std::string& what, const osc::FrameCounts& n) {
-    std::string out = what + ": ";
-    appendNumber(out, static_cast<long long>(n.frames));
-    out += " frames, ";
-    appendNumber(out, static_cast<long long>(n.good));
-    out += " good, ";
-    appendNumber(out, static_cast<long long>(n.bad));
-    out += " bad";
-    std::string kinds;
-    for (int e = 1; e < osc::kFrameErrorCount; ++e) {
-        const std::uint64_t count = n.byError[static_cast<std::size_t>(e)];
-        if (count != 0) {
-            kinds += kinds.empty() ? " (" : ", ";
-            kinds += osc::frameErrorName(static_cast<osc::FrameError>(e));
-            kinds += ' ';
-            appendNumber(kinds, static_cast<long long>(count));
-        }
-    }
-    if (!kinds.empty()) {
-        kinds += ')';
-    }
-    return out + kinds + '\n';
-}
-
-std::string printSummary(const osc::CaptureFrames& frames, unsigned channels) {
-    std::string out;
-    osc::FrameCounts total;
-    for (int c = 0; c < osc::kChannelCount; ++c) {
-        if ((channels & (1u << c)) == 0) {
-            continue;
-        }
-        const osc::FrameCounts n = frames.counts(c);
-        std::string what = "channel ";
-        appendNumber(what, c);
-        what += ' ';
-        what += osc::kChannels[static_cast<std::size_t>(c)].name;
-        what += " (";
-        what += osc::frameCheckName(frames.checkInUse(c));
-        what += ')';
-        out += summaryLine(what, n);
-        total.frames += n.frames;
-        total.good += n.good;
-        total.bad += n.bad;
-        for (std::size_t e = 0; e < total.byError.size(); ++e) {
-            total.byError[e] += n.byError[e];
-        }
-    }
-    return out + summaryLine("total", total);
+// "morvelip-osc-cli frames: --filter: position 9: expected ..." and the expression with a mark
+// under the place.
+int filterError(const QStringList& args, const std::string& text, const osc::FilterError& e) {
+    std::string out = args.value(0).toStdString() +
+                      ": --filter: " + osc::filterErrorText(e, osc::FilterLanguage::English) +
+                      "\n  " + text + "\n  " + std::string(e.column - 1, ' ') + "^\n";
+    std::fwrite(out.data(), 1, out.size(), stderr);
+    return 2;
 }
 
 }  // namespace
@@ -127,20 +93,29 @@ int runFrames(const QStringList& args) {
     if (const int status = parseFrames(args, request); status >= 0) {
         return status;
     }
+    osc::FilterSettings settings;
+    settings.bitRate = request.bitRate;
+    const std::string filterText = request.filter.toStdString();
+    const osc::FilterParse filter = osc::FrameFilter::parse(filterText, settings);
+    if (!filter.ok()) {
+        return filterError(args, filterText, *filter.error);
+    }
     osc::CaptureEngine engine;
     engine.frames.setEnabled(true);
-    engine.frames.setOptions(request.decoder.options, request.decoder.channels);
-    if (!replayFileForCli(request.file, engine)) {
+    engine.frames.setOptions(request.frames.decoder, request.frames.channels);
+    engine.link.setOptions(request.frames.link);
+    if (!replayFileForCli(request.frames.file, engine)) {
         return 2;
     }
-    osc::CaptureFrameWalk walk(engine.frames);
-    if (!writeStdoutThroughSink([&](osc::OutputSink& sink) {
-            return osc::writeFrameList(walk, request.format, sink);
-        })) {
+    const osc::FrameRecords records(engine.frames, engine.link);
+    const bool written =
+        osc::writeFrameRecords(records, request.frames.format, filter.filter,
+                               [](std::string_view piece) { return writeStdout(piece); });
+    if (!written) {
         reportOutputFailure(args);
         return 1;
     }
-    const std::string summary = printSummary(engine.frames, request.decoder.channels);
+    const std::string summary = frameSummary(engine.frames, request.frames.channels);
     std::fwrite(summary.data(), 1, summary.size(), stderr);
     return 0;
 }

@@ -11,8 +11,10 @@ int runTraces(const QStringList& args);
 int runDecode(const QStringList& args);
 int runExport(const QStringList& args);
 int runFrames(const QStringList& args);
+int runStats(const QStringList& args);
 int runSim(const QStringList& args);
 int runCapture(const QStringList& args);
+int runRecord(const QStringList& args);
 int runDevices(const QStringList& args);
 
 }  // namespace cli

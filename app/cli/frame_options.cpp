@@ -1,6 +1,7 @@
 #include "app/cli/frame_options.h"
 
 #include <array>
+#include <charconv>
 
 #include "app/cli/replay.h"
 
@@ -17,6 +18,36 @@ std::optional<int> lengthValue(const QString& text) {
         return std::nullopt;
     }
     return n;
+}
+
+void appendNumber(std::string& out, long long v) {
+    char buf[24];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+std::string summaryLine(const std::string& what, const osc::FrameCounts& n) {
+    std::string out = what + ": ";
+    appendNumber(out, static_cast<long long>(n.frames));
+    out += " frames, ";
+    appendNumber(out, static_cast<long long>(n.good));
+    out += " good, ";
+    appendNumber(out, static_cast<long long>(n.bad));
+    out += " bad";
+    std::string kinds;
+    for (int e = 1; e < osc::kFrameErrorCount; ++e) {
+        const std::uint64_t count = n.byError[static_cast<std::size_t>(e)];
+        if (count != 0) {
+            kinds += kinds.empty() ? " (" : ", ";
+            kinds += osc::frameErrorName(static_cast<osc::FrameError>(e));
+            kinds += ' ';
+            appendNumber(kinds, static_cast<long long>(count));
+        }
+    }
+    if (!kinds.empty()) {
+        kinds += ')';
+    }
+    return out + kinds + '\n';
 }
 
 }  // namespace
@@ -107,6 +138,118 @@ int FrameDecoderOptions::read(const QCommandLineParser& parser, const QStringLis
     o.minLength = *minLength;
     o.maxLength = *maxLength;
     return -1;
+}
+
+FrameCliOptions::FrameCliOptions(QCommandLineParser& parser)
+    : decoder_(parser),
+      addressBytes_(QStringLiteral("address-bytes"),
+                    QStringLiteral("The address field of a frame: 0 (none), 1 byte (default), 2 "
+                                   "bytes, or extended (bytes up to the first with its low bit "
+                                   "set, at most 4)."),
+                    QStringLiteral("N"), QStringLiteral("1")),
+      modulo_(QStringLiteral("modulo"),
+              QStringLiteral("Sequence numbers modulo 8 (one control byte, default) or 128 (two "
+                             "control bytes in I and S frames)."),
+              QStringLiteral("M"), QStringLiteral("8")),
+      primary_(QStringLiteral("primary"),
+               QStringLiteral("The primary station's line: its frames are commands, those of the "
+                              "other data lines responses (default 1, Передача)."),
+               QStringLiteral("CHANNEL"), QStringLiteral("1")),
+      timeout_(QStringLiteral("answer-timeout"),
+               QStringLiteral("An answer starts within this many bits of its command's end; a "
+                              "poll with nothing on the response lines by then gets no_answer, "
+                              "also at the end of the capture (default 0: no timeout, a poll "
+                              "waits for the next command)."),
+               QStringLiteral("BITS"), QStringLiteral("0")),
+      format_(QStringLiteral("format"), QStringLiteral("text (default), csv or json."),
+              QStringLiteral("FORMAT"), QStringLiteral("text")) {
+    parser.addOptions({addressBytes_, modulo_, primary_, timeout_, format_});
+}
+
+int FrameCliOptions::read(const QCommandLineParser& parser, const QStringList& args,
+                          FrameCliRequest& request) const {
+    FrameDecoderChoice choice;
+    if (const int status = decoder_.read(parser, args, choice); status >= 0) {
+        return status;
+    }
+    request.decoder = choice.options;
+    request.channels = choice.channels;
+
+    osc::LinkOptions& l = request.link;
+    const QString address = parser.value(addressBytes_).trimmed().toLower();
+    if (address == QLatin1String("0")) {
+        l.address = osc::AddressMode::None;
+    } else if (address == QLatin1String("1")) {
+        l.address = osc::AddressMode::One;
+    } else if (address == QLatin1String("2")) {
+        l.address = osc::AddressMode::Two;
+    } else if (address == QLatin1String("extended")) {
+        l.address = osc::AddressMode::Extended;
+    } else {
+        return usageError(parser, args,
+                          QStringLiteral("--address-bytes takes 0, 1, 2 or extended."));
+    }
+    const QString modulo = parser.value(modulo_).trimmed();
+    if (modulo == QLatin1String("8") || modulo == QLatin1String("128")) {
+        l.modulo = modulo.toInt();
+    } else {
+        return usageError(parser, args, QStringLiteral("--modulo takes 8 or 128."));
+    }
+    const std::optional<int> primary = channelNumber(parser.value(primary_));
+    if (!primary) {
+        return usageError(parser, args,
+                          QStringLiteral("Unknown channel '%1': --primary takes 0 to 3 or a "
+                                         "channel's name.")
+                              .arg(parser.value(primary_)));
+    }
+    l.primary = *primary;
+    bool ok = false;
+    const qulonglong timeout = parser.value(timeout_).trimmed().toULongLong(&ok);
+    if (!ok || timeout > osc::kMaxAnswerTimeout) {
+        return usageError(parser, args,
+                          QStringLiteral("--answer-timeout takes a whole number of bits, 0 to "
+                                         "%1.")
+                              .arg(static_cast<qulonglong>(osc::kMaxAnswerTimeout)));
+    }
+    l.answerTimeout = timeout;
+
+    const QString format = parser.value(format_).trimmed().toLower();
+    if (format == QLatin1String("text")) {
+        request.format = osc::FrameListFormat::Text;
+    } else if (format == QLatin1String("csv")) {
+        request.format = osc::FrameListFormat::Csv;
+    } else if (format == QLatin1String("json")) {
+        request.format = osc::FrameListFormat::Json;
+    } else {
+        return usageError(parser, args, QStringLiteral("--format takes text, csv or json."));
+    }
+    return -1;
+}
+
+std::string frameSummary(const osc::CaptureFrames& frames, unsigned channels) {
+    std::string out;
+    osc::FrameCounts total;
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        if ((channels & (1u << c)) == 0) {
+            continue;
+        }
+        const osc::FrameCounts n = frames.counts(c);
+        std::string what = "channel ";
+        appendNumber(what, c);
+        what += ' ';
+        what += osc::kChannels[static_cast<std::size_t>(c)].name;
+        what += " (";
+        what += osc::frameCheckName(frames.checkInUse(c));
+        what += ')';
+        out += summaryLine(what, n);
+        total.frames += n.frames;
+        total.good += n.good;
+        total.bad += n.bad;
+        for (std::size_t e = 0; e < total.byError.size(); ++e) {
+            total.byError[e] += n.byError[e];
+        }
+    }
+    return out + summaryLine("total", total);
 }
 
 }  // namespace cli

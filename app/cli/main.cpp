@@ -20,19 +20,22 @@ constexpr Subcommand kSubcommands[] = {
     {"decode", "replay a file and decode the bits between marker and cursor", cli::runDecode},
     {"export", "replay a file and write its traces as VCD or CSV", cli::runExport},
     {"frames", "replay a file and list the frames of its data lines", cli::runFrames},
+    {"stats", "replay a file and count the frames and answers of each station", cli::runStats},
     {"sim", "run a simulated device on UDP", cli::runSim},
     {"capture", "record a capture from a device into an oscillogram file", cli::runCapture},
+    {"record", "record devices for days: segments, triggers, one file per event", cli::runRecord},
     {"devices", "list the devices of a telemechanics server", cli::runDevices},
 };
 
 void printUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "Usage: morvelip-osc-cli SUBCOMMAND [OPTIONS]\n"
-                 "  or:  morvelip-osc-cli --help | --version\n\n"
-                 "The engine of the window program without a window: replays oscillogram files\n"
-                 "(.osc) and prints, decodes or exports their traces, lists the devices of a\n"
-                 "telemechanics server, records a capture from a device over UDP and runs a\n"
-                 "simulated device.\n\nSubcommands:\n");
+    std::fprintf(
+        out,
+        "Usage: morvelip-osc-cli SUBCOMMAND [OPTIONS]\n"
+        "  or:  morvelip-osc-cli --help | --version\n\n"
+        "The engine of the window program without a window: replays oscillogram files\n"
+        "(.osc) and prints, decodes or exports their traces, lists the devices of a\n"
+        "telemechanics server, records a capture from a device over UDP, records\n"
+        "several devices for days with triggers, and runs a simulated device.\n\nSubcommands:\n");
     for (const Subcommand& s : kSubcommands) {
         std::fprintf(out, "  %-9s %s\n", s.name, s.summary);
     }

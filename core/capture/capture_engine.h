@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "core/frames/capture_frames.h"
+#include "core/link/link_analysis.h"
 #include "core/protocol/sample_decoder.h"
 #include "core/view/plot_window.h"
 
@@ -60,6 +61,9 @@ class CaptureEngine {
     // Decoded live once enabled (frames.setEnabled before the start): what the sample datagrams
     // have settled is read whenever the frames are asked for.
     CaptureFrames frames;
+    // The link layer of those frames (answers, link issues, stations), read from them when
+    // asked; nothing is done until then.
+    LinkAnalysis link{frames};
 };
 
 }  // namespace osc

@@ -22,7 +22,9 @@ const char* channelName(int channel) {
                : "?";
 }
 
-void appendText(std::string& out, std::uint64_t index, const Frame& f) {
+}  // namespace
+
+void appendFrameText(std::string& out, std::uint64_t index, const Frame& f) {
     // 12  1 Передача  24 + 128/256 .. 72 + 128/256  48 bits  01 30 0B 9F  x25 good
     appendNumber(out, static_cast<long long>(index));
     out += "  ";
@@ -42,9 +44,8 @@ void appendText(std::string& out, std::uint64_t index, const Frame& f) {
     out += '\n';
 }
 
-void appendJson(std::string& out, std::uint64_t index, const Frame& f, bool first) {
-    out += first ? "\n" : ",\n";
-    out += "{\"index\":";
+void appendFrameJsonMembers(std::string& out, std::uint64_t index, const Frame& f) {
+    out += "\"index\":";
     appendNumber(out, static_cast<long long>(index));
     out += ",\"channel\":";
     appendNumber(out, f.channel);
@@ -63,10 +64,8 @@ void appendJson(std::string& out, std::uint64_t index, const Frame& f, bool firs
     out += checkStatusName(f.status);
     out += "\",\"error\":\"";
     out += frameErrorName(f.error);
-    out += "\"}";
+    out += '"';
 }
-
-}  // namespace
 
 std::string frameBytesHex(std::span<const std::uint8_t> bytes) {
     static constexpr char kHex[] = "0123456789ABCDEF";
@@ -87,6 +86,11 @@ std::string frameCsvHeader() {
 }
 
 void appendFrameCsvRow(std::string& out, std::uint64_t index, const Frame& f) {
+    appendFrameCsvCells(out, index, f);
+    out += '\n';
+}
+
+void appendFrameCsvCells(std::string& out, std::uint64_t index, const Frame& f) {
     appendNumber(out, static_cast<long long>(index));
     out += ',';
     appendNumber(out, f.channel);
@@ -104,7 +108,6 @@ void appendFrameCsvRow(std::string& out, std::uint64_t index, const Frame& f) {
     out += checkStatusName(f.status);
     out += ',';
     out += frameErrorName(f.error);
-    out += '\n';
 }
 
 const Frame* SpanFrameWalk::next(std::uint64_t& number) {
@@ -178,13 +181,15 @@ bool writeFrameList(FrameWalk& frames, FrameListFormat format, OutputSink& sink,
     while (const Frame* f = frames.next(index)) {
         switch (format) {
             case FrameListFormat::Text:
-                appendText(out, index, *f);
+                appendFrameText(out, index, *f);
                 break;
             case FrameListFormat::Csv:
                 appendFrameCsvRow(out, index, *f);
                 break;
             case FrameListFormat::Json:
-                appendJson(out, index, *f, written == 0);
+                out += written == 0 ? "\n{" : ",\n{";
+                appendFrameJsonMembers(out, index, *f);
+                out += '}';
                 break;
         }
         sink.spill();

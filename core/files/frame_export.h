@@ -31,6 +31,12 @@ std::string frameCsvHeader();
 // or a line end, so none is quoted.
 void appendFrameCsvRow(std::string& out, std::uint64_t index, const Frame& frame);
 
+// The pieces of the rows above, for writers that add columns of their own: one text line with
+// its line end; the CSV cells without the line end; the JSON members without the braces.
+void appendFrameText(std::string& out, std::uint64_t index, const Frame& frame);
+void appendFrameCsvCells(std::string& out, std::uint64_t index, const Frame& frame);
+void appendFrameJsonMembers(std::string& out, std::uint64_t index, const Frame& frame);
+
 // Frames one at a time, each with its number ("№" of the frames table, `index` of the
 // command-line tool: 1 for the first frame of a capture in order of start).
 class FrameWalk {

@@ -16,6 +16,7 @@ void CaptureFrames::startDecoder(int c) const {
     decoders_[static_cast<std::size_t>(c)] =
         std::make_unique<ChannelFrameDecoder>(c, options_, c != 0);
     reading_[static_cast<std::size_t>(c)] = Reading{};
+    ++generation_;
 }
 
 void CaptureFrames::restart() {
@@ -30,6 +31,8 @@ void CaptureFrames::restart() {
     followed_ = -1;
     read_ = -1;
     finished_ = false;
+    end_ = 0;
+    ++generation_;
 }
 
 void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const {
@@ -72,6 +75,8 @@ void CaptureFrames::feed(const ChannelTraces& traces, bool all, Tick upTo) const
         }
         if (all) {
             decoder.finish();
+        } else {
+            decoder.readQuiet(upTo);
         }
     }
 }
@@ -101,6 +106,30 @@ void CaptureFrames::finish(const ChannelTraces& traces) {
     feed(traces, true, 0);
     source_ = nullptr;
     finished_ = true;
+    end_ = 0;
+    for (int c = 0; c < kChannelCount; ++c) {
+        const ChannelTrace& trace = traces[static_cast<std::size_t>(c)];
+        if (decoders_[static_cast<std::size_t>(c)] != nullptr && trace.count() > 0) {
+            end_ = std::max(end_, trace.x(static_cast<std::ptrdiff_t>(trace.count() - 1)));
+        }
+    }
+}
+
+Tick CaptureFrames::settledTo() const {
+    if (finished_) {
+        return end_;
+    }
+    catchUp();
+    if (read_ < 0) {
+        return std::numeric_limits<Tick>::min();
+    }
+    Tick settled = read_;
+    for (const auto& decoder : decoders_) {
+        if (decoder != nullptr) {
+            settled = std::min(settled, decoder->settledStart(read_));
+        }
+    }
+    return settled;
 }
 
 void CaptureFrames::rebuild(const ChannelTraces& traces) {

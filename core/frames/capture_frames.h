@@ -56,6 +56,16 @@ class CaptureFrames {
     // Frames of every decoded channel in order of start (lower channel first at equal starts).
     std::vector<Frame> byStart() const;
 
+    // Every decoded channel's frames that start before this tick are in the lists above, and
+    // the lines are read up to it: during a capture, how far the frames are settled (it trails
+    // the last follow by the frames still open); once finished, the end of the capture (the
+    // last point of the decoded traces), with every frame in the lists. The least tick before
+    // the first follow. Never decreases until a restart.
+    Tick settledTo() const;
+    // Increases at every restart and rebuild (and whenever a channel is read again from its
+    // first point): frame lists held from before may be gone.
+    std::uint64_t generation() const { return generation_; }
+
   private:
     // How far a channel's trace has been read: its stored points alone (the level changes,
     // the completion derived by the decoder) or all its points one by one.
@@ -79,6 +89,8 @@ class CaptureFrames {
     Tick followed_ = -1;                     // the time base of the last follow
     mutable Tick read_ = -1;                 // the time base read up to
     bool finished_ = false;
+    Tick end_ = 0;  // the last point of the decoded traces, once finished
+    mutable std::uint64_t generation_ = 0;
 };
 
 }  // namespace osc

@@ -138,20 +138,6 @@ std::string_view frameErrorName(FrameError error) {
     return "none";
 }
 
-int checkLength(FrameCheck check) {
-    switch (check) {
-        case FrameCheck::X25:
-        case FrameCheck::CcittFalse:
-            return 2;
-        case FrameCheck::Crc32:
-            return 4;
-        case FrameCheck::None:
-        case FrameCheck::Auto:
-            break;
-    }
-    return 0;
-}
-
 // ---- FrameBytes ------------------------------------------------------------------------------
 
 FrameBytes::FrameBytes(FrameBytes&& other) noexcept : size_(other.size_), store_(other.store_) {
@@ -196,10 +182,6 @@ void FrameBytes::assign(const std::uint8_t* p, std::size_t n) {
     if (n != 0) {
         std::copy_n(p, n, data());
     }
-}
-
-std::size_t Frame::checkBytes() const {
-    return status == CheckStatus::None ? 0 : static_cast<std::size_t>(checkLength(check));
 }
 
 std::uint16_t crc16X25(std::span<const std::uint8_t> bytes) {
@@ -846,6 +828,69 @@ void ChannelFrameDecoder::finish() {
     collect();
     resolvePending(true);
     finished_ = true;
+}
+
+void ChannelFrameDecoder::readQuiet(Tick until) {
+    if (!completeGaps_ || finished_ || !havePoint_ || saturated_ || until <= lastX_ ||
+        ((lastLevel_ + 1) % 2 != 0) == framer_.inverted()) {
+        return;
+    }
+    // The completion of the gap from the last point to the next one, which comes at or after
+    // `until`, has at least as many left points x0 + 256k as that of the gap up to `until`.
+    // Reading up to one of them as if it were a point gives the same bits (all 1s), at the same
+    // ticks up to it; a run of 1s this long ends whatever frame is open, and nothing happens
+    // after that until the next 0, at the next point.
+    const std::uint64_t left = completionOf(lastX_, until).left;
+    if (left < 16) {
+        return;
+    }
+    addPoint(static_cast<Tick>(static_cast<std::uint64_t>(lastX_) + left * kBit), lastLevel_);
+}
+
+Tick ChannelFrameDecoder::settledStart(Tick quietUntil) const {
+    if (finished_) {
+        return kMaxTick;
+    }
+    if (!pending_.empty()) {
+        return std::min(pendingStart_.front(), quietUntil);  // found, its end not read yet
+    }
+    if (!havePoint_) {
+        return quietUntil;  // the first point comes at or after it
+    }
+    const detail::Framer::State& s = framer_.state();
+    // The bits of the gap after the last point all have its value. When the trace is completed
+    // and stays quiet 16 bit periods past the last point, at least seven of them will be read.
+    const bool one = ((lastLevel_ + 1) % 2 != 0) != framer_.inverted();
+    const bool quiet =
+        completeGaps_ && quietUntil >= lastX_ &&
+        static_cast<std::uint64_t>(quietUntil) - static_cast<std::uint64_t>(lastX_) >= 16 * kBit;
+    if (s.open) {
+        if (quiet && one && s.nbits == 0) {
+            return quietUntil;  // the 1s end an empty frame with nothing to report
+        }
+        return std::min(openStartTick_, quietUntil);
+    }
+    // A flag may have begun at the last 0 when at most six 1s came after it.
+    const bool begun = s.zeroBefore && s.ones <= 6;
+    Tick zeroTick = 0;
+    const bool zeroKnown = begun && tickOf(s.lastZero, zeroTick);
+    const Tick unread = saturated_ ? kMaxTick : lastRead_ + kTicksPerBit;
+    if (quiet) {
+        if (one) {
+            return quietUntil;  // the 1s end any flag begun; the next one begins at a later 0
+        }
+        if (begun && s.ones == 6) {
+            // The gap's first 0 completes the flag.
+            return zeroKnown ? std::min(zeroTick, quietUntil) : std::numeric_limits<Tick>::min();
+        }
+        // A flag can begin no earlier than the gap's last 0, which lies within two bit periods
+        // of the next point.
+        return std::min(std::max(unread, quietUntil - 4 * kTicksPerBit), quietUntil);
+    }
+    if (begun) {
+        return zeroKnown ? std::min(zeroTick, quietUntil) : std::numeric_limits<Tick>::min();
+    }
+    return std::min(unread, quietUntil);
 }
 
 }  // namespace osc

@@ -75,7 +75,19 @@ std::string_view frameCheckName(FrameCheck check);
 std::string_view checkStatusName(CheckStatus status);
 std::string_view frameErrorName(FrameError error);
 // Bytes of the check at the end of a frame: 2, 2, 4, 0, 0.
-int checkLength(FrameCheck check);
+constexpr int checkLength(FrameCheck check) {
+    switch (check) {
+        case FrameCheck::X25:
+        case FrameCheck::CcittFalse:
+            return 2;
+        case FrameCheck::Crc32:
+            return 4;
+        case FrameCheck::None:
+        case FrameCheck::Auto:
+            break;
+    }
+    return 0;
+}
 
 // The bytes of a frame: up to kInline of them (most frames) held in place, longer ones on the
 // heap, so that a list of a million short frames costs no allocation per frame.
@@ -156,7 +168,9 @@ struct Frame {
 
     bool good() const { return error == FrameError::None; }
     // Bytes of the check at the end of bytes: 0 unless the check was evaluated.
-    std::size_t checkBytes() const;
+    std::size_t checkBytes() const {
+        return status == CheckStatus::None ? 0 : static_cast<std::size_t>(checkLength(check));
+    }
     bool operator==(const Frame&) const = default;
 };
 
@@ -316,6 +330,12 @@ class ChannelFrameDecoder {
     void addPoint(Tick x, std::uint8_t level);
     // The same for many points at once: the fast way to feed a trace.
     void addPoints(std::span<const TracePoint> points);
+    // No point comes before `until`: the last point's level holds until then. On a completed
+    // trace idle at 1, the bits of the gap that the completion places wherever the next point
+    // falls (its left half) are read now, so that a line gone quiet after a frame reports the
+    // frame's end or abort before its next point. The frames found are those of reading the
+    // gap in one go.
+    void readQuiet(Tick until);
     // The end of the trace: the last point is read, an open frame is reported unfinished and
     // a frame that ended on the last bit gets the last point as its end (or one bit period
     // after its last bit when that point is not later).
@@ -326,6 +346,11 @@ class ChannelFrameDecoder {
     const FrameCounts& counts() const { return list_.counts(); }
     FrameCheck checkInUse() const { return list_.checkInUse(); }
     int channel() const { return channel_; }
+    // Every frame of the line that starts before the tick returned is in frames(); those found
+    // later start at or after it. quietUntil: no point will come before this tick (the last
+    // point's level holds until then), which lets a line that has gone quiet after its last
+    // frame say so before its next point. The largest tick once finished. O(1).
+    Tick settledStart(Tick quietUntil) const;
     bool completesGaps() const { return completeGaps_; }
 
   private:

@@ -18,6 +18,7 @@
 #include <iterator>
 #include <memory>
 #include <new>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -162,6 +163,15 @@ class ChunkedVector {
     const T& operator[](std::size_t i) const {
         const auto [c, j] = locate(i);
         return chunks_[c][j];
+    }
+    // The elements from i on that lie one after another in memory: up to the end of i's chunk
+    // or of the sequence (empty from size() on), for loops that walk a long sequence.
+    std::span<const T> run(std::size_t i) const {
+        if (i >= size_) {
+            return {};
+        }
+        const auto [c, j] = locate(i);
+        return {chunks_[c] + j, std::min(chunkSize(c) - j, size_ - i)};
     }
     T& front() { return (*this)[0]; }
     const T& front() const { return (*this)[0]; }

@@ -193,7 +193,9 @@ TEST_F(CliExport, UsageErrors) {
 }
 
 // The texts as they were before the writers streamed (tests/data/export, written by the
-// program that built each text whole), byte for byte: traces and frames, every format.
+// program that built each text whole), byte for byte: traces and frames, every format. The
+// frames' CSV and JSON have since gained the link layer's columns after the old ones (those
+// are unchanged).
 TEST_F(CliExport, SameBytesAsTheWholeTextWriters) {
     const QString golden = clitest::sourceDir() + "/tests/data/export/";
     const QString file = fixture("frames_session.osc");

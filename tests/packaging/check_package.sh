@@ -39,6 +39,8 @@ deb=${debs[0]}
 echo "package: $(basename "$deb")"
 
 [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "control Version is not $version"
+dpkg-deb -f "$deb" Depends | grep -q 'adduser' ||
+    fail "Depends lacks adduser, which the postinst runs: $(dpkg-deb -f "$deb" Depends)"
 dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' ||
     fail "Depends lacks the Qt libraries found by dpkg-shlibdeps: $(dpkg-deb -f "$deb" Depends)"
 
@@ -62,7 +64,8 @@ for f in bin/morvelip-osc bin/morvelip-osc-cli lib/morvelip-osc/libtmconn.so \
     share/doc/morvelip-osc/README.md share/doc/morvelip-osc/copyright \
     share/doc/morvelip-osc/changelog.gz share/man/man1/morvelip-osc.1.gz \
     share/man/man1/morvelip-osc-cli.1.gz share/mime/packages/morvelip-osc.xml \
-    share/icons/hicolor/scalable/apps/morvelip-osc.svg lib/sysctl.d/50-morvelip-osc.conf; do
+    share/icons/hicolor/scalable/apps/morvelip-osc.svg lib/sysctl.d/50-morvelip-osc.conf \
+    lib/systemd/system/morvelip-osc-record@.service share/doc/morvelip-osc/examples/record.conf; do
     [ -f "$usr/$f" ] || fail "/usr/$f is not in the package"
 done
 for program in morvelip-osc morvelip-osc-cli; do
@@ -77,6 +80,12 @@ zcat "$usr/share/man/man1/morvelip-osc-cli.1.gz" | grep -q '^\.SS "traces"' ||
     fail "the manual page of morvelip-osc-cli lacks its subcommands"
 grep -q '^net.core.rmem_max = 8388608$' "$usr/lib/sysctl.d/50-morvelip-osc.conf" ||
     fail "the sysctl drop-in does not raise net.core.rmem_max to 8 MiB"
+grep -q 'adduser --system --group' "$tmp/control/postinst" ||
+    fail "the postinst does not make the recorder's system user"
+"$source/tests/packaging/check_record_unit.sh" "$usr/lib/systemd/system/morvelip-osc-record@.service" \
+    "$usr/share/doc/morvelip-osc/examples/record.conf" "$usr/bin/morvelip-osc-cli" \
+    >"$tmp/record-unit.log" 2>&1 || [ $? -eq 77 ] ||
+    fail "the recorder's unit: $(cat "$tmp/record-unit.log")"
 
 desktop=$usr/share/applications/$appid.desktop
 metainfo=$usr/share/metainfo/$appid.metainfo.xml

@@ -8,7 +8,10 @@
 #include <utility>
 
 #include "core/files/frame_export.h"
+#include "core/files/link_export.h"
+#include "core/link/link_fields.h"
 #include "core/view/plot_labels.h"
+#include "core/view/time_text.h"
 
 namespace ui {
 
@@ -90,6 +93,19 @@ QString FrameTableModel::errorText(osc::FrameError error) {
     return {};
 }
 
+QString FrameTableModel::remarkText(const osc::LinkInfo& info) {
+    QString text;
+    for (const osc::LinkIssue issue : osc::kLinkIssues) {
+        if (info.has(issue)) {
+            if (!text.isEmpty()) {
+                text += QStringLiteral(", ");
+            }
+            text += QString::fromUtf8(osc::linkIssueText(issue));
+        }
+    }
+    return text;
+}
+
 QString FrameTableModel::lengthText(const osc::Frame& f) {
     const std::uint32_t whole = f.bitCount / 8;
     const std::uint32_t rest = f.bitCount % 8;
@@ -109,10 +125,9 @@ int FrameTableModel::columnCount(const QModelIndex& parent) const {
 }
 
 const osc::Frame* FrameTableModel::frameOf(Key key) const {
-    const int channel = static_cast<int>(key >> 56);
-    const std::size_t index = static_cast<std::size_t>(key & ((Key{1} << 56) - 1));
-    const osc::FrameSequence& frames = frames_.frames(channel);
-    return index < frames.size() ? &frames[index] : nullptr;
+    const FrameRef ref = refOf(key);
+    const osc::FrameSequence& frames = frames_.frames(ref.channel);
+    return ref.index < frames.size() ? &frames[ref.index] : nullptr;
 }
 
 const osc::Frame* FrameTableModel::frameAt(int row) const {
@@ -126,8 +141,7 @@ FrameRef FrameTableModel::refAt(int row) const {
     if (row < 0 || static_cast<std::size_t>(row) >= rows_.size()) {
         return {};
     }
-    const Key key = order_[rows_[static_cast<std::size_t>(row)]];
-    return {static_cast<int>(key >> 56), static_cast<std::size_t>(key & ((Key{1} << 56) - 1))};
+    return refOf(order_[rows_[static_cast<std::size_t>(row)]]);
 }
 
 std::uint64_t FrameTableModel::numberAt(int row) const {
@@ -150,6 +164,48 @@ int FrameTableModel::rowOf(FrameRef ref) const {
     return -1;
 }
 
+std::uint64_t FrameTableModel::numberOf(FrameRef ref) const {
+    if (!ref.valid() || ref.channel >= osc::kChannelCount) {
+        return 0;
+    }
+    const Key key = keyOf(ref.channel, ref.index);
+    if (frameOf(key) == nullptr) {
+        return 0;
+    }
+    const auto it = std::lower_bound(order_.begin(), order_.end(), key,
+                                     [this](Key a, Key b) { return before(a, b); });
+    return it != order_.end() && *it == key ? static_cast<std::uint64_t>(it - order_.begin()) + 1
+                                            : 0;
+}
+
+osc::FrameRecord FrameTableModel::recordOf(FrameRef ref, std::uint64_t number) const {
+    osc::FrameRecord r;
+    r.index = number;
+    r.frame = ref.valid() ? frameOf(keyOf(ref.channel, ref.index)) : nullptr;
+    if (r.frame == nullptr || link_ == nullptr) {
+        return r;
+    }
+    r.fields = link_->fields(*r.frame);
+    if (analyser_ != nullptr && ref.index < analyser_->analysed(ref.channel)) {
+        r.info = analyser_->info(ref.channel, ref.index);
+    }
+    const FrameRef partner = r.info.partner();
+    if (partner.valid() && r.fields.role == osc::LinkRole::Response) {
+        const osc::FrameSequence& commands = frames_.frames(partner.channel);
+        if (partner.index < commands.size()) {
+            r.responseTime = r.frame->start - commands[partner.index].end;
+        }
+    }
+    return r;
+}
+
+FrameRef FrameTableModel::partnerOf(FrameRef ref) const {
+    if (!ref.valid() || analyser_ == nullptr || ref.index >= analyser_->analysed(ref.channel)) {
+        return {};
+    }
+    return analyser_->info(ref.channel, ref.index).partner();
+}
+
 QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid()) {
         return {};
@@ -158,9 +214,14 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
     if (!f) {
         return {};
     }
+    const int column = index.column();
+    const bool linkColumn = column >= Address && column <= Remark;
+    if (linkColumn && !linkShown()) {
+        return {};
+    }
     switch (role) {
         case Qt::DisplayRole:
-            switch (index.column()) {
+            switch (column) {
                 case Number:
                     return QString::number(numberAt(index.row()));
                 case Channel:
@@ -172,6 +233,20 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
                     return bitsText(f->start);
                 case End:
                     return bitsText(f->end);
+                case Address: {
+                    const osc::LinkFields fields = link_->fields(*f);
+                    return fields.hasAddress() ? QString::number(fields.address) : QString();
+                }
+                case Type:
+                    return QString::fromStdString(osc::linkTypeText(link_->fields(*f)));
+                case Response: {
+                    const osc::FrameRecord r = recordOf(refAt(index.row()), 0);
+                    return r.responseTime ? QString::fromStdString(
+                                                osc::PositionText(*r.responseTime, bitRate_))
+                                          : QString();
+                }
+                case Remark:
+                    return remarkText(recordOf(refAt(index.row()), 0).info);
                 case Length:
                     return lengthText(*f);
                 case Bytes:
@@ -184,17 +259,31 @@ QVariant FrameTableModel::data(const QModelIndex& index, int role) const {
                     return {};
             }
         case Qt::ToolTipRole:
-            if (index.column() == Bytes && f->bytes.size() > kShownBytes) {
+            if (column == Bytes && f->bytes.size() > kShownBytes) {
                 return hexText(f->bytes, kTooltipBytes);
+            }
+            if (column == Response) {
+                // Where the answer of a command is, and which command a response answers.
+                const FrameRef ref = refAt(index.row());
+                const std::uint64_t partner = numberOf(partnerOf(ref));
+                if (partner == 0) {
+                    return {};
+                }
+                return link_->fields(*f).role == osc::LinkRole::Response
+                           ? QStringLiteral("Ответ на кадр №%1 (F7 — к нему)").arg(partner)
+                           : QStringLiteral("Ответ — кадр №%1 (F7 — к нему)").arg(partner);
             }
             return {};
         case Qt::ForegroundRole:
             if (!f->good()) {
                 return QColor(200, 0, 0);
             }
+            if (column == Remark) {
+                return QColor(170, 95, 0);
+            }
             return {};
         case Qt::TextAlignmentRole:
-            if (index.column() == Number || index.column() == Length) {
+            if (column == Number || column == Length || column == Address) {
                 return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
             }
             return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
@@ -208,15 +297,21 @@ QVariant FrameTableModel::headerData(int section, Qt::Orientation orientation, i
         return {};
     }
     static const char* const kTitles[ColumnCount] = {"№",     "Канал", "Начало",   "Конец",
+                                                     "Адрес", "Тип",   "Ответ",    "Замечание",
                                                      "Длина", "Байты", "Контроль", "Ошибка"};
-    static const char* const kTips[ColumnCount] = {"Номер кадра по времени начала",
-                                                   "Канал, на котором принят кадр",
-                                                   "Начало открывающего флага, в битах",
-                                                   "Конец закрывающего флага, в битах",
-                                                   "Байты между флагами (с контрольной суммой)",
-                                                   "Байты между флагами, шестнадцатеричные",
-                                                   "Контрольная сумма и её проверка",
-                                                   "Ошибка кадра"};
+    static const char* const kTips[ColumnCount] = {
+        "Номер кадра по времени начала",
+        "Канал, на котором принят кадр",
+        "Начало открывающего флага, в битах",
+        "Конец закрывающего флага, в битах",
+        "Адрес станции",
+        "Тип кадра: I с N(S)/N(R), S или U с командой; P — опрос, F — финал",
+        "Время ответа: от конца запроса до начала ответа",
+        "Ошибки обмена: нет ответа, ответ без запроса, повтор, пропуск N(S)",
+        "Байты между флагами (с контрольной суммой)",
+        "Байты между флагами, шестнадцатеричные",
+        "Контрольная сумма и её проверка",
+        "Ошибка кадра"};
     if (section < 0 || section >= ColumnCount) {
         return {};
     }
@@ -240,47 +335,103 @@ bool FrameTableModel::before(Key a, Key b) const {
     return a < b;  // the lower channel, then the lower index
 }
 
-bool FrameTableModel::passes(Key key) const {
+bool FrameTableModel::passes(std::uint32_t position) const {
+    const Key key = order_[position];
     if (channelFilter_ >= 0 && static_cast<int>(key >> 56) != channelFilter_) {
         return false;
     }
-    if (onlyBad_) {
-        const osc::Frame* f = frameOf(key);
-        return f && !f->good();
+    const osc::Frame* f = frameOf(key);
+    if (f == nullptr || (onlyBad_ && f->good())) {
+        return false;
     }
-    return true;
+    if (expression_.empty()) {
+        return true;
+    }
+    if (!expression_.needsLink()) {
+        osc::FrameRecord r;
+        r.index = std::uint64_t{position} + 1;
+        r.frame = f;
+        return expression_.matches(r);
+    }
+    return expression_.matches(recordOf(refOf(key), std::uint64_t{position} + 1));
+}
+
+std::int64_t FrameTableModel::columnKey(std::uint32_t position) const {
+    const Key key = order_[position];
+    const osc::Frame* f = frameOf(key);
+    if (f == nullptr) {
+        return 0;
+    }
+    switch (sortColumn_) {
+        case Channel:
+            return f->channel;
+        case End:
+            return f->end;
+        case Length:
+            return f->bitCount;
+        case Check:
+            return static_cast<int>(f->check) * 4 + static_cast<int>(f->status);
+        case Error:
+            return static_cast<int>(f->error);
+        default:
+            break;
+    }
+    if (link_ == nullptr) {
+        return 0;  // the link columns are empty
+    }
+    switch (sortColumn_) {
+        case Address: {
+            const osc::LinkFields fields = link_->fields(*f);
+            return fields.hasAddress() ? std::int64_t{fields.address} : -1;
+        }
+        case Type: {
+            // I, then S, then U frames; by kind or command, then N(S), N(R), P/F.
+            const osc::LinkFields fields = link_->fields(*f);
+            if (!fields.valid()) {
+                return -1;
+            }
+            return (static_cast<std::int64_t>(fields.type) << 40) |
+                   (static_cast<std::int64_t>(fields.command) << 32) |
+                   (std::int64_t{fields.code} << 24) | (std::int64_t{fields.ns} << 16) |
+                   (std::int64_t{fields.nr} << 8) | (fields.pf ? 1 : 0);
+        }
+        case Response: {
+            const osc::FrameRecord r = recordOf(refOf(key), 0);
+            return r.responseTime ? *r.responseTime : -1;
+        }
+        case Remark: {
+            const osc::FrameRecord r = recordOf(refOf(key), 0);
+            const std::optional<osc::LinkIssue> first = r.info.issue();
+            if (!first) {
+                return 0;
+            }
+            const auto at = std::find(osc::kLinkIssues.begin(), osc::kLinkIssues.end(), *first);
+            return (static_cast<std::int64_t>(at - osc::kLinkIssues.begin()) + 1) << 8 |
+                   r.info.issues;
+        }
+        default:
+            return 0;
+    }
 }
 
 bool FrameTableModel::lessInColumn(std::uint32_t a, std::uint32_t b) const {
-    const osc::Frame* fa = frameOf(order_[a]);
-    const osc::Frame* fb = frameOf(order_[b]);
-    if (!fa || !fb) {
+    if (sortColumn_ == Number || sortColumn_ == Start) {
+        return a < b;  // the order of start itself
+    }
+    if (sortColumn_ == Bytes) {
+        const osc::Frame* fa = frameOf(order_[a]);
+        const osc::Frame* fb = frameOf(order_[b]);
+        if (!fa || !fb) {
+            return a < b;
+        }
+        if (fa->bytes != fb->bytes) {
+            return fa->bytes < fb->bytes;
+        }
         return a < b;
     }
-    auto tie = [&](auto x, auto y) { return x != y ? x < y : a < b; };
-    switch (sortColumn_) {
-        case Channel:
-            return tie(fa->channel, fb->channel);
-        case End:
-            return tie(fa->end, fb->end);
-        case Length:
-            return tie(fa->bitCount, fb->bitCount);
-        case Bytes: {
-            if (fa->bytes != fb->bytes) {
-                return fa->bytes < fb->bytes;
-            }
-            return a < b;
-        }
-        case Check: {
-            const int ka = static_cast<int>(fa->check) * 4 + static_cast<int>(fa->status);
-            const int kb = static_cast<int>(fb->check) * 4 + static_cast<int>(fb->status);
-            return tie(ka, kb);
-        }
-        case Error:
-            return tie(static_cast<int>(fa->error), static_cast<int>(fb->error));
-        default:  // Number, Start: the order of start itself
-            return a < b;
-    }
+    const std::int64_t ka = columnKey(a);
+    const std::int64_t kb = columnKey(b);
+    return ka != kb ? ka < kb : a < b;
 }
 
 void FrameTableModel::sortRows(std::vector<std::uint32_t>& rows) const {
@@ -317,30 +468,7 @@ void FrameTableModel::sortRows(std::vector<std::uint32_t>& rows) const {
             std::vector<Keyed> keyed;
             keyed.reserve(rows.size());
             for (const std::uint32_t pos : rows) {
-                const osc::Frame* f = frameOf(order_[pos]);
-                std::int64_t k = 0;
-                if (f) {
-                    switch (sortColumn_) {
-                        case Channel:
-                            k = f->channel;
-                            break;
-                        case End:
-                            k = f->end;
-                            break;
-                        case Length:
-                            k = f->bitCount;
-                            break;
-                        case Check:
-                            k = static_cast<int>(f->check) * 4 + static_cast<int>(f->status);
-                            break;
-                        case Error:
-                            k = static_cast<int>(f->error);
-                            break;
-                        default:
-                            break;
-                    }
-                }
-                keyed.push_back({k, pos});
+                keyed.push_back({columnKey(pos), pos});
             }
             std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
                 return a.key != b.key ? a.key < b.key : a.pos < b.pos;
@@ -357,22 +485,18 @@ void FrameTableModel::sortRows(std::vector<std::uint32_t>& rows) const {
     }
 }
 
-void FrameTableModel::rebuildRows() {
-    rows_.clear();
-    rows_.reserve(order_.size());
-    for (std::size_t p = 0; p < order_.size(); ++p) {
-        if (passes(order_[p])) {
-            rows_.push_back(static_cast<std::uint32_t>(p));
-        }
-    }
-    sortRows(rows_);
-}
-
 void FrameTableModel::sort(int column, Qt::SortOrder order) {
     if (column < 0 || column >= ColumnCount) {
         return;
     }
     if (column == sortColumn_ && order == sortOrder_) {
+        return;
+    }
+    if (!found_.empty()) {
+        // A pass under way holds rows not shown yet: the pass starts over in the new order.
+        sortColumn_ = column;
+        sortOrder_ = order;
+        restart();
         return;
     }
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
@@ -402,6 +526,28 @@ void FrameTableModel::sort(int column, Qt::SortOrder order) {
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
 
+void FrameTableModel::setLink(const osc::LinkAnalysis* link) {
+    if (link == link_) {
+        return;
+    }
+    link_ = link;
+    analyser_ = link ? &link->analyser() : nullptr;
+    linkGeneration_ = link ? link->generation() : 0;
+    linkSettled_ = analyser_ ? analyser_->settled() : 0;
+    restart();
+}
+
+void FrameTableModel::setBitRate(std::optional<double> rate) {
+    if (rate == bitRate_) {
+        return;
+    }
+    bitRate_ = rate;
+    if (!rows_.empty()) {
+        const int last = static_cast<int>(rows_.size()) - 1;
+        emit dataChanged(index(0, Response), index(last, Response), {Qt::DisplayRole});
+    }
+}
+
 void FrameTableModel::setFilter(int channel, bool onlyBad) {
     if (channel < -1 || channel >= osc::kChannelCount) {
         channel = -1;
@@ -409,10 +555,130 @@ void FrameTableModel::setFilter(int channel, bool onlyBad) {
     if (channel == channelFilter_ && onlyBad == onlyBad_) {
         return;
     }
-    beginResetModel();
     channelFilter_ = channel;
     onlyBad_ = onlyBad;
-    rebuildRows();
+    restart();
+}
+
+void FrameTableModel::setExpression(const osc::FrameFilter& filter) {
+    expression_ = filter;
+    restart();
+}
+
+std::size_t FrameTableModel::decidable() const {
+    if (!waitsForLink() || analyser_->ended()) {
+        return order_.size();
+    }
+    // Frames that start before the settled tick have their final info, but for the command
+    // whose answer window is open.
+    const osc::Tick settled = analyser_->settled();
+    const auto startsBefore = [this](osc::Tick t) {
+        return [this, t](Key k) {
+            const osc::Frame* f = frameOf(k);
+            return f != nullptr && f->start < t;
+        };
+    };
+    std::size_t limit = static_cast<std::size_t>(
+        std::partition_point(order_.begin(), order_.end(), startsBefore(settled)) - order_.begin());
+    const FrameRef open = analyser_->openCommand();
+    if (open.valid()) {
+        const Key key = keyOf(open.channel, open.index);
+        if (const osc::Frame* f = frameOf(key)) {
+            auto it = std::partition_point(order_.begin(), order_.end(), startsBefore(f->start));
+            while (it != order_.end() && *it != key && frameOf(*it) != nullptr &&
+                   frameOf(*it)->start == f->start) {
+                ++it;
+            }
+            limit = std::min(limit, static_cast<std::size_t>(it - order_.begin()));
+        }
+    }
+    return limit;
+}
+
+bool FrameTableModel::filtering() const {
+    return decided_ < decidable();
+}
+
+std::vector<std::uint32_t> FrameTableModel::decideNext(std::size_t budget) {
+    std::vector<std::uint32_t> found;
+    const std::size_t limit = decidable();
+    if (decided_ >= limit) {
+        return found;
+    }
+    const std::size_t end = expression_.empty() ? limit : std::min(limit, decided_ + budget);
+    for (std::size_t p = decided_; p < end; ++p) {
+        if (passes(static_cast<std::uint32_t>(p))) {
+            found.push_back(static_cast<std::uint32_t>(p));
+        }
+    }
+    decided_ = end;
+    return found;
+}
+
+void FrameTableModel::publish(std::vector<std::uint32_t> found) {
+    const bool ascending = sortOrder_ == Qt::AscendingOrder;
+    if (sortColumn_ == Number || sortColumn_ == Start) {
+        // After every row shown (before them when descending).
+        if (found.empty()) {
+            return;
+        }
+        const int n = static_cast<int>(rows_.size());
+        const int k = static_cast<int>(found.size());
+        const int first = ascending ? n : 0;
+        beginInsertRows({}, first, first + k - 1);
+        if (ascending) {
+            rows_.insert(rows_.end(), found.begin(), found.end());
+        } else {
+            rows_.insert(rows_.begin(), found.rbegin(), found.rend());
+        }
+        endInsertRows();
+        return;
+    }
+    // Sorted by another column: the rows of a pass come in once it is through.
+    found_.insert(found_.end(), found.begin(), found.end());
+    if (found_.empty() || filtering()) {
+        return;
+    }
+    if (found_.size() <= kInsertOneByOne) {
+        for (const std::uint32_t p : found_) {
+            const auto at = std::upper_bound(
+                rows_.begin(), rows_.end(), p, [&](std::uint32_t x, std::uint32_t y) {
+                    return ascending ? lessInColumn(x, y) : lessInColumn(y, x);
+                });
+            const int row = static_cast<int>(at - rows_.begin());
+            beginInsertRows({}, row, row);
+            rows_.insert(at, p);
+            endInsertRows();
+        }
+    } else {
+        beginResetModel();
+        rows_.insert(rows_.end(), found_.begin(), found_.end());
+        sortRows(rows_);
+        endResetModel();
+    }
+    found_.clear();
+}
+
+void FrameTableModel::advance() {
+    publish(decideNext(slice_));
+}
+
+void FrameTableModel::restartRows() {
+    rows_.clear();
+    found_.clear();
+    decided_ = 0;
+    std::vector<std::uint32_t> found = decideNext(slice_);
+    if ((sortColumn_ == Number || sortColumn_ == Start) || !filtering()) {
+        rows_ = std::move(found);
+        sortRows(rows_);
+    } else {
+        found_ = std::move(found);
+    }
+}
+
+void FrameTableModel::restart() {
+    beginResetModel();
+    restartRows();
     endResetModel();
 }
 
@@ -429,6 +695,10 @@ void FrameTableModel::remember() {
 
 void FrameTableModel::reload() {
     beginResetModel();
+    if (link_ != nullptr) {
+        linkGeneration_ = link_->generation();  // read up to the frames below
+        linkSettled_ = analyser_->settled();
+    }
     order_.clear();
     std::size_t total = 0;
     for (int c = 0; c < osc::kChannelCount; ++c) {
@@ -446,8 +716,15 @@ void FrameTableModel::reload() {
                            order_.end(), [this](Key a, Key b) { return before(a, b); });
     }
     remember();
-    rebuildRows();
+    restartRows();
     endResetModel();
+}
+
+void FrameTableModel::linkColumnsChanged() {
+    if (!rows_.empty()) {
+        const int last = static_cast<int>(rows_.size()) - 1;
+        emit dataChanged(index(0, Address), index(last, Remark), {Qt::DisplayRole});
+    }
 }
 
 void FrameTableModel::refresh() {
@@ -467,6 +744,31 @@ void FrameTableModel::refresh() {
         reload();
         return;
     }
+    bool linkMoved = false;
+    if (link_ != nullptr) {
+        const std::uint64_t generation = link_->generation();  // read up to the frames
+        if (generation != linkGeneration_) {
+            // Read over again (other options): the rows that it decided are decided again.
+            linkGeneration_ = generation;
+            if (expression_.needsLink()) {
+                reload();
+                return;
+            }
+            linkMoved = true;
+        }
+        if (analyser_->settled() != linkSettled_) {
+            linkSettled_ = analyser_->settled();
+            linkMoved = true;
+        }
+    }
+    mergeAdded();
+    advance();
+    if (linkMoved) {
+        linkColumnsChanged();
+    }
+}
+
+void FrameTableModel::mergeAdded() {
     std::vector<Key> added;
     for (int c = 0; c < osc::kChannelCount; ++c) {
         const std::size_t n = frames_.frames(c).size();
@@ -483,38 +785,38 @@ void FrameTableModel::refresh() {
     // Where the first new frame goes among those listed: at the end, unless it starts before
     // some of them (a long frame on one line ends after short ones on another). The listed
     // frames from there on take new numbers, the new ones go in among them.
+    const std::size_t listed = order_.size();
     const auto from = static_cast<std::uint32_t>(
         std::upper_bound(order_.begin(), order_.end(), added.front(), inOrder) - order_.begin());
     const std::vector<Key> tail(order_.begin() + from, order_.end());
     order_.resize(from);
     std::merge(tail.begin(), tail.end(), added.begin(), added.end(), std::back_inserter(order_),
                inOrder);
+    if (from >= decided_) {
+        return;  // none of the frames that moved was decided yet
+    }
+    if (decided_ < listed || !found_.empty() || waitsForLink()) {
+        restart();  // a pass was under way: over again
+        return;
+    }
+    // Every listed frame was decided. The decided ones from `from` on moved.
     std::vector<std::uint32_t> moved;  // the new position of each listed frame of the tail
-    std::vector<std::uint32_t> shown;  // positions from `from` on that pass the filter
-    std::vector<std::uint32_t> fresh;  // the new ones among them
+    std::vector<std::uint32_t> fresh;  // the new frames among them that pass the filter
     moved.reserve(tail.size());
     for (std::uint32_t p = from, t = 0; p < order_.size(); ++p) {
         const bool old = t < tail.size() && order_[p] == tail[t];
         if (old) {
             moved.push_back(p);
             ++t;
-        }
-        if (passes(order_[p])) {
-            shown.push_back(p);
-            if (!old) {
-                fresh.push_back(p);
-            }
+        } else if (passes(p)) {
+            fresh.push_back(p);
         }
     }
-    if (shown.empty()) {
-        return;
-    }
-    const bool byStart = sortColumn_ == Number || sortColumn_ == Start;
     const bool ascending = sortOrder_ == Qt::AscendingOrder;
-    const int n = static_cast<int>(rows_.size());
-    if (byStart) {
+    if (sortColumn_ == Number || sortColumn_ == Start) {
         // The rows from `from` on are the end of the table (its beginning when descending):
-        // out with them, and in again with the new ones among them.
+        // out with them; they are decided again, with the new ones among them.
+        const int n = static_cast<int>(rows_.size());
         const auto firstMoved =
             ascending ? std::lower_bound(rows_.begin(), rows_.end(), from)
                       : std::partition_point(rows_.begin(), rows_.end(),
@@ -532,48 +834,32 @@ void FrameTableModel::refresh() {
             }
             endRemoveRows();
         }
-        const auto k = static_cast<int>(shown.size());
-        const int first = ascending ? kept : 0;
-        beginInsertRows({}, first, first + k - 1);
-        if (ascending) {
-            rows_.insert(rows_.end(), shown.begin(), shown.end());
-        } else {
-            rows_.insert(rows_.begin(), shown.rbegin(), shown.rend());
-        }
-        endInsertRows();
-        return;
+        decided_ = from;
+        return;  // refresh decides them
     }
-    if (!tail.empty()) {
-        // The order of the rows holds (the listed frames keep their order of start); only
-        // their numbers change.
-        for (std::uint32_t& p : rows_) {
-            if (p >= from) {
-                p = moved[p - from];
+    // The order of the rows holds (the listed frames keep their order of start); only their
+    // numbers change, which an expression may read.
+    decided_ = order_.size();
+    const int n = static_cast<int>(rows_.size());
+    for (std::uint32_t& p : rows_) {
+        if (p >= from) {
+            p = moved[p - from];
+        }
+    }
+    if (n > 0) {
+        emit dataChanged(index(0, Number), index(n - 1, Number), {Qt::DisplayRole});
+    }
+    if (!expression_.empty()) {
+        for (int r = n - 1; r >= 0; --r) {
+            const std::uint32_t p = rows_[static_cast<std::size_t>(r)];
+            if (p >= from && !passes(p)) {
+                beginRemoveRows({}, r, r);
+                rows_.erase(rows_.begin() + r);
+                endRemoveRows();
             }
         }
-        if (n > 0) {
-            emit dataChanged(index(0, Number), index(n - 1, Number), {Qt::DisplayRole});
-        }
     }
-    if (fresh.empty()) {
-        return;
-    }
-    if (fresh.size() <= kInsertOneByOne) {
-        for (const std::uint32_t p : fresh) {
-            const auto at = std::upper_bound(
-                rows_.begin(), rows_.end(), p, [&](std::uint32_t x, std::uint32_t y) {
-                    return ascending ? lessInColumn(x, y) : lessInColumn(y, x);
-                });
-            const int row = static_cast<int>(at - rows_.begin());
-            beginInsertRows({}, row, row);
-            rows_.insert(at, p);
-            endInsertRows();
-        }
-    } else {
-        beginResetModel();
-        rebuildRows();
-        endResetModel();
-    }
+    publish(std::move(fresh));
 }
 
 namespace {
@@ -614,11 +900,41 @@ std::unique_ptr<osc::FrameWalk> FrameTableModel::shownFrames() const {
                                             [this](std::uint64_t key) { return frameOf(key); });
 }
 
+bool FrameTableModel::writeCsv(osc::OutputSink& sink, const osc::WriteProgress& progress) const {
+    if (csvLink_ == nullptr) {
+        const std::unique_ptr<osc::FrameWalk> walk = shownFrames();
+        return osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink, progress);
+    }
+    // The rows as they are now: the progress lets the table change meanwhile.
+    std::vector<std::pair<Key, std::uint64_t>> rows;
+    rows.reserve(rows_.size());
+    for (const std::uint32_t position : rows_) {
+        rows.emplace_back(order_[position], std::uint64_t{position} + 1);
+    }
+    const osc::FrameRecords records(frames_, *csvLink_);
+    constexpr std::size_t kRowsPerStep = 4096;
+    std::string& out = sink.buffer();
+    out += osc::linkedFrameCsvHeader();
+    std::size_t written = 0;
+    for (const auto& [key, number] : rows) {
+        const std::uint64_t position = records.numberOf(refOf(key));
+        if (position != 0 && frameOf(key) != nullptr) {  // a frame gone meanwhile is left out
+            osc::FrameRecord record = records.at(position - 1);
+            record.index = number;
+            osc::appendLinkedFrameCsvRow(out, record);
+            sink.spill();
+        }
+        if (++written % kRowsPerStep == 0 && progress &&
+            !progress(static_cast<double>(written) / static_cast<double>(rows.size()))) {
+            return false;
+        }
+    }
+    sink.flush();
+    return !progress || progress(1);
+}
+
 std::string FrameTableModel::csv() const {
-    const std::unique_ptr<osc::FrameWalk> walk = shownFrames();
-    return osc::collectText([&](osc::OutputSink& sink) {
-        osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink);
-    });
+    return osc::collectText([&](osc::OutputSink& sink) { writeCsv(sink, {}); });
 }
 
 }  // namespace ui

@@ -10,7 +10,9 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSpinBox>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -20,6 +22,8 @@
 
 #include "core/files/frame_export.h"
 #include "core/view/frame_view.h"
+#include "ui/frames/FrameFilterField.h"
+#include "ui/frames/StationsView.h"
 #include "ui/plot/PlotState.h"
 #include "ui/settings/FormStorage.h"
 #include "ui/widgets/ExportProgress.h"
@@ -36,6 +40,11 @@ constexpr int kOptionsDelayMs = 150;  // typing in the length, several settings 
 constexpr osc::FrameCheck kChecks[] = {osc::FrameCheck::X25, osc::FrameCheck::CcittFalse,
                                        osc::FrameCheck::Crc32, osc::FrameCheck::None,
                                        osc::FrameCheck::Auto};
+// The entries of the address list, in the order of osc::AddressMode.
+constexpr osc::AddressMode kAddressModes[] = {osc::AddressMode::None, osc::AddressMode::One,
+                                              osc::AddressMode::Two, osc::AddressMode::Extended};
+constexpr int kMaxAnswerTimeoutBits = 1'000'000'000;
+constexpr std::size_t kMaxBackSteps = 64;
 
 QCheckBox* checkBox(QWidget* parent, const char* name, const QString& text, const QString& tip) {
     auto* c = new QCheckBox(text, parent);
@@ -58,10 +67,16 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MessageSink&
       messages_(messages),
       bands_(engine.frames),
       model_(std::make_unique<FrameTableModel>(engine.frames)) {
+    model_->setLinkAnalysis(&engine.link);
     buildPage();
     createActions(window);
     engine_.frames.setEnabled(true);
     engine_.frames.setOptions(options(), channels());
+    filterTimer_ = new QTimer(this);
+    filterTimer_->setSingleShot(true);
+    filterTimer_->setInterval(0);
+    connect(filterTimer_, &QTimer::timeout, this, [this] { runFilterPass(); });
+    applyLinkOptions();
 
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setSingleShot(true);
@@ -79,6 +94,8 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MessageSink&
     optionsTimer_->setInterval(kOptionsDelayMs);
     connect(optionsTimer_, &QTimer::timeout, this,
             [this] { guarded(messages_, [this] { applyOptions(); }); });
+    setBitRate(plot_.bitRate());
+    connect(&plot_, &PlotState::bitRateChanged, this, [this] { setBitRate(plot_.bitRate()); });
 }
 
 FramesPart::~FramesPart() {
@@ -89,8 +106,9 @@ FramesPart::~FramesPart() {
 void FramesPart::buildPage() {
     page_ = new QWidget;
     page_->setObjectName(QStringLiteral("tsFrames"));
-    // The tab never widens the window: narrower than its rows, the rows are cut at the right.
-    page_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The tab never widens or heightens the window: narrower than its rows, the rows are cut
+    // at the right; lower than its rows and a few lines of the table, at the bottom.
+    page_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Ignored);
     auto* column = new QVBoxLayout(page_);
     column->setContentsMargins(4, 4, 4, 4);
     column->setSpacing(4);
@@ -166,11 +184,68 @@ void FramesPart::buildPage() {
     options->addStretch(1);
     column->addLayout(options);
 
+    auto* link = new QHBoxLayout;
+    link->setSpacing(6);
+    cbLink = checkBox(page_, "cbLink", QStringLiteral("Канальный уровень"),
+                      QStringLiteral("Читать адрес, тип и номера кадров, находить ответы, "
+                                     "ошибки обмена и статистику станций"));
+    cbLink->setChecked(true);
+    link->addWidget(cbLink);
+    link->addWidget(caption(page_, QStringLiteral("Адрес")));
+    cmbLinkAddress = new QComboBox(page_);
+    cmbLinkAddress->setObjectName(QStringLiteral("cmbLinkAddress"));
+    cmbLinkAddress->addItems({QStringLiteral("нет"), QStringLiteral("1 байт"),
+                              QStringLiteral("2 байта"), QStringLiteral("расширенный")});
+    cmbLinkAddress->setCurrentIndex(1);
+    cmbLinkAddress->setToolTip(
+        QStringLiteral("Поле адреса: нет, 1 байт, 2 байта или расширенное (байт с младшим битом "
+                       "0 продолжается следующим)"));
+    link->addWidget(cmbLinkAddress);
+    link->addWidget(caption(page_, QStringLiteral("Модуль")));
+    cmbLinkModulo = new QComboBox(page_);
+    cmbLinkModulo->setObjectName(QStringLiteral("cmbLinkModulo"));
+    cmbLinkModulo->addItems({QStringLiteral("8"), QStringLiteral("128")});
+    cmbLinkModulo->setToolTip(QStringLiteral(
+        "Счёт N(S) и N(R): по модулю 8 (управляющее поле в 1 байт) или 128 (2 байта)"));
+    link->addWidget(cmbLinkModulo);
+    link->addWidget(caption(page_, QStringLiteral("Первичная")));
+    cmbLinkPrimary = new QComboBox(page_);
+    cmbLinkPrimary->setObjectName(QStringLiteral("cmbLinkPrimary"));
+    for (const osc::ChannelInfo& c : osc::kChannels) {
+        cmbLinkPrimary->addItem(QString::fromUtf8(c.name));
+    }
+    cmbLinkPrimary->setCurrentIndex(osc::LinkOptions{}.primary);
+    cmbLinkPrimary->setToolTip(
+        QStringLiteral("Линия первичной станции: её кадры — запросы, кадры других линий — ответы"));
+    link->addWidget(cmbLinkPrimary);
+    link->addWidget(caption(page_, QStringLiteral("Ждать ответ")));
+    seLinkTimeout = new QSpinBox(page_);
+    seLinkTimeout->setObjectName(QStringLiteral("seLinkTimeout"));
+    seLinkTimeout->setRange(0, kMaxAnswerTimeoutBits);
+    seLinkTimeout->setSpecialValueText(QStringLiteral("до запроса"));
+    seLinkTimeout->setSuffix(QStringLiteral(" бит"));
+    seLinkTimeout->setToolTip(
+        QStringLiteral("Сколько бит после конца запроса ждать начала ответа; «до запроса» — "
+                       "до следующего запроса"));
+    link->addWidget(seLinkTimeout);
+    link->addStretch(1);
+    column->addLayout(link);
+
     actionBar_ = new QHBoxLayout;
     actionBar_->setSpacing(2);
     column->addLayout(actionBar_);
 
-    table_ = new QTableView(page_);
+    auto* filterRow = new QHBoxLayout;
+    filterRow->setSpacing(6);
+    filterRow->addWidget(caption(page_, QStringLiteral("Фильтр")));
+    filterField_ = new FrameFilterField(page_);
+    filterRow->addWidget(filterField_, 1);
+    column->addLayout(filterRow);
+
+    views_ = new QTabWidget(page_);
+    views_->setObjectName(QStringLiteral("tabFrameViews"));
+    views_->setDocumentMode(true);
+    table_ = new QTableView(views_);
     table_->setObjectName(QStringLiteral("tblFrames"));
     table_->setModel(model_.get());
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -192,6 +267,10 @@ void FramesPart::buildPage() {
         fm.horizontalAdvance(QStringLiteral("Передача__")),
         fm.horizontalAdvance(QStringLiteral("0000000 + 255/256")),
         fm.horizontalAdvance(QStringLiteral("0000000 + 255/256")),
+        fm.horizontalAdvance(QStringLiteral("Адрес_")),
+        fm.horizontalAdvance(QStringLiteral("SNRME P_")),
+        fm.horizontalAdvance(QStringLiteral("000 + 255/256 (000,0 мкс)")),
+        fm.horizontalAdvance(QStringLiteral("ответ без запроса")),
         fm.horizontalAdvance(QStringLiteral("0000 + 7/8")),
         fm.horizontalAdvance(QStringLiteral("00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00")),
         fm.horizontalAdvance(QStringLiteral("CCITT-FALSE не проверен")),
@@ -199,7 +278,12 @@ void FramesPart::buildPage() {
     for (int c = 0; c + 1 < FrameTableModel::ColumnCount; ++c) {
         table_->setColumnWidth(c, widths[c] + 12);
     }
-    column->addWidget(table_, 1);
+    views_->addTab(table_, QStringLiteral("Таблица"));
+    stations_ = new StationsView(views_);
+    views_->addTab(stations_, QStringLiteral("Станции"));
+    views_->setTabToolTip(0, QStringLiteral("Кадры по одному в строке (F6 — станции)"));
+    views_->setTabToolTip(1, QStringLiteral("Статистика станций и линий (F6)"));
+    column->addWidget(views_, 1);
 
     lblFrameCounts = new QLabel(page_);
     lblFrameCounts->setObjectName(QStringLiteral("lblFrameCounts"));
@@ -231,6 +315,24 @@ void FramesPart::buildPage() {
         bands_.setEnabled(on);
         emit bandsChanged();
     });
+    connect(cbLink, &QCheckBox::toggled, this, [this] { optionsEdited(); });
+    for (QComboBox* box : {cmbLinkAddress, cmbLinkModulo, cmbLinkPrimary}) {
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { optionsEdited(); });
+    }
+    connect(seLinkTimeout, &QSpinBox::valueChanged, this, [this] { optionsEdited(); });
+    connect(filterField_, &FrameFilterField::applied, this, [this](const osc::FrameFilter& filter) {
+        model_->setExpression(filter);
+        runFilterPass();
+        lblFrameCounts->setText(countsText());
+    });
+    connect(stations_, &StationsView::filterRequested, this,
+            [this](const QString& text) { applyFilter(text); });
+    connect(views_, &QTabWidget::currentChanged, this, [this](int page) {
+        if (actFrameStations) {
+            actFrameStations->setChecked(page == 1);
+        }
+        refresh();
+    });
     connect(cmbFrameFilter, &QComboBox::currentIndexChanged, this, [this] { filterEdited(); });
     connect(cbFrameOnlyBad, &QCheckBox::toggled, this, [this] { filterEdited(); });
     connect(table_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -238,13 +340,18 @@ void FramesPart::buildPage() {
     connect(table_, &QTableView::doubleClicked, this,
             [this] { guarded(messages_, [this] { showCurrentOnPlot(); }); });
     table_->installEventFilter(this);
-    connect(model_.get(), &FrameTableModel::framesReplaced, this, [this] { current_ = {}; });
-    // A reload drops the selection: the frame shown stays current.
+    connect(model_.get(), &FrameTableModel::framesReplaced, this, [this] {
+        current_ = {};
+        back_.clear();
+    });
+    // A reload (another filter, too) drops the selection: the frame shown stays current, and
+    // in sight.
     connect(model_.get(), &QAbstractItemModel::modelReset, this, [this] {
         const int row = model_->rowOf(current_);
         if (row >= 0) {
             restoring_ = true;
             table_->setCurrentIndex(model_->index(row, 0));
+            table_->scrollTo(model_->index(row, 0), QAbstractItemView::PositionAtCenter);
             restoring_ = false;
         }
     });
@@ -303,6 +410,22 @@ void FramesPart::createActions(QWidget* window) {
         {&actFrameShow, "actFrameShow", QStringLiteral("На график"), QKeySequence(Qt::Key_Return),
          QStringLiteral("Показать кадр на графике (Enter, двойной щелчок)"),
          [this] { showCurrentOnPlot(); }},
+        {&actFramePartner, "actFramePartner", QStringLiteral("К запросу"), QKeySequence(Qt::Key_F7),
+         QStringLiteral("От ответа к его запросу, от запроса к ответу (F7)"),
+         [this] { toPartner(); }},
+        {&actFrameBack, "actFrameBack", QStringLiteral("Назад"),
+         QKeySequence(Qt::SHIFT | Qt::Key_F7),
+         QStringLiteral("Назад к кадру, с которого был переход (Shift+F7)"), [this] { back(); }},
+        {&actFrameStations, "actFrameStations", QStringLiteral("Станции"), QKeySequence(Qt::Key_F6),
+         QStringLiteral("Статистика станций и линий или таблица (F6)"),
+         [this] { showStations(views_->currentIndex() != 1); }},
+        {&actFrameFilter, "actFrameFilter", QStringLiteral("Фильтр"),
+         QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("К полю фильтра кадров (Ctrl+F)"),
+         [this] {
+             showStations(false);
+             filterField_->setFocus(Qt::ShortcutFocusReason);
+             filterField_->lineEdit()->selectAll();
+         }},
         {&actFramesExport, "actFramesExport", QStringLiteral("В CSV…"),
          QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F),
          QStringLiteral("Записать таблицу кадров в файл CSV (Ctrl+Shift+F)"),
@@ -328,6 +451,12 @@ void FramesPart::createActions(QWidget* window) {
             a->setShortcutContext(Qt::WindowShortcut);
             window->addAction(a);
         }
+        if (s.action == &actFrameFilter) {
+            continue;  // the field is its button
+        }
+        if (s.action == &actFrameStations) {
+            a->setCheckable(true);
+        }
         auto* button = new QToolButton(page_);
         button->setDefaultAction(a);
         button->setToolButtonStyle(Qt::ToolButtonTextOnly);
@@ -346,6 +475,18 @@ void FramesPart::storeSettingsIn(FormStorage& storage) {
     storage.addStoredProperty(cmbFrameCheck, QStringLiteral("ItemIndex"));
     storage.addStoredProperty(seFrameMinLength, QStringLiteral("Value"));
     storage.addStoredProperty(cbFrameBands, QStringLiteral("Checked"));
+    storage.addStoredProperty(cbLink, QStringLiteral("Checked"));
+    storage.addStoredProperty(cmbLinkAddress, QStringLiteral("ItemIndex"));
+    storage.addStoredProperty(cmbLinkModulo, QStringLiteral("ItemIndex"));
+    storage.addStoredProperty(cmbLinkPrimary, QStringLiteral("ItemIndex"));
+    storage.addStoredProperty(seLinkTimeout, QStringLiteral("Value"));
+    // The last filters, the latest first: "cmbFrameExpr_Item1" to "cmbFrameExpr_Item10".
+    for (int i = 0; i < FrameFilterField::kHistory; ++i) {
+        storage.addStoredValue(
+            QStringLiteral("cmbFrameExpr_Item%1").arg(i + 1),
+            [this, i] { return filterField_->historyEntry(i); },
+            [this, i](const QString& text) { filterField_->setHistoryEntry(i, text); });
+    }
 }
 
 osc::FrameOptions FramesPart::options() const {
@@ -359,6 +500,42 @@ osc::FrameOptions FramesPart::options() const {
                                                                          : osc::FrameCheck::X25;
     o.minLength = std::clamp(seFrameMinLength->value(), 1, o.maxLength);
     return o;
+}
+
+osc::LinkOptions FramesPart::linkOptions() const {
+    osc::LinkOptions o;
+    const int address = cmbLinkAddress->currentIndex();
+    o.address = address >= 0 && address < static_cast<int>(std::size(kAddressModes))
+                    ? kAddressModes[address]
+                    : osc::AddressMode::One;
+    o.modulo = cmbLinkModulo->currentIndex() == 1 ? 128 : 8;
+    const int primary = cmbLinkPrimary->currentIndex();
+    o.primary = primary >= 0 && primary < osc::kChannelCount ? primary : osc::LinkOptions{}.primary;
+    o.answerTimeout = static_cast<std::uint64_t>(std::max(0, seLinkTimeout->value()));
+    return o;
+}
+
+bool FramesPart::linkEnabled() const {
+    return cbLink->isChecked();
+}
+
+void FramesPart::applyLinkOptions() {
+    const bool on = linkEnabled();
+    engine_.link.setOptions(linkOptions());
+    const osc::LinkAnalysis* link = on ? &engine_.link : nullptr;
+    bands_.setLink(link);
+    model_->setLink(link);  // nothing when unchanged; new options are read at the refresh
+    for (int c = FrameTableModel::Address; c <= FrameTableModel::Remark; ++c) {
+        table_->setColumnHidden(c, !on);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{cmbLinkAddress, cmbLinkModulo, cmbLinkPrimary,
+                                                      seLinkTimeout}) {
+        w->setEnabled(on);
+    }
+    actFramePartner->setEnabled(on);
+    actFrameBack->setEnabled(on);
+    refresh();
+    emit bandsChanged();
 }
 
 unsigned FramesPart::channels() const {
@@ -377,6 +554,7 @@ void FramesPart::optionsEdited() {
 
 void FramesPart::applyOptions() {
     optionsTimer_->stop();
+    applyLinkOptions();
     const osc::FrameOptions o = options();
     const unsigned c = channels();
     const osc::FrameOptions& was = engine_.frames.options();
@@ -416,10 +594,98 @@ void FramesPart::refresh() {
         table_->setCurrentIndex(row >= 0 ? model_->index(row, 0) : QModelIndex());
     }
     restoring_ = false;
+    if (model_->filtering() && !filterTimer_->isActive()) {
+        filterTimer_->start();
+    }
+    if (stations_->isVisible()) {
+        stations_->refresh(linkEnabled() ? &engine_.link.analyser() : nullptr,
+                           engine_.frames.channels());
+    }
+    updatePartnerAction();
     const QString counts = countsText();
     if (counts != lblFrameCounts->text() || before != model_->frameCount()) {
         lblFrameCounts->setText(counts);
     }
+}
+
+void FramesPart::runFilterPass() {
+    filterTimer_->stop();
+    restoring_ = true;
+    model_->advance();
+    if (current_.valid() && model_->refAt(table_->currentIndex().row()) != current_) {
+        const int row = model_->rowOf(current_);
+        if (row >= 0) {
+            table_->setCurrentIndex(model_->index(row, 0));
+        }
+    }
+    restoring_ = false;
+    if (model_->filtering()) {
+        filterTimer_->start();  // the next slice after the events waiting
+    }
+    lblFrameCounts->setText(countsText());
+}
+
+void FramesPart::setBitRate(std::optional<double> rate) {
+    model_->setBitRate(rate);
+    stations_->setBitRate(rate);
+    filterField_->setBitRate(rate);
+}
+
+bool FramesPart::applyFilter(const QString& text) {
+    showStations(false);
+    return filterField_->apply(text);
+}
+
+void FramesPart::showStations(bool on) {
+    views_->setCurrentIndex(on ? 1 : 0);
+    actFrameStations->setChecked(on);
+    if (on) {
+        stations_->refresh(linkEnabled() ? &engine_.link.analyser() : nullptr,
+                           engine_.frames.channels());
+    }
+}
+
+void FramesPart::updatePartnerAction() {
+    const FrameRef ref = model_->refAt(table_->currentIndex().row());
+    const osc::Frame* f = model_->frameAt(table_->currentIndex().row());
+    const bool command =
+        f != nullptr && linkEnabled() &&
+        osc::lineRole(ref.channel, engine_.link.options()) == osc::LinkRole::Command;
+    const QString text = command ? QStringLiteral("К ответу") : QStringLiteral("К запросу");
+    if (actFramePartner->text() != text) {
+        actFramePartner->setText(text);
+    }
+}
+
+bool FramesPart::toPartner() {
+    const int row = table_->currentIndex().row();
+    const FrameRef ref = model_->refAt(row);
+    const FrameRef partner = model_->partnerOf(ref);
+    const int target = model_->rowOf(partner);
+    if (!ref.valid() || !partner.valid() || target < 0) {
+        QApplication::beep();  // none, or filtered out
+        return false;
+    }
+    back_.push_back(ref);
+    if (back_.size() > kMaxBackSteps) {
+        back_.erase(back_.begin());
+    }
+    chooseRow(target);
+    return true;
+}
+
+bool FramesPart::back() {
+    while (!back_.empty()) {
+        const FrameRef ref = back_.back();
+        back_.pop_back();
+        const int row = model_->rowOf(ref);
+        if (row >= 0) {
+            chooseRow(row);
+            return true;
+        }
+    }
+    QApplication::beep();
+    return false;
 }
 
 QString FramesPart::countsText() const {
@@ -447,6 +713,15 @@ QString FramesPart::countsText() const {
     if (decoded > 1) {
         parts << QStringLiteral("всего: верных %1, ошибочных %2").arg(good).arg(bad);
     }
+    if (model_->channelFilter() >= 0 || model_->onlyBad() || !model_->expression().empty()) {
+        QString shown = QStringLiteral("показано: %1").arg(model_->rowCount());
+        if (model_->filtering()) {
+            shown += QStringLiteral(" (фильтр: %1%)")
+                         .arg(100 * (model_->frameCount() - model_->undecided()) /
+                              std::max<std::size_t>(1, model_->frameCount()));
+        }
+        parts << shown;
+    }
     return parts.join(QStringLiteral("    "));
 }
 
@@ -459,6 +734,7 @@ void FramesPart::currentRowChanged(int row) {
         return;
     }
     current_ = model_->refAt(row);
+    updatePartnerAction();
     const osc::Frame frame = *f;  // the handlers below may let the capture go on
     guarded(messages_, [&] { showFrame(frame); });
 }
@@ -583,12 +859,11 @@ void FramesPart::exportCsv() {
 
 void FramesPart::exportCsvTo(const QString& fileName) {
     refresh();
-    const std::unique_ptr<osc::FrameWalk> walk = model_->shownFrames();
     ExportProgressDialog progress(page_ ? page_->window() : nullptr, {});
     writeExportFile(
         fileName,
         [&](osc::OutputSink& sink, const osc::WriteProgress& step) {
-            return osc::writeFrameList(*walk, osc::FrameListFormat::Csv, sink, step);
+            return model_->writeCsv(sink, step);
         },
         progress);
 }

@@ -9,6 +9,13 @@
 // check boxes take the frame decoder's settings, so the readouts give its length and the decode
 // lines its bytes between the two flags. The navigation actions (F3, Shift+F3, F4, Shift+F4)
 // step through the rows from any tab. A change of an option decodes the capture again.
+//
+// The link layer (on by default, "Канальный уровень"): its options (address field, modulo, the
+// primary's line, the answer timeout) sit with the decoder's; the table shows each frame's
+// address, type, response time and link issues, the bands on the plot its type and issues, and
+// the view "Станции" the statistics of each station and line, where a click on a count puts
+// the filter of those frames into the filter field above the table. F7 goes from a response to
+// the command it answers (and from a command to its answer), Shift+F7 back.
 
 #include <QObject>
 #include <QPointer>
@@ -17,7 +24,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/capture/capture_engine.h"
 #include "core/frames/bit_stream.h"
@@ -30,14 +39,17 @@ class QComboBox;
 class QHBoxLayout;
 class QLabel;
 class QSpinBox;
+class QTabWidget;
 class QTableView;
 class QTimer;
 
 namespace ui {
 
 class FormStorage;
+class FrameFilterField;
 class MessageSink;
 class PlotState;
+class StationsView;
 
 // A frame chosen in the table, to be measured on the plot: the marker at its start, the
 // cursor at its end, the decode lines of its channel with the frame decoder's settings; its
@@ -63,6 +75,8 @@ class FramesPart : public QObject {
     FrameTableModel& model() { return *model_; }
     FrameBands& bands() { return bands_; }
     QTableView* table() const { return table_; }
+    FrameFilterField* filterField() const { return filterField_; }
+    StationsView* stations() const { return stations_; }
 
     // The options on the tab stored with the window's other settings, after them, under value
     // names of their own ("cbFrameInvert_Checked", "cmbFrameCheck_ItemIndex", ...).
@@ -71,11 +85,14 @@ class FramesPart : public QObject {
     // The options as the tab shows them.
     osc::FrameOptions options() const;
     unsigned channels() const;
+    osc::LinkOptions linkOptions() const;
+    bool linkEnabled() const;
     // The tab's options into the engine, which decodes the capture again; the table reloads.
     // Runs by itself shortly after an option changes.
     void applyOptions();
 
-    // The table and the counts in line with the engine.
+    // The table and the counts in line with the engine (the timer runs it), and the stations
+    // when they are in sight.
     void refresh();
     // The engine's frames may have grown: the table follows soon (at most five times a second),
     // while the tab is in sight; else when it comes into sight.
@@ -98,6 +115,17 @@ class FramesPart : public QObject {
     // whole or not at all (throws osc::FileError "Cannot create file ...").
     void exportCsv();
     void exportCsvTo(const QString& fileName);
+
+    // The filter field's text applied to the table (the table brought forward); false when it
+    // is wrong (the field marked).
+    bool applyFilter(const QString& text);
+    // The view "Станции" (true) or the table.
+    void showStations(bool on);
+    // From the current row to its partner (the command a response answers, the answer of a
+    // command), and back to where the last such jump started; false (and a beep) when there
+    // is none or it is filtered out.
+    bool toPartner();
+    bool back();
 
   signals:
     // A row was chosen: the window shows its frame; the measurement and the decoder's options
@@ -122,6 +150,12 @@ class FramesPart : public QObject {
     void optionsEdited();
     void filterEdited();
     void currentRowChanged(int row);
+    void applyLinkOptions();
+    // The bit rate that adds times to the response times (and that rt_ms needs): the view
+    // state's, followed.
+    void setBitRate(std::optional<double> rate);
+    void runFilterPass();
+    void updatePartnerAction();
 
     osc::CaptureEngine& engine_;
     PlotState& plot_;
@@ -129,7 +163,8 @@ class FramesPart : public QObject {
     FrameBands bands_;
     std::unique_ptr<FrameTableModel> model_;
     FrameRef current_;
-    bool restoring_ = false;  // the selection is being put back after a reload
+    bool restoring_ = false;      // the selection is being put back after a reload
+    std::vector<FrameRef> back_;  // where the jumps to partners started, the latest last
 
     QPointer<QWidget> page_;
     QHBoxLayout* actionBar_ = nullptr;
@@ -142,6 +177,14 @@ class FramesPart : public QObject {
     QCheckBox* cbFrameBands = nullptr;
     QComboBox* cmbFrameFilter = nullptr;
     QCheckBox* cbFrameOnlyBad = nullptr;
+    QCheckBox* cbLink = nullptr;
+    QComboBox* cmbLinkAddress = nullptr;
+    QComboBox* cmbLinkModulo = nullptr;
+    QComboBox* cmbLinkPrimary = nullptr;
+    QSpinBox* seLinkTimeout = nullptr;
+    FrameFilterField* filterField_ = nullptr;
+    QTabWidget* views_ = nullptr;
+    StationsView* stations_ = nullptr;
     QTableView* table_ = nullptr;
     QLabel* lblFrameCounts = nullptr;
     QAction* actFrameNext = nullptr;
@@ -150,8 +193,13 @@ class FramesPart : public QObject {
     QAction* actFramePreviousBad = nullptr;
     QAction* actFramesExport = nullptr;
     QAction* actFrameShow = nullptr;
+    QAction* actFrameFilter = nullptr;
+    QAction* actFrameStations = nullptr;
+    QAction* actFramePartner = nullptr;
+    QAction* actFrameBack = nullptr;
     QTimer* refreshTimer_ = nullptr;
     QTimer* optionsTimer_ = nullptr;
+    QTimer* filterTimer_ = nullptr;  // the next slice of a filter's pass
 };
 
 }  // namespace ui

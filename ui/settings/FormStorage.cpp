@@ -201,7 +201,13 @@ void FormStorage::addStoredProperty(QWidget* component, const QString& property)
     } else if (qobject_cast<QComboBox*>(component)) {
         kind = Kind::Index;
     }
-    stored_.push_back({component, component->objectName() + QLatin1Char('_') + property, kind});
+    stored_.push_back(
+        {component, component->objectName() + QLatin1Char('_') + property, kind, {}, {}});
+}
+
+void FormStorage::addStoredValue(const QString& valueName, std::function<QString()> get,
+                                 std::function<void(const QString&)> set) {
+    stored_.push_back({nullptr, valueName, Kind::Value, std::move(get), std::move(set)});
 }
 
 QStringList FormStorage::storedValueNames() const {
@@ -338,7 +344,7 @@ void FormStorage::restoreState(SettingsSection& s) {
 
 void FormStorage::restoreProperties(SettingsSection& s) {
     for (const Stored& p : stored_) {
-        if (!p.component) {
+        if (!p.present()) {
             continue;
         }
         try {
@@ -364,6 +370,8 @@ QString FormStorage::propertyText(const Stored& p) const {
         case Kind::Index:
             return fromUtf8(
                 osc::numberValueText(static_cast<QComboBox*>(p.component.data())->currentIndex()));
+        case Kind::Value:
+            return p.get();
     }
     return {};
 }
@@ -385,6 +393,11 @@ void FormStorage::applyPropertyText(const Stored& p, const QString& text) {
         }
         case Kind::Text:
             static_cast<QLineEdit*>(p.component.data())->setText(text);
+            break;
+        case Kind::Value:
+            if (p.set) {
+                p.set(text);
+            }
             break;
         case Kind::Index: {
             // An entry of the list by its number; a number that names no entry changes nothing.
@@ -439,7 +452,7 @@ void FormStorage::save(bool destroying) {
         s->writeText(QStringLiteral("Visible"),
                      destroying ? QStringLiteral("1") : QStringLiteral("0"));
         for (const Stored& p : stored_) {
-            if (p.component) {
+            if (p.present()) {
                 s->writeText(p.valueName, trimValueText(propertyText(p)));
             }
         }

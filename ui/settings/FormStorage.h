@@ -76,6 +76,11 @@ class FormStorage : public QObject {
     // box), "ItemIndex" (a drop-down list: the entry's number) or "Text" (a line edit); the
     // value name is the component's objectName + "_" + property.
     void addStoredProperty(QWidget* component, const QString& property);
+    // A stored value that no control shows: read by `get` for a save, handed to `set` (the
+    // stored text, blanks trimmed, or get's text when absent) at a restore. In list order with
+    // the properties.
+    void addStoredValue(const QString& valueName, std::function<QString()> get,
+                        std::function<void(const QString&)> set);
     QStringList storedValueNames() const;
 
     // The main window minimizes through the application (state normal, then a posted minimize).
@@ -104,11 +109,14 @@ class FormStorage : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
-    enum class Kind { Boolean, Number, Text, Index };
+    enum class Kind { Boolean, Number, Text, Index, Value };
     struct Stored {
         QPointer<QWidget> component;
         QString valueName;
         Kind kind;
+        std::function<QString()> get;  // Kind::Value
+        std::function<void(const QString&)> set;
+        bool present() const { return kind == Kind::Value ? bool(get) : !component.isNull(); }
     };
 
     void save(bool destroying);

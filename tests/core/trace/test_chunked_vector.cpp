@@ -111,6 +111,21 @@ TEST(ChunkedVector, ElementsStayWhereTheyAreAndSearchesWork) {
         ASSERT_EQ(&v[i], addresses[i]);
         ASSERT_EQ(v[i], 3 * i);
     }
+    // Runs of neighbours in memory cover the sequence, from any start.
+    for (std::uint64_t from : {std::uint64_t{0}, std::uint64_t{77}, std::uint64_t{1'000'001}}) {
+        std::uint64_t i = from;
+        std::size_t runs = 0;
+        for (std::span<const std::uint64_t> r = v.run(i); !r.empty(); r = v.run(i), ++runs) {
+            ASSERT_EQ(r.data(), addresses[i]);
+            ASSERT_EQ(&r.back(), addresses[i + r.size() - 1]);
+            ASSERT_EQ(r.back(), 3 * (i + r.size() - 1));
+            i += r.size();
+        }
+        EXPECT_EQ(i, kCount);
+        EXPECT_GT(runs, 1u);
+        EXPECT_LT(runs, 30u);
+    }
+    EXPECT_TRUE(v.run(kCount).empty());
     for (std::uint64_t x : {std::uint64_t{0}, std::uint64_t{1}, std::uint64_t{3 * 1024},
                             std::uint64_t{3 * 2'096'127 + 2}, 3 * kCount, 3 * kCount + 5}) {
         const auto it = std::lower_bound(v.begin(), v.end(), x);

@@ -1,6 +1,8 @@
 // The frames drawn on the plot, painted into an image and read back pixel by pixel: the bands
 // under their traces at the frames' pixels, flags, payload and check in their colours, a bad
 // frame in red, hex texts where the bytes are wide enough, and one mark per column further out.
+// With the link layer: each frame's type before its bytes, link issues outlined in amber and
+// amber marks further out.
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -10,8 +12,10 @@
 #include <random>
 #include <set>
 
+#include "core/link/link_fields.h"
 #include "core/view/frame_view.h"
 #include "tests/ui/frame_lines.h"
+#include "tests/ui/link_session.h"
 #include "tests/ui/ui_test_support.h"
 #include "ui/frames/FrameBands.h"
 
@@ -27,6 +31,9 @@ bool black(QRgb c) {
 }
 bool reddish(QRgb c) {
     return qRed(c) > qGreen(c) + qBlue(c) + 40 && qRed(c) > 100;
+}
+bool amber(QRgb c) {
+    return qRed(c) > 200 && qGreen(c) > 120 && qGreen(c) < 210 && qBlue(c) < 80;
 }
 
 struct Canvas {
@@ -188,6 +195,98 @@ TEST(FrameBands, MarksPerColumnFurtherOut) {
     }
     EXPECT_EQ(bands.lastPaint().marks, marked);
     EXPECT_GT(marked, 300u);
+}
+
+// A polled exchange: the type of each good frame on its opening flag (widened into the idle
+// line before it when the flag is too narrow for it), a frame without its answer outlined in
+// amber; further out, amber marks where such frames start.
+TEST(FrameBands, TypesBeforeTheBytesAndLinkIssuesMarked) {
+    uitest::app();
+    osc::CaptureEngine engine;
+    uitest::captureLink(engine, {.loss = 0.08, .bitErrors = 0.02, .late = 0}, 100'000, 7);
+    const osc::LinkAnalyser& a = engine.link.analyser();
+    const osc::FrameSequence& tx = engine.frames.frames(1);
+    std::size_t lost = 0;  // a command without its answer, with an I frame before it
+    for (std::size_t i = 1; i < tx.size() && lost == 0; ++i) {
+        if (a.info(1, i).has(osc::LinkIssue::NoAnswer) &&
+            engine.link.fields(tx[i]).type == osc::LinkType::I) {
+            lost = i;
+        }
+    }
+    ASSERT_GT(lost, 0u);
+    const osc::Frame& f = tx[lost];
+    // Some 2.7 pixels a bit: the bytes get their hex texts, the type does not fit the flag.
+    Canvas canvas(static_cast<double>(f.start) - 100 * 256,
+                  static_cast<double>(f.start) + 200 * 256);
+    FrameBands bands(engine.frames);
+    bands.setLink(&engine.link);
+    canvas.paint(bands);
+    std::vector<std::string> types;
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        const osc::FrameSequence& frames = engine.frames.frames(c);
+        const osc::FrameRange range =
+            osc::framesInWindow(frames, canvas.m.windowMin, canvas.m.windowMax);
+        for (std::size_t i = range.first; i < range.last; ++i) {
+            if (frames[i].good() && FrameBands::pixelX(canvas.m, frames[i].start) > 60) {
+                types.push_back(osc::linkTypeText(engine.link.fields(frames[i]), true));
+            }
+        }
+    }
+    ASSERT_GE(types.size(), 2u);
+    EXPECT_EQ(bands.lastPaint().typeTexts, types);
+    EXPECT_EQ(bands.lastPaint().typeTexts.front().substr(0, 2), "I ");
+    EXPECT_GE(bands.lastPaint().issues, 1u);
+
+    const QRectF band = FrameBands::bandFor(1, canvas.m);
+    const double x0 = FrameBands::pixelX(canvas.m, f.start);
+    const double x1 = FrameBands::pixelX(canvas.m, f.end);
+    EXPECT_TRUE(amber(canvas.at(x0 + 1, band.center().y())));
+    EXPECT_TRUE(amber(canvas.at((x0 + x1) / 2, band.top() + 1)));
+    EXPECT_TRUE(amber(canvas.at(x1 - 2, band.center().y())));
+    // The type's cell reaches into the idle line before the frame, in the flag's colour.
+    const QRgb flag = canvas.at(x0 + 4, band.top() + 3);
+    EXPECT_EQ(canvas.at(x0 - 4, band.top() + 3), flag);
+    EXPECT_FALSE(black(canvas.at(x0 - 4, band.top() + 3)));
+    // A light text over it, left of the frame's start too.
+    bool text = false;
+    for (double x = x0 - 12; x < x0; ++x) {
+        for (double y = band.top() + 2; y < band.bottom() - 2; ++y) {
+            text = text || qGreen(canvas.at(x, y)) > 200;
+        }
+    }
+    EXPECT_TRUE(text);
+
+    // Without the link layer: no types, no amber.
+    bands.setLink(nullptr);
+    canvas.paint(bands);
+    EXPECT_TRUE(bands.lastPaint().typeTexts.empty());
+    EXPECT_EQ(bands.lastPaint().issues, 0u);
+    EXPECT_FALSE(amber(canvas.at(x0 + 1, band.center().y())));
+    EXPECT_TRUE(black(canvas.at(x0 - 4, band.top() + 3)));
+
+    // The whole capture: one mark per column, red with a bad frame, else amber with an issue.
+    bands.setLink(&engine.link);
+    Canvas all(0, static_cast<double>(engine.state.FTimeBase));
+    all.paint(bands);
+    ASSERT_EQ(bands.lastPaint().bands, 0u);
+    std::vector<int> expected(800, 0);  // 0 nothing, 1 good, 2 issue, 3 bad
+    for (std::size_t i = 0; i < tx.size(); ++i) {
+        const int column = std::max(
+            0, static_cast<int>(std::floor(all.m.pixelForTick(static_cast<double>(tx[i].start)))) -
+                   50);
+        const int level = !tx[i].good() ? 3 : a.info(1, i).issues != 0 ? 2 : 1;
+        int& e = expected[static_cast<std::size_t>(column)];
+        e = std::max(e, level);
+    }
+    const double y = FrameBands::bandFor(1, all.m).center().y();
+    int issues = 0;
+    for (int column = 0; column < 800; ++column) {
+        const QRgb c = all.at(50 + column, y);
+        const int got = black(c) ? 0 : amber(c) ? 2 : reddish(c) ? 3 : 1;
+        ASSERT_EQ(got, expected[static_cast<std::size_t>(column)]) << "column " << column;
+        issues += got == 2;
+    }
+    EXPECT_GT(issues, 5);
 }
 
 }  // namespace

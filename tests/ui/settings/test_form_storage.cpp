@@ -108,7 +108,13 @@ TEST_F(Storage, SaveWritesInTheFixedOrderAndDestructionDoesNotSaveAgain) {
         "cbFrameChannel0_Checked", "cbFrameChannel1_Checked", "cbFrameChannel2_Checked",
         "cbFrameChannel3_Checked", "cbFrameInvert_Checked", "cbFrameStuffing_Checked",
         "cmbFrameBitOrder_ItemIndex", "cmbFrameCheck_ItemIndex", "seFrameMinLength_Value",
-        "cbFrameBands_Checked"};
+        "cbFrameBands_Checked",
+        // The link layer's options and the last filters.
+        "cbLink_Checked", "cmbLinkAddress_ItemIndex", "cmbLinkModulo_ItemIndex",
+        "cmbLinkPrimary_ItemIndex", "seLinkTimeout_Value", "cmbFrameExpr_Item1",
+        "cmbFrameExpr_Item2", "cmbFrameExpr_Item3", "cmbFrameExpr_Item4", "cmbFrameExpr_Item5",
+        "cmbFrameExpr_Item6", "cmbFrameExpr_Item7", "cmbFrameExpr_Item8", "cmbFrameExpr_Item9",
+        "cmbFrameExpr_Item10"};
     EXPECT_EQ(log, expected);
 }
 
