@@ -238,7 +238,8 @@ void ToolsPart::exportTraces() {
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
-    const ExportRequest request = dialog.request();
+    ExportRequest request = dialog.request();
+    request.primaryChannel = engine_.link.options().primary;  // the link layer's primary line
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
     ExportProgressDialog progress(window_, [this] { return closing_; });

@@ -119,20 +119,22 @@ void SessionWidgets::setDecoder(const osc::SessionDecoder& decoder) {
     panel_.setBitStreamOptions(o);
 }
 
+// The frames' and the link layer's options, as their controls are stored ("cbFrameInvert_Checked",
+// "cmbLinkModulo_ItemIndex").
 SessionView::Options SessionWidgets::frameOptions() const {
     Options options;
     for (const QWidget* w : framesPage_.findChildren<QWidget*>()) {
         const QString name = w->objectName();
         if (const auto* box = qobject_cast<const QCheckBox*>(w);
-            box && name.startsWith("cbFrame")) {
+            box && (name.startsWith("cbFrame") || name.startsWith("cbLink"))) {
             options.emplace_back((name + QStringLiteral("_Checked")).toStdString(),
                                  box->isChecked() ? "True" : "False");
         } else if (const auto* list = qobject_cast<const QComboBox*>(w);
-                   list && name.startsWith("cmbFrame")) {
+                   list && (name.startsWith("cmbFrame") || name.startsWith("cmbLink"))) {
             options.emplace_back((name + QStringLiteral("_ItemIndex")).toStdString(),
                                  std::to_string(list->currentIndex()));
         } else if (const auto* spin = qobject_cast<const QSpinBox*>(w);
-                   spin && name.startsWith("seFrame")) {
+                   spin && (name.startsWith("seFrame") || name.startsWith("seLink"))) {
             options.emplace_back((name + QStringLiteral("_Value")).toStdString(),
                                  std::to_string(spin->value()));
         }

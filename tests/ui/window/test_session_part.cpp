@@ -3,7 +3,9 @@
 // session of a newer version refused with a clear message; the capture itself untouched.
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFile>
+#include <QSpinBox>
 
 #include <fstream>
 
@@ -83,6 +85,35 @@ TEST_F(Sessions, SavedBesideTheCaptureAndRestoredWithIt) {
     EXPECT_LE(window().minimum, static_cast<double>(line.x(4)));
     EXPECT_GT(window().maximum, static_cast<double>(line.x(4)));
     EXPECT_NEAR(window().maximum - window().minimum, 25600, 1);
+}
+
+// The link layer's options travel with the frames' options: each control that sets them comes
+// back as it was saved, after another file set them otherwise.
+TEST_F(Sessions, LinkOptionsComeBackWithTheCapture) {
+    const QString file = copyOf("frames_session.osc", "capture.osc");
+    frmMain->LoadOscFile(file);
+    auto* modulo = frmMain->findChild<QComboBox*>(QStringLiteral("cmbLinkModulo"));
+    auto* primary = frmMain->findChild<QComboBox*>(QStringLiteral("cmbLinkPrimary"));
+    auto* timeout = frmMain->findChild<QSpinBox*>(QStringLiteral("seLinkTimeout"));
+    auto* link = frmMain->findChild<QCheckBox*>(QStringLiteral("cbLink"));
+    ASSERT_TRUE(modulo && primary && timeout && link);
+    modulo->setCurrentIndex(1);
+    primary->setCurrentIndex(primary->count() - 1);
+    timeout->setValue(timeout->minimum() + 7);
+    link->setChecked(false);
+    frmMain->findChild<QAction*>(QStringLiteral("actSaveSession"))->trigger();
+    ASSERT_TRUE(messages.empty()) << messages.front().text.toStdString();
+
+    frmMain->LoadOscFile(copyOf("steady_lines.osc", "other.osc"));
+    modulo->setCurrentIndex(0);
+    primary->setCurrentIndex(0);
+    timeout->setValue(timeout->minimum());
+    link->setChecked(true);
+    frmMain->LoadOscFile(file);
+    EXPECT_EQ(modulo->currentIndex(), 1);
+    EXPECT_EQ(primary->currentIndex(), primary->count() - 1);
+    EXPECT_EQ(timeout->value(), timeout->minimum() + 7);
+    EXPECT_FALSE(link->isChecked());
 }
 
 TEST_F(Sessions, ANewerOrBrokenSessionIsRefusedWithAClearMessage) {
