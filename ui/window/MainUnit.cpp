@@ -51,6 +51,7 @@
 #include "ui/window/NavigationPart.h"
 #include "ui/window/RecentCapturesPart.h"
 #include "ui/window/SessionPart.h"
+#include "ui/window/TriggerPart.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -130,10 +131,18 @@ TfrmMain::TfrmMain(QWidget* parent)
                       if (session_) {
                           session_->clear();  // a new capture or file: a session of its own
                       }
+                      triggers_->started(replaying_ > 0);
                   },
-              .stopped = [this] { captureStatus_->stopped(); },
-              .decoded = [this](std::span<const std::uint8_t> data,
-                                osc::DatagramKind kind) { captureStatus_->datagram(data, kind); },
+              .stopped =
+                  [this] {
+                      captureStatus_->stopped();
+                      triggers_->stopped();
+                  },
+              .decoded =
+                  [this](std::span<const std::uint8_t> data, osc::DatagramKind kind) {
+                      captureStatus_->datagram(data, kind);
+                      triggers_->datagramDecoded(data, kind);
+                  },
               .notShown = [this](std::uint64_t n) { captureStatus_->setNotShown(n); },
           }),
       measurement_(FEngine, *this),
@@ -217,6 +226,7 @@ TfrmMain::TfrmMain(QWidget* parent)
         FormStorage1->addStoredProperty(component, QString::fromLatin1(property));
     }
     frames_->storeSettingsIn(*FormStorage1);  // after the five, under names of their own
+    triggers_->storeSettingsIn(*FormStorage1);
     framesPlace_ = new ui::FramesPlacePart(this, FormStorage1->key(), PageControl1, plotSplitter_,
                                            frames_->page(), QStringLiteral("Кадры"));
     FormStorage1->onRestorePlacement = [this] {
@@ -236,6 +246,7 @@ TfrmMain::TfrmMain(QWidget* parent)
                 [this](std::optional<double> rate) {
                     measurement_.setBitRate(rate);
                     frames_->setBitRate(rate);
+                    triggers_->setBitRate(rate);
                     Chart1->setBottomLabelSample(
                         QString::fromStdString(osc::bottomAxisLabelSample(rate)));
                     Chart1->update();
@@ -544,10 +555,19 @@ void TfrmMain::createFramesTab() {
         },
         this);
     PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
-    Overview->setOverlay(
-        [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
+    triggers_ =
+        new ui::TriggerPart(FEngine, this,
+                            {.clockMs = [] { return steadyMilliseconds(); },
+                             .wallMs = [] { return QDateTime::currentMSecsSinceEpoch(); },
+                             .receiverDrops = [this] { return acquisition_.receiverDrops(); }});
+    PageControl1->addTab(triggers_->page(), QStringLiteral("Триггеры"));
+    Overview->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
+        frames_->bands().paint(p, m);
+        triggers_->paintMarks(p, m, true);
+    });
     Chart1->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
         frames_->bands().paint(p, m);
+        triggers_->paintMarks(p, m, false);
         if (session_) {
             session_->paint(p, m);
         }
@@ -589,6 +609,17 @@ void TfrmMain::wire() {
     connect(Chart1, &OscPlot::windowChangedByMouse, this, [this] { navigation_->followWidth(); });
     connect(Overview, &ui::OverviewStrip::windowMoved, this,
             [this](double tick) { ui::guarded(this, [&] { navigation_->centreOn(tick); }); });
+    connect(triggers_, &ui::TriggerPart::stopRequested, this, run(&TfrmMain::actOSCstopExecute));
+    connect(triggers_, &ui::TriggerPart::goTo, this,
+            [this](osc::Tick t) { navigation_->centreOn(static_cast<double>(t)); });
+    connect(triggers_, &ui::TriggerPart::plotWanted, this,
+            [this] { PageControl1->setCurrentWidget(TabSheet1); });
+    connect(triggers_, &ui::TriggerPart::pageWanted, this,
+            [this] { PageControl1->setCurrentWidget(triggers_->page()); });
+    connect(triggers_, &ui::TriggerPart::eventsChanged, this, [this] {
+        Chart1->markDirty();
+        Overview->update();
+    });
     connect(memo_, &ui::TraceMemo::editRequested, this,
             [this] { ui::guarded(this, [this] { traceLog_.beginEdit(); }); });
 }

@@ -57,6 +57,7 @@ class OverviewStrip;
 class FramesPlacePart;
 class RecentCapturesPart;
 class SessionPart;
+class TriggerPart;
 }  // namespace ui
 namespace osc::net {
 class DatagramEndpoint;
@@ -165,6 +166,8 @@ class TfrmMain : public QMainWindow,
     ui::FramesPlacePart& framesPlace() { return *framesPlace_; }
     // Named markers, bookmarks, channel looks and the session file beside the capture.
     ui::SessionPart& sessionPart() { return *session_; }
+    // The tab "Триггеры": conditions, windows, mode, duration and the capture's events.
+    ui::TriggerPart& triggers() { return *triggers_; }
     // The file on screen after a load, until the next capture; empty for none.
     QString fileOnScreen() const;
 
@@ -298,6 +301,7 @@ class TfrmMain : public QMainWindow,
     ui::RecentCapturesPart* recentCaptures_ = nullptr;
     ui::FramesPlacePart* framesPlace_ = nullptr;
     ui::SessionPart* session_ = nullptr;
+    ui::TriggerPart* triggers_ = nullptr;
     class QSplitter* plotSplitter_ = nullptr;  // the plot, and the frames table when under it
     QString shownFile_;      // the file last loaded (on screen while the acquisition shows a file)
     QString loadingFile_;    // the file of the load being started
