@@ -31,6 +31,7 @@ namespace {
 
 const QColor kWrongBase(255, 214, 214);
 const QColor kMarkColour(255, 140, 0);
+const QColor kStripMarkColour(255, 40, 0);
 
 QString kindText(osc::TriggerKind kind) {
     switch (kind) {
@@ -172,7 +173,8 @@ TriggerPart::TriggerPart(const osc::CaptureEngine& engine, QWidget* window, Sour
       sources_(std::move(sources)),
       triggers_(engine, [this](std::int64_t receivedMs) { return eventFileName(receivedMs); }) {
     timer_.setInterval(kEvaluateMs);
-    connect(&timer_, &QTimer::timeout, this, [this] { guarded(window_, [this] { evaluateNow(); }); });
+    connect(&timer_, &QTimer::timeout, this,
+            [this] { guarded(window_, [this] { evaluateNow(); }); });
     buildPage();
 }
 
@@ -218,18 +220,19 @@ void TriggerPart::buildPage() {
 
     on_ = new QCheckBox(QStringLiteral("Включить"), page_);
     on_->setObjectName(QStringLiteral("cbTriggerOn"));
-    condition_ = edit("edTriggerCondition",
-                      QStringLiteral("Условие, например: status == bad || issue == no_answer"),
-                      helpText());
+    condition_ =
+        edit("edTriggerCondition",
+             QStringLiteral("Условие, например: status == bad || issue == no_answer"), helpText());
     grid->addWidget(on_, 0, 0);
     grid->addWidget(condition_, 0, 1, 1, 7);
 
-    const QString spanTip =
-        QStringLiteral("Секунды (10, 500ms, 2m) или биты (4096b); секунды — в биты по скорости "
-                       "линии, если она задана");
-    pre_ = edit("edTriggerPre", QStringLiteral("10s"), QStringLiteral("Окно до события. ") + spanTip);
-    post_ =
-        edit("edTriggerPost", QStringLiteral("10s"), QStringLiteral("Окно после события. ") + spanTip);
+    const QString spanTip = QStringLiteral(
+        "Секунды (10, 500ms, 2m) или биты (4096b); секунды — в биты по скорости "
+        "линии, если она задана");
+    pre_ =
+        edit("edTriggerPre", QStringLiteral("10s"), QStringLiteral("Окно до события. ") + spanTip);
+    post_ = edit("edTriggerPost", QStringLiteral("10s"),
+                 QStringLiteral("Окно после события. ") + spanTip);
     pre_->setText(QStringLiteral("10s"));
     post_->setText(QStringLiteral("10s"));
     mode_ = new QComboBox(page_);
@@ -268,6 +271,8 @@ void TriggerPart::buildPage() {
 
     state_ = new QLabel(page_);
     state_->setObjectName(QStringLiteral("lblTriggerState"));
+    // A long message (a parser's, while the condition is typed) never widens the window.
+    state_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(state_);
 
     model_ = new TriggerEventsModel(triggers_, this);
@@ -302,10 +307,9 @@ void TriggerPart::buildPage() {
         emit pageWanted();
         condition_->setFocus();
     });
-    QAction* onAction = make("actTriggerOn", QStringLiteral("Триггер включён"),
-                             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), [this] {
-                                 on_->toggle();
-                             });
+    QAction* onAction =
+        make("actTriggerOn", QStringLiteral("Триггер включён"),
+             QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_T), [this] { on_->toggle(); });
     on_->setToolTip(onAction->toolTip() + QStringLiteral(": со следующего пуска"));
     QAction* folderAction =
         make("actTriggerFolder", QStringLiteral("Папка событий…"),
@@ -428,6 +432,7 @@ void TriggerPart::checkFields() {
 
 void TriggerPart::showState(const QString& text, bool wrong) {
     state_->setText(text);
+    state_->setToolTip(text);
     QPalette palette = state_->palette();
     palette.setColor(QPalette::WindowText,
                      wrong ? QColor(190, 0, 0) : page_->palette().color(QPalette::WindowText));
@@ -627,13 +632,12 @@ void TriggerPart::paintMarks(QPainter& p, const osc::PlotMapping& m, bool strip)
     while (it != marks_.end() && static_cast<double>(*it) < m.windowMax) {
         const double px = std::floor(m.pixelForTick(static_cast<double>(*it))) + 0.5;
         if (strip) {
-            p.setPen(kMarkColour);
-            p.drawLine(QPointF(px, top), QPointF(px, top + std::min(5.0, m.height)));
+            // Two pixels wide and red, to stand out of the strip's olive and yellow.
+            p.fillRect(QRectF(px - 0.5, top, 2, std::min(7.0, m.height)), kStripMarkColour);
         } else {
             p.setPen(faint);
             p.drawLine(QPointF(px, top + 6), QPointF(px, bottom));
-            const QPolygonF flag{QPointF(px, top + 6), QPointF(px - 4, top),
-                                 QPointF(px + 4, top)};
+            const QPolygonF flag{QPointF(px, top + 6), QPointF(px - 4, top), QPointF(px + 4, top)};
             p.setPen(Qt::NoPen);
             p.setBrush(kMarkColour);
             p.drawPolygon(flag);
