@@ -224,7 +224,7 @@ void TriggerPart::buildPage() {
         edit("edTriggerCondition",
              QStringLiteral("Условие, например: status == bad || issue == no_answer"), helpText());
     grid->addWidget(on_, 0, 0);
-    grid->addWidget(condition_, 0, 1, 1, 7);
+    grid->addWidget(condition_, 0, 1, 1, 4);
 
     const QString spanTip = QStringLiteral(
         "Секунды (10, 500ms, 2m) или биты (4096b); секунды — в биты по скорости "
@@ -249,25 +249,25 @@ void TriggerPart::buildPage() {
     mode_->setToolTip(QStringLiteral("Что делать при событии"));
     duration_ = edit("edTriggerDuration", QStringLiteral("без ограничения"),
                      QStringLiteral("Остановить захват через это время после пуска: 30, 15m, 2h"));
+    // Two pairs a row, so that the page fits a narrow window.
     grid->addWidget(caption(QStringLiteral("До"), pre_), 1, 0);
     grid->addWidget(pre_, 1, 1);
     grid->addWidget(caption(QStringLiteral("После"), post_), 1, 2);
-    grid->addWidget(post_, 1, 3);
-    grid->addWidget(caption(QStringLiteral("Режим"), mode_), 1, 4);
-    grid->addWidget(mode_, 1, 5);
-    grid->addWidget(caption(QStringLiteral("Длительность"), duration_), 1, 6);
-    grid->addWidget(duration_, 1, 7);
+    grid->addWidget(post_, 1, 3, 1, 2);
+    grid->addWidget(caption(QStringLiteral("Режим"), mode_), 2, 0);
+    grid->addWidget(mode_, 2, 1);
+    grid->addWidget(caption(QStringLiteral("Длительность"), duration_), 2, 2);
+    grid->addWidget(duration_, 2, 3, 1, 2);
 
     folder_ = edit("edTriggerFolder", QDir::toNativeSeparators(QDir::homePath() + "/osc-events"),
                    QStringLiteral("Папка для файлов событий («Сохранять каждое»)"));
     auto* browse = new QToolButton(page_);
     browse->setObjectName(QStringLiteral("btnTriggerFolder"));
-    grid->addWidget(caption(QStringLiteral("Папка"), folder_), 2, 0);
-    grid->addWidget(folder_, 2, 1, 1, 6);
-    grid->addWidget(browse, 2, 7, Qt::AlignLeft);
-    for (int c : {1, 3, 5, 7}) {
-        grid->setColumnStretch(c, 1);
-    }
+    grid->addWidget(caption(QStringLiteral("Папка"), folder_), 3, 0);
+    grid->addWidget(folder_, 3, 1, 1, 3);
+    grid->addWidget(browse, 3, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
 
     state_ = new QLabel(page_);
     state_->setObjectName(QStringLiteral("lblTriggerState"));
