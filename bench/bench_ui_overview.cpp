@@ -24,6 +24,7 @@ constexpr osc::Tick kSpacing = 128;
 
 struct Fixture {
     osc::CaptureEngine engine;
+    ui::PlotState state{engine.window};
     std::unique_ptr<OscPlot> plot;
     std::unique_ptr<ui::OverviewStrip> strip;
     QImage plotImage{1920, 600, QImage::Format_RGB32};
@@ -43,8 +44,8 @@ struct Fixture {
         }
         plot = std::make_unique<OscPlot>();
         plot->resize(plotImage.size());
-        plot->setEngine(&engine);
-        strip = std::make_unique<ui::OverviewStrip>(engine, *plot);
+        plot->setEngine(&engine, &state);
+        strip = std::make_unique<ui::OverviewStrip>(engine, state, plot->summaries());
         strip->resize(stripImage.size());
     }
     void paintPlot() {

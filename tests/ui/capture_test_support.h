@@ -62,6 +62,10 @@ class RecordingEndpoint : public osc::net::DatagramEndpoint {
     void setReadyCallback(std::function<void()> callback) override { ready_ = std::move(callback); }
     osc::net::EndpointStats stats() const override { return fakeStats; }
 
+    std::size_t queued() {
+        std::lock_guard lock(mutex_);
+        return queue_.size();
+    }
     // Queues a datagram as if it had arrived (from `from`, when given).
     void inject(std::vector<std::uint8_t> datagram,
                 std::optional<osc::net::SenderAddress> from = std::nullopt) {
@@ -107,9 +111,10 @@ class CaptureTest : public WindowTest {
         endpoint = owned.get();
         frmMain->setEndpoint(std::move(owned));
     }
-    // Lets the posted hand-overs of received datagrams run.
-    static void settle() {
-        for (int i = 0; i < 5; ++i) {
+    // Lets the posted hand-overs of received datagrams run, until every datagram is taken (a
+    // drain goes on after the events that each slice of its time lets run).
+    void settle() {
+        for (int i = 0; i < 5 || (endpoint && endpoint->queued() > 0 && i < 100000); ++i) {
             QApplication::processEvents();
         }
     }

@@ -24,10 +24,10 @@
 #include "core/view/frame_view.h"
 #include "ui/frames/FrameFilterField.h"
 #include "ui/frames/StationsView.h"
+#include "ui/plot/PlotState.h"
 #include "ui/settings/FormStorage.h"
 #include "ui/widgets/ExportProgress.h"
 #include "ui/widgets/Messages.h"
-#include "ui/window/MeasurementPart.h"
 
 namespace ui {
 
@@ -59,13 +59,12 @@ QLabel* caption(QWidget* parent, const QString& text) {
 
 }  // namespace
 
-FramesPart::FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement,
-                       MessageSink& messages, FramesHooks hooks, QWidget* window)
+FramesPart::FramesPart(osc::CaptureEngine& engine, PlotState& plot, MessageSink& messages,
+                       QWidget* window)
     : QObject(nullptr),
       engine_(engine),
-      measurement_(measurement),
+      plot_(plot),
       messages_(messages),
-      hooks_(std::move(hooks)),
       bands_(engine.frames),
       model_(std::make_unique<FrameTableModel>(engine.frames)) {
     model_->setLinkAnalysis(&engine.link);
@@ -80,6 +79,7 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement,
     applyLinkOptions();
 
     refreshTimer_ = new QTimer(this);
+    refreshTimer_->setSingleShot(true);
     refreshTimer_->setInterval(kRefreshMs);
     // Only while the page is in sight: its actions and its showing bring it up to date.
     connect(refreshTimer_, &QTimer::timeout, this, [this] {
@@ -88,12 +88,14 @@ FramesPart::FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement,
         }
     });
     page_->installEventFilter(this);
-    refreshTimer_->start();
     optionsTimer_ = new QTimer(this);
+    optionsTimer_->setObjectName(QStringLiteral("FrameOptionsDelay"));
     optionsTimer_->setSingleShot(true);
     optionsTimer_->setInterval(kOptionsDelayMs);
     connect(optionsTimer_, &QTimer::timeout, this,
             [this] { guarded(messages_, [this] { applyOptions(); }); });
+    setBitRate(plot_.bitRate());
+    connect(&plot_, &PlotState::bitRateChanged, this, [this] { setBitRate(plot_.bitRate()); });
 }
 
 FramesPart::~FramesPart() {
@@ -311,9 +313,7 @@ void FramesPart::buildPage() {
     connect(seFrameMinLength, &QSpinBox::valueChanged, this, [this] { optionsEdited(); });
     connect(cbFrameBands, &QCheckBox::toggled, this, [this](bool on) {
         bands_.setEnabled(on);
-        if (hooks_.repaintPlot) {
-            hooks_.repaintPlot();
-        }
+        emit bandsChanged();
     });
     connect(cbLink, &QCheckBox::toggled, this, [this] { optionsEdited(); });
     for (QComboBox* box : {cmbLinkAddress, cmbLinkModulo, cmbLinkPrimary}) {
@@ -535,9 +535,7 @@ void FramesPart::applyLinkOptions() {
     actFramePartner->setEnabled(on);
     actFrameBack->setEnabled(on);
     refresh();
-    if (hooks_.repaintPlot) {
-        hooks_.repaintPlot();
-    }
+    emit bandsChanged();
 }
 
 unsigned FramesPart::channels() const {
@@ -572,13 +570,17 @@ void FramesPart::applyOptions() {
     current_ = {};
     model_->reload();
     lblFrameCounts->setText(countsText());
-    if (hooks_.repaintPlot) {
-        hooks_.repaintPlot();
-    }
+    emit bandsChanged();
 }
 
 void FramesPart::filterEdited() {
     model_->setFilter(cmbFrameFilter->currentIndex() - 1, cbFrameOnlyBad->isChecked());
+}
+
+void FramesPart::framesMayHaveChanged() {
+    if (!refreshTimer_->isActive()) {
+        refreshTimer_->start();
+    }
 }
 
 void FramesPart::refresh() {
@@ -758,17 +760,13 @@ void FramesPart::showFrame(const osc::Frame& f) {
     decoder.reverse = o.order == osc::BitOrder::MsbFirst;
     decoder.invert = o.invert;
     decoder.unstuff = o.stuffing;
-    if (hooks_.setDecoderOptions) {
-        hooks_.setDecoderOptions(decoder);
-    }
-    const osc::AxisRange window = osc::windowShowingFrame(
-        {engine_.window.minimum(), engine_.window.maximum()}, f.start, f.end);
-    engine_.window.setMinMax(window.minimum, window.maximum);
-    if (hooks_.windowMoved) {
-        hooks_.windowMoved();
-    }
-    measurement_.measure(f.channel, static_cast<double>(f.start), static_cast<double>(f.end),
-                         osc::frameLineBits(f, o.order));
+    plot_.setWindow(osc::windowShowingFrame(plot_.windowRange(), f.start, f.end),
+                    osc::WindowChange::Action);
+    emit frameChosen({.channel = f.channel,
+                      .markerX = static_cast<double>(f.start),
+                      .cursorX = static_cast<double>(f.end),
+                      .lineBits = osc::frameLineBits(f, o.order),
+                      .decoder = decoder});
 }
 
 void FramesPart::showCurrentOnPlot() {
@@ -776,14 +774,12 @@ void FramesPart::showCurrentOnPlot() {
     if (row >= 0) {
         chooseRow(row);
     }
-    if (hooks_.showPlot) {
-        hooks_.showPlot();
-    }
+    emit plotWanted();
 }
 
 int FramesPart::rowNearWindow(int direction) const {
     const int n = model_->rowCount();
-    const double left = engine_.window.minimum();
+    const double left = plot_.window().minimum();
     if (direction > 0) {
         for (int r = 0; r < n; ++r) {
             const osc::Frame* f = model_->frameAt(r);
@@ -848,17 +844,13 @@ void FramesPart::previousBad() {
 
 void FramesPart::exportCsv() {
     QString name;
-    if (hooks_.chooseCsvFile) {
-        name = hooks_.chooseCsvFile();
-    } else {
-        QFileDialog dialog(page_->window());
-        dialog.setObjectName(QStringLiteral("FramesSaveDialog"));
-        dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilter(QStringLiteral("Таблицы CSV (*.csv)"));
-        dialog.setDefaultSuffix(QStringLiteral("csv"));
-        if (runModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
-            name = dialog.selectedFiles().front();
-        }
+    QFileDialog dialog(page_->window());
+    dialog.setObjectName(QStringLiteral("FramesSaveDialog"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("Таблицы CSV (*.csv)"));
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    if (runModal(dialog) == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
+        name = dialog.selectedFiles().front();
     }
     if (!name.isEmpty()) {
         exportCsvTo(name);

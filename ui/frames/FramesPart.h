@@ -1,7 +1,8 @@
 #pragma once
 // The frames of a capture in the window: the tab "Кадры" (decoder options, filters, the table
 // of frames, counts per channel) and the frames drawn on the plot. The engine decodes the
-// frames live during a capture and after a load; the table follows it five times a second.
+// frames live during a capture and after a load; the table follows it, at most five times a
+// second while the tab is in sight.
 //
 // Choosing a row shows its frame on the plot: the window moves to it (zooms out to it when the
 // frame is wider), the marker goes to its start and the cursor to its end, and the decoder
@@ -19,10 +20,12 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QWidget>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "core/capture/capture_engine.h"
@@ -39,37 +42,33 @@ class QSpinBox;
 class QTabWidget;
 class QTableView;
 class QTimer;
-class QWidget;
 
 namespace ui {
 
 class FormStorage;
 class FrameFilterField;
-class MeasurementPart;
 class MessageSink;
+class PlotState;
 class StationsView;
 
-// What the frames need of the rest of the window.
-struct FramesHooks {
-    // Sets the bit-stream decoder's check boxes and bits per byte.
-    std::function<void(const osc::BitStreamOptions&)> setDecoderOptions;
-    // The plot window was moved: scroll bar and plot follow.
-    std::function<void()> windowMoved;
-    // The frames changed without a change of the traces: the plot is drawn again.
-    std::function<void()> repaintPlot;
-    // Brings the tab "Осциллограмма" forward.
-    std::function<void()> showPlot;
-    // The file for the export, empty when cancelled; empty: the part's own save dialog.
-    std::function<QString()> chooseCsvFile;
+// A frame chosen in the table, to be measured on the plot: the marker at its start, the
+// cursor at its end, the decode lines of its channel with the frame decoder's settings; its
+// line bits stand in when the decoder cannot read the stretch (a capture still arriving).
+struct FrameMeasure {
+    int channel = 0;
+    double markerX = 0;
+    double cursorX = 0;
+    std::string lineBits;
+    osc::BitStreamOptions decoder;
 };
 
 class FramesPart : public QObject {
     Q_OBJECT
   public:
     // Builds the tab's page (without a parent, for the form to add), adds the navigation
-    // actions to window and switches the engine's frame decoding on.
-    FramesPart(osc::CaptureEngine& engine, MeasurementPart& measurement, MessageSink& messages,
-               FramesHooks hooks, QWidget* window);
+    // actions to window and switches the engine's frame decoding on. plot: the window that a
+    // chosen frame moves.
+    FramesPart(osc::CaptureEngine& engine, PlotState& plot, MessageSink& messages, QWidget* window);
     ~FramesPart() override;
 
     QWidget* page() const { return page_; }
@@ -92,12 +91,12 @@ class FramesPart : public QObject {
     // Runs by itself shortly after an option changes.
     void applyOptions();
 
-    // The bit rate that adds times to the response times (and that rt_ms needs).
-    void setBitRate(std::optional<double> rate);
-
     // The table and the counts in line with the engine (the timer runs it), and the stations
     // when they are in sight.
     void refresh();
+    // The engine's frames may have grown: the table follows soon (at most five times a second),
+    // while the tab is in sight; else when it comes into sight.
+    void framesMayHaveChanged();
     // The counts line: per decoded channel "Передача: верных 118, ошибочных 2".
     QString countsText() const;
 
@@ -128,6 +127,15 @@ class FramesPart : public QObject {
     bool toPartner();
     bool back();
 
+  signals:
+    // A row was chosen: the window shows its frame; the measurement and the decoder's options
+    // follow.
+    void frameChosen(const ui::FrameMeasure& frame);
+    // The frames drawn on the plot changed without a change of the traces.
+    void bandsChanged();
+    // Enter or a double click: the tab "Осциллограмма" wanted in front.
+    void plotWanted();
+
   protected:
     // The table keeps its own moving keys (arrows, pages, Home, End) when it has the focus,
     // although the window uses some of them to move the plot.
@@ -143,13 +151,15 @@ class FramesPart : public QObject {
     void filterEdited();
     void currentRowChanged(int row);
     void applyLinkOptions();
+    // The bit rate that adds times to the response times (and that rt_ms needs): the view
+    // state's, followed.
+    void setBitRate(std::optional<double> rate);
     void runFilterPass();
     void updatePartnerAction();
 
     osc::CaptureEngine& engine_;
-    MeasurementPart& measurement_;
+    PlotState& plot_;
     MessageSink& messages_;
-    FramesHooks hooks_;
     FrameBands bands_;
     std::unique_ptr<FrameTableModel> model_;
     FrameRef current_;

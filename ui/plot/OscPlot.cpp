@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "core/view/time_text.h"
 #include "ui/plot/WholePixels.h"
 #include "ui/widgets/Fonts.h"
 
@@ -64,8 +65,30 @@ OscPlot::OscPlot(QWidget* parent) : QWidget(parent) {
     connect(&dirtyTimer_, &QTimer::timeout, this, &OscPlot::onDirtyTimer);
 }
 
-void OscPlot::setEngine(osc::CaptureEngine* engine) {
+void OscPlot::setEngine(osc::CaptureEngine* engine, ui::PlotState* state) {
+    if (state_) {
+        state_->disconnect(this);
+    }
     engine_ = engine;
+    ownState_.reset();
+    if (engine && !state) {
+        ownState_ = std::make_unique<ui::PlotState>(engine->window);
+        state = ownState_.get();
+    }
+    state_ = state;
+    if (state_) {
+        connect(state_, &ui::PlotState::windowChanged, this, [this](osc::WindowChange change) {
+            markDirty(osc::followersOf(change).dataPace ? kDataMs : kInteractiveMs);
+        });
+        connect(state_, &ui::PlotState::markerChanged, this, [this] { markDirty(); });
+        connect(state_, &ui::PlotState::cursorChanged, this, [this] { markDirty(); });
+        // Times in the labels make them wider.
+        connect(state_, &ui::PlotState::bitRateChanged, this, [this] {
+            setBottomLabelSample(
+                QString::fromStdString(osc::bottomAxisLabelSample(state_->bitRate())));
+            update();
+        });
+    }
     painted_.reset();
     update();
 }
@@ -173,18 +196,15 @@ void OscPlot::zoomTo(const QRect& pixels) {
     if (!window) {
         return;
     }
-    engine_->window.setMinMax(window->minimum, window->maximum);
-    update();
-    emit windowChangedByMouse();
+    setWindow(*window);
 }
 
 void OscPlot::panByPixels(double dx) {
     if (!engine_) {
         return;
     }
-    engine_->window.shift(osc::panOffsetForPixels(plotMapping(), dx));
-    update();
-    emit windowChangedByMouse();
+    const double offset = osc::panOffsetForPixels(plotMapping(), dx);
+    setWindow({engine_->window.minimum() + offset, engine_->window.maximum() + offset});
 }
 
 void OscPlot::zoomAbout(double pixelX, double factor) {
@@ -196,9 +216,12 @@ void OscPlot::zoomAbout(double pixelX, double factor) {
     if (!window) {
         return;
     }
-    engine_->window.setMinMax(window->minimum, window->maximum);
-    update();
-    emit windowChangedByMouse();
+    setWindow(*window);
+}
+
+void OscPlot::setWindow(const osc::AxisRange& range) {
+    state_->setWindow(range, osc::WindowChange::Mouse);
+    update();  // at once: the user's hand is on it
 }
 
 QString OscPlot::formatAxisValue(double value) {
@@ -229,14 +252,6 @@ void OscPlot::markDirty(int intervalMs) {
     if (!dirtyTimer_.isActive() || dirtyTimer_.remainingTime() > wait) {
         dirtyTimer_.start(wait);
     }
-}
-
-const ui::TraceSummary& OscPlot::summaryOf(int index) {
-    ui::TraceSummary& summary = summaries_[static_cast<std::size_t>(index)];
-    if (const osc::ChannelTrace* trace = series(index)) {
-        summary.update(*trace);
-    }
-    return summary;
 }
 
 OscPlot::Signature OscPlot::signature() const {
@@ -406,7 +421,7 @@ void OscPlot::paintPlot(QPainter& p) {
         if (!trace || trace->hidden()) {
             continue;
         }
-        ui::buildStairPolyline(*trace, summaryOf(i), m, polyline_);
+        ui::buildStairPolyline(*trace, summaries_.of(i, *trace), m, polyline_);
         if (i < osc::kChannelCount && painted_->liveEnd) {
             ui::extendToLiveEnd(*trace, m, static_cast<double>(*painted_->liveEnd), polyline_);
         }

@@ -24,12 +24,15 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "core/capture/capture_engine.h"
 #include "core/view/plot_mapping.h"
 #include "ui/plot/LabelImages.h"
+#include "ui/plot/PlotState.h"
+#include "ui/plot/SeriesSummaries.h"
 #include "ui/plot/StairRenderer.h"
 
 class OscPlot : public QWidget {
@@ -41,7 +44,11 @@ class OscPlot : public QWidget {
 
     explicit OscPlot(QWidget* parent = nullptr);
 
-    void setEngine(osc::CaptureEngine* engine);
+    // The traces and lines to draw, and the view state whose window they are drawn in (the
+    // plot repaints when it changes, its mouse moves go through it, and its bit rate sets the
+    // bottom labels' room). Without a state the plot keeps one of its own over the engine's
+    // window.
+    void setEngine(osc::CaptureEngine* engine, ui::PlotState* state = nullptr);
     osc::CaptureEngine* engine() const { return engine_; }
 
     // The plotting rectangle in widget coordinates: left and top edges inside, right and bottom
@@ -85,9 +92,9 @@ class OscPlot : public QWidget {
     // The trace of a series (the four channels, the marker and the cursor line), nullptr
     // without an engine.
     const osc::ChannelTrace* series(int index) const;
-    // The level-of-detail summary of series index, brought in line with its trace (the
-    // overview strip reads the plot's, rather than keep its own over the same blocks).
-    const ui::TraceSummary& summaryOf(int index);
+    // The level-of-detail summaries of the series, brought in line with their traces when read
+    // (the overview strip draws from them too, rather than summarise the same blocks again).
+    ui::SeriesSummaries& summaries() { return summaries_; }
     // Repaints that the coalescing timer has asked for so far (work done, for tests).
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
@@ -134,7 +141,6 @@ class OscPlot : public QWidget {
     void clicked();
     void mouseMoved(Qt::KeyboardModifiers modifiers, int x, int y);
     void zoomUndone();
-    void windowChangedByMouse();
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -161,9 +167,13 @@ class OscPlot : public QWidget {
     int bottomLabelsHeight() const;
     ui::StairMapping mapping() const;
 
+    void setWindow(const osc::AxisRange& range);  // a mouse move of the window
+
     osc::CaptureEngine* engine_ = nullptr;
+    QPointer<ui::PlotState> state_;
+    std::unique_ptr<ui::PlotState> ownState_;  // without the window's
     double leftMin_ = 0, leftMax_ = 9;
-    std::array<ui::TraceSummary, osc::kSeriesCount> summaries_;
+    ui::SeriesSummaries summaries_;
     QVector<QPointF> polyline_;
     std::vector<QRect> stairRects_;
     ui::LabelImages labels_;

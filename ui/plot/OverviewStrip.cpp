@@ -1,6 +1,5 @@
 #include "ui/plot/OverviewStrip.h"
 
-#include <QEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -8,7 +7,6 @@
 #include <cmath>
 
 #include "core/view/plot_navigation.h"
-#include "ui/plot/OscPlot.h"
 
 namespace ui {
 
@@ -20,8 +18,9 @@ const QColor kFrameColour(96, 96, 96);
 
 }  // namespace
 
-OverviewStrip::OverviewStrip(osc::CaptureEngine& engine, OscPlot& plot, QWidget* parent)
-    : QWidget(parent), engine_(engine), plot_(plot) {
+OverviewStrip::OverviewStrip(const osc::CaptureEngine& engine, PlotState& plot,
+                             SeriesSummaries& summaries, QWidget* parent)
+    : QWidget(parent), engine_(engine), summaries_(summaries) {
     setObjectName(QStringLiteral("Overview"));
     setFixedHeight(kHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -34,14 +33,7 @@ OverviewStrip::OverviewStrip(osc::CaptureEngine& engine, OscPlot& plot, QWidget*
             update();
         }
     });
-    plot.installEventFilter(this);
-}
-
-bool OverviewStrip::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::Paint) {
-        markDirty();
-    }
-    return QWidget::eventFilter(watched, event);
+    connect(&plot, &PlotState::windowChanged, this, [this] { markDirty(); });
 }
 
 void OverviewStrip::markDirty() {
@@ -133,8 +125,9 @@ void OverviewStrip::paintStrip(QPainter& p) {
         p.setClipRect(r);
         p.setPen(QPen(kTraceColour, 0));
         for (int c = 0; c < osc::kChannelCount; ++c) {
-            ui::buildStairPolyline(engine_.traces[static_cast<std::size_t>(c)], plot_.summaryOf(c),
-                                   m, polyline_, ui::ColumnEdges::WholeBlocks);
+            const osc::ChannelTrace& trace = engine_.traces[static_cast<std::size_t>(c)];
+            ui::buildStairPolyline(trace, summaries_.of(c, trace), m, polyline_,
+                                   ui::ColumnEdges::WholeBlocks);
             if (polyline_.size() >= 2) {
                 ui::drawStairs(p, polyline_, r, kTraceColour, stairRects_);
             }

@@ -5,10 +5,10 @@
 // clicked; dragging moves it along. The strip spans the capture and the window together, so
 // that the box is always in sight.
 //
-// It repaints after the plot does (it watches the plot's paints), only when a trace or the
-// window changed: at most about 10 times a second when only the window moved, 4 while data
-// arrives (the strip spans the whole capture, so a live capture changes it little between two
-// looks). It reads the plot's level-of-detail summaries.
+// It follows the view state's window by itself and the traces when told (markDirty), and
+// repaints only when a trace or the window changed: at most about 10 times a second when only
+// the window moved, 4 while data arrives (the strip spans the whole capture, so a live capture
+// changes it little between two looks). It draws from the plot's level-of-detail summaries.
 
 #include <QTimer>
 #include <QVector>
@@ -20,9 +20,9 @@
 
 #include "core/capture/capture_engine.h"
 #include "core/view/plot_mapping.h"
+#include "ui/plot/PlotState.h"
+#include "ui/plot/SeriesSummaries.h"
 #include "ui/plot/StairRenderer.h"
-
-class OscPlot;
 
 namespace ui {
 
@@ -31,8 +31,10 @@ class OverviewStrip : public QWidget {
   public:
     static constexpr int kHeight = 26;
 
-    // plot: shows the engine's traces; its paints tell that something may have changed.
-    OverviewStrip(osc::CaptureEngine& engine, OscPlot& plot, QWidget* parent = nullptr);
+    // engine: the traces drawn; plot: the window boxed and moved; summaries: those of the
+    // engine's series, shared with the plot.
+    OverviewStrip(const osc::CaptureEngine& engine, PlotState& plot, SeriesSummaries& summaries,
+                  QWidget* parent = nullptr);
 
     // The ticks the strip spans (the capture and the window), and its pixel mapping.
     osc::AxisRange span() const;
@@ -58,7 +60,6 @@ class OverviewStrip : public QWidget {
     void windowMoved(double centreTick);
 
   protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
@@ -76,8 +77,8 @@ class OverviewStrip : public QWidget {
     QRect stripRect() const;               // inside the frame line
     double centreAt(double pixelX) const;  // the window's new middle for a click at pixelX
 
-    osc::CaptureEngine& engine_;
-    OscPlot& plot_;
+    const osc::CaptureEngine& engine_;
+    SeriesSummaries& summaries_;
     QVector<QPointF> polyline_;
     std::vector<QRect> stairRects_;
     QTimer dirtyTimer_;

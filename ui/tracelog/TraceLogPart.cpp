@@ -1,9 +1,6 @@
 #include "ui/tracelog/TraceLogPart.h"
 
-#include <QStringDecoder>
 #include <QStringEncoder>
-
-#include <stdexcept>
 
 #include <algorithm>
 #include <climits>
@@ -15,7 +12,6 @@
 
 #include "core/capture/capture_stats.h"
 #include "core/files/osc_file.h"
-#include "core/files/osc_read_ahead.h"
 #include "core/files/replacing_file.h"
 
 namespace ui {
@@ -26,34 +22,16 @@ std::filesystem::path toPath(const QString& name) {
     return std::filesystem::path(name.toStdString());
 }
 
-// The error's text with its bad group's two bytes decoded from Windows-1251 (the files' code
-// page) instead of passed on as broken UTF-8; plain ASCII texts stay as they are.
-std::string groupErrorText(const osc::OscFormatError& e) {
-    std::string text = e.what();
-    const std::string_view group = e.group();
-    const std::size_t at = group.empty() ? std::string::npos : text.find(group);
-    const bool ascii = std::all_of(group.begin(), group.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (at == std::string::npos || ascii) {
-        return text;
-    }
-    QStringDecoder decoder("windows-1251");
-    QString decoded = decoder.isValid()
-                          ? decoder.decode(QByteArrayView(group.data(), qsizetype(group.size())))
-                          : QString::fromLatin1(group.data(), qsizetype(group.size()));
-    return text.substr(0, at) + decoded.toStdString() + text.substr(at + group.size());
-}
-
 }  // namespace
 
-TraceLogPart::TraceLogPart(TraceLogView& view, MessageSink& messages, Capture capture,
+TraceLogPart::TraceLogPart(TraceLogView& view, MessageSink& messages, Collaborators collaborators,
                            osc::TraceStoreOptions store)
     : view_(view),
       messages_(messages),
-      capture_(std::move(capture)),
-      store_(std::move(store), capture_.openJournal) {}
+      store_(std::move(store), std::move(collaborators.openJournal)) {}
 
-void TraceLogPart::traceDatagram(const std::uint8_t* data, std::int32_t length) {
+void TraceLogPart::traceDatagram(const std::uint8_t* data, std::int32_t length,
+                                 std::optional<osc::TraceLogStore::JournalCopy> journal) {
     if (!view_.tracingEnabled()) {
         return;
     }
@@ -62,7 +40,7 @@ void TraceLogPart::traceDatagram(const std::uint8_t* data, std::int32_t length) 
         appendLine(QString::fromStdString(osc::traceLine({data, n})));
         return;
     }
-    store_.append({data, n}, capture_.journalCopy ? capture_.journalCopy() : std::nullopt);
+    store_.append({data, n}, journal);
     view_.scheduleMemoFlush();
 }
 
@@ -234,79 +212,8 @@ bool TraceLogPart::writeFile(const QString& name, std::uint64_t total,
         }
     }
     out.commit();
+    emit saved(name);
     return true;
-}
-
-void TraceLogPart::load() {
-    const QString name = view_.chooseOscFile(TraceLogView::FileDialog::Open);
-    if (name.isEmpty()) {
-        return;
-    }
-    loadFile(name);
-}
-
-void TraceLogPart::loadFile(const QString& name) {
-    // Read a chunk at a time; the file is opened before the start action, so that a file that
-    // cannot be read changes nothing.
-    osc::OscFileReader reader(toPath(name));
-    osc::OscReadAhead ahead(reader);  // parsed on a thread of its own while this one decodes
-    replay(ahead);
-}
-
-void TraceLogPart::replayText(const std::string& text) {
-    osc::OscReader reader(text);
-    replay(reader);
-}
-
-namespace {
-
-// The next datagram of a replay in out: from the text through buffer, or as the read-ahead
-// holds it.
-bool nextDatagram(osc::OscReader& reader, std::vector<std::uint8_t>& buffer,
-                  std::span<const std::uint8_t>& out) {
-    if (!reader.next(buffer)) {
-        return false;
-    }
-    out = buffer;
-    return true;
-}
-
-bool nextDatagram(osc::OscReadAhead& reader, std::vector<std::uint8_t>&,
-                  std::span<const std::uint8_t>& out) {
-    return reader.next(out);
-}
-
-}  // namespace
-
-template <class Reader>
-void TraceLogPart::replay(Reader& reader) {
-    capture_.start();
-    // Whatever ends the replay (the end, an empty line, a bad group, a read error) leaves the
-    // capture stopped with the replayed part drawn; only a closing window skips the stop.
-    bool stopped = false;
-    const auto stop = [&] {
-        if (!stopped && !capture_.closing()) {
-            stopped = true;
-            capture_.stop();
-        }
-    };
-    std::vector<std::uint8_t> buffer;
-    std::span<const std::uint8_t> datagram;
-    try {
-        while (nextDatagram(reader, buffer, datagram)) {
-            capture_.decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
-            if (capture_.closing()) {
-                return;  // the window is closing (or a capture took over): the rest not wanted
-            }
-        }
-    } catch (const osc::OscFormatError& e) {
-        stop();
-        throw std::runtime_error(groupErrorText(e));
-    } catch (...) {
-        stop();
-        throw;
-    }
-    stop();
 }
 
 std::uint64_t TraceLogPart::memoryBytes() const {

@@ -1,7 +1,6 @@
 #pragma once
-// The trace log and oscillogram files: every received datagram as a hex line in the trace
-// memo while tracing is on, the trace saved as an oscillogram file, and a file replayed
-// through the decoder between a start and a stop of the capture.
+// The trace log: every received datagram as a hex line in the trace memo while tracing is on,
+// and the trace saved as an oscillogram file (which ui/tracelog/OscReplay.h replays).
 //
 // The trace is kept as the datagrams' bytes in a store (core/files/trace_log_store.h) that moves
 // the older ones to a file (the capture journal, which holds the same lines, or a spill file of its
@@ -14,6 +13,7 @@
 // save leaves no partial file.
 
 #include <QByteArray>
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -55,38 +55,24 @@ class TraceLogView {
     virtual void endSaveProgress() = 0;
 };
 
-class TraceLogPart {
+class TraceLogPart : public QObject {
+    Q_OBJECT
   public:
-    // The replay's start and end, and the capture journal; the form hands these in. A replay
-    // is not a capture: its start and end command no device and need no port.
-    struct Capture {
-        std::function<void()> start;  // traces restarted, the trace log cleared
-        std::function<void()> stop;   // closing points and the completion
-        std::function<void(const std::uint8_t*, std::int32_t)> decode;  // DecodeDatagram
-        // The window is closing, or a capture took the plot over: the replay ends, no stop.
-        std::function<bool()> closing;
-        // Where the datagram being traced went in the capture journal, if it did.
-        std::function<std::optional<osc::TraceLogStore::JournalCopy>()> journalCopy = {};
-        // Opens a capture's journal for reading (a descriptor), or -1.
-        osc::TraceLogStore::JournalOpener openJournal = {};
+    struct Collaborators {
+        // Opens a capture's journal for reading (a descriptor), or -1: the lines that went to
+        // the journal are read back from there instead of kept.
+        osc::TraceLogStore::JournalOpener openJournal;
     };
 
-    TraceLogPart(TraceLogView& view, MessageSink& messages, Capture capture,
+    TraceLogPart(TraceLogView& view, MessageSink& messages, Collaborators collaborators,
                  osc::TraceStoreOptions store = {});
 
-    // TraceDatagram: the datagram as a hex line ("0A FF ") when tracing is enabled.
-    void traceDatagram(const std::uint8_t* data, std::int32_t length);
+    // TraceDatagram: the datagram as a hex line ("0A FF ") when tracing is enabled; journal:
+    // where the capture journal holds the same line, if it does.
+    void traceDatagram(const std::uint8_t* data, std::int32_t length,
+                       std::optional<osc::TraceLogStore::JournalCopy> journal = std::nullopt);
     // actSaveToFileExecute; true when the file was written (not cancelled, nothing to save).
     bool save();
-    void load();  // actLoadFromFileExecute
-    // The load after its file dialog: reads the file (throws "Cannot open file %s"), start,
-    // every line decoded, stop; the stop also runs when a bad group or a read error ends the
-    // replay (the error then goes on to the caller). Also the replay of a file given at
-    // start-up.
-    void loadFile(const QString& name);
-    // The same replay of oscillogram text (a recovered capture journal). A bad group is
-    // reported with its two bytes shown in Windows-1251, as the file's writer saw them.
-    void replayText(const std::string& text);
 
     // A line as tracing makes it ("23 08 "): its groups read as the datagram's bytes.
     void appendLine(const QString& line);
@@ -125,10 +111,10 @@ class TraceLogPart {
         const osc::TraceLogStore& store_;
     };
 
+  signals:
+    void saved(const QString& fileName);  // the trace was written into the file
+
   private:
-    // Start, every datagram of the reader, stop (also after an error).
-    template <class Reader>
-    void replay(Reader& reader);
     // The edited text as a file holds it.
     QByteArray editedText() const;
     // Writes the pieces that next() gives into the file with the progress shown; a cancel
@@ -138,7 +124,6 @@ class TraceLogPart {
 
     TraceLogView& view_;
     MessageSink& messages_;
-    Capture capture_;
     osc::TraceLogStore store_;
     StoredLines storedLines_{store_};
     bool edited_ = false;

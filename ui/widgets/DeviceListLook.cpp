@@ -99,6 +99,19 @@ bool listDroppedDown(const QComboBox* list) {
     return list->view()->isVisible() || (menu && menu->isVisible());
 }
 
+void askWithListClosed(QComboBox* list,
+                       const std::function<int(const std::function<void()>& beforeAsking)>& ask) {
+    const bool dropped = listDroppedDown(list);
+    const int asked = ask([&] {
+        if (dropped) {
+            closeDropDown(list);
+        }
+    });
+    if (dropped && asked > 0) {
+        dropDownList(list);
+    }
+}
+
 void closeDropDown(QComboBox* list) {
     list->hidePopup();
     if (QMenu* menu = emptyLine(list)) {

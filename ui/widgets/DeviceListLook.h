@@ -4,6 +4,8 @@
 // drop-down as wide as its longest entry, and an empty list that still drops down, showing a
 // disabled "Нет устройств" line instead of staying shut.
 
+#include <functional>
+
 class QComboBox;
 
 namespace ui {
@@ -16,5 +18,11 @@ void dropDownList(QComboBox* list);
 // Whether the list (or its empty line) is dropped down; closes it.
 bool listDroppedDown(const QComboBox* list);
 void closeDropDown(QComboBox* list);
+// A dropped-down list would take the input of questions asked meanwhile and close them: runs
+// ask, which calls beforeAsking before its first question and returns how many it asked, with
+// the list closed from then on, and drops it down again after when it was down and anything
+// was asked.
+void askWithListClosed(QComboBox* list,
+                       const std::function<int(const std::function<void()>& beforeAsking)>& ask);
 
 }  // namespace ui

@@ -1,5 +1,8 @@
 #include "ui/window/AcquisitionPart.h"
 
+#include <QCoreApplication>
+#include <QScopeGuard>
+
 #include <algorithm>
 #include <array>
 #include <climits>
@@ -11,6 +14,8 @@
 #include "core/capture/memory_ceiling.h"
 #include "core/directory/config_line.h"
 #include "core/protocol/datagram.h"
+#include "ui/plot/PlotState.h"
+#include "ui/widgets/SteadyClock.h"
 
 namespace ui {
 
@@ -34,16 +39,35 @@ class Completion {
 
 }  // namespace
 
-AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view,
-                                 MessageSink& messages, Hooks hooks)
+AcquisitionPart::AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, AcquisitionView& view,
+                                 MessageSink& messages, Collaborators collaborators)
     : engine_(engine),
+      plot_(plot),
       view_(view),
       messages_(messages),
-      hooks_(std::move(hooks)),
-      session_(engine_, link_, hooks_.clockMs) {
-    if (hooks_.traceLogBytes) {
-        session_.setHeldElsewhere(hooks_.traceLogBytes);
+      collaborators_(completed(std::move(collaborators))),
+      session_(engine_, link_, collaborators_.clockMs) {
+    if (collaborators_.traceLogBytes) {
+        session_.setHeldElsewhere(collaborators_.traceLogBytes);
     }
+}
+
+AcquisitionPart::Collaborators AcquisitionPart::completed(Collaborators c) {
+    if (!c.postToUiThread) {
+        c.postToUiThread = [this](std::function<void()> f) {
+            QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+        };
+    }
+    if (!c.runAfterPendingEvents) {
+        c.runAfterPendingEvents = c.postToUiThread;
+    }
+    if (!c.clockMs) {
+        c.clockMs = steadyClockMs;
+    }
+    if (!c.processPendingEvents) {
+        c.processPendingEvents = [] { QCoreApplication::processEvents(); };
+    }
+    return c;
 }
 
 AcquisitionPart::~AcquisitionPart() {
@@ -54,7 +78,8 @@ void AcquisitionPart::setEndpoint(std::unique_ptr<osc::net::DatagramEndpoint> en
     endpoint_ = std::move(endpoint);
     link_.setEndpoint(endpoint_.get());
     // Runs on the receiving thread: only posts the drain to the user-interface thread.
-    endpoint_->setReadyCallback([this] { hooks_.postToUiThread([this] { drainReceived(); }); });
+    endpoint_->setReadyCallback(
+        [this] { collaborators_.postToUiThread([this] { drainReceived(); }); });
 }
 
 void AcquisitionPart::releaseEndpoint() {
@@ -63,35 +88,61 @@ void AcquisitionPart::releaseEndpoint() {
 }
 
 void AcquisitionPart::drainReceived() {
-    // A handler of a received datagram is running further up (its decoder is processing
-    // pending events): the datagrams wait for it to return, as they would at the socket.
-    if (inDatagramHandler_) {
-        return;
-    }
     std::vector<std::uint8_t> datagram;
     std::optional<osc::PeerAddress> from;
     std::optional<std::int64_t> sliceStart;
     int taken = 0;
-    while (!hooks_.closing() && endpoint_->takeReceivedFrom(datagram, from)) {
-        inDatagramHandler_ = true;
-        guarded(messages_, [&] { receive(datagram, from); });
-        inDatagramHandler_ = false;
-        // However many wait, the user's actions, the timers and the repaints run between
-        // slices: the rest is taken by a drain posted anew.
+    while (!closing_ && endpoint_->takeReceivedFrom(datagram, from)) {
+        std::optional<osc::DatagramKind> decoded;
+        guarded(messages_, [&] { decoded = take(datagram, from); });
+        // Pending events run between sample datagrams as soon as a slice of time has passed
+        // since they last ran, not after every datagram: a stream of thousands a second then
+        // costs a few event passes a slice, and a click or a key still runs within a few
+        // milliseconds.
+        if (decoded == osc::DatagramKind::Sample && sliceOver()) {
+            collaborators_.runAfterPendingEvents([this] { drainReceived(); });
+            return;
+        }
+        // However many wait of whatever kind (a flood left out, say), the user's actions, the
+        // timers and the repaints run between slices: the rest is taken by a drain posted anew.
         if (++taken % kDrainCheckEvery == 0) {
-            const std::int64_t now = hooks_.clockMs();
+            const std::int64_t now = collaborators_.clockMs();
             if (!sliceStart) {
                 sliceStart = now;
             } else if (now - *sliceStart >= kDrainSliceMs) {
-                hooks_.postToUiThread([this] { drainReceived(); });
+                collaborators_.postToUiThread([this] { drainReceived(); });
                 return;
             }
         }
     }
 }
 
+bool AcquisitionPart::sliceOver() {
+    const std::int64_t now = collaborators_.clockMs();
+    if (lastEventsMs_ && now - *lastEventsMs_ < kEventSliceMs) {
+        return false;
+    }
+    lastEventsMs_ = now;
+    return true;
+}
+
 std::uint64_t AcquisitionPart::receiverDrops() const {
     return link_.receiverDrops() + (journal_ ? journal_->dropped().total() : 0);
+}
+
+std::optional<osc::Tick> AcquisitionPart::liveEnd() const {
+    if (session_.capturing()) {
+        return engine_.state.FTimeBase;  // the lines go on at their levels up to now
+    }
+    return std::nullopt;
+}
+
+QString AcquisitionPart::deviceName() const {
+    const QString address = deviceAddress();
+    if (address.isEmpty()) {
+        return {};
+    }
+    return view_.selectedDeviceEntry().value_or(address);
 }
 
 bool AcquisitionPart::activateEndpoint() {
@@ -117,10 +168,7 @@ void AcquisitionPart::start() {
     }
     showingFile_ = false;
     if (notShown_ > 0) {
-        notShown_ = 0;  // the network is drawn again
-        if (hooks_.notShown) {
-            hooks_.notShown(0);
-        }
+        setNotShown(0);  // the network is drawn again
     }
     kept_.reset();
     session_.resetTimeBase();
@@ -131,20 +179,57 @@ void AcquisitionPart::start() {
     // A second start during a capture: the session ends the first one's journal before it
     // begins the next, and the first is kept, not replaced.
     startJournal();
-    if (hooks_.started) {
-        hooks_.started();
-    }
-    view_.plotChanged();
-    hooks_.clearTrace();
-    osc::startWindow(engine_.window, view_.windowBits());
-    view_.plotChanged();
-    hooks_.resetMarker();
+    emit tracesChanged(false);
+    emit started(false);
+    emit captureShown(deviceName());
+    setStartWindow(view_.windowBits());
+    plot_.setMarkerX(0);
     session_.sendStart();
+}
+
+void AcquisitionPart::setStartWindow(int bits) {
+    osc::PlotWindow window = plot_.window();
+    // A negative width fails after the minimum has been set: that much stays.
+    const auto announce = qScopeGuard([&] {
+        plot_.setWindow({window.minimum(), window.maximum()}, osc::WindowChange::CaptureStart);
+    });
+    osc::startWindow(window, bits);
 }
 
 void AcquisitionPart::stop() {
     session_.sendStop();
     finishTraces();
+}
+
+void AcquisitionPart::replayFile(const QString& name) {
+    replayFile_ = name;
+    const auto forget = qScopeGuard([this] { replayFile_.clear(); });
+    replayOscFile(name, *this);
+}
+
+void AcquisitionPart::replayText(const std::string& text) {
+    replayFile_.clear();
+    replayOscText(text, *this);
+}
+
+bool AcquisitionPart::startReplay() {
+    beginReplay();
+    return true;
+}
+
+bool AcquisitionPart::replayDatagram(std::span<const std::uint8_t> datagram) {
+    decode(datagram.data(), static_cast<std::int32_t>(datagram.size()));
+    if (osc::classifyDatagram(datagram) == osc::DatagramKind::Sample && sliceOver()) {
+        collaborators_.processPendingEvents();
+    }
+    // The window closing, or a capture that took the plot over meanwhile, ends the replay.
+    return !closing_ && replaying_;
+}
+
+void AcquisitionPart::stopReplay() {
+    if (!closing_) {
+        endReplay();
+    }
 }
 
 void AcquisitionPart::beginReplay() {
@@ -153,21 +238,17 @@ void AcquisitionPart::beginReplay() {
     }
     replaying_ = true;
     showingFile_ = true;
-    notShown_ = 0;
+    shownFile_ = replayFile_;
     replayKeepsId_ = engine_.state.FDeviceId;
-    if (hooks_.notShown) {
-        hooks_.notShown(0);
-    }
+    setNotShown(0);
     // The decoder as a program just started has it: the same file, the same traces.
     engine_.state = osc::DecoderState{};
     engine_.restartTraces();
-    if (hooks_.started) {
-        hooks_.started();
-    }
-    hooks_.clearTrace();
-    osc::startWindow(engine_.window, view_.windowBits());
-    view_.plotChanged();
-    hooks_.resetMarker();
+    emit tracesChanged(false);
+    emit started(true);
+    emit fileShown(shownFile_);
+    setStartWindow(view_.windowBits());
+    plot_.setMarkerX(0);
 }
 
 void AcquisitionPart::endReplay() {
@@ -183,17 +264,22 @@ void AcquisitionPart::endReplayState() {
     engine_.state.FDeviceId = replayKeepsId_;
 }
 
+void AcquisitionPart::setNotShown(std::uint64_t count) {
+    notShown_ = count;
+    emit notShownChanged(count);
+}
+
 void AcquisitionPart::finishTraces() {
     const Completion completion(view_);
     // The completion derives its points instead of storing them, so it costs the same for a
     // second and for an hour of capture; the bar takes each channel's steps at once and is
     // drawn when 50 ms have passed since it was last drawn. The session closes the traces
     // first, and ends the journal after.
-    std::int64_t lastDrawn = hooks_.clockMs();
+    std::int64_t lastDrawn = collaborators_.clockMs();
     std::uint64_t pendingSteps = 0;
     session_.end([&](std::uint64_t steps) {
         pendingSteps += steps;
-        const std::int64_t now = hooks_.clockMs();
+        const std::int64_t now = collaborators_.clockMs();
         if (now - lastDrawn >= 50) {
             view_.setProgress(progressAfterSteps(view_.progress(), pendingSteps), true);
             pendingSteps = 0;
@@ -201,11 +287,9 @@ void AcquisitionPart::finishTraces() {
         }
     });
     stepProgress(pendingSteps);
-    view_.plotChanged();
+    emit tracesChanged(false);
     tellKeepFailure();
-    if (hooks_.stopped) {
-        hooks_.stopped();
-    }
+    emit stopped();
 }
 
 void AcquisitionPart::selectDevice() {
@@ -239,9 +323,14 @@ void AcquisitionPart::refreshStatus() {
 
 void AcquisitionPart::receive(std::span<const std::uint8_t> datagram,
                               const std::optional<osc::PeerAddress>& from) {
+    take(datagram, from);
+}
+
+std::optional<osc::DatagramKind> AcquisitionPart::take(
+    std::span<const std::uint8_t> datagram, const std::optional<osc::PeerAddress>& from) {
     const osc::Admission admission = session_.admit(from);
     if (admission == osc::Admission::ForeignLeftOut) {
-        return;  // counted by the session, and nothing else
+        return std::nullopt;  // counted by the session, and nothing else
     }
     const osc::DatagramKind kind = osc::classifyDatagram(datagram);
     if (replaying_) {
@@ -250,35 +339,33 @@ void AcquisitionPart::receive(std::span<const std::uint8_t> datagram,
             replayKeepsId_ = osc::identityOf(datagram);
         }
         if (kind != osc::DatagramKind::Sample) {
-            return;
+            return std::nullopt;
         }
     }
     if (showingFile_ && kind == osc::DatagramKind::Sample) {
         // Off the plot while it shows a file. Another sender's datagram was counted as foreign
         // by the session already; only the device's are counted here.
         if (admission == osc::Admission::Device) {
-            ++notShown_;
-            if (hooks_.notShown) {
-                hooks_.notShown(notShown_);
-            }
+            setNotShown(notShown_ + 1);
         }
-        return;
+        return std::nullopt;
     }
     const auto length =
         static_cast<std::int32_t>(std::min<std::size_t>(datagram.size(), INT32_MAX));
-    journalCopy_.reset();
+    std::optional<osc::TraceLogStore::JournalCopy> journalCopy;
     if (session_.capturing() && journal_) {
         session_.record(datagram, admission);
         if (const std::optional<std::uint64_t> at = journal_->lastLineOffset()) {
-            journalCopy_ = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
+            journalCopy = osc::TraceLogStore::JournalCopy{journal_->captureId(), *at};
         }
     }
-    hooks_.traceDatagram(datagram.data(), length);
-    journalCopy_.reset();
-    decodeAs(datagram.subspan(0, static_cast<std::size_t>(length)), admission);
+    collaborators_.traceDatagram(datagram.data(), length, journalCopy);
+    const osc::DatagramKind decoded =
+        decodeAs(datagram.subspan(0, static_cast<std::size_t>(length)), admission);
     if (session_.capturing()) {
         checkCeiling();
     }
+    return decoded;
 }
 
 void AcquisitionPart::JournalRecorder::begin() noexcept {
@@ -390,7 +477,9 @@ void AcquisitionPart::checkCeiling() {
     if (journal_ && !journal_->failed() && journal_->dropped().total() == 0) {
         text += QStringLiteral(" Все принятые посылки сохранены в журнале.");
     }
-    messages_.showError(text);
+    // Once the datagram's handler has ended: a message box runs the event loop, where the
+    // datagrams received meanwhile are handled, and none runs inside another one's handler.
+    collaborators_.postToUiThread([this, text] { messages_.showError(text); });
 }
 
 void AcquisitionPart::checkJournal() {
@@ -407,23 +496,16 @@ void AcquisitionPart::decode(const std::uint8_t* data, std::int32_t length) {
     decodeAs(std::span<const std::uint8_t>(data, n), osc::Admission::Device);
 }
 
-void AcquisitionPart::decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission) {
+osc::DatagramKind AcquisitionPart::decodeAs(std::span<const std::uint8_t> bytes,
+                                            osc::Admission admission) {
+    const osc::PlotWindow before = plot_.window();
     const osc::DatagramKind kind = session_.decode(bytes, admission);
-    if (hooks_.decoded) {
-        hooks_.decoded(bytes, kind);
-    }
+    emit datagramDecoded(bytes, kind);
     if (kind == osc::DatagramKind::Sample) {
-        view_.samplesDecoded();
-        view_.syncScrollBar();
-        // Pending events run between datagrams as soon as a slice of time has passed since they
-        // last ran here, not after every datagram: a stream of thousands a second then costs a
-        // few event passes a slice, and a click or a key still runs within a few milliseconds.
-        const std::int64_t now = hooks_.clockMs();
-        if (!lastEventsMs_ || now - *lastEventsMs_ >= kEventSliceMs) {
-            lastEventsMs_ = now;
-            view_.processPendingEvents();
-        }
+        plot_.decoderRan(before);
+        emit tracesChanged(true);
     }
+    return kind;
 }
 
 int AcquisitionPart::progressAfterSteps(const AcquisitionView::Progress& bar, std::uint64_t steps) {

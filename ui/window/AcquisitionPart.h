@@ -1,13 +1,18 @@
 #pragma once
 // Acquisition control of the main window: the endpoint IdUDPServer1, the device selection,
 // start and stop of a capture, the hand-over of received datagrams and their decoding, the
-// status panel and the progress panel of the completion.
+// replay of oscillogram files and journals through the same decoder, the status panel and the
+// progress panel of the completion.
 //
 // Nesting, as the handlers run it: start runs the device selection when the identity is
 // unknown, and the selection runs stop; a failing send ends every handler it runs in. Received
-// datagrams are handled one at a time in arrival order, never nested in one another: a drain
-// that starts while a datagram's handler runs further up returns at once, and that handler's
-// drain takes the rest.
+// datagrams are handled one at a time in arrival order, in time-boxed batches: after a decoded
+// sample datagram that ends a slice of kEventSliceMs, and after kDrainSliceMs of datagrams of
+// any kind (looked at every kDrainCheckEvery), the drain goes on in a queued call, so that the
+// user's input, timers and paints run between two datagrams however many wait; nothing in a
+// datagram's handler runs the event loop, so no handler runs inside another. A replay runs as
+// one handler (the load action from its dialog to the stop) and lets pending events run between
+// its datagrams at the same pace.
 //
 // A replay of a file is not a capture: it opens no endpoint, sends nothing to the device,
 // journals nothing, and starts from the decoder state of a program just started (last strobe
@@ -16,12 +21,13 @@
 // that arrive from the network meanwhile are neither journaled, traced nor decoded. While the
 // replay runs no datagram from the network reaches it at all: an identity reply of the device
 // is only remembered, and the chosen device's identity is given back at the replay's end; after
-// it, identity replies reach the decoder again.
+// it, identity replies reach the decoder again. A start (the user's F5) during a replay ends the
+// replay: the rest of the file is not decoded and its stop does not run.
 //
 // Each datagram left out is counted once: one of another sender than the chosen device by the
 // session, as foreign ("Чужие"), whether it is left out or taken because any sender is
 // accepted; one of the device (or of any sender while no device is chosen) that the file on
-// screen keeps off the plot as not shown ("Не показаны", notShown).
+// screen keeps off the plot as not shown ("Не показаны", notShownChanged).
 //
 // With a journal folder set, every received datagram of a capture (between start and stop) goes
 // to the capture journal before it is decoded, so that a crash loses at most the last second;
@@ -33,9 +39,9 @@
 // The capture itself is an osc::CaptureSession over the endpoint: once a device is chosen, the
 // datagrams of other senders are counted and left out (neither journaled, traced nor decoded)
 // unless any sender is accepted, and an identity reply from another sender never replaces the
-// device's identity. The drain takes the datagrams in time-boxed batches: past a slice it posts
-// itself again and lets the event loop run, however many datagrams wait.
+// device's identity.
 
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -44,18 +50,21 @@
 #include <memory>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "core/capture/capture_engine.h"
 #include "core/capture/capture_session.h"
-#include "core/capture/memory_ceiling.h"
 #include "core/files/capture_journal.h"
 #include "core/files/recent_captures.h"
 #include "core/files/trace_log_store.h"
 #include "net/datagram_endpoint.h"
 #include "net/endpoint_link.h"
+#include "ui/tracelog/OscReplay.h"
 #include "ui/widgets/Messages.h"
 
 namespace ui {
+
+class PlotState;
 
 // The widgets of the acquisition, as the form shows them.
 class AcquisitionView {
@@ -78,42 +87,39 @@ class AcquisitionView {
     virtual void endCompletion() = 0;
     virtual Progress progress() const = 0;  // ProgressBar1
     virtual void setProgress(int value, bool drawNow) = 0;
-    // The traces or the window changed: the plot repaints soon (coalesced).
-    virtual void plotChanged() = 0;
-    // A sample datagram was decoded: the same, at the slower pace of arriving data.
-    virtual void samplesDecoded() { plotChanged(); }
-    // After a sample datagram: the scroll bar in line with the window, then pending events.
-    virtual void syncScrollBar() = 0;
-    virtual void processPendingEvents() = 0;
 };
 
-class AcquisitionPart {
+class AcquisitionPart : public QObject, private ReplayTarget {
+    Q_OBJECT
   public:
-    // What the acquisition needs of the rest of the window; the form hands these in.
-    struct Hooks {
-        std::function<void(const std::uint8_t*, std::int32_t)> traceDatagram;  // the trace log
-        std::function<void()> clearTrace;   // the trace log, at a start
-        std::function<void()> resetMarker;  // the measurement, at a start
-        // Runs f soon on the user-interface thread; called from the receiving thread.
-        std::function<void(std::function<void()> f)> postToUiThread;
-        std::function<bool()> closing;  // the window is closing: draining stops
+    struct Collaborators {
+        // The trace log (TraceDatagram), before the decoder; journal: where the capture journal
+        // holds the same line, if it does.
+        std::function<void(const std::uint8_t*, std::int32_t,
+                           std::optional<osc::TraceLogStore::JournalCopy> journal)>
+            traceDatagram;
+        // Runs f soon on the user-interface thread (also called from the receiving thread).
+        // None: a queued call to the part.
+        std::function<void(std::function<void()> f)> postToUiThread = {};
         // Milliseconds of a steady clock: the progress bar is drawn about every 50 ms, pending
-        // events run between sample datagrams every kEventSliceMs.
-        std::function<std::int64_t()> clockMs;
+        // events run between sample datagrams every kEventSliceMs, the device's silence. None:
+        // the steady clock.
+        std::function<std::int64_t()> clockMs = {};
+        // Runs f after the events pending now (input, paints, timers, datagrams): the rest of a
+        // drain. None: a queued call to the part.
+        std::function<void(std::function<void()> f)> runAfterPendingEvents = {};
+        // Lets the user interface process what is pending, inside a replay. None:
+        // QCoreApplication::processEvents.
+        std::function<void()> processPendingEvents = {};
         // The bytes that the trace log holds, counted against the memory ceiling; none if empty.
         std::function<std::uint64_t()> traceLogBytes = {};
-        // A capture started (its traces restarted) and stopped (its traces completed); every
-        // datagram decoded, with its kind. For the status bar; none if empty.
-        std::function<void()> started = {};
-        std::function<void()> stopped = {};
-        std::function<void(std::span<const std::uint8_t>, osc::DatagramKind)> decoded = {};
-        // A received sample datagram was left out because the plot shows a file; the count.
-        std::function<void(std::uint64_t)> notShown = {};
     };
 
-    AcquisitionPart(osc::CaptureEngine& engine, AcquisitionView& view, MessageSink& messages,
-                    Hooks hooks);
-    ~AcquisitionPart();
+    // plot: the window that the start action sets and the decoder moves forward, and the marker
+    // that the start forgets.
+    AcquisitionPart(osc::CaptureEngine& engine, PlotState& plot, AcquisitionView& view,
+                    MessageSink& messages, Collaborators collaborators);
+    ~AcquisitionPart() override;
     AcquisitionPart(const AcquisitionPart&) = delete;
     AcquisitionPart& operator=(const AcquisitionPart&) = delete;
 
@@ -129,30 +135,37 @@ class AcquisitionPart {
     bool activateEndpoint();
     void start();  // actOSCstartExecute
     void stop();   // actOSCstopExecute
-    // A replay's start and end: the traces restarted, the log cleared, the window and marker
-    // reset as a start does; then the closing points and the completion as a stop does. A
-    // capture still running is stopped first. A start (the user's F5) during a replay ends the
-    // replay: replaying() turns false and its end does nothing.
-    void beginReplay();
-    void endReplay();
+    // The load action after its dialog (LoadOscFile), the file given at start-up, a recent, kept
+    // or dropped file; and a recovered journal's text: the replay's start, every datagram, its
+    // stop (see ui/tracelog/OscReplay.h). A capture still running is stopped first (its journal
+    // is kept). The start shows as a replay's; a file that cannot be read changes nothing.
+    void replayFile(const QString& name);
+    void replayText(const std::string& text);
     bool replaying() const { return replaying_; }
     // The plot shows a replayed file: from a replay's start to the next capture's start.
     bool showingFile() const { return showingFile_; }
+    // The file on screen after a load, until the next capture; empty for none (also for a
+    // replayed journal).
+    QString fileOnScreen() const { return showingFile_ ? shownFile_ : QString(); }
     // Sample datagrams of the device received while the plot showed a file, since that replay
     // began (those of other senders are counted as foreign only).
     std::uint64_t notShown() const { return notShown_; }
+    // The window is closing: a replay running ends at its next datagram, without the stop, and
+    // draining stops.
+    void windowClosing() { closing_ = true; }
     void selectDevice();   // ComboBox1Change
     void refreshStatus();  // Timer1Timer: "???" or "IP=... MAC=..."
     // IdUDPServer1UDPRead: the trace log, then the decoder. from: the sender, when known; a
     // datagram of another sender than the chosen device is counted and left out (above).
     void receive(std::span<const std::uint8_t> datagram,
                  const std::optional<osc::PeerAddress>& from = std::nullopt);
-    // DecodeDatagram; after a sample datagram the plot and the scroll bar, and pending events
-    // when kEventSliceMs have passed since they last ran here.
+    // DecodeDatagram; after a sample datagram the plot and the scroll bar follow.
     void decode(const std::uint8_t* data, std::int32_t length);
     static constexpr std::int64_t kEventSliceMs = 5;
-    // Takes the received datagrams one at a time and runs receive for each; past kDrainSliceMs
-    // (looked at every kDrainCheckEvery datagrams) it posts itself again and returns.
+    // Takes the received datagrams one at a time and runs receive for each, until a decoded
+    // sample datagram ends a slice of kEventSliceMs since pending events last ran (the rest
+    // after them, runAfterPendingEvents), or the drain has run kDrainSliceMs (looked at every
+    // kDrainCheckEvery datagrams; the rest in a drain posted anew, postToUiThread).
     void drainReceived();
     static constexpr std::int64_t kDrainSliceMs = 20;
     static constexpr int kDrainCheckEvery = 32;
@@ -164,6 +177,9 @@ class AcquisitionPart {
     // FDeviceAddress: the address of the last selected entry, empty for none.
     QString deviceAddress() const { return QString::fromStdString(session_.address()); }
     void setDeviceAddress(const QString& address) { session_.setAddress(address.toStdString()); }
+    // The chosen device as the list names it (its address when no entry is selected), empty for
+    // none: what the status bar says a capture shows.
+    QString deviceName() const;
 
     // Datagrams of every sender are taken, as they were before senders were told apart (off by
     // default).
@@ -180,6 +196,8 @@ class AcquisitionPart {
     std::uint64_t receiverDrops() const;
     // The device has sent nothing for 2 s during the capture.
     bool deviceSilent() { return session_.deviceSilent(); }
+    // The newest time base while a capture runs (the lines are drawn on to it); none otherwise.
+    std::optional<osc::Tick> liveEnd() const;
 
     // The capture journal in folder, made at the next start; without one nothing is journaled.
     // Set between captures.
@@ -193,10 +211,8 @@ class AcquisitionPart {
     // capture, or the journal of the running one (what has reached it so far); nothing after a
     // replay, or without a journal.
     std::optional<osc::KeptCapture> captureOnScreen() const;
-    // While receive() hands a datagram to the trace log: where its line went in the journal, if
-    // it went in. The trace log reads it back from there instead of keeping it.
-    std::optional<osc::TraceLogStore::JournalCopy> journalCopy() const { return journalCopy_; }
-    // A descriptor reading the journal of capture `id`, or -1 (osc::CaptureJournal).
+    // A descriptor reading the journal of capture `id`, or -1 (osc::CaptureJournal): where the
+    // trace log reads back the lines that went to the journal.
     int openJournal(std::uint64_t id) const { return journal_ ? journal_->openForReading(id) : -1; }
     // The memory ceiling's limit in bytes; 0: the default share of what the system can give,
     // read at each start.
@@ -206,6 +222,23 @@ class AcquisitionPart {
     bool capturing() const { return session_.capturing(); }
     // Timer1Timer, after the status: the one warning of a journal that cannot be written.
     void checkJournal();
+
+  signals:
+    // The traces changed: restarted by a start, completed by a stop, or (arriving) grown by a
+    // sample datagram, after which the scroll bar comes into line with the window.
+    void tracesChanged(bool arriving);
+    // The start action or a replay restarted the traces (a replay's, when replay): the trace log
+    // is cleared, the counts start again, the readouts and the session begin anew.
+    void started(bool replay);
+    void stopped();  // the traces were completed: a stop, or a replay's end
+    // A datagram was decoded, with its kind.
+    void datagramDecoded(std::span<const std::uint8_t> datagram, osc::DatagramKind kind);
+    // After started: what the plot shows now, the replayed file (empty for a journal's text), or
+    // the device of the capture (deviceName).
+    void fileShown(const QString& path);
+    void captureShown(const QString& device);
+    // The sample datagrams left off the plot while it shows a file (notShown): 0 at a start.
+    void notShownChanged(std::uint64_t count);
 
   private:
     // The capture journal as the session's recorder. Its end, after the journal's stop, keeps
@@ -224,6 +257,20 @@ class AcquisitionPart {
         std::function<void()> kept_;
     };
 
+    // The defaults of the collaborators left empty.
+    Collaborators completed(Collaborators collaborators);
+    // The start action's window: 0 to bits * 256, the minimum first.
+    void setStartWindow(int bits);
+    // A replay's start and end: the traces restarted, the log cleared, the window and marker
+    // reset as a start does; then the closing points and the completion as a stop does. A
+    // capture still running is stopped first. A start during a replay ends it: replaying()
+    // turns false and its end does nothing.
+    void beginReplay();
+    void endReplay();
+    // ReplayTarget
+    bool startReplay() override;
+    bool replayDatagram(std::span<const std::uint8_t> datagram) override;
+    void stopReplay() override;
     // When the recorder has stopped the journal of a capture: the journal into the recent
     // captures. A failure is kept in keepFailure_ and told by tellKeepFailure, outside the
     // session's end.
@@ -233,30 +280,40 @@ class AcquisitionPart {
     void finishTraces();    // closing points and the completion under the progress panel
     void startJournal();    // the journal and the ceiling of a new capture
     void checkCeiling();
+    // receive: the kind of the datagram when it reached the decoder.
+    std::optional<osc::DatagramKind> take(std::span<const std::uint8_t> datagram,
+                                          const std::optional<osc::PeerAddress>& from);
     // DecodeDatagram for a datagram taken as `admission` says.
-    void decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission);
+    osc::DatagramKind decodeAs(std::span<const std::uint8_t> bytes, osc::Admission admission);
+    // After a sample datagram: whether kEventSliceMs have passed since pending events last ran
+    // (the first time: yes); if so, they count as run now.
+    bool sliceOver();
+    void setNotShown(std::uint64_t count);
 
     osc::CaptureEngine& engine_;
+    PlotState& plot_;
     AcquisitionView& view_;
     MessageSink& messages_;
-    Hooks hooks_;
+    Collaborators collaborators_;
     std::unique_ptr<osc::net::DatagramEndpoint> endpoint_;
     osc::net::EndpointLink link_;
     std::unique_ptr<osc::CaptureJournal> journal_;
     JournalRecorder recorder_{journal_, [this] { keepCapture(); }};
     osc::CaptureSession session_;
     std::string listenAddress_;  // taken by the endpoint at each activation
-    bool inDatagramHandler_ = false;
-    std::optional<std::int64_t> lastEventsMs_;  // hooks_.clockMs() when events last ran in decode
+    bool closing_ = false;
+    // collaborators_.clockMs() when pending events last ran between two datagrams
+    std::optional<std::int64_t> lastEventsMs_;
     std::filesystem::path journalFolder_;
     osc::RecentCaptures* recent_ = nullptr;
     std::optional<osc::KeptCapture> kept_;  // the last stopped capture, once kept
     QString keepFailure_;                   // why the last stopped capture was not kept
     bool replaying_ = false;
     bool showingFile_ = false;
+    QString replayFile_;  // the file of the replay about to start; empty for text
+    QString shownFile_;   // the file last replayed
     std::uint64_t notShown_ = 0;
     osc::DeviceId replayKeepsId_{};  // the chosen device's identity, given back after a replay
-    std::optional<osc::TraceLogStore::JournalCopy> journalCopy_;
 };
 
 }  // namespace ui

@@ -1,11 +1,15 @@
 #include "ui/window/CaptureStatusPart.h"
 
 #include <QAction>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QStatusBar>
 #include <QToolButton>
 
 #include "ui/widgets/Messages.h"
+#include "ui/widgets/SteadyClock.h"
 
 namespace ui {
 
@@ -17,8 +21,11 @@ QString fromUtf8(const std::string& s) {
 
 }  // namespace
 
-CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Sources sources)
-    : QObject(bar), sources_(std::move(sources)), bar_(bar) {
+CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Collaborators collaborators)
+    : QObject(bar), collaborators_(std::move(collaborators)), bar_(bar) {
+    if (!collaborators_.clockMs) {
+        collaborators_.clockMs = steadyClockMs;
+    }
     bar->setSizeGripEnabled(true);
     stateField_ = field(bar, "stState", QStringLiteral("Состояние захвата"));
     elapsedField_ = field(bar, "stElapsed", QStringLiteral("Время захвата с пуска"));
@@ -77,7 +84,8 @@ QString CaptureStatusPart::stateText(State state) {
 }
 
 void CaptureStatusPart::started(bool replay) {
-    stats_.start(sources_.clockMs(), sources_.receiverDrops ? sources_.receiverDrops() : 0);
+    stats_.start(collaborators_.clockMs(),
+                 collaborators_.receiverDrops ? collaborators_.receiverDrops() : 0);
     state_ = replay ? State::Replaying : State::Capturing;
     refresh();
 }
@@ -86,7 +94,7 @@ void CaptureStatusPart::stopped() {
     if (!stats_.running()) {
         return;  // a stop with no capture running (a device selection) changes nothing here
     }
-    stats_.stop(sources_.clockMs());
+    stats_.stop(collaborators_.clockMs());
     state_ = State::Stopped;
     refresh();
 }
@@ -108,13 +116,34 @@ QString CaptureStatusPart::shownText() const {
     return shownField_->text();
 }
 
+void CaptureStatusPart::showFile(const QString& path) {
+    if (path.isEmpty()) {
+        setShown(QStringLiteral("Журнал захвата"), {});
+    } else {
+        setShown(QStringLiteral("Файл: ") + QFileInfo(path).fileName(),
+                 QDir::toNativeSeparators(path));
+    }
+}
+
+void CaptureStatusPart::showCapture(const QString& device) {
+    if (device.isEmpty()) {
+        setShown(QStringLiteral("Устройство не выбрано: захват ничего не получит"),
+                 QStringLiteral("Выберите устройство в списке, затем запустите осциллограф (F5)"));
+        return;
+    }
+    const QString when =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"));
+    setShown(QStringLiteral("Захват: %1, %2").arg(device, when),
+             QStringLiteral("Устройство и время пуска захвата на экране"));
+}
+
 void CaptureStatusPart::datagram(std::span<const std::uint8_t> data, osc::DatagramKind kind) {
     stats_.datagram(data, kind);
 }
 
 void CaptureStatusPart::refresh() {
-    if (sources_.receiverDrops && stats_.started() && state_ != State::Replaying) {
-        stats_.setReceiverDrops(sources_.receiverDrops());
+    if (collaborators_.receiverDrops && stats_.started() && state_ != State::Replaying) {
+        stats_.setReceiverDrops(collaborators_.receiverDrops());
     }
     const auto set = [](QLabel* l, const QString& text) {
         if (l->text() != text) {
@@ -122,7 +151,7 @@ void CaptureStatusPart::refresh() {
         }
     };
     set(stateField_, stateText(state_));
-    set(elapsedField_, fromUtf8(osc::elapsedText(stats_.elapsedMs(sources_.clockMs()))));
+    set(elapsedField_, fromUtf8(osc::elapsedText(stats_.elapsedMs(collaborators_.clockMs()))));
     set(datagramsField_,
         QStringLiteral("Посылки: ") + fromUtf8(osc::groupedCount(stats_.datagrams())));
     set(bytesField_, fromUtf8(osc::byteCountText(stats_.bytes())));
@@ -137,7 +166,8 @@ void CaptureStatusPart::refresh() {
     if (lostField_->toolTip() != tip) {
         lostField_->setToolTip(tip);
     }
-    const ForeignDatagrams foreign = sources_.foreign ? sources_.foreign() : ForeignDatagrams{};
+    const ForeignDatagrams foreign =
+        collaborators_.foreign ? collaborators_.foreign() : ForeignDatagrams{};
     set(foreignField_, QStringLiteral("Чужие: ") + fromUtf8(osc::groupedCount(foreign.count)));
     QString foreignTip = foreign.taken ? QStringLiteral(
                                              "Посылки не от выбранного устройства: принимаются, "
@@ -152,7 +182,7 @@ void CaptureStatusPart::refresh() {
     if (foreignField_->toolTip() != foreignTip) {
         foreignField_->setToolTip(foreignTip);
     }
-    const bool silent = sources_.deviceSilent && sources_.deviceSilent();
+    const bool silent = collaborators_.deviceSilent && collaborators_.deviceSilent();
     if (silenceField_->isHidden() == silent) {
         silenceField_->setVisible(silent);
     }
@@ -170,14 +200,10 @@ void CaptureStatusPart::refresh() {
     }
 }
 
-void CaptureStatusPart::addReceptionSettings(const QString& key,
-                                             std::function<void(const ReceptionSettings&)> apply) {
+void CaptureStatusPart::addReceptionSettings(const QString& key) {
     receptionKey_ = key;
-    applyReception_ = std::move(apply);
     reception_ = loadReceptionSettings(key);
-    if (applyReception_) {
-        applyReception_(reception_);
-    }
+    emit receptionChanged(reception_);
     QWidget* window = bar_->window();
     receptionAction_ = new QAction(QStringLiteral("Приём посылок…"), window);
     receptionAction_->setObjectName(QStringLiteral("actReception"));
@@ -203,9 +229,7 @@ void CaptureStatusPart::editReception() {
     }
     reception_ = dialog.settings();
     saveReceptionSettings(receptionKey_, reception_);
-    if (applyReception_) {
-        applyReception_(reception_);
-    }
+    emit receptionChanged(reception_);
     refresh();
 }
 

@@ -8,9 +8,10 @@
 // Besides: "Чужие: N", the datagrams of other senders than the chosen device (the last sender in
 // the tooltip); "Не показаны: N", the sample datagrams that the device sent while the plot
 // showed a file (shown only while not 0; another sender's datagram is counted as "Чужие" alone,
-// never in both); "Устройство молчит" while the device has sent nothing for 2 s of a capture; and
-// the action "Приём посылок…" (Ctrl+Shift+R, a button at the bar's end) with its dialog: the
-// address to listen on and whether datagrams of any sender are taken.
+// never in both); "Устройство молчит" while the device has sent nothing for 2 s of a capture; what
+// the plot shows (a file, or the device and the capture's start); and the action "Приём
+// посылок…" (Ctrl+Shift+R, a button at the bar's end) with its dialog: the address to listen on
+// and whether datagrams of any sender are taken.
 
 #include <QObject>
 #include <QTimer>
@@ -42,15 +43,15 @@ class CaptureStatusPart : public QObject {
         bool taken = false;  // any sender is accepted: they went into the capture
     };
 
-    struct Sources {
-        std::function<std::int64_t()> clockMs;         // a steady clock
+    struct Collaborators {
+        std::function<std::int64_t()> clockMs;         // a steady clock; none: ui::steadyClockMs
         std::function<std::uint64_t()> receiverDrops;  // the endpoint's drops so far
         std::function<ForeignDatagrams()> foreign = {};
         std::function<bool()> deviceSilent = {};  // none: never
     };
 
     // Puts its fields into bar.
-    CaptureStatusPart(QStatusBar* bar, Sources sources);
+    CaptureStatusPart(QStatusBar* bar, Collaborators collaborators);
 
     void started(bool replay);  // the start action ran (a replay's, when replay)
     void stopped();             // the stop action ran
@@ -62,14 +63,17 @@ class CaptureStatusPart : public QObject {
     // capture's start time; empty for nothing.
     void setShown(const QString& text, const QString& tip);
     QString shownText() const;
+    // A replay began: "Файл: NAME" (the path in the tooltip), or "Журнал захвата" for none.
+    void showFile(const QString& path);
+    // A capture began: the device's entry (or address) and the time now; none: no device.
+    void showCapture(const QString& device);
     // The fields from the counts now (also done by its timer while the window lives).
     void refresh();
 
-    // The action "Приём посылок…" and its button; the stored settings (under key) are handed to
-    // apply at once and after each change.
-    void addReceptionSettings(const QString& key,
-                              std::function<void(const ReceptionSettings&)> apply);
-    // The action's handler: the dialog, then the settings stored and applied.
+    // The action "Приём посылок…" and its button; the stored settings (under key) are announced
+    // at once (receptionChanged) and after each change.
+    void addReceptionSettings(const QString& key);
+    // The action's handler: the dialog, then the settings stored and announced.
     void editReception();
     const ReceptionSettings& reception() const { return reception_; }
     QAction* receptionAction() const { return receptionAction_; }
@@ -78,10 +82,13 @@ class CaptureStatusPart : public QObject {
     const osc::CaptureStats& stats() const { return stats_; }
     static QString stateText(State state);
 
+  signals:
+    void receptionChanged(const ui::ReceptionSettings& settings);
+
   private:
     QLabel* field(QStatusBar* bar, const char* name, const QString& tip);
 
-    Sources sources_;
+    Collaborators collaborators_;
     osc::CaptureStats stats_;
     State state_ = State::Idle;
     QTimer timer_;
@@ -98,7 +105,6 @@ class CaptureStatusPart : public QObject {
     QAction* receptionAction_ = nullptr;
     QString receptionKey_;
     ReceptionSettings reception_;
-    std::function<void(const ReceptionSettings&)> applyReception_;
 };
 
 }  // namespace ui

@@ -2,6 +2,7 @@
 // The connection to the telemechanics server: the connect action with its login dialog, the
 // device list built from the server's configuration, and the window caption.
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 
@@ -34,10 +35,11 @@ class ConnectionView {
     virtual void dropDownDeviceList() = 0;
 };
 
-class ConnectionPart {
+class ConnectionPart : public QObject {
+    Q_OBJECT
   public:
     ConnectionPart(ConnectionView& view, MessageSink& messages);
-    ~ConnectionPart();
+    ~ConnectionPart() override;
     ConnectionPart(const ConnectionPart&) = delete;
     ConnectionPart& operator=(const ConnectionPart&) = delete;
 

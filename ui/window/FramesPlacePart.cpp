@@ -8,8 +8,8 @@
 #include <QToolButton>
 
 #include "ui/settings/FormStorage.h"
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/Messages.h"
-#include "ui/window/NavigationPart.h"
 
 namespace ui {
 

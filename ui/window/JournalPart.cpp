@@ -9,11 +9,21 @@
 
 #include "core/capture/capture_stats.h"
 #include "core/files/osc_file.h"
+#include "ui/tracelog/TraceTab.h"
 
 namespace ui {
 
-JournalPart::JournalPart(QWidget* parent, MessageSink& messages, Hooks hooks)
-    : parent_(parent), messages_(messages), hooks_(std::move(hooks)) {}
+JournalPart::JournalPart(QWidget* parent, MessageSink& messages, Collaborators collaborators)
+    : QObject(parent),
+      parent_(parent),
+      messages_(messages),
+      collaborators_(std::move(collaborators)) {
+    if (!collaborators_.chooseSaveFile) {
+        collaborators_.chooseSaveFile = [this] {
+            return chooseOscFile(parent_, TraceLogView::FileDialog::Save);
+        };
+    }
+}
 
 QString JournalPart::questionText(const osc::JournalInfo& journal) {
     const std::int64_t when = journal.startedAt != 0 ? journal.startedAt : journal.lastWrittenAt;
@@ -82,7 +92,7 @@ JournalPart::Answer JournalPart::ask(const osc::JournalInfo& journal) {
 void JournalPart::answer(const osc::JournalInfo& journal, Answer choice) {
     switch (choice) {
         case Answer::Replay:
-            hooks_.replay(osc::readJournal(journal));
+            collaborators_.replay(osc::readJournal(journal));
             break;
         case Answer::Save:
             save(journal);
@@ -96,7 +106,7 @@ void JournalPart::answer(const osc::JournalInfo& journal, Answer choice) {
 }
 
 void JournalPart::save(const osc::JournalInfo& journal) {
-    const QString name = hooks_.chooseSaveFile();
+    const QString name = collaborators_.chooseSaveFile();
     if (name.isEmpty()) {
         return;  // kept: offered again at the next start-up
     }

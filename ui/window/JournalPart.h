@@ -6,6 +6,7 @@
 // journal stays and is offered again at the next start-up). A replayed journal stays as well:
 // the replay does not fill the trace log, so the journal is what can still be saved.
 
+#include <QObject>
 #include <QString>
 
 #include <cstdint>
@@ -20,18 +21,21 @@ class QWidget;
 
 namespace ui {
 
-class JournalPart {
+class JournalPart : public QObject {
+    Q_OBJECT
   public:
     enum class Answer { Replay, Save, Discard, Later };
 
-    struct Hooks {
+    struct Collaborators {
         // Replays oscillogram text as the load action does (start, every line, stop).
         std::function<void(const std::string& text)> replay;
-        // The save file dialog; the chosen name, or empty when cancelled.
-        std::function<QString()> chooseSaveFile;
+        // The save file dialog; the chosen name, or empty when cancelled. None: the
+        // oscillogram file dialog (SaveDialog1) over the parent.
+        std::function<QString()> chooseSaveFile = {};
     };
 
-    JournalPart(QWidget* parent, MessageSink& messages, Hooks hooks);
+    // parent: the window the questions are asked over.
+    JournalPart(QWidget* parent, MessageSink& messages, Collaborators collaborators);
 
     // Asks about every unfinished journal in folder; the errors of one answer are shown and the
     // next journal is still offered. beforeAsking runs once before the first question. The
@@ -54,7 +58,7 @@ class JournalPart {
 
     QWidget* parent_;
     MessageSink& messages_;
-    Hooks hooks_;
+    Collaborators collaborators_;
 };
 
 }  // namespace ui

@@ -8,6 +8,7 @@
 #include "core/view/cursor_snap.h"
 #include "core/view/plot_labels.h"
 #include "core/view/time_text.h"
+#include "ui/plot/PlotState.h"
 
 namespace ui {
 
@@ -24,8 +25,22 @@ void placeLine(osc::ChannelTrace& line, double x) {
 
 }  // namespace
 
-MeasurementPart::MeasurementPart(osc::CaptureEngine& engine, MeasurementView& view)
-    : engine_(engine), view_(view) {}
+MeasurementPart::MeasurementPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementView& view)
+    : engine_(engine), plot_(plot), view_(view) {
+    connect(&plot, &PlotState::bitRateChanged, this, &MeasurementPart::bitRateChanged);
+}
+
+double MeasurementPart::markerX() const {
+    return plot_.markerX();
+}
+
+double MeasurementPart::cursorX() const {
+    return plot_.cursorX();
+}
+
+void MeasurementPart::setMarkerX(double x) {
+    plot_.setMarkerX(x);
+}
 
 void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
     const QRect plot = view_.plotRect();
@@ -44,51 +59,52 @@ void MeasurementPart::mouseMove(Qt::KeyboardModifiers shift, int x, int y) {
         if (!cursor) {
             return;  // no point left of the mouse: the read fails
         }
-        cursorX_ = *cursor;
-        if (cursorX_ == osc::kNoCursor) {
+        const double cursorX = *cursor;
+        const double markerX = plot_.markerX();
+        plot_.setCursorX(cursorX);
+        if (cursorX == osc::kNoCursor) {
             view_.setCursorText(QStringLiteral("???"));
             shownCursor_.reset();
         } else {
-            shownCursor_ = osc::truncateToTick(cursorX_);
+            shownCursor_ = osc::truncateToTick(cursorX);
             view_.setCursorText(positionText(*shownCursor_));
-            if (markerX_ != 0) {
-                shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+            if (markerX != 0) {
+                shownDistance_ = osc::truncateToTick(std::fabs(cursorX - markerX));
                 view_.setDistanceText(positionText(*shownDistance_));
             }
-            if (cursorX_ > markerX_) {
+            if (cursorX > markerX) {
                 decodeBitStream();
             }
         }
-        placeLine(engine_.cursorLine, cursorX_);
-        view_.plotChanged();
+        placeLine(engine_.cursorLine, cursorX);
     } catch (...) {
     }
 }
 
 void MeasurementPart::click() {
-    markerX_ = cursorX_;
-    shownMarker_ = osc::truncateToTick(markerX_);
+    const double markerX = plot_.cursorX();
+    plot_.setMarkerX(markerX);
+    shownMarker_ = osc::truncateToTick(markerX);
     view_.setMarkerText(positionText(*shownMarker_));
-    placeLine(engine_.markerLine, markerX_);
-    view_.plotChanged();
+    placeLine(engine_.markerLine, markerX);
 }
 
 osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, double cursorX,
                                               std::string_view fallbackBits) {
-    markerX_ = markerX;
-    shownMarker_ = osc::truncateToTick(markerX_);
+    plot_.setMarkerX(markerX);
+    shownMarker_ = osc::truncateToTick(markerX);
     view_.setMarkerText(positionText(*shownMarker_));
-    placeLine(engine_.markerLine, markerX_);
-    cursorX_ = cursorX;
-    shownCursor_ = osc::truncateToTick(cursorX_);
+    placeLine(engine_.markerLine, markerX);
+    plot_.setCursorX(cursorX);
+    shownCursor_ = osc::truncateToTick(cursorX);
     view_.setCursorText(positionText(*shownCursor_));
-    shownDistance_ = osc::truncateToTick(std::fabs(cursorX_ - markerX_));
+    shownDistance_ = osc::truncateToTick(std::fabs(cursorX - markerX));
     view_.setDistanceText(positionText(*shownDistance_));
-    placeLine(engine_.cursorLine, cursorX_);
+    placeLine(engine_.cursorLine, cursorX);
     osc::BitStreamOptions options = view_.bitStreamOptions();
     options.spanLimit = std::numeric_limits<double>::infinity();
     osc::BitStreamResult result =
-        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, options);
+        osc::DecodeBitStream(engine_.traces, channel, markerX, cursorX, options);
     if (result.status == osc::BitStreamStatus::Failed && !fallbackBits.empty()) {
         result = osc::GroupBitText(fallbackBits, options);
     }
@@ -97,8 +113,12 @@ osc::BitStreamResult MeasurementPart::measure(int channel, double markerX, doubl
     if (result.status != osc::BitStreamStatus::Aborted) {
         showDecode(result, channel);
     }
-    view_.plotChanged();
     return result;
+}
+
+void MeasurementPart::measureFrame(const FrameMeasure& frame) {
+    view_.setBitStreamOptions(frame.decoder);
+    measure(frame.channel, frame.markerX, frame.cursorX, frame.lineBits);
 }
 
 void MeasurementPart::showDecode(const osc::BitStreamResult& result, int channel) {
@@ -109,10 +129,12 @@ void MeasurementPart::showDecode(const osc::BitStreamResult& result, int channel
 }
 
 QString MeasurementPart::decodeFailureReason(int channel) const {
-    if (markerX_ == 0) {
+    const double markerX = plot_.markerX();
+    if (markerX == 0) {
         return QStringLiteral("Нет маркера: щёлкните по графику, чтобы поставить его");
     }
-    if (!decodeUnlimited_ && std::fabs(cursorX_ - markerX_) >= osc::BitStreamOptions{}.spanLimit) {
+    if (!decodeUnlimited_ &&
+        std::fabs(plot_.cursorX() - markerX) >= osc::BitStreamOptions{}.spanLimit) {
         return QStringLiteral("Между маркером и курсором 257 бит или больше");
     }
     if (channel < 0 || channel >= osc::kChannelCount) {
@@ -123,7 +145,9 @@ QString MeasurementPart::decodeFailureReason(int channel) const {
 }
 
 void MeasurementPart::optionsChanged() {
-    if (markerX_ == 0 || decodedChannel_ < 0 || !(cursorX_ > markerX_)) {
+    const double markerX = plot_.markerX();
+    const double cursorX = plot_.cursorX();
+    if (markerX == 0 || decodedChannel_ < 0 || !(cursorX > markerX)) {
         return;  // nothing decoded yet: the next move decodes with the new options
     }
     osc::BitStreamOptions options = view_.bitStreamOptions();
@@ -131,14 +155,14 @@ void MeasurementPart::optionsChanged() {
         options.spanLimit = std::numeric_limits<double>::infinity();
     }
     const osc::BitStreamResult result =
-        osc::DecodeBitStream(engine_.traces, decodedChannel_, markerX_, cursorX_, options);
+        osc::DecodeBitStream(engine_.traces, decodedChannel_, markerX, cursorX, options);
     if (result.status != osc::BitStreamStatus::Aborted) {
         showDecode(result, decodedChannel_);
     }
 }
 
 void MeasurementPart::resetForNewTraces() {
-    markerX_ = 0;
+    plot_.setMarkerX(0);
     shownMarker_.reset();
     shownDistance_.reset();
     decodedChannel_ = -1;
@@ -156,15 +180,13 @@ void MeasurementPart::resetForNewTraces() {
     }
     view_.setDecodedText(QStringLiteral("?"), QStringLiteral("?"));
     view_.setDecodeReason(decodeFailureReason(-1));
-    view_.plotChanged();
 }
 
 QString MeasurementPart::positionText(osc::Tick ticks) const {
-    return QString::fromStdString(osc::PositionText(ticks, bitRate_));
+    return QString::fromStdString(osc::PositionText(ticks, plot_.bitRate()));
 }
 
-void MeasurementPart::setBitRate(std::optional<double> rate) {
-    bitRate_ = rate;
+void MeasurementPart::bitRateChanged() {
     if (shownMarker_) {
         view_.setMarkerText(positionText(*shownMarker_));
     }
@@ -178,8 +200,8 @@ void MeasurementPart::setBitRate(std::optional<double> rate) {
 
 void MeasurementPart::decodeBitStream() {
     const int channel = view_.channelAtMouse();
-    const osc::BitStreamResult result =
-        osc::DecodeBitStream(engine_.traces, channel, markerX_, cursorX_, view_.bitStreamOptions());
+    const osc::BitStreamResult result = osc::DecodeBitStream(
+        engine_.traces, channel, plot_.markerX(), plot_.cursorX(), view_.bitStreamOptions());
     if (result.status == osc::BitStreamStatus::Aborted) {
         throw std::domain_error("Division by zero");
     }

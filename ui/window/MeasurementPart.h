@@ -3,6 +3,7 @@
 // under it; a click drops the marker where the cursor is; the readouts show both in bits and
 // their distance, and the bits between marker and cursor are decoded into the two decode lines.
 
+#include <QObject>
 #include <QRect>
 #include <QString>
 
@@ -11,6 +12,7 @@
 
 #include "core/capture/capture_engine.h"
 #include "core/frames/bit_stream.h"
+#include "ui/frames/FramesPart.h"
 
 namespace ui {
 
@@ -25,18 +27,23 @@ class MeasurementView {
     virtual int channelAtMouse() const = 0;  // ChannelAtMouse
     // seByteBitsCount, cbReverseBits, cbInverseBits, cbBitStaff as they are now.
     virtual osc::BitStreamOptions bitStreamOptions() const = 0;
+    virtual void setBitStreamOptions(const osc::BitStreamOptions& options) = 0;
     virtual void setCursorText(const QString& text) = 0;    // lblStrobe
     virtual void setMarkerText(const QString& text) = 0;    // lblMarker
     virtual void setDistanceText(const QString& text) = 0;  // lblDiff
     virtual void setDecodedText(const QString& bits, const QString& values) = 0;
     // Why the decode lines show "?" (their tooltip), or empty when they show a decode.
     virtual void setDecodeReason(const QString& /*reason*/) {}
-    virtual void plotChanged() = 0;
 };
 
-class MeasurementPart {
+class PlotState;
+
+// The positions themselves and the bit rate are the view state's (ui/plot/PlotState.h); the part
+// moves them and keeps the readouts and the two lines in step.
+class MeasurementPart : public QObject {
+    Q_OBJECT
   public:
-    MeasurementPart(osc::CaptureEngine& engine, MeasurementView& view);
+    MeasurementPart(osc::CaptureEngine& engine, PlotState& plot, MeasurementView& view);
 
     // Chart1MouseMove at (x, y) in chart pixels. Whatever fails after the rectangle test ends
     // the move silently; what was done stays done.
@@ -62,24 +69,25 @@ class MeasurementPart {
     // the decode lines got (a bit count of 0 leaves them as they are).
     osc::BitStreamResult measure(int channel, double markerX, double cursorX,
                                  std::string_view fallbackBits = {});
+    // A frame chosen in the table: the decoder's options from the frame decoder's, then
+    // measure over the frame, its line bits standing in.
+    void measureFrame(const FrameMeasure& frame);
 
-    double markerX() const { return markerX_; }             // FMarkerX: 0 means no marker
-    double cursorX() const { return cursorX_; }             // FCursorX: -1 means no position
+    double markerX() const;                                 // FMarkerX: 0 means no marker
+    double cursorX() const;                                 // FCursorX: -1 means no position
     int decodedChannel() const { return decodedChannel_; }  // the line of the last decode
     // The marker position alone, without its readout or line (the start of a capture sets 0).
-    void setMarkerX(double x) { markerX_ = x; }
-    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
-    // the readouts shown now are written again.
-    void setBitRate(std::optional<double> rate);
+    void setMarkerX(double x);
 
   private:
+    // With a bit rate the readouts add the time to their bit texts ("1 + 44/256 (122,1 мкс)");
+    // a change of the rate writes the readouts shown now again.
+    void bitRateChanged();
     QString positionText(osc::Tick ticks) const;
 
     osc::CaptureEngine& engine_;
+    PlotState& plot_;
     MeasurementView& view_;
-    double markerX_ = 0;
-    double cursorX_ = 0;
-    std::optional<double> bitRate_;
     // The positions that the three readouts show now (none while one shows "???").
     std::optional<osc::Tick> shownMarker_, shownCursor_, shownDistance_;
     int decodedChannel_ = -1;       // the line of the last decode

@@ -9,6 +9,9 @@
 #include <cmath>
 
 #include "core/view/plot_navigation.h"
+#include "core/view/plot_window.h"
+#include "ui/plot/PlotState.h"
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/Messages.h"
 #include "ui/widgets/ReadoutLabel.h"
 #include "ui/widgets/SvgIcon.h"
@@ -32,24 +35,19 @@ constexpr const char* kGoToBitSvg =
 
 }  // namespace
 
-void keyed(QAction* action, const QList<QKeySequence>& keys) {
-    action->setShortcuts(keys);
-    QString tip = action->text();
-    if (!keys.isEmpty()) {
-        tip += QStringLiteral(" (") + keys.front().toString(QKeySequence::NativeText) +
-               QLatin1Char(')');
-    }
-    action->setToolTip(tip);
-}
-
-NavigationPart::NavigationPart(osc::CaptureEngine& engine, QWidget* window, QSpinBox* bits,
-                               std::function<void()> windowMoved)
+NavigationPart::NavigationPart(const osc::ChannelTraces& traces, PlotState& plot, QWidget* window,
+                               QSpinBox* bits)
     : QObject(window),
-      engine_(engine),
+      traces_(traces),
+      plot_(plot),
       window_(window),
       bits_(bits),
-      windowMoved_(std::move(windowMoved)),
       chosenBits_(bits->value()) {
+    connect(&plot, &PlotState::windowChanged, this, [this](osc::WindowChange change) {
+        if (osc::followersOf(change).bitCount) {
+            followWidth();
+        }
+    });
     // A whole capture's count of bits may be wider than the field.
     connect(bits, &QSpinBox::textChanged, this, [this] { fitSpinBoxText(bits_); });
     fit_ = make("actZoomFit", QStringLiteral("Весь график"), {QKeySequence(Qt::Key_Home)}, kFitSvg,
@@ -71,10 +69,6 @@ NavigationPart::NavigationPart(osc::CaptureEngine& engine, QWidget* window, QSpi
          nullptr, [this] { pan(1); });
 }
 
-QList<QAction*> NavigationPart::actions() const {
-    return actions_;
-}
-
 QAction* NavigationPart::make(const char* name, const QString& caption,
                               const QList<QKeySequence>& keys, const char* svg,
                               std::function<void()> run) {
@@ -87,45 +81,54 @@ QAction* NavigationPart::make(const char* name, const QString& caption,
     window_->addAction(a);  // the keys work wherever the window's focus is
     connect(a, &QAction::triggered, this,
             [this, run = std::move(run)] { guarded(window_, [&] { run(); }); });
-    actions_.push_back(a);
     return a;
 }
 
 void NavigationPart::setWindow(const osc::AxisRange& range) {
-    engine_.window.setMinMax(range.minimum, range.maximum);
-    followWidth();
-    if (windowMoved_) {
-        windowMoved_();
-    }
+    plot_.setWindow(range, osc::WindowChange::Action);
+}
+
+void NavigationPart::bitCountChanged(int bits) {
+    osc::PlotWindow w = plot_.window();
+    osc::applyWindowBits(w, bits);
+    plot_.setWindow({w.minimum(), w.maximum()}, osc::WindowChange::BitCount);
+    chosenBits_ = bits;
+}
+
+void NavigationPart::undoZoom() {
+    osc::PlotWindow w = plot_.window();
+    osc::applyWindowBits(w, chosenBits_);
+    plot_.setWindow({w.minimum(), w.maximum()}, osc::WindowChange::Mouse);
+    followWidth();  // also when the window already had that width
 }
 
 void NavigationPart::zoomToFit() {
-    if (const std::optional<osc::AxisRange> extent = osc::captureExtent(engine_.traces)) {
+    if (const std::optional<osc::AxisRange> extent = osc::captureExtent(traces_)) {
         setWindow(*extent);
     }
 }
 
 void NavigationPart::zoomBy(double factor) {
-    const osc::AxisRange now{engine_.window.minimum(), engine_.window.maximum()};
-    if (const std::optional<osc::AxisRange> zoomed = osc::zoomWindowStep(now, factor)) {
+    if (const std::optional<osc::AxisRange> zoomed =
+            osc::zoomWindowStep(plot_.windowRange(), factor)) {
         setWindow(*zoomed);
     }
 }
 
 void NavigationPart::pan(double fractionOfWidth) {
-    setWindow(
-        osc::panWindow({engine_.window.minimum(), engine_.window.maximum()}, fractionOfWidth));
+    setWindow(osc::panWindow(plot_.windowRange(), fractionOfWidth));
 }
 
 void NavigationPart::centreOn(double tick) {
-    setWindow(osc::windowCentredAt({engine_.window.minimum(), engine_.window.maximum()}, tick));
+    setWindow(osc::windowCentredAt(plot_.windowRange(), tick));
 }
 
 void NavigationPart::goToBit() {
-    const double middle = (engine_.window.minimum() + engine_.window.maximum()) / 2;
-    const std::optional<osc::AxisRange> extent = osc::captureExtent(engine_.traces);
+    const osc::AxisRange now = plot_.windowRange();
+    const double middle = (now.minimum + now.maximum) / 2;
+    const std::optional<osc::AxisRange> extent = osc::captureExtent(traces_);
     const std::int64_t last =
-        std::max<std::int64_t>(0, osc::bitAt(extent ? extent->maximum : engine_.window.maximum()));
+        std::max<std::int64_t>(0, osc::bitAt(extent ? extent->maximum : now.maximum));
     const std::int64_t initial = std::clamp<std::int64_t>(osc::bitAt(middle), 0, last);
     if (const std::optional<std::int64_t> bit = askBitNumber(window_, initial, last)) {
         centreOn(static_cast<double>(*bit) * static_cast<double>(osc::kTicksPerBit));
@@ -136,7 +139,7 @@ void NavigationPart::followWidth() {
     if (!bits_) {
         return;
     }
-    const int shown = osc::windowBitsOf({engine_.window.minimum(), engine_.window.maximum()});
+    const int shown = osc::windowBitsOf(plot_.windowRange());
     if (bits_->value() != shown) {
         const QSignalBlocker quiet(bits_);  // shows the width; the width stays as it is
         bits_->setValue(shown);

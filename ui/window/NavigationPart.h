@@ -1,9 +1,10 @@
 #pragma once
 // Moving about a capture: "Весь график" (Home), "Перейти к биту…" (Ctrl+G), zoom in and out
 // (+, −), a step left or right (←, →: a tenth of the window), a page left or right (PgUp,
-// PgDn), and the overview strip (ui/plot/OverviewStrip.h). "Бит в окне" follows every change of the
-// window's width, from here and from the mouse, without running its change handler; the width
-// the user chose there last is what undoing a mouse zoom returns to.
+// PgDn), the overview strip (ui/plot/OverviewStrip.h), and "Бит в окне": a width set there
+// keeps the left edge; the field shows the width after every other change of the window (the
+// keys, the mouse, a frame chosen), without running its change handler; the width the user
+// chose there last is what undoing a mouse zoom returns to.
 //
 // The actions live on the main window (their keys work wherever its focus is, unless the
 // focused widget takes the key itself, as the spin boxes and the trace memo do). Each one's
@@ -16,7 +17,7 @@
 #include <functional>
 #include <optional>
 
-#include "core/capture/capture_engine.h"
+#include "core/protocol/sample_decoder.h"
 #include "core/view/plot_mapping.h"
 
 class QAction;
@@ -26,21 +27,18 @@ class QWidget;
 
 namespace ui {
 
-// Gives the action its keys (the first is the one named) and a tooltip "Caption (Key)".
-void keyed(QAction* action, const QList<QKeySequence>& keys);
+class PlotState;
 
 class NavigationPart : public QObject {
     Q_OBJECT
   public:
-    // window: the actions' parent and the dialog's; bits: "Бит в окне"; windowMoved runs after
-    // every change of the window made here (the plot repaints, the scroll bar follows).
-    NavigationPart(osc::CaptureEngine& engine, QWidget* window, QSpinBox* bits,
-                   std::function<void()> windowMoved);
+    // traces: the capture moved about in; plot: its window; window: the actions' parent and
+    // the dialog's; bits: "Бит в окне".
+    NavigationPart(const osc::ChannelTraces& traces, PlotState& plot, QWidget* window,
+                   QSpinBox* bits);
 
     QAction* fitAction() const { return fit_; }
     QAction* goToBitAction() const { return goToBit_; }
-    // Every action of the part, in the order of their keys' list in the tooltips.
-    QList<QAction*> actions() const;
 
     void zoomToFit();                  // the whole capture; nothing while there is none
     void zoomBy(double factor);        // about the middle; < 1 zooms in
@@ -48,25 +46,25 @@ class NavigationPart : public QObject {
     void goToBit();                    // asks for a bit and centres the window on it
     void centreOn(double tick);
 
-    // The window's width changed elsewhere (the mouse): "Бит в окне" shows it.
-    void followWidth();
-    // "Бит в окне" changed by the user or the stored settings: the width to return to.
-    void bitsChosen(int bits) { chosenBits_ = bits; }
-    int chosenBits() const { return chosenBits_; }
+    // "Бит в окне" changed by the user or the stored settings (seWindowBitsCountChange): the
+    // window that wide from its left edge, and the width to return to.
+    void bitCountChanged(int bits);
+    // Undoing a mouse zoom (Chart1UndoZoom): the width chosen in "Бит в окне" again.
+    void undoZoom();
 
   private:
     QAction* make(const char* name, const QString& caption, const QList<QKeySequence>& keys,
                   const char* svg, std::function<void()> run);
     void setWindow(const osc::AxisRange& range);
+    void followWidth();  // "Бит в окне" shows the window's width
 
-    osc::CaptureEngine& engine_;
+    const osc::ChannelTraces& traces_;
+    PlotState& plot_;
     QPointer<QWidget> window_;
     QPointer<QSpinBox> bits_;
-    std::function<void()> windowMoved_;
     int chosenBits_ = 100;
     QAction* fit_ = nullptr;
     QAction* goToBit_ = nullptr;
-    QList<QAction*> actions_;
 };
 
 // "Перейти к биту": the bit number, 0 to last, asked for in a small dialog (through

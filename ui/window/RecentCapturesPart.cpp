@@ -23,8 +23,9 @@
 #include "core/files/capture_journal.h"
 #include "core/files/file_error.h"
 #include "ui/settings/FormStorage.h"
+#include "ui/tracelog/TraceTab.h"
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/Messages.h"
-#include "ui/window/NavigationPart.h"
 
 namespace ui {
 
@@ -61,13 +62,18 @@ QString fromUtf8(const std::string& s) {
 }  // namespace
 
 RecentCapturesPart::RecentCapturesPart(QWidget* window, const QString& key, MessageSink& messages,
-                                       std::filesystem::path folder, Hooks hooks)
+                                       std::filesystem::path folder, Collaborators collaborators)
     : QObject(window),
       window_(window),
       key_(key),
       messages_(messages),
-      hooks_(std::move(hooks)),
+      collaborators_(std::move(collaborators)),
       captures_(std::make_unique<osc::RecentCaptures>(std::move(folder), storedLimits(key))) {
+    if (!collaborators_.chooseSaveFile) {
+        collaborators_.chooseSaveFile = [this] {
+            return chooseOscFile(window_, TraceLogView::FileDialog::Save);
+        };
+    }
     actSave_ = new QAction(QStringLiteral("Сохранить захват…"), window);
     actSave_->setObjectName(QStringLiteral("actSaveCapture"));
     keyed(actSave_, {QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_S)});
@@ -129,10 +135,10 @@ QString RecentCapturesPart::durationText(std::int64_t seconds) {
 }
 
 bool RecentCapturesPart::saveCaptureOnScreen() {
-    if (std::optional<osc::KeptCapture> capture = hooks_.captureOnScreen()) {
+    if (std::optional<osc::KeptCapture> capture = collaborators_.captureOnScreen()) {
         return saveCapture(*capture);
     }
-    const QString file = hooks_.fileOnScreen();
+    const QString file = collaborators_.fileOnScreen();
     if (!file.isEmpty()) {
         osc::KeptCapture copy;
         copy.path = file.toStdString();
@@ -146,7 +152,7 @@ bool RecentCapturesPart::saveCaptureOnScreen() {
 }
 
 bool RecentCapturesPart::saveCapture(const osc::KeptCapture& capture) {
-    const QString name = hooks_.chooseSaveFile();
+    const QString name = collaborators_.chooseSaveFile();
     if (name.isEmpty()) {
         return false;
     }
@@ -323,7 +329,7 @@ void RecentCapturesPart::showList() {
     applyLimits();
     if (result == QDialog::Accepted) {
         if (const auto c = selected()) {
-            hooks_.replay(QString::fromStdString(c->path.string()));
+            collaborators_.replay(QString::fromStdString(c->path.string()));
         }
     }
 }

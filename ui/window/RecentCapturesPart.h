@@ -33,22 +33,23 @@ class MessageSink;
 class RecentCapturesPart : public QObject {
     Q_OBJECT
   public:
-    struct Hooks {
+    struct Collaborators {
         // The capture on screen, as its journal holds it; nothing when none.
         std::function<std::optional<osc::KeptCapture>()> captureOnScreen;
         // The file on screen after a load (empty for none).
         std::function<QString()> fileOnScreen;
         // Replays a kept capture's file as a load does; may throw.
         std::function<void(const QString&)> replay;
-        // The save file dialog for oscillogram files; the chosen name, or empty.
-        std::function<QString()> chooseSaveFile;
+        // The save file dialog for oscillogram files; the chosen name, or empty. None: the
+        // oscillogram file dialog (SaveDialog1) over the window.
+        std::function<QString()> chooseSaveFile = {};
     };
 
     static QString section() { return QStringLiteral("RecentCaptures"); }
 
     // folder: where the captures are kept (osc::defaultRecentCapturesFolder()).
     RecentCapturesPart(QWidget* window, const QString& key, MessageSink& messages,
-                       std::filesystem::path folder, Hooks hooks);
+                       std::filesystem::path folder, Collaborators collaborators);
     ~RecentCapturesPart() override;
 
     osc::RecentCaptures& captures() { return *captures_; }
@@ -79,7 +80,7 @@ class RecentCapturesPart : public QObject {
     QWidget* window_;
     QString key_;
     MessageSink& messages_;
-    Hooks hooks_;
+    Collaborators collaborators_;
     std::unique_ptr<osc::RecentCaptures> captures_;
     QAction* actSave_ = nullptr;
     QAction* actList_ = nullptr;

@@ -20,8 +20,11 @@
 #include <cmath>
 
 #include "core/files/file_error.h"
+#include "core/view/plot_navigation.h"
+#include "core/view/time_text.h"
+#include "ui/plot/PlotState.h"
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/Messages.h"
-#include "ui/window/NavigationPart.h"
 
 namespace ui {
 
@@ -36,8 +39,15 @@ QString fromUtf8(const std::string& s) {
 
 }  // namespace
 
-SessionPart::SessionPart(QWidget* window, MessageSink& messages, Hooks hooks)
-    : QObject(window), window_(window), messages_(messages), hooks_(std::move(hooks)) {
+SessionPart::SessionPart(QWidget* window, PlotState& plot, osc::ChannelTraces& traces,
+                         SessionView& view, MessageSink& messages, Collaborators collaborators)
+    : QObject(window),
+      window_(window),
+      plot_(plot),
+      traces_(traces),
+      view_(view),
+      messages_(messages),
+      collaborators_(std::move(collaborators)) {
     for (int key = 1; key <= 9; ++key) {
         const auto digit = static_cast<Qt::Key>(Qt::Key_0 + key);
         QAction* drop = action("actDropMarker", QStringLiteral("Метка %1 у курсора").arg(key),
@@ -57,6 +67,46 @@ SessionPart::SessionPart(QWidget* window, MessageSink& messages, Hooks hooks)
            QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_E), [this] { save(); });
 }
 
+void SessionPart::changed() {
+    std::array<QColor, osc::kChannelCount> colours{};
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        colours[static_cast<std::size_t>(c)] = channelColour(c);
+        traces_[static_cast<std::size_t>(c)].setHidden(!channelVisible(c));
+    }
+    view_.setChannelColours(colours);
+}
+
+void SessionPart::centreOn(double tick) {
+    plot_.setWindow(osc::windowCentredAt(plot_.windowRange(), tick), osc::WindowChange::Action);
+}
+
+QString SessionPart::positionText(osc::Tick ticks) const {
+    return QString::fromStdString(osc::PositionText(ticks, plot_.bitRate()));
+}
+
+osc::Session SessionPart::collectView() const {
+    osc::Session s;
+    const osc::AxisRange window = plot_.windowRange();
+    s.view = {{window.minimum, window.maximum}};
+    s.marker = plot_.markerX();
+    s.cursor = plot_.cursorX();
+    s.decodeChannel = collaborators_.decodedChannel ? collaborators_.decodedChannel() : -1;
+    s.decoder = view_.decoder();
+    s.frameOptions = view_.frameOptions();
+    return s;
+}
+
+void SessionPart::applyView(const osc::Session& s) {
+    view_.setDecoder(s.decoder);
+    view_.setFrameOptions(s.frameOptions);
+    if (s.view) {
+        plot_.setWindow({s.view->first, s.view->second}, osc::WindowChange::Action);
+    }
+    if (s.marker != 0 && s.cursor >= 0) {
+        emit measureWanted(std::max(0, s.decodeChannel), s.marker, s.cursor);
+    }
+}
+
 QAction* SessionPart::action(const char* name, const QString& text, const QKeySequence& key,
                              std::function<void()> run) {
     auto* a = new QAction(text, window_);
@@ -69,7 +119,7 @@ QAction* SessionPart::action(const char* name, const QString& text, const QKeySe
 }
 
 void SessionPart::dropMarker(int key) {
-    const double x = hooks_.cursorX();
+    const double x = plot_.cursorX();
     if (x < 0) {
         messages_.showError(QStringLiteral("Нет курсора: наведите мышь на график"));
         return;
@@ -85,20 +135,20 @@ void SessionPart::dropMarker(int key) {
             markers_.begin(), markers_.end(),
             [](const osc::NamedMarker& a, const osc::NamedMarker& b) { return a.key < b.key; });
     }
-    hooks_.changed();
+    changed();
 }
 
 void SessionPart::jumpTo(int key) {
     for (const osc::NamedMarker& m : markers_) {
         if (m.key == key) {
-            hooks_.centreOn(static_cast<double>(m.x));
+            centreOn(static_cast<double>(m.x));
             return;
         }
     }
 }
 
 void SessionPart::addBookmark(const QString& givenNote, bool ask) {
-    const double x = hooks_.cursorX();
+    const double x = plot_.cursorX();
     if (x < 0) {
         messages_.showError(QStringLiteral("Нет курсора: наведите мышь на график"));
         return;
@@ -109,7 +159,7 @@ void SessionPart::addBookmark(const QString& givenNote, bool ask) {
         dialog.setObjectName(QStringLiteral("BookmarkDialog"));
         dialog.setWindowTitle(QStringLiteral("Закладка"));
         dialog.setLabelText(QStringLiteral("Заметка к закладке у бита %1:")
-                                .arg(hooks_.positionText(static_cast<osc::Tick>(x))));
+                                .arg(positionText(static_cast<osc::Tick>(x))));
         dialog.setTextValue(note);
         if (runModal(dialog) != QDialog::Accepted) {
             return;
@@ -119,7 +169,7 @@ void SessionPart::addBookmark(const QString& givenNote, bool ask) {
     bookmarks_.push_back({static_cast<osc::Tick>(x), note.left(4096).toStdString()});
     std::stable_sort(bookmarks_.begin(), bookmarks_.end(),
                      [](const osc::Bookmark& a, const osc::Bookmark& b) { return a.x < b.x; });
-    hooks_.changed();
+    changed();
 }
 
 void SessionPart::showList() {
@@ -137,14 +187,14 @@ void SessionPart::showList() {
         list->clear();
         for (const osc::NamedMarker& m : markers_) {
             auto* item = new QTreeWidgetItem(
-                list, {QString::number(m.key), hooks_.positionText(m.x), fromUtf8(m.name)});
+                list, {QString::number(m.key), positionText(m.x), fromUtf8(m.name)});
             item->setData(0, Qt::UserRole, static_cast<qlonglong>(m.x));
             item->setData(1, Qt::UserRole, m.key);
         }
         for (std::size_t i = 0; i < bookmarks_.size(); ++i) {
             const osc::Bookmark& b = bookmarks_[i];
             auto* item = new QTreeWidgetItem(
-                list, {QStringLiteral("—"), hooks_.positionText(b.x), fromUtf8(b.note)});
+                list, {QStringLiteral("—"), positionText(b.x), fromUtf8(b.note)});
             item->setData(0, Qt::UserRole, static_cast<qlonglong>(b.x));
             item->setData(1, Qt::UserRole, -1 - static_cast<int>(i));
         }
@@ -184,13 +234,12 @@ void SessionPart::showList() {
         } else {
             bookmarks_.erase(bookmarks_.begin() + (-1 - which));
         }
-        hooks_.changed();
+        changed();
         fill();
     });
     dialog.resize(460, 300);
     if (runModal(dialog) == QDialog::Accepted && list->currentItem()) {
-        hooks_.centreOn(
-            static_cast<double>(list->currentItem()->data(0, Qt::UserRole).toLongLong()));
+        centreOn(static_cast<double>(list->currentItem()->data(0, Qt::UserRole).toLongLong()));
     }
 }
 
@@ -256,7 +305,7 @@ void SessionPart::setChannel(int channel, const osc::SessionChannel& look) {
         return;
     }
     channels_[static_cast<std::size_t>(channel)] = look;
-    hooks_.changed();
+    changed();
 }
 
 QString SessionPart::channelName(int channel) const {
@@ -264,6 +313,15 @@ QString SessionPart::channelName(int channel) const {
         return {};
     }
     return fromUtf8(channels_[static_cast<std::size_t>(channel)].name);
+}
+
+QString SessionPart::levelName(int level) const {
+    for (int c = 0; c < osc::kChannelCount; ++c) {
+        if (osc::kChannels[static_cast<std::size_t>(c)].levelSet == level) {
+            return channelName(c);
+        }
+    }
+    return {};
 }
 
 QColor SessionPart::channelColour(int channel) const {
@@ -280,7 +338,7 @@ bool SessionPart::channelVisible(int channel) const {
 }
 
 osc::Session SessionPart::session() const {
-    osc::Session s = hooks_.collectView ? hooks_.collectView() : osc::Session{};
+    osc::Session s = collectView();
     s.markers = markers_;
     s.bookmarks = bookmarks_;
     s.channels = channels_;
@@ -297,7 +355,7 @@ QString SessionPart::newerVersionText(const QString& file, int version) {
 }
 
 bool SessionPart::save() {
-    const QString file = hooks_.captureFile();
+    const QString file = collaborators_.captureFile();
     if (file.isEmpty()) {
         messages_.showError(
             QStringLiteral("Сеанс хранится рядом с файлом захвата: сначала "
@@ -317,7 +375,7 @@ void SessionPart::clear() {
     markers_.clear();
     bookmarks_.clear();
     channels_ = {};
-    hooks_.changed();
+    changed();
 }
 
 void SessionPart::restoreFor(const QString& file) {
@@ -344,10 +402,8 @@ void SessionPart::restoreFor(const QString& file) {
     markers_ = s->markers;
     bookmarks_ = s->bookmarks;
     channels_ = s->channels;
-    if (hooks_.applyView) {
-        hooks_.applyView(*s);
-    }
-    hooks_.changed();
+    applyView(*s);
+    changed();
 }
 
 void SessionPart::paint(QPainter& p, const osc::PlotMapping& m) const {

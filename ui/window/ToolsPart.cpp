@@ -1,6 +1,7 @@
 #include "ui/window/ToolsPart.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -50,20 +51,30 @@ QString toolTipWithKey(const QString& text, const QKeySequence& key) {
     return QStringLiteral("%1 (%2)").arg(plain, key.toString(QKeySequence::NativeText));
 }
 
-ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
-                     MessageSink& messages, Hooks hooks)
+QStringList pictureHeaderLines(const QString& program, const QString& shown,
+                               const QStringList& readouts) {
+    return QStringList{
+               program + (shown.isEmpty() ? QString() : QStringLiteral(": ") + shown) +
+               QStringLiteral(". Снимок ") +
+               QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm:ss"))} +
+           readouts;
+}
+
+ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
+                     osc::CaptureEngine& engine, MessageSink& messages, Collaborators collaborators)
     : QObject(window),
       window_(window),
       key_(key),
       plot_(plot),
+      plotState_(plotState),
       engine_(engine),
       messages_(messages),
-      hooks_(std::move(hooks)),
+      collaborators_(std::move(collaborators)),
       recent_(key, recentSection()) {
     setObjectName(QStringLiteral("ToolsPart"));
     createActions();
     recent_.load();
-    bitRate_ = loadBitRate(key_, readoutSection());
+    plotState_.setBitRate(loadBitRate(key_, readoutSection()));
     try {
         const auto section = openQSettingsSection(key_, pictureSection());
         const auto isTrue = [](const QString& text) {
@@ -78,9 +89,6 @@ ToolsPart::ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::Ca
         }
     } catch (const std::exception&) {
         // a value of another type: the defaults
-    }
-    if (hooks_.bitRateChanged) {
-        hooks_.bitRateChanged(bitRate_);
     }
     window_->setAcceptDrops(true);
     window_->installEventFilter(this);
@@ -216,45 +224,46 @@ PictureLook ToolsPart::pictureLook() const {
     PictureLook look;
     look.header = pictureHeader_;
     look.light = pictureLight_;
-    if (look.header && hooks_.pictureHeader) {
-        look.headerLines = hooks_.pictureHeader();
+    if (look.header && collaborators_.pictureHeader) {
+        look.headerLines = collaborators_.pictureHeader();
     }
     return look;
 }
 
 void ToolsPart::exportTraces() {
     const std::optional<osc::ExportStretch> stretch =
-        hooks_.stretch ? hooks_.stretch() : std::nullopt;
+        markerCursorStretch(plotState_.markerX(), plotState_.cursorX());
     ExportDialog dialog(window_, suggestedFile(lastExport_, QStringLiteral("vcd")), stretch,
-                        bitRate_);
+                        bitRate());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     const ExportRequest request = dialog.request();
     lastExport_ = request.fileName;
     lastFolder_ = QFileInfo(lastExport_).absolutePath();
-    ExportProgressDialog progress(window_, hooks_.closing);
+    ExportProgressDialog progress(window_, [this] { return closing_; });
     if (request.format == osc::ExportFormat::Pcapng) {
-        writeFramesExport(engine_.frames, request, bitRate_, progress);
+        writeFramesExport(engine_.frames, request, bitRate(), progress);
     } else {
-        writeTraceExport(engine_.traces, request, bitRate_, progress);
+        writeTraceExport(engine_.traces, request, bitRate(), progress);
     }
 }
 
 void ToolsPart::editBitRate() {
-    BitRateDialog dialog(window_, bitRate_);
+    BitRateDialog dialog(window_, bitRate());
     if (runModal(dialog) != QDialog::Accepted) {
         return;
     }
     setBitRate(dialog.rate());
 }
 
+std::optional<double> ToolsPart::bitRate() const {
+    return plotState_.bitRate();
+}
+
 void ToolsPart::setBitRate(std::optional<double> rate) {
-    bitRate_ = rate;
     saveBitRate(key_, readoutSection(), rate);
-    if (hooks_.bitRateChanged) {
-        hooks_.bitRateChanged(rate);
-    }
+    plotState_.setBitRate(rate);
 }
 
 void ToolsPart::showRecentFiles() {
@@ -309,8 +318,8 @@ void ToolsPart::openFile(const QString& path) {
     if (!QFileInfo(path).isFile()) {
         recent_.remove(path);
     }
-    if (hooks_.openFile) {
-        guarded(messages_, [&] { hooks_.openFile(path); });
+    if (collaborators_.openFile) {
+        guarded(messages_, [&] { collaborators_.openFile(path); });
     }
 }
 

@@ -33,18 +33,19 @@ class OscPlot;
 namespace ui {
 
 class MessageSink;
+class PlotState;
+
+// A picture's header: the program, what the plot shows (shown, may be empty) and the time now,
+// then the readouts' lines.
+QStringList pictureHeaderLines(const QString& program, const QString& shown,
+                               const QStringList& readouts);
 
 class ToolsPart : public QObject {
     Q_OBJECT
   public:
-    struct Hooks {
+    struct Collaborators {
         // Replays a file as the load action does after its dialog (LoadOscFile); may throw.
         std::function<void(const QString&)> openFile;
-        // The stretch between marker and cursor, or none.
-        std::function<std::optional<osc::ExportStretch>()> stretch;
-        // The bit rate changed (also once at start from the store).
-        std::function<void(std::optional<double>)> bitRateChanged;
-        std::function<bool()> closing;  // the window is closing: a long export stops
         // The lines of a picture's header: the device, file or capture time, the readouts, the
         // decoded line. None if empty.
         std::function<QStringList()> pictureHeader = {};
@@ -55,8 +56,10 @@ class ToolsPart : public QObject {
     static QString readoutSection() { return QStringLiteral("Readouts"); }
     static QString pictureSection() { return QStringLiteral("Picture"); }
 
-    ToolsPart(QWidget* window, const QString& key, OscPlot* plot, osc::CaptureEngine& engine,
-              MessageSink& messages, Hooks hooks);
+    // plotState: the marker and cursor (the stretch to export) and the bit rate, which the part
+    // sets from the store at once and after its dialog.
+    ToolsPart(QWidget* window, const QString& key, OscPlot* plot, PlotState& plotState,
+              osc::CaptureEngine& engine, MessageSink& messages, Collaborators collaborators);
 
     // The three buttons, 21 pixels apart from x on, on the tool bar row.
     void addButtons(QWidget* toolBar, int x);
@@ -68,19 +71,22 @@ class ToolsPart : public QObject {
     void editBitRate();      // the bit rate dialog
     void showRecentFiles();  // pops the recent files menu up under its button
 
+    // The window is closing: an export running ends at its next step, leaving no file.
+    void windowClosing() { closing_ = true; }
+
     // A file was opened or saved: it becomes the first recent file.
     void fileUsed(const QString& path);
     // Replays a recent or dropped file; one that cannot be opened leaves the list.
     void openFile(const QString& path);
 
-    std::optional<double> bitRate() const { return bitRate_; }
+    std::optional<double> bitRate() const;
+    void setBitRate(std::optional<double> rate);  // stored, and the view state told
     // The pictures' header and light colours, as last chosen (stored).
     bool pictureHeader() const { return pictureHeader_; }
     bool pictureLight() const { return pictureLight_; }
     void setPictureLook(bool header, bool light);
     // The look of a picture now: the stored choices and the header's lines.
     PictureLook pictureLook() const;
-    void setBitRate(std::optional<double> rate);  // stored, and the window told
     RecentFiles& recentFiles() { return recent_; }
     QMenu* recentMenu() const { return recentMenu_; }
     // Fills the recent files menu as it is about to show (missing files dropped first).
@@ -100,13 +106,14 @@ class ToolsPart : public QObject {
     QWidget* window_;
     QString key_;
     OscPlot* plot_;
+    PlotState& plotState_;
     osc::CaptureEngine& engine_;
     MessageSink& messages_;
-    Hooks hooks_;
+    Collaborators collaborators_;
+    bool closing_ = false;  // the window is closing: a long export stops
     bool pictureHeader_ = false;
     bool pictureLight_ = false;
     RecentFiles recent_;
-    std::optional<double> bitRate_;
     QString lastPicture_;
     QString lastExport_;
     QString lastFolder_;  // the folder of the last picture or export

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -17,13 +18,15 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 
 #include "core/capture/event_report.h"
 #include "core/view/time_text.h"
+#include "ui/plot/PlotState.h"
 #include "ui/settings/FormStorage.h"
+#include "ui/widgets/ActionKeys.h"
 #include "ui/widgets/Messages.h"
-#include "ui/window/NavigationPart.h"
 
 namespace ui {
 
@@ -166,16 +169,29 @@ class TriggerEventsModel : public QAbstractTableModel {
     int shown_ = 0;
 };
 
-TriggerPart::TriggerPart(const osc::CaptureEngine& engine, QWidget* window, Sources sources)
+TriggerPart::TriggerPart(const osc::CaptureEngine& engine, const PlotState& plot, QWidget* window,
+                         Sources sources)
     : QObject(window),
       engine_(engine),
       window_(window),
       sources_(std::move(sources)),
       triggers_(engine, [this](std::int64_t receivedMs) { return eventFileName(receivedMs); }) {
+    if (!sources_.clockMs) {
+        sources_.clockMs = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
+    if (!sources_.wallMs) {
+        sources_.wallMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
+    }
     timer_.setInterval(kEvaluateMs);
     connect(&timer_, &QTimer::timeout, this,
             [this] { guarded(window_, [this] { evaluateNow(); }); });
     buildPage();
+    setBitRate(plot.bitRate());
+    connect(&plot, &PlotState::bitRateChanged, this, [this, &plot] { setBitRate(plot.bitRate()); });
 }
 
 TriggerPart::~TriggerPart() = default;

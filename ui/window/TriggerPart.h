@@ -44,21 +44,25 @@ class QWidget;
 namespace ui {
 
 class FormStorage;
+class PlotState;
 class TriggerEventsModel;
 
 class TriggerPart : public QObject {
     Q_OBJECT
   public:
     struct Sources {
-        std::function<std::int64_t()> clockMs;  // a steady clock, milliseconds
-        std::function<std::int64_t()> wallMs;   // milliseconds since 1970, for file names
+        std::function<std::int64_t()> clockMs = {};  // a steady clock, milliseconds
+        std::function<std::int64_t()> wallMs = {};   // milliseconds since 1970, for file names
         std::function<std::uint64_t()> receiverDrops = {};  // the endpoint's drops so far
         std::function<QString()> chooseFolder = {};         // none: a folder dialog
     };
     static constexpr int kEvaluateMs = 20;
 
     // window: the actions' parent (their keys work wherever its focus is) and the dialogs'.
-    TriggerPart(const osc::CaptureEngine& engine, QWidget* window, Sources sources);
+    // The bit rate (spans in seconds, rt_ms, the list's times) follows the plot state's. Empty
+    // clocks: the steady clock and the system clock.
+    TriggerPart(const osc::CaptureEngine& engine, const PlotState& plot, QWidget* window,
+                Sources sources);
     ~TriggerPart() override;
 
     QWidget* page() const { return page_; }

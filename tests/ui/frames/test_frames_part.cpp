@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include "core/frames/bit_stream.h"
 #include "core/view/frame_view.h"
 #include "core/view/plot_labels.h"
+#include "core/view/plot_navigation.h"
 #include "tests/app/cli_run.h"
 #include "tests/ui/ui_test_support.h"
 
@@ -100,6 +102,34 @@ TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
     tabs->setCurrentIndex(2);
     component<QAction>("actFrameShow")->trigger();
     EXPECT_EQ(tabs->currentIndex(), 0);
+}
+
+// A chosen row widens a narrow window to its frame: "Бит в окне" shows the new width (as after
+// every other move of the window) without setting it, the scroll bar follows, and undoing a
+// zoom returns to the width chosen in the field.
+TEST_F(FramesTab, ChosenRowWidensTheWindowAndBitsInWindowShowsIt) {
+    startUp();
+    seWindowBitsCount()->setValue(2);
+    load();
+    QSignalSpy handlerRuns(seWindowBitsCount(), &QSpinBox::valueChanged);
+    int widest = 0;
+    for (int r = 0; r < model().rowCount(); ++r) {
+        SCOPED_TRACE("row " + std::to_string(r));
+        ASSERT_TRUE(frames().chooseRow(r));
+        const osc::PlotWindow& w = frmMain->engine().window;
+        const osc::Frame& f = *model().frameAt(r);
+        EXPECT_LE(w.minimum(), static_cast<double>(f.start));
+        EXPECT_GE(w.maximum(), static_cast<double>(f.end));
+        const int bits = osc::windowBitsOf({w.minimum(), w.maximum()});
+        EXPECT_EQ(seWindowBitsCount()->value(), bits);
+        EXPECT_EQ(ScrollBar1()->value(), static_cast<int>(w.minimum()));
+        widest = std::max(widest, bits);
+    }
+    EXPECT_GT(widest, 50) << "some frame is much wider than the 2 bits chosen";
+    EXPECT_EQ(handlerRuns.count(), 0) << "shown, not set";
+    frmMain->Chart1UndoZoom();
+    EXPECT_EQ(frmMain->engine().window.maximum() - frmMain->engine().window.minimum(), 2 * 256);
+    EXPECT_EQ(seWindowBitsCount()->value(), 2);
 }
 
 TEST_F(FramesTab, KeysStepThroughTheFramesAndTheBadOnes) {
@@ -265,9 +295,14 @@ TEST_F(FramesTab, ChangedOptionsDecodeAgain) {
     frames().applyOptions();
     EXPECT_EQ(model().rowCount(), 0);
     EXPECT_EQ(text("lblFrameCounts"), "Не выбран ни один канал");
-    // The options also take effect by themselves a moment after the change.
+    // The options also take effect by themselves a moment after the change: the change starts
+    // the delay, which is cut short here instead of waited for.
     component<QCheckBox>("cbFrameChannel1")->setChecked(true);
-    QTest::qWait(400);
+    auto* delay = frames().findChild<QTimer*>(QStringLiteral("FrameOptionsDelay"));
+    ASSERT_NE(delay, nullptr);
+    ASSERT_TRUE(delay->isActive());
+    delay->start(0);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !delay->isActive(); }, 10000));
     frames().refresh();
     EXPECT_EQ(model().rowCount(), 5);
 }

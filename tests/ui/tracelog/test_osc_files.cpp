@@ -306,5 +306,49 @@ TEST_F(OscFiles, ClosingTheWindowEndsAReplayPromptly) {
     EXPECT_TRUE(pbPanel()->isHidden());
 }
 
+// What the window runs between the lines of a long replay can end it: a start takes the plot
+// over (the rest of the file is not decoded and its stop does not run), and another load
+// replays its own file whole, the first replay ending there too.
+TEST_F(OscFiles, AStartOrAnotherLoadDuringAReplayTakesThePlotOver) {
+    const QString longFile = dir.filePath(QStringLiteral("long.osc"));
+    std::string text;
+    for (int i = 0; i < 20000; ++i) {
+        text += i % 2 ? "23 08 00 00 00 00 00 00 04 00 \r\n" : "23 08 00 00 00 00 00 00 00 00 \r\n";
+    }
+    writeFile(longFile, text);
+    const QString shortFile = dir.filePath(QStringLiteral("short.osc"));
+    writeFile(shortFile, "23 08 00 00 00 00 00 00 04 00 44 11 40 00 \r\n");
+    osc::CaptureEngine cli;
+    cli.replayOscFile(shortFile.toStdString());
+
+    QTimer::singleShot(0, frmMain, [] { frmMain->actOSCstartExecute(); });
+    withDialog(longFile, &TfrmMain::actLoadFromFileExecute);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(frmMain->acquisition().replaying());
+    EXPECT_TRUE(frmMain->acquisition().capturing());
+    EXPECT_EQ(frmMain->captureStatus().state(), ui::CaptureStatusPart::State::Capturing);
+    EXPECT_TRUE(frmMain->fileOnScreen().isEmpty());
+    EXPECT_EQ(frmMain->engine().state.FTimeBase, 0);  // nothing of the file after the start
+    EXPECT_FALSE(pbPanel()->isVisible());
+    frmMain->actOSCstopExecute();
+
+    QTimer::singleShot(0, frmMain, [&] { frmMain->LoadOscFile(shortFile); });
+    withDialog(longFile, &TfrmMain::actLoadFromFileExecute);
+    EXPECT_TRUE(messages.empty());
+    EXPECT_FALSE(frmMain->acquisition().replaying());
+    EXPECT_EQ(frmMain->captureStatus().state(), ui::CaptureStatusPart::State::Stopped);
+    EXPECT_EQ(frmMain->fileOnScreen(), shortFile);
+    for (std::size_t c = 0; c < osc::kChannelCount; ++c) {
+        const osc::ChannelTrace& got = frmMain->engine().traces[c];
+        const osc::ChannelTrace& want = cli.traces[c];
+        ASSERT_EQ(got.count(), want.count()) << c;
+        for (std::size_t i = 0; i < got.count(); ++i) {
+            ASSERT_EQ(got.x(i), want.x(i)) << c << " " << i;
+            ASSERT_EQ(got.y(i), want.y(i)) << c << " " << i;
+        }
+    }
+    EXPECT_TRUE(pbPanel()->isHidden());
+}
+
 }  // namespace
 }  // namespace uitest

@@ -1,5 +1,5 @@
-// The trace log part without a window: a fake view stands for the memo and the file dialogs,
-// and a fake capture records what a replay drives.
+// The trace log part without a window: a fake view stands for the memo and the file dialogs;
+// and the replay of a file, with a fake capture that records what the replay drives.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/files/osc_file.h"
+#include "ui/tracelog/OscReplay.h"
 #include "ui/tracelog/TraceLogPart.h"
 
 namespace {
@@ -85,18 +86,26 @@ class TraceLogPartTest : public ::testing::Test {
     bool closeAfterFirst = false;
     ui::TraceLogPart part{view,
                           view,
-                          ui::TraceLogPart::Capture{
-                              .start = [this] { capture.push_back("start"); },
-                              .stop = [this] { capture.push_back("stop"); },
-                              .decode =
-                                  [this](const std::uint8_t* d, std::int32_t n) {
-                                      capture.push_back(osc::traceLine({d, std::size_t(n)}));
-                                  },
-                              .closing = [this] { return closeAfterFirst && capture.size() > 1; },
-                          },
+                          {},
                           {.memoryBudget = 64u << 10,
                            .spillFolder = dir.path().toStdString() + "/spill",
                            .chunkBytes = 16u << 10}};
+    // The capture that a replay drives.
+    struct FakeCapture : ui::ReplayTarget {
+        explicit FakeCapture(TraceLogPartTest& test) : t(test) {}
+        bool startReplay() override {
+            t.capture.push_back("start");
+            return true;
+        }
+        bool replayDatagram(std::span<const std::uint8_t> d) override {
+            t.capture.push_back(osc::traceLine(d));
+            return !(t.closeAfterFirst && t.capture.size() > 1);
+        }
+        void stopReplay() override { t.capture.push_back("stop"); }
+        TraceLogPartTest& t;
+    } replayTarget{*this};
+    // The load action after its dialog.
+    void load() { ui::replayOscFile(view.file, replayTarget); }
 };
 
 TEST_F(TraceLogPartTest, LinesReachTheMemoInBatchesAndTheFileByteForByte) {
@@ -248,7 +257,7 @@ TEST_F(TraceLogPartTest, ReplayTable) {
         closeAfterFirst = r.closing;
         std::string error;
         try {
-            part.load();
+            load();
         } catch (const std::exception& e) {
             error = e.what();
         }
@@ -258,7 +267,7 @@ TEST_F(TraceLogPartTest, ReplayTable) {
     // A file that cannot be opened fails before the start.
     view.file = dir.filePath(QStringLiteral("missing.osc"));
     capture.clear();
-    EXPECT_THROW(part.load(), std::runtime_error);
+    EXPECT_THROW(load(), std::runtime_error);
     EXPECT_TRUE(capture.empty());
 }
 

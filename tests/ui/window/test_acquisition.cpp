@@ -259,17 +259,16 @@ TEST_F(Acquisition, CaptureFromASimulatedDeviceOverLoopback) {
     frmMain->setEndpoint(std::make_unique<osc::net::UdpEndpoint>(options));
     ComboBox1()->addItem(QStringLiteral("КП (IP:127.0.0.2)"));
     select(0);
-    for (int i = 0; i < 200 && osc::isZero(frmMain->engine().state.FDeviceId); ++i) {
-        QTest::qWait(10);
-    }
+    // Waits for the reply, not for a time (the bound only keeps a lost one from hanging).
+    static_cast<void>(
+        QTest::qWaitFor([] { return !osc::isZero(frmMain->engine().state.FDeviceId); }, 30000));
     EXPECT_EQ(frmMain->engine().state.FDeviceId, device.identity());
     frmMain->Timer1Timer();
     EXPECT_EQ(Panel1()->text(), QStringLiteral("IP=127.0.0.2 MAC=") +
                                     QString::fromStdString(osc::deviceIdText(device.identity())));
     frmMain->actOSCstartExecute();
-    for (int i = 0; i < 300 && frmMain->engine().state.FTimeBase < 2560; ++i) {
-        QTest::qWait(10);
-    }
+    static_cast<void>(
+        QTest::qWaitFor([] { return frmMain->engine().state.FTimeBase >= 2560; }, 30000));
     frmMain->actOSCstopExecute();
     EXPECT_GE(frmMain->engine().state.FTimeBase, 2560);
     EXPECT_GT(frmMain->engine().traces[0].count(), 10u);

@@ -18,6 +18,7 @@
 #include "core/files/osc_file.h"
 #include "core/protocol/datagram.h"
 #include "core/trace/trace_completion.h"
+#include "ui/plot/PlotState.h"
 #include "ui/window/AcquisitionPart.h"
 
 namespace {
@@ -105,9 +106,21 @@ class FakeView : public ui::AcquisitionView {
         bar.value = value;
         (drawNow ? drawnSteps : setsWithoutDrawing) += 1;
     }
-    void plotChanged() override { log_.push_back("plot"); }
-    void syncScrollBar() override { log_.push_back("scroll bar"); }
-    void processPendingEvents() override {
+    // What the part's signals and the view state's bring about in the window.
+    void follow(ui::AcquisitionPart& part, ui::PlotState& plot) {
+        QObject::connect(&part, &ui::AcquisitionPart::tracesChanged, [this](bool arriving) {
+            log_.push_back("plot");
+            if (arriving) {
+                log_.push_back("scroll bar");
+            }
+        });
+        QObject::connect(&part, &ui::AcquisitionPart::started,
+                         [this] { log_.push_back("clear trace"); });
+        QObject::connect(&plot, &ui::PlotState::windowChanged, [this] { log_.push_back("plot"); });
+        QObject::connect(&plot, &ui::PlotState::markerChanged,
+                         [this] { log_.push_back("reset marker"); });
+    }
+    void processPendingEvents() {
         log_.push_back("events");
         if (duringEvents) {
             duringEvents();
@@ -145,6 +158,7 @@ class AcquisitionPartTest : public ::testing::Test {
         auto owned = std::make_unique<FakeEndpoint>(log);
         endpoint = owned.get();
         part.setEndpoint(std::move(owned));
+        view.follow(part, plot);
     }
     Log take() { return std::exchange(log, {}); }
 
@@ -156,22 +170,44 @@ class AcquisitionPartTest : public ::testing::Test {
     std::int64_t now = 0;
     std::int64_t clockStep = 0;
     std::vector<std::function<void()>> posted;
+    ui::PlotState plot{engine.window};
     ui::AcquisitionPart part{
-        engine, view, messages,
-        ui::AcquisitionPart::Hooks{
+        engine, plot, view, messages,
+        ui::AcquisitionPart::Collaborators{
             .traceDatagram =
-                [this](const std::uint8_t* d, std::int32_t n) {
+                [this](const std::uint8_t* d, std::int32_t n,
+                       std::optional<osc::TraceLogStore::JournalCopy>) {
                     if (n == 1 && d[0] == 0x01) {
                         throw std::runtime_error("bad datagram");
                     }
                     log.push_back("trace " + hex({d, std::size_t(n)}));
                 },
-            .clearTrace = [this] { log.push_back("clear trace"); },
-            .resetMarker = [this] { log.push_back("reset marker"); },
             .postToUiThread = [this](std::function<void()> f) { posted.push_back(std::move(f)); },
-            .closing = [this] { return closing; },
             .clockMs = [this] { return now += clockStep; },
+            // The events pending when a drain pauses, then the rest of the drain.
+            .runAfterPendingEvents =
+                [this](std::function<void()> f) {
+                    log.push_back("events");
+                    posted.push_back([this] {
+                        if (view.duringEvents) {
+                            view.duringEvents();
+                        }
+                    });
+                    posted.push_back(std::move(f));
+                },
+            .processPendingEvents = [this] { view.processPendingEvents(); },
         }};
+    // The event loop: the posted calls in order, until the window closes (their rest is gone).
+    void runPosted() {
+        while (!posted.empty() && !closing) {
+            std::function<void()> f = std::move(posted.front());
+            posted.erase(posted.begin());
+            f();
+        }
+        if (closing) {
+            posted.clear();
+        }
+    }
     FakeEndpoint* endpoint = nullptr;
 };
 
@@ -231,7 +267,8 @@ TEST_F(AcquisitionPartTest, DrainTakesDatagramsInOrderNeverNestedAndStopsWhenClo
         return std::vector<std::uint8_t>{0x23, 0x08, 0, 0, 0, 0, 0, 0, std::uint8_t(status), 0};
     };
     endpoint->queue = {sample(4), std::vector<std::uint8_t>{0x47}, sample(0), sample(4)};
-    // The decoder's event processing is where a nested drain would run: it must do nothing.
+    // No datagram's handler runs the event loop: a drain that runs in the events between two
+    // batches takes the next datagrams, and the paused drain goes on after it.
     view.duringEvents = [this] {
         part.drainReceived();
         if (endpoint->queue.size() == 1) {
@@ -242,7 +279,7 @@ TEST_F(AcquisitionPartTest, DrainTakesDatagramsInOrderNeverNestedAndStopsWhenClo
     endpoint->ready();                               // from the receiving thread: only posts
     EXPECT_TRUE(log.empty());
     ASSERT_EQ(posted.size(), 1u);
-    posted[0]();
+    runPosted();
     EXPECT_EQ(take(), (Log{"trace 23080000000000000400", "plot", "scroll bar", "events",
                            "trace 47",  // not a sample datagram: no repaint, no events
                            "trace 23080000000000000000", "plot", "scroll bar", "events"}));
@@ -253,6 +290,7 @@ TEST_F(AcquisitionPartTest, DrainTakesDatagramsInOrderNeverNestedAndStopsWhenClo
     view.duringEvents = {};
     endpoint->queue.push_front({0x01});
     part.drainReceived();
+    runPosted();
     EXPECT_EQ(take(), (Log{"report bad datagram", "trace 23080000000000000400", "plot",
                            "scroll bar", "events"}));
 
@@ -261,6 +299,7 @@ TEST_F(AcquisitionPartTest, DrainTakesDatagramsInOrderNeverNestedAndStopsWhenClo
     clockStep = 1;
     endpoint->queue = {sample(0), sample(4), sample(0), sample(4), sample(0), sample(4)};
     part.drainReceived();
+    runPosted();
     Log want;
     for (int k = 0; k < 6; ++k) {
         want.push_back(k % 2 == 0 ? "trace 23080000000000000000" : "trace 23080000000000000400");
@@ -403,6 +442,7 @@ TEST_F(AcquisitionPartTest, CeilingStopsOnceAndAJournalFailureIsToldOnce) {
         part.receive(sample);
         EXPECT_FALSE(part.capturing());
     }
+    runPosted();  // the message comes after the handler
     Log log = take();
     EXPECT_EQ(countPrefix(log, "send  " + hex(osc::stopCommand({}))), 1u);
     EXPECT_EQ(countPrefix(log, "error Захват остановлен: п / "), 1u);

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "ui/plot/PlotState.h"
 #include "ui/window/MeasurementPart.h"
 
 namespace {
@@ -15,6 +16,7 @@ class FakeView : public ui::MeasurementView {
     double pointerBottomValue() const override { return mouseTicks; }
     int channelAtMouse() const override { return channel; }
     osc::BitStreamOptions bitStreamOptions() const override { return options; }
+    void setBitStreamOptions(const osc::BitStreamOptions& o) override { options = o; }
     void setCursorText(const QString& t) override { cursor = t; }
     void setMarkerText(const QString& t) override { marker = t; }
     void setDistanceText(const QString& t) override { distance = t; }
@@ -23,7 +25,6 @@ class FakeView : public ui::MeasurementView {
         values = v;
         ++decoded;
     }
-    void plotChanged() override { ++repaints; }
 
     double mouseTicks = 0;
     int channel = 2;
@@ -47,7 +48,13 @@ class MeasurementPartTest : public ::testing::Test {
     }
     osc::CaptureEngine engine;
     FakeView view;
-    ui::MeasurementPart part{engine, view};
+    ui::PlotState plot{engine.window};
+    ui::MeasurementPart part{engine, plot, view};
+    // The plot repaints when the cursor or the marker is set.
+    QMetaObject::Connection cursorRepaints =
+        QObject::connect(&plot, &ui::PlotState::cursorChanged, [this] { ++view.repaints; });
+    QMetaObject::Connection markerRepaints =
+        QObject::connect(&plot, &ui::PlotState::markerChanged, [this] { ++view.repaints; });
 };
 
 TEST_F(MeasurementPartTest, CursorFromTheMouseTable) {

@@ -10,7 +10,8 @@
 #include <QWheelEvent>
 
 #include "core/view/plot_navigation.h"
-#include "tests/ui/ui_test_support.h"
+#include "core/view/plot_window.h"
+#include "tests/ui/capture_test_support.h"
 #include "ui/plot/OverviewStrip.h"
 #include "ui/window/NavigationPart.h"
 
@@ -177,6 +178,79 @@ TEST_F(Navigation, BitCountFollowsEveryZoom) {
     frmMain->Chart1UndoZoom();
     EXPECT_EQ(seWindowBitsCount()->value(), 40);
     EXPECT_EQ(window().maximum() - window().minimum(), 40 * 256);
+}
+
+// Every writer of the window goes through the view state, and who follows depends on the
+// writer alone: the plot always repaints; "Бит в окне" shows the width unless it set the width
+// itself; the scroll bar follows the actions and the data, not the mouse, the start action, the
+// bit count or itself. Each row starts from a scroll bar and a bit count that no window gives.
+TEST_F(Navigation, EveryWriterOfTheWindowIsFollowedAsItsKindSays) {
+    OscPlot* chart = Chart1();
+    const QRect r = chart->plotRect();
+    const auto wheel = [&] {
+        const QPointF at(r.left() + r.width() / 3.0, r.center().y());
+        QWheelEvent e(at, chart->mapToGlobal(at), QPoint(), QPoint(0, 120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(chart, &e);
+    };
+    const auto overviewClick = [&] {
+        ui::OverviewStrip* strip = overview();
+        const QPointF pos(strip->pixelForTick(1'280'000), strip->height() / 2.0);
+        QMouseEvent press(QEvent::MouseButtonPress, pos, strip->mapToGlobal(pos), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(strip, &press);
+        QMouseEvent release(QEvent::MouseButtonRelease, pos, strip->mapToGlobal(pos),
+                            Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(strip, &release);
+    };
+    // A sample datagram whose strobe edge comes after the window: the decoder shifts it.
+    const auto sampleAfterWindow = [&] {
+        engine().state.FTimeBase = 60000;
+        const std::uint8_t strobe = engine().state.FLastStrobe ? 0x00 : 0x04;
+        const std::uint8_t datagram[] = {'#', 8, 0, 0, 0, 0, 0, 0, strobe, 0};
+        frmMain->DecodeDatagram(datagram, sizeof datagram);
+    };
+    struct Row {
+        const char* name;
+        std::function<void()> write;
+        bool scrollBarFollows;
+        std::optional<int> bitCount;  // what "Бит в окне" shows after; none: the window's width
+    };
+    const Row rows[] = {
+        {"Home", [] { QTest::keyClick(Chart1(), Qt::Key_Home); }, true, {}},
+        {"a page to the right", [] { QTest::keyClick(Chart1(), Qt::Key_PageDown); }, true, {}},
+        {"the overview strip", overviewClick, true, {}},
+        {"the wheel", wheel, false, {}},
+        {"the decoder", sampleAfterWindow, true, {}},
+        {"the scroll bar", [] { ScrollBar1()->setValue(5); }, false, {}},
+        {"Бит в окне", [] { seWindowBitsCount()->setValue(37); }, false, 37},
+        {"the start action", [] { frmMain->actOSCstartExecute(); }, false, 12345},
+    };
+    frmMain->setEndpoint(std::make_unique<RecordingEndpoint>());
+    focusPlot();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        window().setMinMax(25600, 51200);
+        {
+            const QSignalBlocker quietBar(ScrollBar1());
+            const QSignalBlocker quietBits(seWindowBitsCount());
+            ScrollBar1()->setRange(0, 7);
+            ScrollBar1()->setValue(3);
+            seWindowBitsCount()->setValue(12345);
+        }
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !chart->repaintPending(); }, 10000));
+        row.write();
+        ASSERT_NE(now(), (osc::AxisRange{25600, 51200})) << "the window moved";
+        EXPECT_TRUE(chart->repaintPending());
+        if (row.scrollBarFollows) {
+            const osc::ScrollBarState bar = osc::scrollBarFor(window());
+            EXPECT_EQ(ScrollBar1()->maximum(), bar.maximum);
+            EXPECT_EQ(ScrollBar1()->value(), bar.position);
+        } else {
+            EXPECT_EQ(ScrollBar1()->maximum(), 7);
+        }
+        EXPECT_EQ(seWindowBitsCount()->value(), row.bitCount.value_or(osc::windowBitsOf(now())));
+    }
 }
 
 // "Перейти к биту…" asks through the one dialog path: the answer centres the window on the

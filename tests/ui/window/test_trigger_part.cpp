@@ -15,6 +15,7 @@
 #include "core/capture/capture_engine.h"
 #include "sim/sim_device.h"
 #include "tests/ui/capture_test_support.h"
+#include "ui/plot/PlotState.h"
 #include "ui/window/CaptureStatusPart.h"
 #include "ui/window/TriggerPart.h"
 
@@ -244,10 +245,9 @@ TEST(TriggerPartAlone, DurationStopsOnceByItsClock) {
     app();
     QWidget window;
     osc::CaptureEngine engine;
+    ui::PlotState plot(engine.window);
     std::int64_t now = 1000;
-    ui::TriggerPart part(
-        engine, &window,
-        {.clockMs = [&] { return now; }, .wallMs = [] { return std::int64_t{0}; }});
+    ui::TriggerPart part(engine, plot, &window, {.clockMs = [&] { return now; }});
     part.page()
         ->findChild<QLineEdit*>(QStringLiteral("edTriggerDuration"))
         ->setText(QStringLiteral("1.5s"));
