@@ -176,11 +176,13 @@ std::optional<int> lineNamed(std::string_view name) {
 
 }  // namespace
 
-TriggerParse parseTrigger(std::string_view text, const FilterSettings& settings) {
+TriggerParse parseTrigger(std::string_view text, const FilterSettings& settings,
+                          FilterLanguage language) {
+    const bool ru = language == FilterLanguage::Russian;
     TriggerParse out;
     const std::string_view t = trimmed(text);
     if (t.empty()) {
-        out.error = "an empty trigger";
+        out.error = ru ? "пустое условие" : "an empty trigger";
         return out;
     }
     TriggerCondition condition;
@@ -196,26 +198,34 @@ TriggerParse parseTrigger(std::string_view text, const FilterSettings& settings)
         std::string_view rest = trimmed(t.substr(kSilent.size()));
         const std::size_t close = rest.find(')');
         if (close == std::string_view::npos) {
-            out.error = "silent( without its closing ')'";
+            out.error = ru ? "у silent( нет закрывающей скобки" : "silent( without its closing ')'";
             return out;
         }
         const std::string_view line = trimmed(rest.substr(1, close - 1));
         const std::optional<int> channel = lineNamed(line);
         if (!channel) {
-            out.error = "silent() takes a line: 0 to 3, its name or strobe, tx, rx1, rx2; not '" +
-                        std::string(line) + "'";
+            out.error =
+                ru ? "в silent() нужна линия: 0–3, её имя или strobe, tx, rx1, rx2; не «" +
+                         std::string(line) + "»"
+                   : "silent() takes a line: 0 to 3, its name or strobe, tx, rx1, rx2; not '" +
+                         std::string(line) + "'";
             return out;
         }
         rest = trimmed(rest.substr(close + 1));
         if (!rest.starts_with('>') || rest.starts_with(">=")) {
-            out.error = "silent(" + std::string(line) + ") is followed by '> SPAN', such as '> 2s'";
+            out.error =
+                ru ? "после silent(" + std::string(line) + ") нужно «> время», например «> 2s»"
+                   : "silent(" + std::string(line) + ") is followed by '> SPAN', such as '> 2s'";
             return out;
         }
         const std::string_view spanText = trimmed(rest.substr(1));
         const std::optional<TimeSpan> span = parseTimeSpan(spanText);
         if (!span) {
-            out.error = "'" + std::string(spanText) +
-                        "' is not a span such as 2s, 500ms or 4096bits (up to a year or 2^40 bits)";
+            out.error = ru ? "«" + std::string(spanText) +
+                                 "» — не время вида 2s, 500ms или 4096bits (до года или 2^40 бит)"
+                           : "'" + std::string(spanText) +
+                                 "' is not a span such as 2s, 500ms or 4096bits (up to a year or "
+                                 "2^40 bits)";
             return out;
         }
         condition.kind = TriggerKind::Silence;
@@ -227,7 +237,7 @@ TriggerParse parseTrigger(std::string_view text, const FilterSettings& settings)
     FilterParse parse = FrameFilter::parse(t, settings);
     if (!parse.ok()) {
         out.filterError = parse.error;
-        out.error = filterErrorText(*parse.error, FilterLanguage::English);
+        out.error = filterErrorText(*parse.error, language);
         return out;
     }
     condition.kind = TriggerKind::Frame;

@@ -65,12 +65,14 @@ struct TriggerCondition {
 struct TriggerParse {
     std::optional<TriggerCondition> condition;
     std::optional<FilterError> filterError;  // a filter expression that does not parse
-    std::string error;                       // English, for the command line
+    std::string error;  // English for the command line, or in the language asked for
     bool ok() const { return condition.has_value(); }
 };
 
 // One condition from its text; settings as for FrameFilter::parse (rt_ms needs the bit rate).
-// An empty text is an error ("an empty trigger"), not a filter that passes every frame.
-TriggerParse parseTrigger(std::string_view text, const FilterSettings& settings = {});
+// An empty text is an error ("an empty trigger"), not a filter that passes every frame. The
+// error reads in `language` (the window's trigger field shows it in Russian).
+TriggerParse parseTrigger(std::string_view text, const FilterSettings& settings = {},
+                          FilterLanguage language = FilterLanguage::English);
 
 }  // namespace osc

@@ -78,6 +78,7 @@ void FramesPlacePart::setUnderPlot(bool on) {
     if (on) {
         const int tab = tabs_->indexOf(page_);
         if (tab >= 0) {
+            tabIndex_ = tab;
             tabs_->removeTab(tab);
         }
         splitter_->addWidget(page_);
@@ -109,7 +110,7 @@ void FramesPlacePart::setUnderPlot(bool on) {
                                                : QList<int>{total - pageHeight, pageHeight});
     } else {
         sizes_ = splitter_->sizes();
-        tabs_->addTab(page_, title_);
+        tabs_->insertTab(tabIndex_, page_, title_);  // where it was (-1: the last)
     }
     store();
 }

@@ -45,7 +45,8 @@ class FramesPlacePart : public QObject {
     QWidget* page_;
     QString title_;
     QAction* toggle_ = nullptr;
-    QList<int> sizes_;  // the splitter's sizes while the page is under the plot
+    QList<int> sizes_;   // the splitter's sizes while the page is under the plot
+    int tabIndex_ = -1;  // the page's tab before it went under the plot
 };
 
 }  // namespace ui

@@ -23,6 +23,7 @@
 #include "ui/window/CaptureStatusPart.h"
 #include "ui/window/FramesPlacePart.h"
 #include "ui/window/RecentCapturesPart.h"
+#include "ui/window/TriggerPart.h"
 
 TfrmMain* frmMain = nullptr;
 
@@ -60,6 +61,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {
     PageControl1->setCurrentWidget(TabSheet1);
     setCentralWidget(central);
     frames_->storeSettingsIn(*FormStorage1);  // after the five, under names of their own
+    triggers_->storeSettingsIn(*FormStorage1);
     FormStorage1->onRestorePlacement = [this] {
         ui::guarded(this, [this] { FormStorage1RestorePlacement(); });
     };
@@ -107,8 +109,14 @@ void TfrmMain::createParts() {
         }});
     frames_ = std::make_unique<ui::FramesPart>(FEngine, plotState_, messages_, this);
     PageControl1->addTab(frames_->page(), QStringLiteral("Кадры"));
-    TabSheet1->Overview->setOverlay(
-        [this](QPainter& p, const osc::PlotMapping& m) { frames_->bands().paint(p, m); });
+    triggers_ =
+        new ui::TriggerPart(FEngine, plotState_, this,
+                            {.receiverDrops = [this] { return acquisition_->receiverDrops(); }});
+    PageControl1->addTab(triggers_->page(), QStringLiteral("Триггеры"));
+    TabSheet1->Overview->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
+        frames_->bands().paint(p, m);
+        triggers_->paintMarks(p, m, true);
+    });
     navigation_ =
         new ui::NavigationPart(FEngine.traces, plotState_, this, panel->seWindowBitsCount);
     TabSheet1->addStripButton(navigation_->fitAction(), "btnZoomFit");
@@ -155,6 +163,7 @@ void TfrmMain::createCaptureParts() {
                              .decodedChannel = [this] { return measurement_->decodedChannel(); }});
     TabSheet1->Chart1->setOverlay([this](QPainter& p, const osc::PlotMapping& m) {
         frames_->bands().paint(p, m);
+        triggers_->paintMarks(p, m, false);
         session_->paint(p, m);
     });
     connect(traceLog_.get(), &ui::TraceLogPart::saved, tools_, &ui::ToolsPart::fileUsed);
@@ -235,6 +244,21 @@ void TfrmMain::wire() {
     connect(frames_.get(), &ui::FramesPart::bandsChanged, chart, qOverload<>(&QWidget::update));
     connect(frames_.get(), &ui::FramesPart::plotWanted, this,
             [this] { PageControl1->setCurrentWidget(TabSheet1); });
+    connect(acquisition, &ui::AcquisitionPart::started, triggers_, &ui::TriggerPart::started);
+    connect(acquisition, &ui::AcquisitionPart::stopped, triggers_, &ui::TriggerPart::stopped);
+    connect(acquisition, &ui::AcquisitionPart::datagramDecoded, triggers_,
+            &ui::TriggerPart::datagramDecoded);
+    connect(triggers_, &ui::TriggerPart::stopRequested, this, run(&TfrmMain::actOSCstopExecute));
+    connect(triggers_, &ui::TriggerPart::goTo, navigation_,
+            [this](osc::Tick t) { navigation_->centreOn(static_cast<double>(t)); });
+    connect(triggers_, &ui::TriggerPart::plotWanted, this,
+            [this] { PageControl1->setCurrentWidget(TabSheet1); });
+    connect(triggers_, &ui::TriggerPart::pageWanted, this,
+            [this] { PageControl1->setCurrentWidget(triggers_->page()); });
+    connect(triggers_, &ui::TriggerPart::eventsChanged, this, [this, chart] {
+        chart->markDirty();
+        TabSheet1->Overview->markDirty();
+    });
     connect(TabSheet2, &ui::TraceTab::memoFlushDue, traceLog_.get(),
             &ui::TraceLogPart::flushToMemo);
     connect(TabSheet2, &ui::TraceTab::editRequested, this,

@@ -43,6 +43,7 @@ class FormStorage;
 class FramesPlacePart;
 class RecentCapturesPart;
 class TraceTab;
+class TriggerPart;
 }  // namespace ui
 
 class TfrmMain : public QMainWindow {
@@ -139,6 +140,8 @@ class TfrmMain : public QMainWindow {
     ui::RecentCapturesPart& recentCaptures() { return *recentCaptures_; }
     ui::FramesPlacePart& framesPlace() { return *framesPlace_; }
     ui::SessionPart& sessionPart() { return *session_; }
+    // The tab "Триггеры": conditions, windows, mode, duration and the capture's events.
+    ui::TriggerPart& triggers() { return *triggers_; }
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -166,6 +169,7 @@ class TfrmMain : public QMainWindow {
     ui::RecentCapturesPart* recentCaptures_ = nullptr;
     ui::FramesPlacePart* framesPlace_ = nullptr;
     ui::SessionPart* session_ = nullptr;
+    ui::TriggerPart* triggers_ = nullptr;
     bool connectAtStart_ = true;
 
     ui::ActionToolBar* ActionToolBar1 = nullptr;  // the actions, their buttons, ComboBox1, Panel1

@@ -51,7 +51,7 @@ std::string hexSpaced(const std::vector<std::uint8_t>& bytes) {
 TEST_F(FramesTab, LoadedSessionInTheTableAndEachRowMeasured) {
     startUp();
     auto* tabs = PageControl1();
-    ASSERT_EQ(tabs->count(), 3);
+    ASSERT_EQ(tabs->count(), 4);  // and "Триггеры"
     EXPECT_EQ(tabs->tabText(0), "Осциллограмма");
     EXPECT_EQ(tabs->tabText(1), "Отладка");
     EXPECT_EQ(tabs->tabText(2), "Кадры");

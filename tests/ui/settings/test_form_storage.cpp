@@ -114,7 +114,10 @@ TEST_F(Storage, SaveWritesInTheFixedOrderAndDestructionDoesNotSaveAgain) {
         "cmbLinkPrimary_ItemIndex", "seLinkTimeout_Value", "cmbFrameExpr_Item1",
         "cmbFrameExpr_Item2", "cmbFrameExpr_Item3", "cmbFrameExpr_Item4", "cmbFrameExpr_Item5",
         "cmbFrameExpr_Item6", "cmbFrameExpr_Item7", "cmbFrameExpr_Item8", "cmbFrameExpr_Item9",
-        "cmbFrameExpr_Item10"};
+        "cmbFrameExpr_Item10",
+        // The trigger panel's fields.
+        "cbTriggerOn_Checked", "edTriggerCondition_Text", "edTriggerPre_Text", "edTriggerPost_Text",
+        "edTriggerDuration_Text", "edTriggerFolder_Text", "cmbTriggerMode_ItemIndex"};
     EXPECT_EQ(log, expected);
 }
 

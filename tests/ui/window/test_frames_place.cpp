@@ -31,14 +31,14 @@ class FramesPlace : public WindowTest {
 TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     startUp();
     frmMain->resize(800, 600);
-    ASSERT_EQ(PageControl1()->count(), 3);
+    ASSERT_EQ(PageControl1()->count(), 4);  // with "Триггеры"
     QAction* toggle = frmMain->findChild<QAction*>(QStringLiteral("actFramesUnderPlot"));
     ASSERT_NE(toggle, nullptr);
     EXPECT_EQ(toggle->shortcut(), QKeySequence(QStringLiteral("Ctrl+Shift+U")));
     toggle->trigger();
     EXPECT_TRUE(frmMain->framesPlace().underPlot());
     EXPECT_EQ(page()->parentWidget(), splitter());
-    EXPECT_EQ(PageControl1()->count(), 2);  // its tab is gone while the page is here
+    EXPECT_EQ(PageControl1()->count(), 3);  // its tab is gone while the page is here
     QApplication::processEvents();
 
     // A row chosen in the table moves the plot that sits above it, on the same page.
@@ -87,7 +87,7 @@ TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     restart();
     frmMain->resize(800, 600);
     EXPECT_TRUE(frmMain->framesPlace().underPlot());
-    EXPECT_EQ(PageControl1()->count(), 2);
+    EXPECT_EQ(PageControl1()->count(), 3);
     QApplication::processEvents();
     // The same share for the plot (the window may be of another height).
     const QList<int> now = splitter()->sizes();
@@ -97,7 +97,7 @@ TEST_F(FramesPlace, TheTableMovesUnderThePlotAndStaysThere) {
     // Back on its tab, the last one.
     frmMain->findChild<QAction*>(QStringLiteral("actFramesUnderPlot"))->trigger();
     EXPECT_FALSE(frmMain->framesPlace().underPlot());
-    ASSERT_EQ(PageControl1()->count(), 3);
+    ASSERT_EQ(PageControl1()->count(), 4);  // with "Триггеры"
     EXPECT_EQ(PageControl1()->tabText(2), QStringLiteral("Кадры"));
     EXPECT_EQ(PageControl1()->widget(2), page());
     restart();
