@@ -3,9 +3,9 @@
 // datagrams received and lost, repaints a second, the longest gap between two status ticks,
 // the replay's throughput and the memory per trace point.
 //
-//   bench_ui_capture [--benchmark_filter=Live|Link|Udp|Replay]   (MO_LIVE_SECONDS, MO_REPLAY_MB,
-//   MO_LIVE_TRACE to log every datagram on the trace tab meanwhile, MO_GATHER_US for the UDP
-//   receiver's pause after each drain, MO_REPLAY_FILE to replay a given file instead,
+//   bench_ui_capture [--benchmark_filter=Live|Link|Trigger|Udp|Replay]   (MO_LIVE_SECONDS,
+//   MO_REPLAY_MB, MO_LIVE_TRACE to log every datagram on the trace tab meanwhile, MO_GATHER_US for
+//   the UDP receiver's pause after each drain, MO_REPLAY_FILE to replay a given file instead,
 //   MO_REPLAY_TRACE to replay it with tracing on)
 
 #include <benchmark/benchmark.h>
@@ -17,9 +17,11 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTabWidget>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -88,10 +90,15 @@ struct LiveCost {
 enum class LiveView { Plot, FrameTable, Stations };
 
 LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames, bool link = true,
-                        LiveView view = LiveView::Plot) {
+                        LiveView view = LiveView::Plot, const char* trigger = nullptr,
+                        bool faults = false) {
     LiveCost cost;
     {
         startWindow();
+        if (trigger != nullptr) {  // marked only: the capture runs on
+            component<QLineEdit>("edTriggerCondition")->setText(QString::fromUtf8(trigger));
+            component<QCheckBox>("cbTriggerOn")->setChecked(true);
+        }
         frmMain->engine().frames.setEnabled(frames);
         component<QCheckBox>("cbLink")->setChecked(link);
         frmMain->frames().applyOptions();
@@ -103,6 +110,9 @@ LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames, bool 
         osc::net::SimulatedDeviceSpec device;
         device.address = "127.0.0.11";
         device.options.bitRate = 1'000'000;
+        if (faults) {  // the demo's share of lost, damaged and late answers
+            device.options.link.faults = {0.02, 0.01, 0.02};
+        }
         options.devices.push_back(device);
         auto network = std::make_unique<osc::net::SimulatedNetwork>(options);
         osc::net::SimulatedNetwork* net = network.get();
@@ -151,6 +161,9 @@ LiveCost runLiveCapture(benchmark::State& state, int seconds, bool frames, bool 
         state.counters["longest_tick_gap_ms"] = static_cast<double>(longestGap);
         state.counters["stop_s"] = stopSeconds;
         state.counters["window_us_per_datagram"] = cost.perDatagramUs();
+        if (trigger != nullptr) {
+            state.counters["events"] = component<QTableView>("TriggerEvents")->model()->rowCount();
+        }
         component<OscPlot>("Chart1")->removeEventFilter(&counter);
         ui::destroyForms();
     }
@@ -228,6 +241,36 @@ void BM_LiveLinkAdded(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LiveLinkAdded)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A trigger's share of a live capture with frames and the link layer, the plot in sight: the
+// window's CPU time per datagram without a trigger and with "error != none || issue ==
+// no_answer" marking each event, the device's link with the demo's faults, taking turns
+// (MO_LIVE_ROUNDS times, each run a tenth of MO_LIVE_SECONDS). "trigger_added" is the share the
+// trigger adds.
+void BM_LiveTriggerAdded(benchmark::State& state) {
+    const int rounds = envInt("MO_LIVE_ROUNDS", 2);
+    const int seconds = std::max(1, envInt("MO_LIVE_SECONDS", 30) / 10);
+    for (auto _ : state) {
+        LiveCost off, on;
+        for (int round = 0; round < rounds; ++round) {
+            const LiveCost a =
+                runLiveCapture(state, seconds, true, true, LiveView::Plot, nullptr, true);
+            const LiveCost b = runLiveCapture(state, seconds, true, true, LiveView::Plot,
+                                              "error != none || issue == no_answer", true);
+            off.datagrams += a.datagrams;
+            off.cpuSeconds += a.cpuSeconds;
+            on.datagrams += b.datagrams;
+            on.cpuSeconds += b.cpuSeconds;
+        }
+        const double events = state.counters["events"];
+        state.counters.clear();
+        state.counters["events"] = events;  // of the last run with the trigger
+        state.counters["us_per_datagram_without"] = off.perDatagramUs();
+        state.counters["us_per_datagram_with"] = on.perDatagramUs();
+        state.counters["trigger_added"] = on.perDatagramUs() / off.perDatagramUs() - 1;
+    }
+}
+BENCHMARK(BM_LiveTriggerAdded)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 // Processor seconds of the whole process so far (all its threads).
 double processSeconds() {
