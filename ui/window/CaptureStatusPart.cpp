@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QSizePolicy>
 #include <QStatusBar>
 #include <QToolButton>
 
@@ -46,7 +47,11 @@ CaptureStatusPart::CaptureStatusPart(QStatusBar* bar, Collaborators collaborator
     shownField_->setObjectName(QStringLiteral("stShown"));
     shownField_->setContentsMargins(4, 0, 4, 0);
     shownField_->setTextFormat(Qt::PlainText);
-    bar->addPermanentWidget(shownField_);
+    // A long device or file name is cut at the window's edge (whole in the tooltip) instead of
+    // pushing the buttons beside it over each other.
+    shownField_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    shownField_->setMinimumWidth(80);
+    bar->addPermanentWidget(shownField_, 1);
     QFont bold = stateField_->font();
     bold.setBold(true);
     stateField_->setFont(bold);

@@ -1,7 +1,9 @@
 // The status bar: the capture's state, time, datagrams, bytes and losses, against a simulated
 // device's stream with a datagram lost on the way and datagrams dropped by the endpoint.
 
+#include <QApplication>
 #include <QFile>
+#include <QLabel>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -90,6 +92,35 @@ TEST_F(CaptureStatus, ReplayIsShownAsSuch) {
     EXPECT_EQ(field("stLost"), QStringLiteral("Потери: 1"));
     EXPECT_EQ(frmMain->focusWidget(), Chart1()) << "the plot has the keys after a load";
     EXPECT_TRUE(messages.empty());
+}
+
+// A file with a long name on a narrow window: the name is cut (whole in its tooltip), and the
+// counts and the buttons beside it keep the room their texts need instead of being squeezed.
+TEST_F(CaptureStatus, ALongNameLeavesTheStatusBarReadable) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QString(120, QLatin1Char('n')) + QStringLiteral(".osc"));
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("23 08 00 00 00 00 00 00 04 00 \r\n");
+    }
+    frmMain->resize(800, 436);
+    frmMain->show();
+    frmMain->LoadOscFile(file);
+    QApplication::processEvents();
+    auto* bar = frmMain->findChild<QStatusBar*>();
+    ASSERT_NE(bar, nullptr);
+    int checked = 0;
+    for (QWidget* w : bar->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (!w->isVisible() || w->objectName() == QStringLiteral("stShown") ||
+            w->objectName().isEmpty()) {
+            continue;
+        }
+        EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
+        ++checked;
+    }
+    EXPECT_GE(checked, 5);
+    EXPECT_TRUE(frmMain->findChild<QLabel*>(QStringLiteral("stShown"))->toolTip().contains(file));
 }
 
 std::vector<std::uint8_t> identityReply(const osc::DeviceId& id) {
