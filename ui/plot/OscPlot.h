@@ -29,10 +29,10 @@
 #include <vector>
 
 #include "core/capture/capture_engine.h"
+#include "core/trace/trace_summary.h"
 #include "core/view/plot_mapping.h"
 #include "ui/plot/LabelImages.h"
 #include "ui/plot/PlotState.h"
-#include "ui/plot/SeriesSummaries.h"
 #include "ui/plot/StairRenderer.h"
 
 class OscPlot : public QWidget {
@@ -94,7 +94,7 @@ class OscPlot : public QWidget {
     const osc::ChannelTrace* series(int index) const;
     // The level-of-detail summaries of the series, brought in line with their traces when read
     // (the overview strip draws from them too, rather than summarise the same blocks again).
-    ui::SeriesSummaries& summaries() { return summaries_; }
+    osc::SeriesSummaries& summaries() { return summaries_; }
     // Repaints that the coalescing timer has asked for so far (work done, for tests).
     std::uint64_t repaintsRequested() const { return repaintsRequested_; }
     // Paints the whole widget content into p (the paint event and QImage rendering use it).
@@ -173,7 +173,7 @@ class OscPlot : public QWidget {
     QPointer<ui::PlotState> state_;
     std::unique_ptr<ui::PlotState> ownState_;  // without the window's
     double leftMin_ = 0, leftMax_ = 9;
-    ui::SeriesSummaries summaries_;
+    osc::SeriesSummaries summaries_;
     QVector<QPointF> polyline_;
     std::vector<QRect> stairRects_;
     ui::LabelImages labels_;

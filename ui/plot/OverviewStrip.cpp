@@ -19,7 +19,7 @@ const QColor kFrameColour(96, 96, 96);
 }  // namespace
 
 OverviewStrip::OverviewStrip(const osc::CaptureEngine& engine, PlotState& plot,
-                             SeriesSummaries& summaries, QWidget* parent)
+                             osc::SeriesSummaries& summaries, QWidget* parent)
     : QWidget(parent), engine_(engine), summaries_(summaries) {
     setObjectName(QStringLiteral("Overview"));
     setFixedHeight(kHeight);

@@ -19,9 +19,9 @@
 #include <optional>
 
 #include "core/capture/capture_engine.h"
+#include "core/trace/trace_summary.h"
 #include "core/view/plot_mapping.h"
 #include "ui/plot/PlotState.h"
-#include "ui/plot/SeriesSummaries.h"
 #include "ui/plot/StairRenderer.h"
 
 namespace ui {
@@ -33,8 +33,8 @@ class OverviewStrip : public QWidget {
 
     // engine: the traces drawn; plot: the window boxed and moved; summaries: those of the
     // engine's series, shared with the plot.
-    OverviewStrip(const osc::CaptureEngine& engine, PlotState& plot, SeriesSummaries& summaries,
-                  QWidget* parent = nullptr);
+    OverviewStrip(const osc::CaptureEngine& engine, PlotState& plot,
+                  osc::SeriesSummaries& summaries, QWidget* parent = nullptr);
 
     // The ticks the strip spans (the capture and the window), and its pixel mapping.
     osc::AxisRange span() const;
@@ -78,7 +78,7 @@ class OverviewStrip : public QWidget {
     double centreAt(double pixelX) const;  // the window's new middle for a click at pixelX
 
     const osc::CaptureEngine& engine_;
-    SeriesSummaries& summaries_;
+    osc::SeriesSummaries& summaries_;
     QVector<QPointF> polyline_;
     std::vector<QRect> stairRects_;
     QTimer dirtyTimer_;
