@@ -14,10 +14,10 @@ all: build
 deps:
 	@tools/install-deps.sh
 
-# The optimised builds carry line tables only (-g1): enough for backtraces, the sanitizers' reports
+# The builds here carry line tables only (-g1): enough for backtraces, the sanitizers' reports
 # and a profiler, and about a quarter less compile time than full debug information. A build
-# for a debugger: CMAKE_ARGS=-DCMAKE_BUILD_TYPE=Debug, or cmake without these flags.
-LINE_TABLES := -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG"
+# for a debugger: cmake -S . -B build-debug -DCMAKE_BUILD_TYPE=Debug (full -g).
+LINE_TABLES := -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_DEBUG="-g1"
 
 $(BUILD)/build.ninja:
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo $(LINE_TABLES) $(CMAKE_ARGS)
@@ -47,7 +47,7 @@ package: build
 
 # The tests again, built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-sanitize: deps
-	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMO_SANITIZE=ON $(CMAKE_ARGS)
+	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug $(LINE_TABLES) -DMO_SANITIZE=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
 		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j $(JOBS)
