@@ -14,6 +14,9 @@ all: build
 deps:
 	@tools/install-deps.sh
 
+deps-%:
+	@tools/install-deps.sh $*
+
 # The builds here carry line tables only (-g1): enough for backtraces, the sanitizers' reports
 # and a profiler, and about a quarter less compile time than full debug information. A build
 # for a debugger: cmake -S . -B build-debug -DCMAKE_BUILD_TYPE=Debug (full -g).
@@ -67,7 +70,7 @@ test-tsan: deps
 # per-input timeout, so that a slow path is a finding as a crash is (build-fuzz/findings/).
 FUZZ_SECONDS ?= 60
 FUZZ_OPTS ?= -max_len=262144 -timeout=10
-fuzz: deps
+fuzz: deps-fuzz
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DMO_FUZZ=ON -DMO_WITH_UI=OFF
 	cmake --build build-fuzz -j $(JOBS)
@@ -83,13 +86,13 @@ fuzz-run: fuzz
 
 # The Google Benchmark programs, in a build of their own (make test does not build them).
 BUILD_BENCH ?= build-bench
-bench: deps
+bench: deps-bench
 	cmake -S . -B $(BUILD_BENCH) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMO_BENCH=ON $(CMAKE_ARGS)
 	cmake --build $(BUILD_BENCH) -j $(JOBS)
 	@for b in $(BUILD_BENCH)/bench/bench_*; do echo "== $$b"; $$b; done
 
 # Every tracked C++ file as .clang-format says (tools/check-format --fix rewrites them).
-check-format: deps
+check-format: deps-check
 	tools/check-format
 
 # No include points up the layers; core/ and sim/ stay free of Qt and platform headers.
@@ -99,7 +102,7 @@ check-layers:
 # clang-tidy with the checks of .clang-tidy over every layer (needs the build's
 # compile_commands.json and the window's generated sources: run after make build).
 TIDY_DIRS := core|codepage|net|netsim|sim|server|tmconn|cfshare|ui|app
-tidy: configure
+tidy: deps-check configure
 	run-clang-tidy -quiet -p $(BUILD) -j $(JOBS) '^$(CURDIR)/($(TIDY_DIRS))/' > $(BUILD)/tidy.log 2>&1 \
 		|| { grep -E 'warning:|error:' -A3 $(BUILD)/tidy.log; exit 1; }
 

@@ -1,18 +1,31 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, testing and the demo need, when they are missing.
+# Installs the Debian packages that a make target needs, when they are missing:
+#   tools/install-deps.sh          building, every test and the demo (make test, make demo)
+#   tools/install-deps.sh check    and the formatting and clang-tidy checks (make check)
+#   tools/install-deps.sh fuzz     and clang's libFuzzer (make fuzz)
+#   tools/install-deps.sh bench    and Google Benchmark (make bench)
+#   tools/install-deps.sh look     and a virtual display to drive and photograph the window
+# The first set is kept to what make test needs, so that a new machine's first run is short.
 # Non-interactive; uses sudo when not run as root; waits for the package lock.
 set -euo pipefail
 
 packages=(
-    cmake ninja-build g++ make pkg-config ccache
+    cmake ninja-build g++ make pkg-config ccache python3
     qt6-base-dev qt6-svg-dev qt6-qpa-plugins qt6-translations-l10n libgl-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-dev clang-format clang-tidy python3
+    libgtest-dev libgmock-dev
     sigrok-cli tshark
     iproute2 fonts-dejavu-core
-    xvfb xdotool imagemagick twm
     dpkg-dev help2man lintian desktop-file-utils appstream shared-mime-info libcap2-bin
 )
+for set in "$@"; do
+    case $set in
+        check) packages+=(clang-format clang-tidy) ;;
+        fuzz) packages+=(clang libclang-rt-dev) ;;
+        bench) packages+=(libbenchmark-dev) ;;
+        look) packages+=(xvfb xdotool imagemagick twm) ;;
+        *) echo "install-deps.sh: unknown set '$set' (check, fuzz, bench, look)" >&2; exit 2 ;;
+    esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
