@@ -96,8 +96,7 @@ TraceSummary::Position TraceSummary::previous(const ChannelTrace&, Position p) c
                        : Position{p.block - 1, entries_[p.block - 1].count - 1};
 }
 
-TraceSummary::Position TraceSummary::lowerBound(const ChannelTrace&, Position from,
-                                                Tick x) const {
+TraceSummary::Position TraceSummary::lowerBound(const ChannelTrace&, Position from, Tick x) const {
     const std::size_t n = lastX_.size();
     const std::size_t b = from.block;
     if (b >= n) {

@@ -54,12 +54,11 @@ class TraceSummary {
     // The stored point at p (before end()).
     TracePoint pointAt(Position p) const {
         const Entry& e = entries_[p.block];
-        const Tick x =
-            p.point == 0 ? e.first  // without reading the block's points
-            : e.dx != nullptr
-                ? e.first + static_cast<Tick>(e.dx[p.point])
-                : static_cast<Tick>(static_cast<std::uint64_t>(e.first) +
-                                         p.point * static_cast<std::uint64_t>(e.step));
+        const Tick x = p.point == 0 ? e.first  // without reading the block's points
+                       : e.dx != nullptr
+                           ? e.first + static_cast<Tick>(e.dx[p.point])
+                           : static_cast<Tick>(static_cast<std::uint64_t>(e.first) +
+                                               p.point * static_cast<std::uint64_t>(e.step));
         return {x, levelAt(p)};
     }
     std::uint8_t levelAt(Position p) const {
