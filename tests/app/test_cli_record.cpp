@@ -284,8 +284,17 @@ TEST(CliRecord, TwoFaultyDevicesOneRestartedEveryDatagramOnceAndEveryFaultInAnEv
         EXPECT_EQ(framesFound(dir / file, "error != none && error != unfinished"),
                   live[dev + " error != none"])
             << dev;
-        EXPECT_EQ(framesFound(dir / file, "issue == no_answer"), live[dev + " issue == no_answer"])
-            << dev;
+        const std::multiset<std::string> found = framesFound(dir / file, "issue == no_answer");
+        const std::multiset<std::string>& seen = live[dev + " issue == no_answer"];
+        if (dev == devA) {
+            // The kill cut the first stream: the poll whose answer it cut is followed, in the
+            // joined recording, by the second stream's first command (a no_answer there), while
+            // the live analysis of the first stream ended at the silence without one.
+            EXPECT_TRUE(std::includes(found.begin(), found.end(), seen.begin(), seen.end())) << dev;
+            EXPECT_LE(found.size(), seen.size() + 1) << dev;
+        } else {
+            EXPECT_EQ(found, seen) << dev;
+        }
     }
 }
 
