@@ -100,14 +100,14 @@ struct Setting {
     QString origin;
 };
 
-struct OptionSpec {
+struct RecordOption {
     const char* name;
     const char* valueName;  // nullptr: a flag
     const char* help;
     bool repeatable;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr RecordOption kOptions[] = {
     {"device", "HOST[:PORT]",
      "A device to record (its port 971 unless given); may be repeated. Its files go into "
      "DIR/HOST (DIR/HOST_PORT for another port).",
@@ -163,8 +163,8 @@ constexpr OptionSpec kOptions[] = {
      false},
 };
 
-const OptionSpec* optionNamed(const QString& key) {
-    for (const OptionSpec& o : kOptions) {
+const RecordOption* optionNamed(const QString& key) {
+    for (const RecordOption& o : kOptions) {
         if (key == QLatin1String(o.name)) {
             return &o;
         }
@@ -390,8 +390,8 @@ bool readConfig(const RecordRequest& r, const QString& path, std::vector<Setting
     for (const osc::SettingLine& s : parse.settings) {
         const QString key = QString::fromStdString(s.key);
         const QString origin = QStringLiteral("%1:%2").arg(path).arg(s.line);
-        const OptionSpec* spec = optionNamed(key);
-        if (spec == nullptr || key == QLatin1String("config")) {
+        const RecordOption* option = optionNamed(key);
+        if (option == nullptr || key == QLatin1String("config")) {
             printError(r, origin,
                        QStringLiteral("unknown setting '%1' (the settings are the long options "
                                       "of record --help)")
@@ -420,7 +420,7 @@ int parseRecord(const QStringList& args, RecordRequest& r) {
         "every file.\n\n"
         "Exit status: 0 when stopped by --seconds or a signal, 1 when it could not start, 2 for "
         "a usage error."));
-    for (const OptionSpec& o : kOptions) {
+    for (const RecordOption& o : kOptions) {
         if (o.valueName != nullptr) {
             parser.addOption(QCommandLineOption(QString::fromLatin1(o.name),
                                                 QString::fromUtf8(o.help),
@@ -443,7 +443,7 @@ int parseRecord(const QStringList& args, RecordRequest& r) {
         return 2;
     }
     // Options on the command line replace the file's settings of the same name.
-    for (const OptionSpec& o : kOptions) {
+    for (const RecordOption& o : kOptions) {
         const QString key = QString::fromLatin1(o.name);
         if (key == QLatin1String("config") || !parser.isSet(key)) {
             continue;
@@ -460,8 +460,8 @@ int parseRecord(const QStringList& args, RecordRequest& r) {
     std::set<QString> seen;
     bool channelsGiven = false;
     for (const Setting& s : settings) {
-        const OptionSpec* spec = optionNamed(s.key);
-        if (!spec->repeatable && !seen.insert(s.key).second) {
+        const RecordOption* option = optionNamed(s.key);
+        if (!option->repeatable && !seen.insert(s.key).second) {
             printError(r, s.origin, QStringLiteral("'%1' is given twice").arg(s.key));
             return 2;
         }
