@@ -1,7 +1,10 @@
 #include "ui/widgets/ExportProgress.h"
 
+#include "ui/widgets/Messages.h"
+
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 
 namespace ui {
@@ -41,6 +44,27 @@ void ExportProgressDialog::setProgress(double share) {
 
 bool ExportProgressDialog::cancelled() const {
     return !dialog_ || dialog_->wasCanceled() || (closing_ && closing_());
+}
+
+bool saveJournalWithProgress(QWidget* parent, const osc::JournalInfo& journal,
+                             const QString& fileName, const QString& label,
+                             const QString& objectName) {
+    QProgressDialog progress(label, QStringLiteral("Отмена"), 0, 1000, parent);
+    progress.setObjectName(objectName);
+    progress.setWindowTitle(applicationTitle());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(300);
+    const bool saved = osc::saveJournalAs(
+        journal, std::filesystem::path(fileName.toStdString()),
+        [&progress](std::uint64_t done, std::uint64_t total) {
+            const auto value =
+                total > 0 ? static_cast<int>(std::min<std::uint64_t>(done * 1000 / total, 1000))
+                          : 1000;
+            progress.setValue(value);  // also processes events: the cancel button works
+            return !progress.wasCanceled();
+        });
+    progress.reset();
+    return saved;
 }
 
 }  // namespace ui

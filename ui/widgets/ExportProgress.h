@@ -10,6 +10,7 @@
 
 #include <functional>
 
+#include "core/files/capture_journal.h"
 #include "core/files/output_sink.h"
 
 class QWidget;
@@ -45,5 +46,12 @@ class ExportProgressDialog final : public ExportProgress {
     QPointer<QProgressDialog> dialog_;
     std::function<bool()> closing_;
 };
+
+// A capture journal saved as an .osc file (osc::saveJournalAs) under a window-modal progress
+// dialog with the label and "Отмена", named objectName for the tests; false when cancelled.
+// Throws osc::FileError as saveJournalAs does, once the dialog is gone.
+bool saveJournalWithProgress(QWidget* parent, const osc::JournalInfo& journal,
+                             const QString& fileName, const QString& label,
+                             const QString& objectName);
 
 }  // namespace ui

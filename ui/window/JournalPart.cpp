@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QMessageBox>
-#include <QProgressDialog>
 #include <QPushButton>
 
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "core/capture/capture_stats.h"
 #include "core/files/osc_file.h"
 #include "ui/tracelog/TraceTab.h"
+#include "ui/widgets/ExportProgress.h"
 
 namespace ui {
 
@@ -110,29 +110,15 @@ void JournalPart::save(const osc::JournalInfo& journal) {
     if (name.isEmpty()) {
         return;  // kept: offered again at the next start-up
     }
-    QProgressDialog progress(QStringLiteral("Сохранение журнала…"), QStringLiteral("Отмена"), 0,
-                             1000, parent_);
-    progress.setObjectName(QStringLiteral("JournalSaveProgress"));
-    progress.setWindowTitle(applicationTitle());
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
     bool saved = false;
     try {
-        saved = osc::saveJournalAs(
-            journal, std::filesystem::path(name.toStdString()),
-            [&progress](std::uint64_t done, std::uint64_t total) {
-                const auto value =
-                    total > 0 ? static_cast<int>(std::min<std::uint64_t>(done * 1000 / total, 1000))
-                              : 1000;
-                progress.setValue(value);  // also processes events: the cancel button works
-                return !progress.wasCanceled();
-            });
+        saved =
+            saveJournalWithProgress(parent_, journal, name, QStringLiteral("Сохранение журнала…"),
+                                    QStringLiteral("JournalSaveProgress"));
     } catch (const osc::FileError& e) {
-        progress.reset();
         messages_.showError(QString::fromUtf8(e.what()), QString::fromStdString(e.reason()));
         return;  // the journal stays
     }
-    progress.reset();
     if (saved) {
         osc::discardJournal(journal);
     }

@@ -9,7 +9,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
-#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -25,6 +24,7 @@
 #include "ui/settings/FormStorage.h"
 #include "ui/tracelog/TraceTab.h"
 #include "ui/widgets/ActionKeys.h"
+#include "ui/widgets/ExportProgress.h"
 #include "ui/widgets/Messages.h"
 
 namespace ui {
@@ -159,29 +159,15 @@ bool RecentCapturesPart::saveCapture(const osc::KeptCapture& capture) {
     osc::JournalInfo journal;
     journal.path = capture.path;
     journal.bytes = capture.bytes;
-    QProgressDialog progress(QStringLiteral("Сохранение захвата…"), QStringLiteral("Отмена"), 0,
-                             1000, window_);
-    progress.setObjectName(QStringLiteral("CaptureSaveProgress"));
-    progress.setWindowTitle(applicationTitle());
-    progress.setWindowModality(Qt::WindowModal);
-    progress.setMinimumDuration(300);
     bool saved = false;
     try {
-        saved = osc::saveJournalAs(
-            journal, std::filesystem::path(name.toStdString()),
-            [&progress](std::uint64_t done, std::uint64_t total) {
-                const auto value =
-                    total > 0 ? static_cast<int>(std::min<std::uint64_t>(done * 1000 / total, 1000))
-                              : 1000;
-                progress.setValue(value);
-                return !progress.wasCanceled();
-            });
+        saved =
+            saveJournalWithProgress(window_, journal, name, QStringLiteral("Сохранение захвата…"),
+                                    QStringLiteral("CaptureSaveProgress"));
     } catch (const osc::FileError& e) {
-        progress.reset();
         messages_.showError(fromUtf8(e.what()), fromUtf8(e.reason()));
         return false;
     }
-    progress.reset();
     return saved;
 }
 
